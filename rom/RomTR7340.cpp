@@ -1,0 +1,124 @@
+#include "rom/RomTR7340.h"
+
+#include <new>
+
+namespace tarvok {
+namespace {
+
+uint32_t SaturatingIncrement(uint32_t value) {
+  return value == UINT32_MAX ? value : value + 1;
+}
+
+}  // namespace
+
+Rom_TR7340::Rom_TR7340(uint32_t tries, uint32_t cycleCount)
+    : triesPerCycle(tries), cycles(cycleCount) {}
+
+std::unique_ptr<Rom_TR7340> CreateRom(uint32_t triesPerCycle, uint32_t cycles) {
+  return std::unique_ptr<Rom_TR7340>(new (std::nothrow) Rom_TR7340(triesPerCycle, cycles));
+}
+
+// Busy-polls the input count so that an answer is taken the moment it arrives. A received
+// 0x00 and no answer at all look the same to the handshake.
+uint8_t Rom_TR7340::ReceiveAnswer(SerialPort& port, uint32_t& misses) {
+  uint8_t answer = 0x00;
+  uint32_t emptyPolls = 0;
+  uint32_t failedQueries = 0;
+  while (true) {
+    uint32_t waiting = 0;
+    if (port.GetInputCount(waiting) != kPortOk) {
+      // A line error is cleared by the query itself, so the next one normally succeeds.
+      if (++failedQueries >= kSyncMaxFailedQueries) {
+        return 0x00;
+      }
+      continue;
+    }
+    if (waiting >= kSyncFloodBytes) {
+      port.handle->Purge(kPurgeAll);
+      misses = triesPerCycle;
+      return 0x00;
+    }
+    if (waiting > 0) {
+      port.Read(&answer, 1, 0, 100);
+      return answer;
+    }
+    if (++emptyPolls >= kSyncPollsPerAnswer) {
+      return 0x00;
+    }
+  }
+}
+
+uint32_t Rom_TR7340::Sync(SerialPort& port) {
+  if (port.handle == nullptr) {
+    return kSyncNoHandle;
+  }
+  const bool budgeted = triesPerCycle != kNoTryBudget;
+  // Survives the end of a cycle: a cycle that ended while listening makes the next one
+  // listen once after its sentence before it sends 0x90.
+  bool send = true;
+  for (uint32_t cycle = 0; cycle < cycles; ++cycle) {
+    if (port.Write(kSyncSentence.data(), static_cast<uint32_t>(kSyncSentence.size())) != kPortOk) {
+      return kSyncSentenceFailed;
+    }
+    uint32_t state = 0;
+    uint32_t misses = 0;  // misses since the last good answer, across states
+    bool cycleOver = false;
+    for (uint32_t pass = 0; !cycleOver && pass < kSyncMaxPassesPerCycle; ++pass) {
+      if (budgeted && misses >= triesPerCycle) {
+        break;
+      }
+      if (send) {
+        port.Write(&kSyncPattern[state], 1);
+      }
+      const auto v = static_cast<uint8_t>(~ReceiveAnswer(port, misses));
+
+      if (v == kSyncPattern[state]) {
+        if (state == kSyncPattern.size() - 1) {
+          return 0;
+        }
+        ++state;
+        misses = 0;
+        send = true;
+      } else if (state == 0) {
+        send = true;
+        misses = SaturatingIncrement(misses);
+        if (misses > kSyncMaxFirstByteMisses) {
+          port.handle->Purge(kPurgeAll);
+          misses = triesPerCycle;
+          cycleOver = true;
+        } else {
+          SleepMs(port, kSyncResendPauseMs);
+        }
+      } else if (state == 1 && v == kSyncPattern[0]) {
+        // A late answer to an earlier 0x90: listen again without cost.
+        send = false;
+      } else if (v == 0xFF) {
+        // No answer (or 0x00): listen again without resending.
+        send = false;
+        misses = SaturatingIncrement(misses);
+      } else {
+        state = 0;
+        misses = SaturatingIncrement(misses);
+        send = true;
+      }
+    }
+  }
+  return kSyncNoHandshake;
+}
+
+uint32_t Rom_TR7340::Boot(SerialPort& port, const BootRequest& request) {
+  if (Sync(port) != 0) {
+    return kBootSyncFailed;
+  }
+  SleepMs(port, kBootSettleMs);
+  if (WriteMemory(port, loadAddress, request.data, request.length, request.startFn,
+                  request.startUser, request.progressFn, request.progressUser) != 0) {
+    return kBootWriteFailed;
+  }
+  if (Execute(port, loadAddress, true) != 0) {
+    return kBootExecuteFailed;
+  }
+  return 0;
+}
+
+}  // namespace tarvok

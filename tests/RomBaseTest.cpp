@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+#include "rom/RomTR7340.h"
+#include "tests/support/FakeSerialDevice.h"
+#include "tests/support/ProgressLog.h"
+#include "tests/support/RomOnWire.h"
+
+namespace tarvok {
+namespace {
+
+using testing::FakeSerialDevice;
+using testing::ProgressLog;
+using testing::ProgressReport;
+using testing::RomOnWire;
+using Kind = FakeSerialDevice::EventKind;
+using Bytes = std::vector<uint8_t>;
+
+SerialPort OpenPort(FakeSerialDevice& device) {
+  SerialPort port;
+  port.handle = &device;
+  port.isOpen = 1;
+  return port;
+}
+
+Bytes Pattern(uint32_t length) {
+  Bytes data(length);
+  for (uint32_t k = 0; k < length; ++k) {
+    data[k] = static_cast<uint8_t>(k * 7 + k / 256 + 1);
+  }
+  return data;
+}
+
+std::vector<size_t> WriteSizes(const FakeSerialDevice& device) {
+  std::vector<size_t> sizes;
+  for (const auto& e : device.EventsOf(Kind::kWrite)) {
+    sizes.push_back(e.bytes.size());
+  }
+  return sizes;
+}
+
+class RomCommands : public ::testing::Test {
+ protected:
+  RomCommands() { wire.rom.SkipHandshake(); }
+
+  uint32_t WriteMemory(const Bytes& data) {
+    return rom.WriteMemory(port, kLoaderAddress, data.data(), static_cast<uint32_t>(data.size()),
+                           ProgressLog::OnStart, &log, ProgressLog::OnProgress, &log);
+  }
+
+  FakeSerialDevice device;
+  RomOnWire wire{device};
+  SerialPort port = OpenPort(device);
+  Rom_TR7340 rom{200, 20};
+  ProgressLog log;
+};
+
+TEST_F(RomCommands, WriteMemoryOfThreeBytesOnTheWire) {
+  const Bytes data = {0x11, 0x22, 0x33};
+  EXPECT_EQ(WriteMemory(data), 0u);
+  const Bytes expected = {
+      0xA1,                    // command: write halfwords
+      0x00, 0x00, 0x0C, 0x00,  // address 0xC00
+      0x00, 0x00, 0x00, 0x02,  // halfword count
+      0x22, 0x11,              // halfword 0x2211: the odd-offset byte first
+      0x00, 0x33,              // last byte of an odd length, high byte zero
+      0xA4,                    // command: checksum
+      0x00, 0x00, 0x0C, 0x00,  // address
+      0x00, 0x00, 0x00, 0x02,  // halfword count
+  };
+  EXPECT_EQ(device.Written(), expected);
+  EXPECT_EQ(log.starts, 1u);
+  EXPECT_EQ(log.reports, (std::vector<ProgressReport>{{66, 2, 3}, {100, 4, 3}}));
+  EXPECT_EQ(Bytes(wire.rom.Ram().begin() + 0xC00, wire.rom.Ram().begin() + 0xC03), data);
+}
+
+struct LengthCase {
+  uint32_t length;
+  uint32_t blocks;
+  uint32_t halfwords;
+  size_t reports;
+};
+
+TEST_F(RomCommands, WriteMemoryBlocksWhileMoreThan256BytesRemain) {
+  const LengthCase cases[] = {
+      {1, 0, 1, 1}, {256, 0, 128, 30}, {257, 1, 1, 2}, {512, 1, 128, 16}, {8728, 34, 12, 30},
+  };
+  for (const LengthCase& c : cases) {
+    SCOPED_TRACE(c.length);
+    FakeSerialDevice dev;
+    RomOnWire onWire(dev);
+    onWire.rom.SkipHandshake();
+    SerialPort p = OpenPort(dev);
+    ProgressLog progress;
+    const Bytes data = Pattern(c.length);
+    EXPECT_EQ(rom.WriteMemory(p, kLoaderAddress, data.data(), c.length, ProgressLog::OnStart,
+                              &progress, ProgressLog::OnProgress, &progress),
+              0u);
+
+    std::vector<size_t> expected = {1, 4, 4};
+    expected.insert(expected.end(), c.blocks, 256);
+    expected.insert(expected.end(), c.halfwords, 2);
+    expected.insert(expected.end(), {1, 4, 4});
+    EXPECT_EQ(WriteSizes(dev), expected);
+    // Command, two parameters, each halfword and the checksum's parameters read back after
+    // their pause; each block after 200 ms.
+    const auto sleeps = dev.EventsOf(Kind::kSleep);
+    EXPECT_EQ(std::count_if(sleeps.begin(), sleeps.end(), [](auto& e) { return e.value == 200; }),
+              c.blocks);
+    EXPECT_EQ(std::count_if(sleeps.begin(), sleeps.end(), [](auto& e) { return e.value == 50; }),
+              c.halfwords);
+    EXPECT_EQ(std::count_if(sleeps.begin(), sleeps.end(), [](auto& e) { return e.value == 100; }),
+              4);
+    EXPECT_EQ(Bytes(onWire.rom.Ram().begin() + 0xC00, onWire.rom.Ram().begin() + 0xC00 + c.length),
+              data);
+    ASSERT_EQ(progress.reports.size(), c.reports);
+    EXPECT_EQ(progress.reports.back().percent, 100);
+    EXPECT_EQ(progress.reports.back().total, c.length);
+    EXPECT_EQ(std::count_if(progress.reports.begin(), progress.reports.end(),
+                            [](auto& r) { return r.percent == 100; }),
+              1);
+  }
+}
+
+TEST_F(RomCommands, LoaderDownloadReportsEveryThirtiethOnce) {
+  const Bytes data = Pattern(8728);
+  EXPECT_EQ(WriteMemory(data), 0u);
+  ASSERT_EQ(log.reports.size(), 30u);
+  EXPECT_EQ(log.reports.front(), (ProgressReport{3, 512, 8728}));
+  EXPECT_EQ(log.reports.back(), (ProgressReport{100, 8728, 8728}));
+  const std::vector<uint8_t> percents = {3,  6,  10, 13, 16, 20, 23, 26, 30, 33,
+                                         36, 40, 43, 46, 50, 53, 56, 60, 63, 66,
+                                         70, 73, 76, 80, 83, 86, 90, 93, 96, 100};
+  for (size_t k = 0; k < 30; ++k) {
+    EXPECT_EQ(log.reports[k].percent, percents[k]) << k;
+  }
+  // The first block goes out with every pair swapped.
+  const auto writes = device.EventsOf(Kind::kWrite);
+  ASSERT_GE(writes.size(), 4u);
+  EXPECT_EQ(Bytes(writes[3].bytes.begin(), writes[3].bytes.begin() + 4),
+            (Bytes{data[1], data[0], data[3], data[2]}));
+}
+
+TEST_F(RomCommands, WriteMemoryFailures) {
+  // Nothing to write: nothing on the wire, no callback.
+  EXPECT_EQ(rom.WriteMemory(port, kLoaderAddress, nullptr, 10, ProgressLog::OnStart, &log,
+                            ProgressLog::OnProgress, &log),
+            1u);
+  EXPECT_EQ(WriteMemory({}), 1u);
+  EXPECT_TRUE(device.Written().empty());
+  EXPECT_EQ(log.starts, 0u);
+
+  // A block echo that differs in one byte: 8, and nothing further is sent.
+  wire.rom.corruptNextDataEcho = true;
+  EXPECT_EQ(WriteMemory(Pattern(600)), 8u);
+  EXPECT_EQ(WriteSizes(device), (std::vector<size_t>{1, 4, 4, 256}));
+}
+
+TEST_F(RomCommands, WrongChecksumAfterTheWholeDownload) {
+  wire.rom.wrongChecksum = true;
+  EXPECT_EQ(WriteMemory(Pattern(300)), 10u);
+  ASSERT_FALSE(log.reports.empty());
+  EXPECT_EQ(log.reports.back(), (ProgressReport{100, 300, 300}));
+  EXPECT_EQ(device.Written().at(device.Written().size() - 9), kRomChecksum);
+}
+
+TEST_F(RomCommands, WriteMemoryStepCodes) {
+  struct StepCase {
+    const char* name;
+    size_t failingWriteCall;  // which OS write fails, counted from 1
+    uint32_t status;
+  };
+  const StepCase cases[] = {
+      {"command", 1, 2}, {"address", 2, 3},  {"count", 3, 4},
+      {"block", 4, 6},   {"halfword", 5, 5}, {"checksum command", 7, 9},
+  };
+  for (const StepCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSerialDevice dev;
+    RomOnWire onWire(dev);
+    onWire.rom.SkipHandshake();
+    SerialPort p = OpenPort(dev);
+    // Writes of a 259-byte download: A1, address, count, block, halfword, halfword, A4, ...
+    dev.failWriteNumber = static_cast<uint32_t>(c.failingWriteCall);
+    const Bytes data = Pattern(259);
+    EXPECT_EQ(
+        rom.WriteMemory(p, kLoaderAddress, data.data(), 259, nullptr, nullptr, nullptr, nullptr),
+        c.status);
+  }
+}
+
+TEST_F(RomCommands, PrimitivesCodes) {
+  // A word sent without verification is neither paused for nor read back.
+  EXPECT_EQ(rom.SendWord(port, 0x01020304, false), 0u);
+  EXPECT_EQ(device.ReadCalls(), 0u);
+  EXPECT_EQ(device.Sleeps(), 0u);
+
+  // A silent line: GetWord leaves 0 and fails.
+  FakeSerialDevice silent;
+  SerialPort quiet = OpenPort(silent);
+  uint32_t word = 0xFFFFFFFF;
+  EXPECT_EQ(rom.GetWord(quiet, word), 1u);
+  EXPECT_EQ(word, 0u);
+  EXPECT_EQ(rom.SendCommand(quiet, kRomExecute, nullptr), 2u);
+  EXPECT_EQ(rom.SendHalfword(quiet, 0x1234, true), 2u);
+  silent.failWrite.remaining = 1;
+  EXPECT_EQ(rom.SendCommand(quiet, kRomExecute, nullptr), 1u);
+
+  // A wrong echo of the command byte, returned to the caller.
+  silent.PushInput({0xA9});
+  uint8_t echo = 0;
+  EXPECT_EQ(rom.SendCommand(quiet, kRomExecute, &echo), 3u);
+  EXPECT_EQ(echo, 0xA9);
+  silent.PushInput({0x12, 0x35});
+  EXPECT_EQ(rom.SendHalfword(quiet, 0x1234, true), 3u);
+}
+
+TEST_F(RomCommands, ArrayCommandsRoundTrip) {
+  const uint16_t halfwords[] = {0x1234, 0xABCD, 0x0001};
+  EXPECT_EQ(rom.WriteHalfwords(port, 0x100, halfwords, 3), 0u);
+  uint16_t readBack[3] = {};
+  EXPECT_EQ(rom.ReadHalfwords(port, 0x100, readBack, 3), 0u);
+  EXPECT_EQ(std::vector<uint16_t>(readBack, readBack + 3),
+            std::vector<uint16_t>(halfwords, halfwords + 3));
+  EXPECT_EQ(wire.rom.Ram()[0x100], 0x34);  // little-endian in chip memory
+
+  const uint32_t words[] = {0xDEADBEEF, 0x00C0FFEE};
+  EXPECT_EQ(rom.WriteWords(port, 0x200, words, 2), 0u);
+  uint32_t wordsBack[2] = {};
+  EXPECT_EQ(rom.ReadWords(port, 0x200, wordsBack, 2), 0u);
+  EXPECT_EQ(wordsBack[0], 0xDEADBEEFu);
+  EXPECT_EQ(wordsBack[1], 0x00C0FFEEu);
+
+  uint16_t sum = 0;
+  EXPECT_EQ(rom.Checksum(port, 0x100, 3, sum), 0u);
+  EXPECT_EQ(sum, 0x1234 ^ 0xABCD ^ 0x0001);
+
+  EXPECT_EQ(rom.Execute(port, 0xC00, true), 0u);
+  EXPECT_TRUE(wire.rom.Started());
+  EXPECT_EQ(wire.rom.StartAddress(), 0xC00u);
+}
+
+// Higher operations reach the lower ones through the virtual table.
+class CountingRom : public Rom_TR7340 {
+ public:
+  CountingRom() : Rom_TR7340(200, 20) {}
+  uint32_t PutWord(SerialPort& port, uint32_t value) override {
+    ++putWords;
+    return Rom_TR7340::PutWord(port, value);
+  }
+  uint32_t PutHalfword(SerialPort& port, uint16_t value) override {
+    ++putHalfwords;
+    return Rom_TR7340::PutHalfword(port, value);
+  }
+  uint32_t putWords = 0;
+  uint32_t putHalfwords = 0;
+};
+
+TEST(RomLayers, HigherOperationsCallLowerOnesVirtually) {
+  FakeSerialDevice device;
+  RomOnWire wire(device);
+  wire.rom.SkipHandshake();
+  SerialPort port = OpenPort(device);
+  CountingRom rom;
+  const Bytes data = Pattern(5);
+  EXPECT_EQ(rom.WriteMemory(port, 0xC00, data.data(), 5, nullptr, nullptr, nullptr, nullptr), 0u);
+  EXPECT_EQ(rom.putWords, 4u);      // address and count, twice
+  EXPECT_EQ(rom.putHalfwords, 3u);  // three data halfwords
+}
+
+}  // namespace
+}  // namespace tarvok
