@@ -69,6 +69,9 @@ void BootRom::Receive(uint8_t byte, std::vector<uint8_t>& out) {
 }
 
 void BootRom::StartCommand(uint8_t command, std::vector<uint8_t>& out) {
+  if (command == kExecute && !knowsExecute) {
+    return;
+  }
   switch (command) {
     case kWriteHalfwords:
     case kReadHalfwords:

@@ -29,6 +29,7 @@ class BootRom {
   bool answerHandshake = true;
   bool corruptNextDataEcho = false;  // flips one bit of the next echoed data byte
   bool wrongChecksum = false;
+  bool knowsExecute = true;  // false: 0xA8 gets no answer
 
  private:
   enum class Mode { kHandshake, kCommand, kParameters, kWriteData };

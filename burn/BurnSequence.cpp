@@ -1,0 +1,97 @@
+#include "burn/BurnSequence.h"
+
+#include "rom/RomTR7340.h"
+
+namespace tarvok {
+
+std::atomic<int32_t> burnRateIndex{0};
+
+namespace {
+
+// Wakes the boot ROM, downloads the loader and starts it: 0 or the burn status.
+uint32_t RunLoaderStage(LoaderJob& job, SerialPort& port) {
+  if (const uint32_t r = job.loader->Validate(&job.loaderView); r != 0) {
+    return r | kBurnStepLoaderCheck;
+  }
+  const BootRequest request{job.loader->data.get(), job.loader->size, job.startFn,
+                            job.startUser,          job.progressFn,   job.progressUser};
+  const std::unique_ptr<Rom_TR7340> rom = CreateRom(job.triesPerCycle, job.cycles);
+  if (!rom) {
+    return kBurnNoRomDriver;
+  }
+  port.handle->Purge(kPurgeAll);
+  if (const uint32_t r = rom->Boot(port, request); r != 0) {
+    return r | kBurnStepBoot;
+  }
+  return kBurnOk;
+}
+
+}  // namespace
+
+uint32_t BurnOverHandle(LoaderJob* loaderJob, ImageJob* imageJob, PortRecord* portRecord,
+                        LoaderHello* hello) {
+  if (portRecord == nullptr || loaderJob == nullptr || imageJob == nullptr ||
+      imageJob->image == nullptr) {
+    return kBurnMissingArgument;
+  }
+  if (portRecord->handle == nullptr) {
+    return kBurnNoPort;
+  }
+  SerialPort port;
+  port.handle = portRecord->handle;
+  port.isOpen = 1;
+  return BurnOverPort(loaderJob, imageJob, port, portRecord, hello);
+}
+
+uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port,
+                      PortRecord* portRecord, LoaderHello* hello) {
+  if (portRecord == nullptr || loaderJob == nullptr || imageJob == nullptr ||
+      imageJob->image == nullptr) {
+    return kBurnMissingArgument;
+  }
+  FlashImage& image = *imageJob->image;
+  if (const uint32_t r = image.Validate(&imageJob->imageView); r != 0) {
+    return r | kBurnStepImageCheck;
+  }
+  if (loaderJob->loader != nullptr) {
+    if (const uint32_t r = RunLoaderStage(*loaderJob, port); r != kBurnOk) {
+      return r;
+    }
+  }
+
+  const LoaderLink link;
+  LoaderHello discardedHello;
+  if (const uint32_t r = link.ReadHello(port, hello != nullptr ? hello : &discardedHello); r != 0) {
+    return r;
+  }
+  uint32_t initialRate = 0;
+  if (port.GetBaudRate(initialRate) != kPortOk) {
+    return kBurnBaudRateUnreadable;
+  }
+  const int32_t rateIndex = burnRateIndex.load();
+  if (rateIndex != 0) {
+    const uint8_t code = rateIndex > 0 && rateIndex < static_cast<int32_t>(burnRateCodes.size())
+                             ? burnRateCodes[static_cast<std::size_t>(rateIndex)]
+                             : 0;
+    if (link.SwitchBaud(port, code, loaderJob->echoRepeats) != 0) {
+      // Carry on at the rate both sides started from.
+      if (port.SetBaudRate(initialRate) != kPortOk) {
+        return kBurnBaudRateNotRestored;
+      }
+    }
+  }
+  if (link.SetFlashParameters(port, &image) != 0) {
+    return kBurnFlashParametersFailed;
+  }
+  if (link.StreamImage(port, &image, imageJob->blockCount, imageJob->startFn, imageJob->startUser,
+                       imageJob->progressFn, imageJob->progressUser) != 0) {
+    return kBurnImageStreamFailed;
+  }
+  link.Finish(port);
+  if (port.SetBaudRate(initialRate) != kPortOk) {
+    return kBurnBaudRateNotRestored;
+  }
+  return kBurnOk;
+}
+
+}  // namespace tarvok

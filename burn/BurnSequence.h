@@ -1,0 +1,85 @@
+// The spine of one burn: validate the descriptors, wake the boot ROM and start the RAM
+// loader, then hello, baud switch, flash parameters, image stream and finish, and put the
+// port back to the rate it had. The result is the burn status, 0 for success; its value
+// names the step that failed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "burn/FlashImage.h"
+#include "burn/LoaderImage.h"
+#include "burn/LoaderLink.h"
+#include "rom/StageCallbacks.h"
+#include "serial/SerialPort.h"
+
+namespace tarvok {
+
+// Burn status values.
+inline constexpr uint32_t kBurnOk = 0;
+inline constexpr uint32_t kBurnMissingArgument = 2;
+inline constexpr uint32_t kBurnNoPort = 3;
+inline constexpr uint32_t kBurnStepImageCheck = 5;   // OR-ed into 0x500: 0x505
+inline constexpr uint32_t kBurnStepLoaderCheck = 4;  // OR-ed into 0x500: 0x504
+inline constexpr uint32_t kBurnStepBoot = 6;         // OR-ed into the Boot result
+inline constexpr uint32_t kBurnNoRomDriver = 0x20006;
+inline constexpr uint32_t kBurnBaudRateUnreadable = 11;
+inline constexpr uint32_t kBurnBaudRateNotRestored = 12;
+inline constexpr uint32_t kBurnFlashParametersFailed = 13;
+inline constexpr uint32_t kBurnImageStreamFailed = 14;
+
+// Handshake budget a burn gives the boot ROM.
+inline constexpr uint32_t kBurnTriesPerCycle = 200;
+inline constexpr uint32_t kBurnCycles = 20;
+
+struct PortRecord {
+  SerialDevice* handle = nullptr;
+  uint32_t settings[3] = {};
+};
+
+struct LoaderJob {
+  LoaderImage* loader = nullptr;  // null skips the whole loader stage
+  LoaderView loaderView{};
+  StageStartFn startFn = nullptr;
+  void* startUser = nullptr;
+  StageProgressFn progressFn = nullptr;
+  void* progressUser = nullptr;
+  uint32_t triesPerCycle = 0;
+  uint32_t cycles = 0;
+  uint8_t echoRepeats = 0;
+};
+
+struct ImageJob {
+  FlashImage* image = nullptr;
+  uint32_t blockCount = 0;  // progress steps of the stream; 0 derives them from the size
+  StageStartFn startFn = nullptr;
+  void* startUser = nullptr;
+  StageProgressFn progressFn = nullptr;
+  void* progressUser = nullptr;
+  ImageView imageView{};
+};
+
+struct ProgressState {
+  uint8_t valid = 0;
+  uint8_t percent = 0;  // overall, 0-100
+  uint32_t done = 0;    // bytes of the current stage
+  uint32_t total = 0;
+};
+
+struct BurnContext {
+  ProgressState progress;
+  PortRecord portRecord;
+  LoaderJob loaderJob;
+  ImageJob imageJob;
+  LoaderHello hello;
+};
+
+// The chosen burn rate's position in the rate list plus one (1-4); 0 keeps the port's rate.
+extern std::atomic<int32_t> burnRateIndex;
+
+uint32_t BurnOverHandle(LoaderJob* loaderJob, ImageJob* imageJob, PortRecord* portRecord,
+                        LoaderHello* hello);
+uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port,
+                      PortRecord* portRecord, LoaderHello* hello);
+
+}  // namespace tarvok

@@ -1,0 +1,25 @@
+# Turns the loader binary into a C++ source file holding its bytes and its length word.
+# Run as: cmake -DINPUT=<loader.bin> -DOUTPUT=<EmbeddedLoader.cpp> -P EmbedLoader.cmake
+if(NOT EXISTS "${INPUT}" OR IS_DIRECTORY "${INPUT}")
+  message(FATAL_ERROR "Loader file '${INPUT}' cannot be read (set TARVOK_LOADER_FILE to a loader binary)")
+endif()
+file(SIZE "${INPUT}" size)
+if(size EQUAL 0)
+  message(FATAL_ERROR "Loader file '${INPUT}' is empty (set TARVOK_LOADER_FILE to a loader binary)")
+endif()
+file(READ "${INPUT}" hex HEX)
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n    " bytes "${bytes}")
+file(WRITE "${OUTPUT}.tmp" "// Generated from ${INPUT} at build time. Do not edit.
+#include \"burn/EmbeddedLoader.h\"
+
+namespace tarvok {
+
+const uint8_t kEmbeddedLoader[] = {
+    ${bytes}
+};
+const uint32_t kEmbeddedLoaderLength = ${size};
+
+}  // namespace tarvok
+")
+file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

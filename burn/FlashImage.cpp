@@ -1,0 +1,157 @@
+#include "burn/FlashImage.h"
+
+#include <sys/stat.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace tarvok {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File OpenForReading(const char* filePath) {
+#ifdef _WIN32
+  // Narrow paths are in the ANSI code page; the runtime maps them by the current locale.
+  std::setlocale(LC_ALL, "Chinese-simplifed");
+  File file(std::fopen(filePath, "rb"));
+  std::setlocale(LC_ALL, "C");
+  return file;
+#else
+  // POSIX file names are bytes (UTF-8 here): no locale takes part in opening them.
+  return File(std::fopen(filePath, "rb"));
+#endif
+}
+
+#ifdef _WIN32
+using FileStatus = struct _stat64;
+int StatusOf(std::FILE* file, FileStatus* status) {
+  return _fstat64(_fileno(file), status);
+}
+bool IsRegular(const FileStatus& status) {
+  return (status.st_mode & _S_IFREG) != 0;
+}
+#else
+using FileStatus = struct stat;
+int StatusOf(std::FILE* file, FileStatus* status) {
+  return fstat(fileno(file), status);
+}
+bool IsRegular(const FileStatus& status) {
+  return S_ISREG(status.st_mode);
+}
+#endif
+
+}  // namespace
+
+uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, uint32_t* size,
+                       uint32_t* modifiedTime) {
+  if (filePath == nullptr || filePath[0] == '\0' || data == nullptr || size == nullptr) {
+    return 1;
+  }
+  const File file = OpenForReading(filePath);
+  if (!file) {
+    return 2;
+  }
+  FileStatus status{};
+  if (StatusOf(file.get(), &status) != 0 || !IsRegular(status)) {
+    return 3;
+  }
+  if (status.st_size == 0) {
+    return 4;
+  }
+  if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > UINT32_MAX) {
+    return 5;
+  }
+  const auto length = static_cast<uint32_t>(status.st_size);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length]);
+  if (!buffer) {
+    return 5;
+  }
+  if (std::fread(buffer.get(), 1, length, file.get()) != length) {
+    return 6;
+  }
+  *data = std::move(buffer);
+  *size = length;
+  if (modifiedTime != nullptr) {
+    *modifiedTime = static_cast<uint32_t>(static_cast<uint64_t>(status.st_mtime));
+  }
+  return 0;
+}
+
+std::unique_ptr<FlashImage> CreateFlashImage() {
+  return std::unique_ptr<FlashImage>(new (std::nothrow) FlashImage());
+}
+
+void DestroyFlashImage(std::unique_ptr<FlashImage> image) {
+  image.reset();
+}
+
+uint32_t FlashImage::LoadFile(const char* filePath) {
+  if (filePath == nullptr || filePath[0] == '\0') {
+    return kMissingArgument;
+  }
+  std::string previousPath = path;
+  path = filePath;
+  if (ReadWholeFile(path.c_str(), &data, &size, &modifiedTime) != 0) {
+    path = std::move(previousPath);
+    return kContentsUnavailable;
+  }
+  endAddress = startAddress + size - 1;
+  return 0;
+}
+
+uint32_t FlashImage::IsValid() const {
+  if (path.empty() || !data || size == 0) {
+    return kNotValid;
+  }
+  if (startAddress == endAddress || endAddress == 0) {
+    return kNotValid;
+  }
+  // The loader takes 27-bit addresses: an image reaching past them would wrap onto the
+  // start of flash, and one whose end lies before its start has wrapped already.
+  if (endAddress < startAddress || endAddress > kHighestFlashAddress) {
+    return kNotValid;
+  }
+  return 0;
+}
+
+uint32_t FlashImage::Validate(ImageView* view) const {
+  if (IsValid() == 0) {
+    return 0;
+  }
+  Export(view);
+  return kNotValid;
+}
+
+void CopyTruncated(const std::string& text, char* out, std::size_t capacity) {
+  const std::size_t length = text.size() < capacity ? text.size() : capacity - 1;
+  std::memcpy(out, text.data(), length);
+  out[length] = '\0';
+}
+
+uint32_t FlashImage::Export(ImageView* view) const {
+  if (view == nullptr) {
+    return kMissingArgument;
+  }
+  CopyTruncated(name, view->name, sizeof(view->name));
+  view->startAddress = startAddress;
+  view->endAddress = endAddress;
+  CopyTruncated(path, view->path, sizeof(view->path));
+  view->size = size;
+  view->reserved = 0;
+  view->valid = valid != 0 ? 1 : 0;
+  return 0;
+}
+
+void FlashImage::UnloadData() {
+  data.reset();
+  size = 0;
+  endAddress = 0;
+}
+
+}  // namespace tarvok

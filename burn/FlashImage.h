@@ -1,0 +1,68 @@
+// The image file a burn writes into flash, read whole into memory, and its flat view.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tarvok {
+
+// Codes shared by the descriptor operations.
+inline constexpr uint32_t kNoMemory = 0x200;
+inline constexpr uint32_t kMissingArgument = 0x300;
+inline constexpr uint32_t kNotValid = 0x500;
+inline constexpr uint32_t kContentsUnavailable = 0x600;
+
+// Addresses travel to the loader in 27 bits: an image must end at or below this address.
+inline constexpr uint32_t kHighestFlashAddress = 0x07FFFFFF;
+inline constexpr uint32_t kDefaultBlockSize = 1024;
+
+struct ImageView {
+  char name[64];
+  uint32_t startAddress;
+  uint32_t endAddress;
+  char path[256];
+  uint32_t size;
+  uint16_t reserved;
+  uint8_t valid;
+};
+
+class FlashImage {
+ public:
+  // 0; 0x300 path missing or empty; 0x600 the file could not be read (the old path stays).
+  uint32_t LoadFile(const char* filePath);
+  // 0 valid; 0x500 not valid.
+  uint32_t IsValid() const;
+  // As IsValid, and fills `view` (when given) only when the image is not valid.
+  uint32_t Validate(ImageView* view) const;
+  // 0; 0x300 no view.
+  uint32_t Export(ImageView* view) const;
+  void UnloadData();
+
+  std::string name;
+  uint32_t startAddress = 0;
+  uint32_t endAddress = 0;
+  std::string path;
+  uint32_t modifiedTime = 0;
+  std::unique_ptr<uint8_t[]> data;
+  uint32_t size = 0;
+  uint8_t valid = 1;
+  uint8_t eraseWait = 0;  // the loader's answer to the flash parameters
+  uint32_t blockSize = kDefaultBlockSize;
+  uint16_t eraseFlag = 0;
+};
+
+// A new image with the defaults above, or null when memory is exhausted.
+std::unique_ptr<FlashImage> CreateFlashImage();
+void DestroyFlashImage(std::unique_ptr<FlashImage> image);
+
+// Reads a whole file. 0; 1 missing argument; 2 cannot be opened; 3 cannot be examined or is
+// not a regular file; 4 empty; 5 does not fit in memory (or its length not in 32 bits);
+// 6 could not be read whole. The outputs are written only on success.
+uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, uint32_t* size,
+                       uint32_t* modifiedTime);
+
+// Copies at most `capacity` - 1 characters and always terminates.
+void CopyTruncated(const std::string& text, char* out, std::size_t capacity);
+
+}  // namespace tarvok

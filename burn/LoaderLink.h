@@ -1,0 +1,68 @@
+// The host side of the RAM loader's command protocol: hello, baud switch (0xE1), flash
+// parameters (0xE2), image stream (0xE3) and finish (0xE5). Strictly lock-step: the host
+// writes a command, then waits for single acknowledgement bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "burn/FlashImage.h"
+#include "rom/StageCallbacks.h"
+#include "serial/SerialPort.h"
+
+namespace tarvok {
+
+inline constexpr uint8_t kLoaderHello = 0xB0;  // also the probe byte of the baud switch
+inline constexpr uint8_t kLoaderBusy = 0x1C;   // sent instead of the hello
+inline constexpr uint8_t kCmdSwitchBaud = 0xE1;
+inline constexpr uint8_t kCmdFlashParameters = 0xE2;
+inline constexpr uint8_t kCmdStreamImage = 0xE3;
+inline constexpr uint8_t kCmdFinish = 0xE5;
+inline constexpr uint8_t kAck = 0x6B;             // 'k'
+inline constexpr uint8_t kBlockAccepted = 0xB9;   // also the host's "resume"
+inline constexpr uint8_t kResyncOrFailed = 0xB6;  // host: hard re-sync; loader: burn failed
+
+inline constexpr uint8_t kMaxBaudCode = 14;
+// Baud code by burn-rate index 1-4 (index 0 unused).
+inline constexpr std::array<uint8_t, 5> burnRateCodes = {0, 4, 3, 2, 1};
+// Rate by baud code 1-14 (code 0 unused).
+inline constexpr std::array<uint32_t, 15> baudRates = {0,     921600, 460800, 230400, 115200,
+                                                       57600, 38400,  19200,  14400,  9600,
+                                                       4800,  2400,   1200,   300,    110};
+
+// The image stream's default progress granularity: one step per this many image bytes.
+inline constexpr uint32_t kBytesPerProgressStep = 3840;
+// A block the loader has rejected this often in a row ends the stream: the line is hopeless.
+inline constexpr uint32_t kMaxBlockRejections = 100;
+
+struct LoaderHello {
+  uint8_t started = 0;
+  uint8_t reserved0 = 0;
+  uint8_t major = 0;
+  uint8_t minor = 0;
+  uint32_t reserved1 = 0;
+  uint32_t reserved2 = 0;
+};
+
+// Local results of LoaderLink::StreamImage beyond the numbered steps.
+inline constexpr uint32_t kStreamTooManyRejections = 21;
+
+class LoaderLink {
+ public:
+  // 0; 2 no record; 8 nothing arrived; 9 not a hello; 10 version not 1.0; 16 0x1C arrived.
+  uint32_t ReadHello(SerialPort& port, LoaderHello* hello) const;
+  // 0; 1 code outside 1-14; 2-5 command, acknowledgement, rate change; 7 no probe echoed;
+  // 8-10 second acknowledgement; 11-13 echo test.
+  uint32_t SwitchBaud(SerialPort& port, uint8_t baudCode, uint8_t echoRepeats) const;
+  // 0; 1 no image; 2-4 writes; 5, 6 acknowledgement; 7 no erase-wait byte.
+  uint32_t SetFlashParameters(SerialPort& port, FlashImage* image) const;
+  // 0; 1 no image; 2 not valid; 3-7 header and acknowledgements; 8-15 blocks; 16-20 trailer;
+  // 21 one block rejected kMaxBlockRejections times in a row.
+  uint32_t StreamImage(SerialPort& port, FlashImage* image, uint32_t blockCount,
+                       StageStartFn startFn, void* startUser, StageProgressFn progressFn,
+                       void* progressUser) const;
+  // 0 written; 1 the write failed.
+  uint32_t Finish(SerialPort& port) const;
+};
+
+}  // namespace tarvok

@@ -1,0 +1,93 @@
+#include "sim/Chip.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tarvok::sim {
+namespace {
+
+constexpr std::array<uint8_t, 12> kRebootSentence = {'$', 'P', 'V', 'Q', 'T',  '7',
+                                                     '5', '*', '0', '1', 0x0D, 0x0A};
+constexpr uint32_t kLoaderAddress = 0xC00;
+
+}  // namespace
+
+uint8_t Garble(uint8_t byte) {
+  // rotl(b, 3) ^ b always has an even number of set bits and 0xA7 an odd one.
+  return static_cast<uint8_t>(((byte << 3) | (byte >> 5)) ^ 0xA7);
+}
+
+Chip::Chip(const ChipOptions& options)
+    : options_(options),
+      mode_(options.startInLoader ? Mode::kLoader : Mode::kApplication),
+      flash_(options.flashBytes, options.flashFill) {
+  rom_.answerHandshake = !options.noHandshake;
+  rom_.corruptNextDataEcho = options.wrongEcho;
+  rom_.wrongChecksum = options.wrongChecksum;
+  rom_.knowsExecute = !options.noExecute;
+}
+
+void Chip::PowerOn(std::vector<uint8_t>& out) {
+  if (mode_ == Mode::kLoader && !loader_ && !options_.silent) {
+    StartLoader(out);
+  }
+}
+
+void Chip::StartLoader(std::vector<uint8_t>& out) {
+  mode_ = Mode::kLoader;
+  loader_ = std::make_unique<Loader>(flash_, options_.romRate, options_.loader);
+  loader_->Start(out);
+}
+
+uint32_t Chip::Rate() const {
+  return loader_ ? loader_->Rate() : options_.romRate;
+}
+
+void Chip::SettleRate() {
+  if (loader_) {
+    loader_->SettleRate();
+  }
+}
+
+void Chip::Receive(uint8_t byte, std::vector<uint8_t>& out) {
+  if (options_.silent) {
+    return;
+  }
+  switch (mode_) {
+    case Mode::kApplication:
+      // A running receiver ignores everything but the sentence that reboots it.
+      sentenceWindow_.push_back(byte);
+      if (sentenceWindow_.size() > kRebootSentence.size()) {
+        sentenceWindow_.erase(sentenceWindow_.begin());
+      }
+      if (std::equal(sentenceWindow_.begin(), sentenceWindow_.end(), kRebootSentence.begin(),
+                     kRebootSentence.end())) {
+        mode_ = Mode::kBootRom;
+      }
+      return;
+    case Mode::kBootRom:
+      rom_.Receive(byte, out);
+      if (rom_.Started()) {
+        if (rom_.StartAddress() == kLoaderAddress) {
+          StartLoader(out);
+        } else {
+          options_.silent = true;  // jumped into nowhere
+        }
+      }
+      return;
+    case Mode::kLoader:
+      if (!loader_) {
+        return;
+      }
+      loader_->Receive(byte, out);
+      return;
+  }
+}
+
+void Chip::OnSilence(std::vector<uint8_t>& out) {
+  if (loader_ && !options_.silent) {
+    loader_->OnSilence(out);
+  }
+}
+
+}  // namespace tarvok::sim

@@ -1,0 +1,69 @@
+// A whole simulated TR7340 as the host sees it over the wire: a running application that
+// only listens for the sentence that sends it back to its boot ROM, the boot ROM, and the
+// RAM loader the ROM starts, over a NOR flash.
+//
+// The chip hears bytes as its UART received them: a transport that carries bytes between the
+// host and the chip garbles each byte sent while the two sides' rates differ (Garble).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sim/BootRom.h"
+#include "sim/Flash.h"
+#include "sim/Loader.h"
+
+namespace tarvok::sim {
+
+struct ChipOptions {
+  uint32_t romRate = 9600;  // the rate of the application and the boot ROM
+  uint32_t flashBytes = 8 * 1024 * 1024;
+  uint8_t flashFill = 0x00;    // what the flash holds before the burn
+  bool startInLoader = false;  // the loader already runs and is about to say hello
+  bool silent = false;         // never answers anything
+  bool noHandshake = false;    // the boot ROM does not answer the handshake
+  bool wrongEcho = false;      // the boot ROM garbles the echo of the first data byte
+  bool wrongChecksum = false;  // the boot ROM's checksum answer is off
+  bool noExecute = false;      // the boot ROM does not answer 0xA8
+  LoaderFaults loader;
+};
+
+class Chip {
+ public:
+  enum class Mode { kApplication, kBootRom, kLoader };
+
+  explicit Chip(const ChipOptions& options);
+
+  // What the chip says on its own at power-on (the hello of a loader that already runs).
+  void PowerOn(std::vector<uint8_t>& out);
+  void Receive(uint8_t byte, std::vector<uint8_t>& out);
+  void OnSilence(std::vector<uint8_t>& out);
+
+  // The chip UART's rate. A switch the loader has acknowledged takes effect at SettleRate,
+  // which a transport calls once the acknowledgement is on its way.
+  uint32_t Rate() const;
+  void SettleRate();
+
+  Mode CurrentMode() const { return mode_; }
+  const Flash& FlashMemory() const { return flash_; }
+  const BootRom& Rom() const { return rom_; }
+  // Null until the boot ROM has started the loader.
+  const Loader* RunningLoader() const { return loader_.get(); }
+  bool BurnEnded() const { return loader_ && loader_->Stats().finished; }
+
+ private:
+  void StartLoader(std::vector<uint8_t>& out);
+
+  ChipOptions options_;
+  Mode mode_;
+  Flash flash_;
+  BootRom rom_;
+  std::unique_ptr<Loader> loader_;
+  std::vector<uint8_t> sentenceWindow_;
+};
+
+// What a UART makes of a byte sent at another rate: never the byte itself.
+uint8_t Garble(uint8_t byte);
+
+}  // namespace tarvok::sim

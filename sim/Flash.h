@@ -1,0 +1,27 @@
+// NOR flash as the loader sees it: erased bytes read 0xFF, programming can only clear bits,
+// and only an erase (by 4 KiB sector) sets them again.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tarvok::sim {
+
+class Flash {
+ public:
+  static constexpr uint32_t kSectorBytes = 4096;
+
+  Flash(uint32_t bytes, uint8_t initialFill) : cells_(bytes, initialFill) {}
+
+  // Erases every sector that holds a byte of [first, last].
+  void Erase(uint32_t first, uint32_t last);
+  // Programs `byte` at `address` (bits can only go from 1 to 0). False outside the flash.
+  bool Program(uint32_t address, uint8_t byte);
+  uint8_t At(uint32_t address) const { return address < cells_.size() ? cells_[address] : 0xFF; }
+  const std::vector<uint8_t>& Cells() const { return cells_; }
+
+ private:
+  std::vector<uint8_t> cells_;
+};
+
+}  // namespace tarvok::sim

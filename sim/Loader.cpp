@@ -1,0 +1,214 @@
+#include "sim/Loader.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tarvok::sim {
+namespace {
+
+constexpr uint8_t kHello = 0xB0;
+constexpr uint8_t kBusy = 0x1C;
+constexpr uint8_t kSwitchBaud = 0xE1;
+constexpr uint8_t kFlashParameters = 0xE2;
+constexpr uint8_t kStreamImage = 0xE3;
+constexpr uint8_t kFinish = 0xE5;
+constexpr uint8_t kAck = 0x6B;
+constexpr uint8_t kAccepted = 0xB9;
+constexpr uint8_t kFailed = 0xB6;
+constexpr uint8_t kEchoTestValues = 11;
+
+uint32_t BigEndianWord(const std::vector<uint8_t>& bytes, std::size_t at) {
+  return (uint32_t{bytes[at]} << 24) | (uint32_t{bytes[at + 1]} << 16) |
+         (uint32_t{bytes[at + 2]} << 8) | uint32_t{bytes[at + 3]};
+}
+
+}  // namespace
+
+uint32_t LoaderBaudRate(uint8_t code) {
+  constexpr std::array<uint32_t, 15> kRates = {0,     921600, 460800, 230400, 115200,
+                                               57600, 38400,  19200,  14400,  9600,
+                                               4800,  2400,   1200,   300,    110};
+  return code < kRates.size() ? kRates[code] : 0;
+}
+
+Loader::Loader(Flash& flash, uint32_t rate, const LoaderFaults& faults)
+    : flash_(flash), faults_(faults), rate_(rate), nextRate_(rate) {}
+
+void Loader::Start(std::vector<uint8_t>& out) {
+  if (faults_.busyInsteadOfHello) {
+    out.push_back(kBusy);
+    return;
+  }
+  out.insert(out.end(), {kHello, faults_.helloMajor, faults_.helloMinor});
+}
+
+void Loader::Collect(State next, uint32_t count) {
+  state_ = next;
+  wanted_ = count;
+  collected_.clear();
+}
+
+void Loader::Receive(uint8_t byte, std::vector<uint8_t>& out) {
+  SettleRate();
+  switch (state_) {
+    case State::kCommand:
+      if (byte == kSwitchBaud) {
+        Collect(State::kSwitchArguments, 2);
+      } else if (byte == kFlashParameters) {
+        Collect(State::kParameterArguments, 9);
+      } else if (byte == kStreamImage) {
+        Collect(State::kHeaderArguments, 8);
+      } else if (byte == kFinish) {
+        stats_.finished = true;
+        state_ = State::kStopped;
+      }
+      return;
+    case State::kSwitchArguments:
+    case State::kParameterArguments:
+    case State::kHeaderArguments:
+      collected_.push_back(byte);
+      if (collected_.size() == wanted_) {
+        ArgumentsComplete(out);
+      }
+      return;
+    case State::kProbing:
+      if (byte == kHello) {
+        if (++stats_.probes >= faults_.firstEchoedProbe) {
+          out.push_back(kHello);
+        }
+      } else if (byte == kAck) {
+        out.push_back(kAck);
+        echoLeft_ = uint32_t{echoRepeats_} * kEchoTestValues;
+        state_ = echoLeft_ > 0 ? State::kEchoTest : State::kCommand;
+      }
+      return;
+    case State::kEchoTest:
+      out.push_back(byte);
+      ++stats_.echoTestBytes;
+      if (--echoLeft_ == 0) {
+        state_ = State::kCommand;
+      }
+      return;
+    case State::kBlock:
+      collected_.push_back(byte);
+      if (collected_.size() == wanted_) {
+        BlockComplete(out);
+      }
+      return;
+    case State::kAwaitResume:
+      if (byte == kFailed) {
+        ++stats_.hardResyncs;
+      } else if (byte == kAccepted) {
+        Collect(State::kBlock, CurrentBlockLength() + 2);
+      }
+      return;
+    case State::kStopped:
+      return;
+  }
+}
+
+void Loader::ArgumentsComplete(std::vector<uint8_t>& out) {
+  switch (state_) {
+    case State::kSwitchArguments: {
+      out.push_back(kAck);
+      const uint32_t rate = LoaderBaudRate(collected_[0]);
+      nextRate_ = rate != 0 ? rate : rate_;
+      echoRepeats_ = collected_[1];
+      state_ = State::kProbing;
+      return;
+    }
+    case State::kParameterArguments: {
+      imageStart_ = BigEndianWord(collected_, 1);
+      const uint32_t end = BigEndianWord(collected_, 5);
+      imageSize_ = end >= imageStart_ ? uint64_t{end} - imageStart_ + 1 : 0;
+      if (collected_[0] != 0 && !faults_.skipErase) {
+        flash_.Erase(imageStart_, end);
+        stats_.erased = true;
+      }
+      out.insert(out.end(), {kAck, faults_.eraseWait});
+      state_ = State::kCommand;
+      return;
+    }
+    case State::kHeaderArguments: {
+      blockSize_ = BigEndianWord(collected_, 0);
+      received_ = std::min<uint64_t>(4, imageSize_);
+      for (uint32_t k = 0; k < received_; ++k) {
+        flash_.Program(imageStart_ + k, collected_[4 + k]);
+        verifyFailed_ |= flash_.At(imageStart_ + k) != collected_[4 + k];
+      }
+      blockIndex_ = 0;
+      rejectedThisBlock_ = 0;
+      out.insert(out.end(), {kAck, kAck});
+      if (blockSize_ == 0) {
+        state_ = State::kStopped;
+        return;
+      }
+      Collect(State::kBlock, CurrentBlockLength() + 2);
+      EndOfStreamIfDone(out);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+uint32_t Loader::CurrentBlockLength() const {
+  return static_cast<uint32_t>(std::min<uint64_t>(blockSize_, imageSize_ - received_));
+}
+
+void Loader::BlockComplete(std::vector<uint8_t>& out) {
+  const uint32_t length = wanted_ - 2;
+  uint32_t sum = 0;
+  for (uint32_t k = 0; k < length; ++k) {
+    sum += collected_[k];
+  }
+  const auto expected = static_cast<uint16_t>((collected_[length] << 8) | collected_[length + 1]);
+  if (blockIndex_ == faults_.replyCodeBlock) {
+    out.push_back(faults_.replyCode);
+    state_ = State::kStopped;
+    return;
+  }
+  const bool forcedRejection =
+      blockIndex_ == faults_.rejectBlock && rejectedThisBlock_ < faults_.rejectTimes;
+  if (forcedRejection || static_cast<uint16_t>(sum) != expected) {
+    Reject(out);
+    return;
+  }
+  for (uint32_t k = 0; k < length; ++k) {
+    const auto address = static_cast<uint32_t>(imageStart_ + received_ + k);
+    flash_.Program(address, collected_[k]);
+    verifyFailed_ |= flash_.At(address) != collected_[k];
+  }
+  received_ += length;
+  ++blockIndex_;
+  ++stats_.blocksAccepted;
+  rejectedThisBlock_ = 0;
+  out.push_back(kAccepted);
+  Collect(State::kBlock, CurrentBlockLength() + 2);
+  EndOfStreamIfDone(out);
+}
+
+void Loader::Reject(std::vector<uint8_t>& out) {
+  ++stats_.rejections;
+  ++rejectedThisBlock_;
+  // The rejection, then the acknowledgement the host's re-synchronisation waits for.
+  out.insert(out.end(), {kBlockRejected, kAck});
+  state_ = State::kAwaitResume;
+}
+
+void Loader::EndOfStreamIfDone(std::vector<uint8_t>& out) {
+  if (received_ < imageSize_) {
+    return;
+  }
+  stats_.streamOk = !verifyFailed_ && !faults_.finalFailure;
+  out.insert(out.end(), {kAck, stats_.streamOk ? kAck : kFailed});
+  state_ = State::kCommand;
+}
+
+void Loader::OnSilence(std::vector<uint8_t>& out) {
+  if (state_ == State::kBlock && !collected_.empty()) {
+    Reject(out);
+  }
+}
+
+}  // namespace tarvok::sim

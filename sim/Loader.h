@@ -1,0 +1,99 @@
+// The RAM loader as the host sees it over the wire, once the boot ROM has started it: hello,
+// then the commands 0xE1 (baud switch), 0xE2 (flash parameters), 0xE3 (image stream) and
+// 0xE5 (finish). A pure byte-in, bytes-out state machine over a simulated NOR flash.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "sim/Flash.h"
+
+namespace tarvok::sim {
+
+inline constexpr uint8_t kBlockRejected = 0xB7;
+inline constexpr uint32_t kNoBlock = UINT32_MAX;
+
+// Faults on demand.
+struct LoaderFaults {
+  uint8_t helloMajor = 1;
+  uint8_t helloMinor = 0;
+  bool busyInsteadOfHello = false;     // sends 0x1C instead of its hello
+  uint8_t eraseWait = 0;               // the byte that answers the flash parameters
+  bool skipErase = false;              // acknowledges the erase but leaves the flash as it is
+  uint32_t firstEchoedProbe = 1;       // probes before this one (counted from 1) go unanswered
+  uint32_t rejectBlock = kNoBlock;     // this block (counted from 0) is rejected...
+  uint32_t rejectTimes = 0;            // ...this many times in a row
+  uint32_t replyCodeBlock = kNoBlock;  // this block is answered with `replyCode` (5, 6, 7)
+  uint8_t replyCode = 0;
+  bool finalFailure = false;  // ends the stream with 0xB6 even when all went well
+};
+
+struct LoaderStats {
+  uint32_t probes = 0;
+  uint32_t echoTestBytes = 0;
+  uint32_t blocksAccepted = 0;
+  uint32_t rejections = 0;
+  uint32_t hardResyncs = 0;  // 0xB6 received from the host
+  bool erased = false;
+  bool finished = false;  // 0xE5 received
+  bool streamOk = false;  // the trailer said success
+};
+
+class Loader {
+ public:
+  Loader(Flash& flash, uint32_t rate, const LoaderFaults& faults);
+
+  // The loader's first words: its hello (or 0x1C).
+  void Start(std::vector<uint8_t>& out);
+  void Receive(uint8_t byte, std::vector<uint8_t>& out);
+  // The line has been quiet for a while: a block that stopped arriving is rejected.
+  void OnSilence(std::vector<uint8_t>& out);
+
+  // The rate the loader's UART runs at; a switch takes effect after its acknowledgement.
+  uint32_t Rate() const { return rate_; }
+  void SettleRate() { rate_ = nextRate_; }
+  const LoaderStats& Stats() const { return stats_; }
+
+ private:
+  enum class State {
+    kCommand,
+    kSwitchArguments,
+    kProbing,
+    kEchoTest,
+    kParameterArguments,
+    kHeaderArguments,
+    kBlock,
+    kAwaitResume,
+    kStopped
+  };
+
+  void Collect(State next, uint32_t count);
+  void ArgumentsComplete(std::vector<uint8_t>& out);
+  void BlockComplete(std::vector<uint8_t>& out);
+  void Reject(std::vector<uint8_t>& out);
+  void EndOfStreamIfDone(std::vector<uint8_t>& out);
+  uint32_t CurrentBlockLength() const;
+
+  Flash& flash_;
+  LoaderFaults faults_;
+  LoaderStats stats_;
+  uint32_t rate_;
+  uint32_t nextRate_;
+  State state_ = State::kCommand;
+  std::vector<uint8_t> collected_;
+  uint32_t wanted_ = 0;
+  uint8_t echoRepeats_ = 0;
+  uint32_t echoLeft_ = 0;
+  uint32_t imageStart_ = 0;
+  uint64_t imageSize_ = 0;
+  uint32_t blockSize_ = 0;
+  uint64_t received_ = 0;  // image bytes accepted, header included
+  uint32_t blockIndex_ = 0;
+  uint32_t rejectedThisBlock_ = 0;
+  bool verifyFailed_ = false;
+};
+
+// Rate of a loader baud code 1-14, 0 for any other code.
+uint32_t LoaderBaudRate(uint8_t code);
+
+}  // namespace tarvok::sim

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "burn/BurnSequence.h"
+#include "burn/EmbeddedLoader.h"
+#include "tests/support/ChipOnWire.h"
+#include "tests/support/FakeSerialDevice.h"
+#include "tests/support/ImageFactory.h"
+#include "tests/support/ProgressLog.h"
+
+namespace tarvok {
+namespace {
+
+using testing::ChipOnWire;
+using testing::FakeSerialDevice;
+using testing::ImageBytes;
+using testing::MakeImage;
+using testing::ProgressLog;
+using testing::ProgressReport;
+using Kind = FakeSerialDevice::EventKind;
+using Bytes = std::vector<uint8_t>;
+
+// One burn as the burn run prepares it, against a simulated chip behind a fake port.
+class Burn {
+ public:
+  Burn(const sim::ChipOptions& options, const Bytes& imageBytes, int32_t rateIndex)
+      : wire(device, options), bytes(imageBytes), image(MakeImage(imageBytes)) {
+    CreateLoaderImage(&loader);
+    loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
+    burnRateIndex = rateIndex;
+    portRecord.handle = &device;
+    loaderJob.loader = options.startInLoader ? nullptr : loader.get();
+    loaderJob.startFn = ProgressLog::OnStart;
+    loaderJob.startUser = &loaderLog;
+    loaderJob.progressFn = ProgressLog::OnProgress;
+    loaderJob.progressUser = &loaderLog;
+    loaderJob.triesPerCycle = kBurnTriesPerCycle;
+    loaderJob.cycles = kBurnCycles;
+    imageJob.image = image.get();
+    imageJob.startFn = ProgressLog::OnStart;
+    imageJob.startUser = &imageLog;
+    imageJob.progressFn = ProgressLog::OnProgress;
+    imageJob.progressUser = &imageLog;
+  }
+
+  uint32_t Run() { return BurnOverHandle(&loaderJob, &imageJob, &portRecord, &hello); }
+
+  bool FlashHoldsTheImage() const {
+    const auto& cells = wire.chip.FlashMemory().Cells();
+    return Bytes(cells.begin(), cells.begin() + static_cast<std::ptrdiff_t>(bytes.size())) == bytes;
+  }
+
+  FakeSerialDevice device;
+  ChipOnWire wire;
+  Bytes bytes;
+  std::unique_ptr<FlashImage> image;
+  std::unique_ptr<LoaderImage> loader;
+  PortRecord portRecord;
+  LoaderJob loaderJob;
+  ImageJob imageJob;
+  LoaderHello hello;
+  ProgressLog loaderLog;
+  ProgressLog imageLog;
+};
+
+sim::ChipOptions SmallChip() {
+  sim::ChipOptions options;
+  options.flashBytes = 512 * 1024;
+  return options;
+}
+
+sim::ChipOptions LoaderRunning() {
+  sim::ChipOptions options = SmallChip();
+  options.startInLoader = true;
+  return options;
+}
+
+TEST(BurnSequence, WholeBurnAt921600) {
+  Burn burn(SmallChip(), ImageBytes(100 * 1024), 4);
+  EXPECT_EQ(burn.Run(), kBurnOk);
+  EXPECT_TRUE(burn.FlashHoldsTheImage());
+  EXPECT_TRUE(burn.wire.chip.BurnEnded());
+  EXPECT_EQ(burn.hello.major, 1);
+  // The loader went to 0xC00 whole, with 30 progress reports.
+  const auto& ram = burn.wire.chip.Rom().Ram();
+  EXPECT_EQ(Bytes(ram.begin() + 0xC00, ram.begin() + 0xC00 + 8728),
+            Bytes(kEmbeddedLoader, kEmbeddedLoader + 8728));
+  EXPECT_EQ(burn.loaderLog.starts, 1u);
+  EXPECT_EQ(burn.loaderLog.reports.size(), 30u);
+  EXPECT_EQ(burn.imageLog.starts, 1u);
+  EXPECT_EQ(burn.imageLog.reports.back(), (ProgressReport{100, 100 * 1024 - 4, 100 * 1024}));
+  // Switched to 921600 for the image and back to the boot-ROM rate at the end.
+  const auto rates = burn.device.EventsOf(Kind::kSetLine);
+  ASSERT_GE(rates.size(), 3u);
+  EXPECT_EQ(rates[rates.size() - 2].value, 921600u);
+  EXPECT_EQ(rates.back().value, 9600u);
+  EXPECT_EQ(burn.device.BaudRate(), 9600u);
+  // The last byte on the wire is the finish command.
+  EXPECT_EQ(burn.device.Written().back(), 0xE5);
+  // Virtual time: the download and the pauses take seconds, not the test.
+  EXPECT_GT(burn.device.NowMs(), 7000u);
+}
+
+TEST(BurnSequence, BootRomAt115200AndEchoTest) {
+  sim::ChipOptions options = SmallChip();
+  options.romRate = 115200;
+  Burn burn(options, ImageBytes(3000), 1);
+  burn.loaderJob.echoRepeats = 1;
+  EXPECT_EQ(burn.Run(), kBurnOk);
+  EXPECT_TRUE(burn.FlashHoldsTheImage());
+  // A burn rate equal to the rate in force still runs the whole switch exchange.
+  EXPECT_EQ(burn.wire.chip.RunningLoader()->Stats().probes, 1u);
+  EXPECT_EQ(burn.wire.chip.RunningLoader()->Stats().echoTestBytes, 11u);
+}
+
+TEST(BurnSequence, NullLoaderStartsWithTheHello) {
+  Burn burn(LoaderRunning(), ImageBytes(6000), 0);
+  burn.portRecord.handle = &burn.device;
+  EXPECT_EQ(BurnOverHandle(&burn.loaderJob, &burn.imageJob, &burn.portRecord, nullptr), kBurnOk);
+  EXPECT_TRUE(burn.FlashHoldsTheImage());
+  // No purge before the hello, no switch: the first bytes on the wire are the flash parameters.
+  const auto& events = burn.device.Events();  // after the line set-up of the fake
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[1].kind, Kind::kWrite);
+  EXPECT_EQ(events[1].bytes, (Bytes{0xE2, 0x01}));
+  EXPECT_EQ(burn.loaderLog.starts, 0u);
+  // The final return to the initial rate changes nothing but still purges.
+  const auto purges = burn.device.EventsOf(Kind::kPurge);
+  ASSERT_EQ(purges.size(), 1u);
+  EXPECT_EQ(burn.device.EventsOf(Kind::kSetLine).size(), 1u);  // the set-up of the fake
+}
+
+TEST(BurnSequence, FailedSwitchCarriesOnAtTheInitialRate) {
+  Burn burn(LoaderRunning(), ImageBytes(6000), 7);  // no such rate: the switch is refused
+  EXPECT_EQ(burn.Run(), kBurnOk);
+  EXPECT_TRUE(burn.FlashHoldsTheImage());
+  EXPECT_EQ(burn.device.Written().front(), 0xE2);
+}
+
+TEST(BurnSequence, FailedFinishChangesNothing) {
+  // Writes of an 8-byte image: E2 pair, start, end, header, block, sum, finish.
+  Burn burn(LoaderRunning(), ImageBytes(8), 0);
+  burn.device.failWriteNumber = 7;
+  EXPECT_EQ(burn.Run(), kBurnOk);
+  EXPECT_TRUE(burn.FlashHoldsTheImage());
+  EXPECT_FALSE(burn.wire.chip.BurnEnded());
+}
+
+struct StatusCase {
+  const char* name;
+  sim::ChipOptions chip;
+  int32_t rateIndex;
+  uint32_t status;
+};
+
+sim::ChipOptions With(sim::ChipOptions options, void (*change)(sim::ChipOptions&)) {
+  change(options);
+  return options;
+}
+
+TEST(BurnSequence, StatusNamesTheFailingStep) {
+  const StatusCase cases[] = {
+      {"silent chip", With(SmallChip(), [](auto& o) { o.silent = true; }), 4, 0xB0006},
+      {"no handshake", With(SmallChip(), [](auto& o) { o.noHandshake = true; }), 4, 0xB0006},
+      {"wrong echo of the download", With(SmallChip(), [](auto& o) { o.wrongEcho = true; }), 4,
+       0xA0006},
+      {"wrong checksum", With(SmallChip(), [](auto& o) { o.wrongChecksum = true; }), 4, 0xA0006},
+      {"loader not started", With(SmallChip(), [](auto& o) { o.noExecute = true; }), 4, 0xC0006},
+      {"busy instead of hello",
+       With(LoaderRunning(), [](auto& o) { o.loader.busyInsteadOfHello = true; }), 4, 16},
+      {"loader version 1.1", With(LoaderRunning(), [](auto& o) { o.loader.helloMinor = 1; }), 4,
+       10},
+      {"no hello", With(LoaderRunning(), [](auto& o) { o.silent = true; }), 4, 8},
+      {"stream: reply 5",
+       With(LoaderRunning(),
+            [](auto& o) {
+              o.loader.replyCodeBlock = 0;
+              o.loader.replyCode = 5;
+            }),
+       4, 14},
+      {"stream: final 0xB6", With(LoaderRunning(), [](auto& o) { o.loader.finalFailure = true; }),
+       4, 14},
+      {"switch fails after the chip switched: no flash parameters at the old rate",
+       With(LoaderRunning(), [](auto& o) { o.loader.firstEchoedProbe = 11; }), 4, 13},
+  };
+  for (const StatusCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Burn burn(c.chip, ImageBytes(5000), c.rateIndex);
+    EXPECT_EQ(burn.Run(), c.status);
+    // The port is back at the boot-ROM rate only on paths that restore it; either way the
+    // burn never reports success.
+    EXPECT_FALSE(burn.wire.chip.BurnEnded());
+  }
+}
+
+TEST(BurnSequence, PortFailures) {
+  {
+    SCOPED_TRACE("current rate unreadable");
+    Burn burn(LoaderRunning(), ImageBytes(100), 4);
+    burn.device.failGetLine.remaining = 1;
+    EXPECT_EQ(burn.Run(), kBurnBaudRateUnreadable);
+  }
+  {
+    SCOPED_TRACE("switch fails and the initial rate cannot be set again");
+    Burn burn(LoaderRunning(), ImageBytes(100), 4);
+    burn.device.failPurge.remaining = 2;
+    EXPECT_EQ(burn.Run(), kBurnBaudRateNotRestored);
+  }
+  {
+    SCOPED_TRACE("flash parameters not written");
+    Burn burn(LoaderRunning(), ImageBytes(100), 0);
+    burn.device.failWriteNumber = 1;
+    EXPECT_EQ(burn.Run(), kBurnFlashParametersFailed);
+  }
+  {
+    SCOPED_TRACE("final return to the initial rate fails");
+    Burn burn(LoaderRunning(), ImageBytes(100), 0);
+    burn.device.failPurge.remaining = 1;
+    EXPECT_EQ(burn.Run(), kBurnBaudRateNotRestored);
+    EXPECT_TRUE(burn.FlashHoldsTheImage());
+  }
+}
+
+TEST(BurnSequence, ArgumentsAndDescriptors) {
+  Burn burn(SmallChip(), ImageBytes(100), 4);
+  EXPECT_EQ(BurnOverHandle(nullptr, &burn.imageJob, &burn.portRecord, nullptr),
+            kBurnMissingArgument);
+  EXPECT_EQ(BurnOverHandle(&burn.loaderJob, nullptr, &burn.portRecord, nullptr),
+            kBurnMissingArgument);
+  EXPECT_EQ(BurnOverHandle(&burn.loaderJob, &burn.imageJob, nullptr, nullptr),
+            kBurnMissingArgument);
+  ImageJob noImage;
+  EXPECT_EQ(BurnOverHandle(&burn.loaderJob, &noImage, &burn.portRecord, nullptr),
+            kBurnMissingArgument);
+  PortRecord closed;
+  EXPECT_EQ(BurnOverHandle(&burn.loaderJob, &burn.imageJob, &closed, nullptr), kBurnNoPort);
+
+  // An invalid image is reported first, even with an invalid loader.
+  burn.loader->data.reset();
+  burn.image->size = 1;
+  burn.image->endAddress = 0;
+  EXPECT_EQ(burn.Run(), 0x505u);
+  EXPECT_EQ(burn.imageJob.imageView.size, 1u);
+  burn.image->size = 100;
+  burn.image->endAddress = 99;
+  EXPECT_EQ(burn.Run(), 0x504u);
+  EXPECT_EQ(burn.device.Events().size(), 1u);  // nothing but the fake's set-up
+
+  // An image too large for the loader's 27-bit addresses is refused before anything is sent.
+  burn.image->endAddress = 0x08000000;
+  EXPECT_EQ(burn.Run(), 0x505u);
+  EXPECT_TRUE(burn.device.Written().empty());
+}
+
+}  // namespace
+}  // namespace tarvok
