@@ -4,8 +4,6 @@
 
 namespace tarvok {
 
-std::atomic<int32_t> burnRateIndex{0};
-
 namespace {
 
 // Wakes the boot ROM, downloads the loader and starts it: 0 or the burn status.

@@ -4,13 +4,13 @@
 // names the step that failed.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "burn/FlashImage.h"
 #include "burn/LoaderImage.h"
 #include "burn/LoaderLink.h"
 #include "rom/StageCallbacks.h"
+#include "serial/ProcessPort.h"
 #include "serial/SerialPort.h"
 
 namespace tarvok {
@@ -73,9 +73,6 @@ struct BurnContext {
   ImageJob imageJob;
   LoaderHello hello;
 };
-
-// The chosen burn rate's position in the rate list plus one (1-4); 0 keeps the port's rate.
-extern std::atomic<int32_t> burnRateIndex;
 
 uint32_t BurnOverHandle(LoaderJob* loaderJob, ImageJob* imageJob, PortRecord* portRecord,
                         LoaderHello* hello);

@@ -35,7 +35,8 @@ class Chip {
 
   explicit Chip(const ChipOptions& options);
 
-  // What the chip says on its own at power-on (the hello of a loader that already runs).
+  // What the chip says on its own once someone listens: the hello of a loader that already
+  // runs (once only).
   void PowerOn(std::vector<uint8_t>& out);
   void Receive(uint8_t byte, std::vector<uint8_t>& out);
   void OnSilence(std::vector<uint8_t>& out);

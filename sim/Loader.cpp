@@ -200,6 +200,7 @@ void Loader::EndOfStreamIfDone(std::vector<uint8_t>& out) {
   if (received_ < imageSize_) {
     return;
   }
+  stats_.trailerSent = true;
   stats_.streamOk = !verifyFailed_ && !faults_.finalFailure;
   out.insert(out.end(), {kAck, stats_.streamOk ? kAck : kFailed});
   state_ = State::kCommand;

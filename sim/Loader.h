@@ -36,6 +36,7 @@ struct LoaderStats {
   uint32_t hardResyncs = 0;  // 0xB6 received from the host
   bool erased = false;
   bool finished = false;  // 0xE5 received
+  bool trailerSent = false;
   bool streamOk = false;  // the trailer said success
 };
 

@@ -1,0 +1,41 @@
+// Finds the machine's serial ports and gives each a stable number, so that a port can be
+// shown as "COM" + number and the number turned back into the device to open.
+//
+// Numbers on Linux: ttyS<n> is n + 1 (ttyS0 is COM1, as on a PC), ttyUSB<n> is 101 + n,
+// ttyACM<n> 201 + n, ttyAMA<n> 301 + n, other ports with hardware behind them 401 and up in
+// name order, and the devices listed in TARVOK_EXTRA_PORTS (colon-separated paths, such as
+// a simulated chip's pseudo-terminal) 1001 and up in their order there.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvok {
+
+struct PortInfo {
+  uint32_t number = 0;
+  std::string device;       // path to open, such as /dev/ttyUSB0
+  std::string description;  // what the system knows of it (USB vendor, product), may be empty
+};
+
+// Ports under `sysfsRoot` (normally /sys) plus those in `extraPorts`, by number.
+std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
+                                          const std::string& extraPorts);
+// The ports of this machine, with TARVOK_EXTRA_PORTS from the environment.
+std::vector<PortInfo> DiscoverSerialPorts();
+
+// Fills `portNumbers` with the numbers of the ports found, in order; `portCount` says how many.
+void EnumSerialPorts(std::vector<uint32_t>& portNumbers, int32_t& portCount);
+
+// The number a port name stands for: its fourth and later characters as a decimal number
+// ("COM12" gives 12, "VCOM2" 0, "USB7" 7).
+uint32_t PortNumberOfName(const std::string& portName);
+// The device behind a port name such as "COM101", or empty when no such port is found.
+std::string DevicePathForPortName(const std::string& portName);
+
+// A decimal number as the C library's atoi reads it: optional leading white space and sign,
+// digits up to the first other character; no digits give 0.
+int64_t ParseDecimal(const std::string& text);
+
+}  // namespace tarvok

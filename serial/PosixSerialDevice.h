@@ -1,0 +1,56 @@
+// The serial-device interface over a Linux tty: exclusive, raw, no flow control, with
+// read and write time-outs kept by poll().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial/OpenDevice.h"
+#include "serial/SerialDevice.h"
+
+namespace tarvok {
+
+class PosixSerialDevice : public SerialDevice {
+ public:
+  // Opens `path` exclusively in raw mode, DTR and RTS raised, low latency where the driver
+  // offers it.
+  static OpenResult Open(const std::string& path);
+  ~PosixSerialDevice() override;
+  PosixSerialDevice(const PosixSerialDevice&) = delete;
+  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+  bool GetLineSettings(LineSettings& settings) override;
+  bool SetLineSettings(const LineSettings& settings) override;
+  bool SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
+  bool SetTimeouts(const Timeouts& timeouts) override;
+  bool ClearError(CommStatus& status) override;
+  bool ClearBreak() override;
+  bool Purge(uint32_t actions) override;
+  bool Write(const uint8_t* data, uint32_t length, uint32_t& accepted) override;
+  bool Read(uint8_t* buffer, uint32_t length, uint32_t& received) override;
+  bool Flush() override;
+  void Sleep(uint32_t ms) override;
+  uint32_t LastError() const override { return lastError_; }
+  void Close() override;
+
+ private:
+  explicit PosixSerialDevice(int fd);
+  bool Fail();
+  // Waits for `events` until `deadline` (steady-clock ms); false on a hang-up or error.
+  bool WaitFor(short events, int64_t deadlineMs, bool& ready);
+
+  int fd_;
+  uint32_t lastError_ = 0;
+  uint32_t flags_ = kFlagBinary | kFlagDtrControlEnable | kFlagRtsControlEnable;
+  Timeouts timeouts_;
+  struct LineCounters {
+    int frame = 0, overrun = 0, parity = 0, brk = 0, bufferOverrun = 0;
+  } counters_;
+};
+
+// Asks the driver of a USB serial adapter for low latency (ASYNC_LOW_LATENCY and a 1 ms
+// latency timer in sysfs where writable); silently does nothing where it cannot.
+void RequestLowLatency(int fd, const std::string& path);
+
+}  // namespace tarvok

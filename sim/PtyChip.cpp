@@ -1,0 +1,322 @@
+#include "sim/PtyChip.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include "serial/PosixBaud.h"
+
+namespace tarvok::sim {
+namespace {
+
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void SleepUntilUs(int64_t atUs) {
+  const int64_t left = atUs - NowUs();
+  if (left > 0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(left));
+  }
+}
+
+// A receiver's fix, as a running chip reports it once a second.
+std::string NmeaSentence(uint32_t counter) {
+  char body[96];
+  std::snprintf(body, sizeof(body), "GPGGA,%06u.00,2446.1234,N,12100.5678,E,1,08,0.9,12.3,M,,M,,",
+                counter % 240000);
+  uint8_t sum = 0;
+  for (const char* c = body; *c != '\0'; ++c) {
+    sum = static_cast<uint8_t>(sum ^ static_cast<uint8_t>(*c));
+  }
+  char sentence[128];
+  std::snprintf(sentence, sizeof(sentence), "$%s*%02X\r\n", body, sum);
+  return sentence;
+}
+
+void Trace(const char* direction, uint32_t rate, const uint8_t* bytes, std::size_t count) {
+  std::fprintf(stderr, "%s @%u:", direction, rate);
+  for (std::size_t k = 0; k < count && k < 24; ++k) {
+    std::fprintf(stderr, " %02X", bytes[k]);
+  }
+  std::fprintf(stderr, count > 24 ? " ... (%zu bytes)\n" : "\n", count);
+}
+
+constexpr int64_t kChatterPeriodUs = 200'000;
+constexpr int64_t kQuietAfterTrailerUs = 1'000'000;
+
+}  // namespace
+
+std::unique_ptr<PtyChip> PtyChip::Start(const PtyChipOptions& options, std::string* error) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    if (error != nullptr) {
+      *error = "cannot create a pseudo-terminal";
+    }
+    if (master >= 0) {
+      close(master);
+    }
+    return nullptr;
+  }
+  char name[128] = {};
+  ptsname_r(master, name, sizeof(name));
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) {
+    if (error != nullptr) {
+      *error = std::string("cannot open ") + name;
+    }
+    close(master);
+    return nullptr;
+  }
+  // Raw on both ends: no echo, no line editing, no character translation.
+  termios settings{};
+  tcgetattr(slave, &settings);
+  cfmakeraw(&settings);
+  tcsetattr(slave, TCSANOW, &settings);
+  SetTtyBaudRate(slave, options.chip.romRate);
+  // Packet mode tells the chip when the host purges its buffers.
+  int packetMode = 1;
+  ioctl(master, TIOCPKT, &packetMode);
+  std::unique_ptr<PtyChip> chip(new PtyChip(options, master, slave, name));
+  chip->thread_ = std::thread([raw = chip.get()] { raw->Run(); });
+  return chip;
+}
+
+PtyChip::PtyChip(const PtyChipOptions& options, int master, int slave, std::string slavePath)
+    : options_(options),
+      master_(master),
+      slave_(slave),
+      slavePath_(std::move(slavePath)),
+      chip_(options.chip),
+      random_(options.wire.seed) {}
+
+PtyChip::~PtyChip() {
+  Stop();
+  if (master_ >= 0) {
+    close(master_);
+  }
+  if (slave_ >= 0) {
+    close(slave_);
+  }
+}
+
+void PtyChip::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+uint32_t PtyChip::HostRate() const {
+  uint32_t rate = 0;
+  return GetTtyBaudRate(master_, rate) ? rate : 0;
+}
+
+void PtyChip::PaceBytes(std::size_t count, uint32_t rate, int64_t& lineFreeAtUs) {
+  if (!options_.wire.throttle || rate == 0) {
+    return;
+  }
+  const int64_t start = std::max(NowUs(), lineFreeAtUs);
+  lineFreeAtUs = start + static_cast<int64_t>(count) * 10'000'000 / rate;
+  SleepUntilUs(lineFreeAtUs);
+}
+
+void PtyChip::Run() {
+  std::vector<uint8_t> buffer(4096);
+  lastActivityUs_ = NowUs();
+  nextChatterUs_ = lastActivityUs_;
+  while (!stop_ && master_ >= 0) {
+    pollfd entry{master_, POLLIN, 0};
+    const int ready = poll(&entry, 1, 5);
+    if (ready > 0 && (entry.revents & POLLIN) != 0) {
+      const ssize_t n = read(master_, buffer.data(), buffer.size());
+      if (n > 1 && buffer[0] == TIOCPKT_DATA) {
+        Deliver(buffer.data() + 1, static_cast<std::size_t>(n - 1));
+        lastActivityUs_ = NowUs();
+      } else if (n > 0 && (buffer[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0) {
+        // The host has opened and purged the line: a loader that already runs says hello
+        // now, when someone listens.
+        std::vector<uint8_t> hello;
+        std::lock_guard lock(mutex_);
+        chip_.PowerOn(hello);
+        Send(hello);
+      }
+    } else {
+      Chatter();
+      if (NowUs() - lastActivityUs_ > int64_t{options_.wire.silenceMs} * 1000) {
+        std::vector<uint8_t> out;
+        std::lock_guard lock(mutex_);
+        chip_.OnSilence(out);
+        Send(out);
+      }
+    }
+    CheckEnd();
+  }
+}
+
+// Bytes from the host, as the chip's UART receives them.
+void PtyChip::Deliver(const uint8_t* bytes, std::size_t count) {
+  const uint32_t hostRate = HostRate();
+  if (options_.wire.trace) {
+    Trace("host>chip", hostRate, bytes, count);
+  }
+  std::bernoulli_distribution corrupt(options_.wire.corruptToChip);
+  std::bernoulli_distribution lose(options_.wire.loseToChip);
+  std::uniform_int_distribution<int> bit(0, 7);
+  // Process in slices of about a millisecond of line time, so that a throttled line hands
+  // the chip its bytes at the pace they would arrive.
+  const std::size_t slice =
+      options_.wire.throttle ? std::max<std::size_t>(1, hostRate / 10'000) : count;
+  for (std::size_t first = 0; first < count; first += slice) {
+    const std::size_t last = std::min(count, first + slice);
+    PaceBytes(last - first, hostRate, rxFreeAtUs_);
+    std::vector<uint8_t> out;
+    std::lock_guard lock(mutex_);
+    for (std::size_t k = first; k < last; ++k) {
+      if (lose(random_)) {
+        continue;
+      }
+      uint8_t byte = bytes[k];
+      if (corrupt(random_)) {
+        byte = static_cast<uint8_t>(byte ^ (1 << bit(random_)));
+      }
+      chip_.Receive(hostRate == chip_.Rate() ? byte : Garble(byte), out);
+    }
+    Send(out);
+    chip_.SettleRate();
+    if (options_.wire.hangUpAfterBlocks != 0 && chip_.RunningLoader() != nullptr &&
+        chip_.RunningLoader()->Stats().blocksAccepted >= options_.wire.hangUpAfterBlocks) {
+      HangUp();
+      return;
+    }
+  }
+}
+
+// Bytes from the chip to the host; the caller holds the lock.
+void PtyChip::Send(std::vector<uint8_t>& bytes) {
+  if (bytes.empty() || master_ < 0) {
+    return;
+  }
+  const uint32_t chipRate = chip_.Rate();
+  const bool garbled = HostRate() != chipRate;
+  std::bernoulli_distribution corrupt(options_.wire.corruptToHost);
+  std::bernoulli_distribution lose(options_.wire.loseToHost);
+  std::uniform_int_distribution<int> bit(0, 7);
+  std::vector<uint8_t> wire;
+  for (uint8_t byte : bytes) {
+    if (lose(random_)) {
+      continue;
+    }
+    if (corrupt(random_)) {
+      byte = static_cast<uint8_t>(byte ^ (1 << bit(random_)));
+    }
+    wire.push_back(garbled ? Garble(byte) : byte);
+  }
+  bytes.clear();
+  if (options_.wire.trace) {
+    Trace(garbled ? "chip>host (garbled)" : "chip>host", chipRate, wire.data(), wire.size());
+  }
+  const std::size_t slice =
+      options_.wire.throttle ? std::max<std::size_t>(1, chipRate / 10'000) : wire.size();
+  for (std::size_t first = 0; first < wire.size() && master_ >= 0; first += slice) {
+    const std::size_t length = std::min(wire.size() - first, slice);
+    std::size_t written = 0;
+    // Nobody may be reading (no host yet): like a UART, the chip sends anyway and what the
+    // other side's full buffer cannot take is lost.
+    int patience = 20;
+    while (written < length && patience > 0) {
+      const ssize_t n = write(master_, wire.data() + first + written, length - written);
+      if (n > 0) {
+        written += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        return;
+      } else {
+        pollfd entry{master_, POLLOUT, 0};
+        poll(&entry, 1, 10);
+        --patience;
+      }
+    }
+    PaceBytes(length, chipRate, txFreeAtUs_);
+  }
+}
+
+void PtyChip::Chatter() {
+  std::lock_guard lock(mutex_);
+  if (!options_.wire.chatter || options_.chip.silent ||
+      chip_.CurrentMode() != Chip::Mode::kApplication || NowUs() < nextChatterUs_) {
+    return;
+  }
+  const std::string sentence = NmeaSentence(chatterCount_++);
+  std::vector<uint8_t> bytes(sentence.begin(), sentence.end());
+  Send(bytes);
+  nextChatterUs_ = NowUs() + kChatterPeriodUs;
+}
+
+void PtyChip::CheckEnd() {
+  std::lock_guard lock(mutex_);
+  const Loader* loader = chip_.RunningLoader();
+  if (loader == nullptr || ended_) {
+    return;
+  }
+  const LoaderStats& stats = loader->Stats();
+  if (stats.trailerSent && trailerSeenUs_ == 0) {
+    trailerSeenUs_ = NowUs();
+  }
+  // The finish command may be lost to the host's purge right after it on a pseudo-terminal,
+  // so a line that stays quiet after the stream's trailer ends the burn as well.
+  if (stats.finished || (trailerSeenUs_ != 0 && NowUs() - trailerSeenUs_ > kQuietAfterTrailerUs)) {
+    ended_ = true;
+    endedChanged_.notify_all();
+  }
+}
+
+// The caller holds the lock.
+void PtyChip::HangUp() {
+  // Closing the master hangs up the slave: the host's reads fail from now on.
+  close(master_);
+  master_ = -1;
+  ended_ = true;
+  endedChanged_.notify_all();
+}
+
+bool PtyChip::WaitForBurnEnd(int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  return endedChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [this] { return ended_.load(); });
+}
+
+std::vector<uint8_t> PtyChip::FlashContents() const {
+  std::lock_guard lock(mutex_);
+  return chip_.FlashMemory().Cells();
+}
+
+bool PtyChip::WriteFlashFile(const std::string& path) const {
+  const std::vector<uint8_t> cells = FlashContents();
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(cells.data()),
+            static_cast<std::streamsize>(cells.size()));
+  return static_cast<bool>(out);
+}
+
+LoaderStats PtyChip::Stats() const {
+  std::lock_guard lock(mutex_);
+  return chip_.RunningLoader() != nullptr ? chip_.RunningLoader()->Stats() : LoaderStats{};
+}
+
+Chip::Mode PtyChip::Mode() const {
+  std::lock_guard lock(mutex_);
+  return chip_.CurrentMode();
+}
+
+}  // namespace tarvok::sim

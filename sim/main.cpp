@@ -1,0 +1,119 @@
+// tarvok-sim: a simulated TR7340 on a pseudo-terminal. Prints the path to open as the serial
+// port, answers as the chip would, and writes its flash contents to a file at the end.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "sim/PtyChip.h"
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void OnSignal(int) {
+  interrupted = true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using tarvok::sim::PtyChipOptions;
+  PtyChipOptions options;
+  std::string flashFile;
+  std::string link;
+  std::string loaderVersion = "1.0";
+  bool exitAfterBurn = false;
+  uint32_t replyCodeBlock = 0;
+  int replyCode = 0;
+  int eraseWait = 0;
+  int flashFill = 0;
+
+  CLI::App app{"Simulated TR7340 chip on a pseudo-terminal"};
+  app.add_option("--rom-baud", options.chip.romRate, "rate of the running chip and its boot ROM")
+      ->check(CLI::IsMember({9600, 115200}));
+  app.add_option("--flash-file", flashFile, "write the flash contents here when the burn ends");
+  app.add_option("--flash-size", options.chip.flashBytes, "flash size in bytes")
+      ->check(CLI::Range(4096u, 256u * 1024 * 1024));
+  app.add_option("--flash-fill", flashFill, "what the flash holds before the burn (0-255)")
+      ->check(CLI::Range(0, 255));
+  app.add_option("--link", link, "also make a symbolic link to the pseudo-terminal here");
+  app.add_flag("--exit-after-burn", exitAfterBurn, "stop when one burn has ended");
+  app.add_flag("--throttle", options.wire.throttle, "carry bytes at the line's baud rate");
+  app.add_flag("--start-in-loader", options.chip.startInLoader,
+               "the loader already runs and says hello (skips the loader download)");
+  app.add_flag("--silent", options.chip.silent, "fault: never answer");
+  app.add_flag("--no-handshake", options.chip.noHandshake, "fault: boot ROM ignores the handshake");
+  app.add_flag("--wrong-echo", options.chip.wrongEcho, "fault: boot ROM garbles a download echo");
+  app.add_flag("--wrong-checksum", options.chip.wrongChecksum, "fault: boot ROM checksum is off");
+  app.add_option("--reject-block", options.chip.loader.rejectBlock, "fault: reject this block...");
+  app.add_option("--reject-times", options.chip.loader.rejectTimes, "...this many times in a row");
+  app.add_option("--reply-code", replyCode, "fault: answer a block with 5, 6 or 7")
+      ->check(CLI::IsMember({5, 6, 7}));
+  app.add_option("--reply-block", replyCodeBlock, "the block --reply-code answers (default 0)");
+  app.add_flag("--final-failure", options.chip.loader.finalFailure,
+               "fault: end the stream with 0xB6");
+  app.add_option("--loader-version", loaderVersion, "version the loader announces")
+      ->check(CLI::IsMember({"1.0", "1.1"}));
+  app.add_flag("--busy-hello", options.chip.loader.busyInsteadOfHello,
+               "fault: 0x1C instead of hello");
+  app.add_option("--erase-wait", eraseWait, "the loader's erase-wait byte")
+      ->check(CLI::Range(0, 255));
+  app.add_flag("--skip-erase", options.chip.loader.skipErase,
+               "fault: acknowledge but do not erase");
+  app.add_option("--corrupt-to-chip", options.wire.corruptToChip, "probability of a flipped bit")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--corrupt-to-host", options.wire.corruptToHost)->check(CLI::Range(0.0, 1.0));
+  app.add_option("--lose-to-chip", options.wire.loseToChip, "probability of a lost byte")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--lose-to-host", options.wire.loseToHost)->check(CLI::Range(0.0, 1.0));
+  app.add_option("--seed", options.wire.seed, "seed of the line's faults");
+  app.add_flag("--trace", options.wire.trace, "print every byte crossing the wire on stderr");
+  app.add_option("--hang-up-after-blocks", options.wire.hangUpAfterBlocks,
+                 "fault: the line goes dead after this many blocks");
+  CLI11_PARSE(app, argc, argv);
+
+  options.chip.flashFill = static_cast<uint8_t>(flashFill);
+  options.chip.loader.eraseWait = static_cast<uint8_t>(eraseWait);
+  options.chip.loader.helloMinor = loaderVersion == "1.1" ? 1 : 0;
+  if (replyCode != 0) {
+    options.chip.loader.replyCode = static_cast<uint8_t>(replyCode);
+    options.chip.loader.replyCodeBlock = replyCodeBlock;
+  }
+
+  std::string error;
+  const auto chip = tarvok::sim::PtyChip::Start(options, &error);
+  if (!chip) {
+    std::cerr << "tarvok-sim: " << error << "\n";
+    return 1;
+  }
+  if (!link.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(link, ignored);
+    std::filesystem::create_symlink(chip->Path(), link, ignored);
+  }
+  std::cout << chip->Path() << std::endl;
+
+  signal(SIGINT, OnSignal);
+  signal(SIGTERM, OnSignal);
+  while (!interrupted && !(exitAfterBurn && chip->BurnEnded())) {
+    chip->WaitForBurnEnd(100);
+  }
+  chip->Stop();
+  int status = 0;
+  if (!flashFile.empty() && !chip->WriteFlashFile(flashFile)) {
+    std::cerr << "tarvok-sim: cannot write " << flashFile << "\n";
+    status = 1;
+  }
+  if (!link.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(link, ignored);
+  }
+  return status;
+}

@@ -1,0 +1,226 @@
+// Whole burns through the Linux serial layer into the simulated chip over a real
+// pseudo-terminal, with the flash compared byte for byte afterwards.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "burn/BurnSequence.h"
+#include "burn/EmbeddedLoader.h"
+#include "serial/PortSetup.h"
+#include "sim/PtyChip.h"
+#include "tests/support/FixedChoices.h"
+#include "tests/support/ImageFactory.h"
+
+namespace tarvok {
+namespace {
+
+using testing::FixedChoices;
+using testing::ImageBytes;
+using testing::MakeImage;
+using Bytes = std::vector<uint8_t>;
+
+struct BurnOutcome {
+  uint32_t status = 0xFFFFFFFF;
+  bool flashHoldsImage = false;
+  double seconds = 0;
+};
+
+// Opens the chip's port as the dialog would (listed through TARVOK_EXTRA_PORTS), burns the
+// image through the burn sequence and closes the port again.
+BurnOutcome BurnInto(sim::PtyChip& chip, const Bytes& bytes, const std::string& romRate,
+                     int32_t burnRateList, bool withLoader) {
+  setenv("TARVOK_EXTRA_PORTS", chip.Path().c_str(), 1);
+  FixedChoices choices;
+  choices.choices[kOriginalRateListId].text = romRate;
+  choices.choices[kBurnRateListId].index = burnRateList;
+  PortState state;
+  OpenSelectedPort(choices, state);
+  EXPECT_EQ(state.portOpen, 1) << state.openFailure;
+  BurnOutcome outcome;
+  if (state.portOpen == 0) {
+    return outcome;
+  }
+  auto image = MakeImage(bytes);
+  std::unique_ptr<LoaderImage> loader;
+  CreateLoaderImage(&loader);
+  loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
+  PortRecord portRecord;
+  portRecord.handle = burnPortHandle;
+  LoaderJob loaderJob;
+  loaderJob.loader = withLoader ? loader.get() : nullptr;
+  loaderJob.triesPerCycle = kBurnTriesPerCycle;
+  loaderJob.cycles = kBurnCycles;
+  ImageJob imageJob;
+  imageJob.image = image.get();
+  LoaderHello hello;
+  const auto start = std::chrono::steady_clock::now();
+  outcome.status = BurnOverHandle(&loaderJob, &imageJob, &portRecord, &hello);
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  CloseSelectedPort(state);
+  const Bytes flash = chip.FlashContents();
+  outcome.flashHoldsImage =
+      flash.size() >= bytes.size() && std::equal(bytes.begin(), bytes.end(), flash.begin());
+  return outcome;
+}
+
+std::unique_ptr<sim::PtyChip> StartChip(sim::PtyChipOptions options) {
+  options.wire.trace = std::getenv("TARVOK_SIM_TRACE") != nullptr;
+  std::string error;
+  auto chip = sim::PtyChip::Start(options, &error);
+  EXPECT_NE(chip, nullptr) << error;
+  return chip;
+}
+
+struct WholeBurn {
+  uint32_t romRate;
+  int32_t burnRateList;  // position in the "Burn BaudRate:" list
+};
+
+class EndToEndWholeBurn : public ::testing::TestWithParam<WholeBurn> {};
+
+TEST_P(EndToEndWholeBurn, LoaderDownloadAndImage) {
+  sim::PtyChipOptions options;
+  options.chip.romRate = GetParam().romRate;
+  options.chip.flashBytes = 1024 * 1024;
+  const auto chip = StartChip(options);
+  ASSERT_NE(chip, nullptr);
+  const Bytes bytes = ImageBytes(
+      48 * 1024 + 5, GetParam().romRate + static_cast<uint32_t>(GetParam().burnRateList));
+  const BurnOutcome outcome =
+      BurnInto(*chip, bytes, std::to_string(GetParam().romRate), GetParam().burnRateList, true);
+  EXPECT_EQ(outcome.status, kBurnOk);
+  EXPECT_TRUE(outcome.flashHoldsImage);
+  EXPECT_TRUE(chip->WaitForBurnEnd(3000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, EndToEndWholeBurn,
+                         ::testing::Values(WholeBurn{9600, 0}, WholeBurn{9600, 1},
+                                           WholeBurn{9600, 2}, WholeBurn{9600, 3},
+                                           WholeBurn{115200, 3}),
+                         [](const ::testing::TestParamInfo<WholeBurn>& param) {
+                           return "Rom" + std::to_string(param.param.romRate) + "Burn" +
+                                  std::to_string(param.param.burnRateList);
+                         });
+
+struct FaultCase {
+  const char* name;
+  void (*apply)(sim::PtyChipOptions&);
+  uint32_t status;
+  bool flashHoldsImage;
+};
+
+class EndToEndFault : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(EndToEndFault, StatusOfTheFailingStep) {
+  sim::PtyChipOptions options;
+  options.chip.flashBytes = 256 * 1024;
+  options.chip.startInLoader = true;
+  GetParam().apply(options);
+  const auto chip = StartChip(options);
+  ASSERT_NE(chip, nullptr);
+  const BurnOutcome outcome =
+      BurnInto(*chip, ImageBytes(20000), "9600", 3, !options.chip.startInLoader);
+  EXPECT_EQ(outcome.status, GetParam().status);
+  EXPECT_EQ(outcome.flashHoldsImage, GetParam().flashHoldsImage);
+}
+
+const FaultCase kFaults[] = {
+    {"LoaderRunning", [](auto&) {}, kBurnOk, true},
+    {"BusyHello", [](auto& o) { o.chip.loader.busyInsteadOfHello = true; }, 16, false},
+    {"LoaderVersion11", [](auto& o) { o.chip.loader.helloMinor = 1; }, 10, false},
+    {"EraseWait", [](auto& o) { o.chip.loader.eraseWait = 100; }, kBurnOk, true},
+    {"BlockRejectedFiveTimes",
+     [](auto& o) {
+       o.chip.loader.rejectBlock = 3;
+       o.chip.loader.rejectTimes = 5;
+     },
+     kBurnOk, true},
+    {"Reply5",
+     [](auto& o) {
+       o.chip.loader.replyCodeBlock = 2;
+       o.chip.loader.replyCode = 5;
+     },
+     kBurnImageStreamFailed, false},
+    {"Reply6",
+     [](auto& o) {
+       o.chip.loader.replyCodeBlock = 2;
+       o.chip.loader.replyCode = 6;
+     },
+     kBurnImageStreamFailed, false},
+    {"Reply7",
+     [](auto& o) {
+       o.chip.loader.replyCodeBlock = 2;
+       o.chip.loader.replyCode = 7;
+     },
+     kBurnImageStreamFailed, false},
+    {"FinalFailure", [](auto& o) { o.chip.loader.finalFailure = true; }, kBurnImageStreamFailed,
+     true},
+    {"FlashNotErased",
+     [](auto& o) {
+       o.chip.loader.skipErase = true;
+       o.chip.flashFill = 0x3C;
+     },
+     kBurnImageStreamFailed, false},
+    {"HangUpMidStream", [](auto& o) { o.wire.hangUpAfterBlocks = 5; }, kBurnImageStreamFailed,
+     false},
+    {"SilentChip",
+     [](auto& o) {
+       o.chip.startInLoader = false;
+       o.chip.silent = true;
+     },
+     0xB0006, false},
+    {"NoHandshake",
+     [](auto& o) {
+       o.chip.startInLoader = false;
+       o.chip.noHandshake = true;
+     },
+     0xB0006, false},
+    {"WrongEcho",
+     [](auto& o) {
+       o.chip.startInLoader = false;
+       o.chip.wrongEcho = true;
+     },
+     0xA0006, false},
+    {"WrongChecksum",
+     [](auto& o) {
+       o.chip.startInLoader = false;
+       o.chip.wrongChecksum = true;
+     },
+     0xA0006, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFault, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<FaultCase>& param) {
+                           return std::string(param.param.name);
+                         });
+
+// A line that corrupts and loses bytes on the way to the chip: the burn either succeeds with
+// the flash equal to the image, or fails. It never reports a success it did not achieve.
+class EndToEndNoisyLine : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(EndToEndNoisyLine, NeverAWrongSuccess) {
+  sim::PtyChipOptions options;
+  options.chip.flashBytes = 256 * 1024;
+  options.chip.startInLoader = true;
+  options.wire.corruptToChip = 0.00003;
+  options.wire.loseToChip = 0.00003;
+  options.wire.seed = GetParam();
+  const auto chip = StartChip(options);
+  ASSERT_NE(chip, nullptr);
+  const BurnOutcome outcome = BurnInto(*chip, ImageBytes(64 * 1024, GetParam()), "9600", 3, false);
+  if (outcome.status == kBurnOk) {
+    EXPECT_TRUE(outcome.flashHoldsImage);
+  } else {
+    EXPECT_EQ(outcome.status, kBurnImageStreamFailed);
+  }
+  EXPECT_GT(chip->Stats().rejections + (outcome.status != kBurnOk ? 1 : 0), 0u)
+      << "the line should have hurt at least one block";
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, EndToEndNoisyLine, ::testing::Values(1u, 2u, 3u));
+
+}  // namespace
+}  // namespace tarvok

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "serial/PortDiscovery.h"
+#include "serial/PortSetup.h"
+#include "tests/support/FakeSerialDevice.h"
+#include "tests/support/FixedChoices.h"
+
+namespace tarvok {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeSerialDevice;
+using testing::FixedChoices;
+using Kind = FakeSerialDevice::EventKind;
+
+// Opens a fake device in place of the named one and remembers what it opened.
+struct FakeOpener {
+  std::vector<std::string> paths;
+  FakeSerialDevice* last = nullptr;
+  bool fail = false;
+
+  DeviceOpener Get() {
+    return [this](const std::string& path) {
+      paths.push_back(path);
+      OpenResult result;
+      if (fail) {
+        result.failure = OpenFailure::kBusy;
+        result.reason = path + ": in use by another program";
+        return result;
+      }
+      auto device = std::make_unique<FakeSerialDevice>();
+      LineSettings settings;
+      settings.flags = 0xFFFFFFFF;
+      device->SetLineSettings(settings);
+      last = device.get();
+      result.device = std::move(device);
+      return result;
+    };
+  }
+};
+
+struct LineCase {
+  const char* name;
+  std::string rate, dataBits, parity, stopBits;
+  int32_t burnIndex;
+  LineSettings expected;
+  int32_t rateIndex;
+};
+
+TEST(OpenSelectedPort, AppliesTheChosenSettings) {
+  const uint32_t flags = 0xFFFF9C91;  // all bits set, then the edit: clear 0x636E, set 0x1010
+  const LineCase cases[] = {
+      {"defaults", "9600", "8", "NOPARITY", "ONESTOPBIT", 3, {9600, 8, 0, 0, flags}, 4},
+      {"odd, 1.5", "115200", "7", "ODDPARITY", "ONE5STOPBITS", 0, {115200, 7, 1, 1, flags}, 1},
+      {"even, two", "9600", "6", "EVENPARITY", "TWOSTOPBITS", 1, {9600, 6, 2, 2, flags}, 2},
+      {"mark", "9600", "8", "MARKPARITY", "ONESTOPBIT", 2, {9600, 8, 3, 0, flags}, 3},
+      {"space by fallback", "9600", "8", "SPACEPARITY", "whatever", 3, {9600, 8, 4, 2, flags}, 4},
+      {"no burn rate selected",
+       " 9600x",
+       "8",
+       "noparity",
+       "ONESTOPBIT",
+       -1,
+       {9600, 8, 4, 0, flags},
+       0},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FixedChoices choices;
+    choices.choices[kPortListId] = {1, "/dev/fake"};
+    choices.choices[kOriginalRateListId].text = c.rate;
+    choices.choices[kDataBitsListId].text = c.dataBits;
+    choices.choices[kParityListId].text = c.parity;
+    choices.choices[kStopBitsListId].text = c.stopBits;
+    choices.choices[kBurnRateListId].index = c.burnIndex;
+    FakeOpener opener;
+    PortState state;
+    OpenSelectedPort(choices, state, opener.Get());
+    ASSERT_EQ(state.portOpen, 1);
+    ASSERT_NE(opener.last, nullptr);
+    const LineSettings& applied = opener.last->Settings();
+    EXPECT_EQ(applied.baudRate, c.expected.baudRate);
+    EXPECT_EQ(applied.byteSize, c.expected.byteSize);
+    EXPECT_EQ(applied.parity, c.expected.parity);
+    EXPECT_EQ(applied.stopBits, c.expected.stopBits);
+    EXPECT_EQ(applied.flags, c.expected.flags);
+    EXPECT_EQ(burnRateIndex.load(), c.rateIndex);
+    EXPECT_EQ(burnPortHandle.load(), opener.last);
+    const Timeouts& timeouts = opener.last->CurrentTimeouts();
+    EXPECT_EQ(timeouts.readInterval, UINT32_MAX);
+    EXPECT_EQ(timeouts.readTotalMultiplier, 10u);
+    EXPECT_EQ(timeouts.readTotalConstant, 500u);
+    EXPECT_EQ(timeouts.writeTotalMultiplier, 10u);
+    EXPECT_EQ(timeouts.writeTotalConstant, 500u);
+    const auto events = opener.last->Events();
+    ASSERT_EQ(events.size(), 4u);  // initial state, the settings, break cleared, purge
+    EXPECT_EQ(events[2].kind, Kind::kClearBreak);
+    EXPECT_EQ(events[3].kind, Kind::kPurge);
+    EXPECT_EQ(events[3].value, kPurgeAll);
+    EXPECT_TRUE(choices.messages.empty());
+    CloseSelectedPort(state);
+  }
+}
+
+TEST(OpenSelectedPort, NoPortChosenAndFailedOpens) {
+  FixedChoices choices;
+  FakeOpener opener;
+  PortState state;
+  choices.choices[kPortListId] = {0, ""};
+  OpenSelectedPort(choices, state, opener.Get());
+  EXPECT_EQ(state.portOpen, 0);
+  EXPECT_TRUE(opener.paths.empty());
+  EXPECT_TRUE(choices.messages.empty());
+
+  choices.choices[kPortListId] = {1, "/dev/ttyUSB9"};
+  opener.fail = true;
+  OpenSelectedPort(choices, state, opener.Get());
+  EXPECT_EQ(state.portOpen, 0);
+  EXPECT_EQ(choices.messages, std::vector<std::string>{"Open/dev/ttyUSB9 Failed!"});
+  EXPECT_EQ(state.openFailure, "/dev/ttyUSB9: in use by another program");
+  CloseSelectedPort(state);  // does nothing after a failed open
+  EXPECT_EQ(state.portOpen, 0);
+}
+
+TEST(OpenSelectedPort, ReopeningClosesThePortFirst) {
+  FixedChoices choices;
+  choices.choices[kPortListId] = {1, "/dev/fake"};
+  FakeOpener opener;
+  PortState state;
+  OpenSelectedPort(choices, state, opener.Get());
+  FakeSerialDevice* first = opener.last;
+  ASSERT_EQ(state.portOpen, 1);
+  // The first device is closed (and freed) before the second opens; watch it through a purge
+  // count taken just before.
+  const size_t purgesBefore = first->EventsOf(Kind::kPurge).size();
+  EXPECT_EQ(purgesBefore, 1u);
+  OpenSelectedPort(choices, state, opener.Get());
+  EXPECT_EQ(opener.paths.size(), 2u);
+  EXPECT_NE(opener.last, first);
+  EXPECT_EQ(burnPortHandle.load(), opener.last);
+  CloseSelectedPort(state);
+  EXPECT_EQ(state.portOpen, 0);
+  EXPECT_EQ(state.portHandle, nullptr);
+  EXPECT_EQ(burnPortHandle.load(), nullptr);
+}
+
+class FakeSysfs {
+ public:
+  FakeSysfs() : root_(fs::temp_directory_path() / ("tarvok-sysfs-" + std::to_string(getpid()))) {}
+  ~FakeSysfs() { fs::remove_all(root_); }
+  FakeSysfs(const FakeSysfs&) = delete;
+  FakeSysfs& operator=(const FakeSysfs&) = delete;
+
+  // A tty with hardware behind it at `devicePath` (relative to the root).
+  void AddTty(const std::string& name, const std::string& devicePath,
+              const std::string& type = "") {
+    const fs::path entry = root_ / "class" / "tty" / name;
+    fs::create_directories(entry);
+    fs::create_directories(root_ / devicePath);
+    fs::create_directory_symlink(root_ / devicePath, entry / "device");
+    if (!type.empty()) {
+      std::ofstream(entry / "type") << type << "\n";
+    }
+  }
+  void AddVirtualTty(const std::string& name) {
+    fs::create_directories(root_ / "class" / "tty" / name);
+  }
+  void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(root_ / path) << text << "\n";
+  }
+  std::string Root() const { return root_.string(); }
+
+ private:
+  fs::path root_;
+};
+
+TEST(PortDiscovery, NumbersStayWithTheirDevices) {
+  FakeSysfs sysfs;
+  sysfs.AddTty("ttyS0", "devices/pnp0/00:01", "4");
+  sysfs.AddTty("ttyS1", "devices/platform/serial8250/s1", "0");  // no UART found there
+  sysfs.AddTty("ttyS255", "devices/pnp0/00:ff", "4");
+  sysfs.AddTty("ttyUSB0", "devices/usb1/1-1/1-1:1.0/ttyUSB0");
+  sysfs.WriteFile("devices/usb1/1-1/idVendor", "0403");
+  sysfs.WriteFile("devices/usb1/1-1/idProduct", "6001");
+  sysfs.WriteFile("devices/usb1/1-1/product", "FT232R USB UART");
+  sysfs.AddTty("ttyACM3", "devices/usb1/1-2/1-2:1.0");
+  sysfs.AddTty("rfcomm0", "devices/bt/rfcomm0");
+  sysfs.AddVirtualTty("tty0");
+  sysfs.AddVirtualTty("ptmx");
+
+  const auto ports = DiscoverSerialPorts(sysfs.Root(), "/dev/pts/7::/tmp/chip");
+  std::vector<std::pair<uint32_t, std::string>> seen;
+  for (const PortInfo& port : ports) {
+    seen.emplace_back(port.number, port.device);
+  }
+  const std::vector<std::pair<uint32_t, std::string>> expected = {
+      {1, "/dev/ttyS0"},     {101, "/dev/ttyUSB0"}, {204, "/dev/ttyACM3"},
+      {256, "/dev/ttyS255"},  // kept whole: COM256, not COM0
+      {401, "/dev/rfcomm0"}, {1001, "/dev/pts/7"},  {1002, "/tmp/chip"},
+  };
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(ports[1].description, "USB 0403:6001 FT232R USB UART");
+  EXPECT_EQ(ports[5].description, "from TARVOK_EXTRA_PORTS");
+}
+
+TEST(PortDiscovery, NamesAndNumbers) {
+  const struct {
+    const char* text;
+    int64_t value;
+  } decimals[] = {{"9600", 9600}, {"  115200", 115200}, {"+7", 7}, {"-3", -3},
+                  {"12abc", 12},  {"abc", 0},           {"", 0}};
+  for (const auto& d : decimals) {
+    EXPECT_EQ(ParseDecimal(d.text), d.value) << d.text;
+  }
+  const struct {
+    const char* name;
+    uint32_t number;
+  } names[] = {{"COM3", 3}, {"COM12", 12}, {"COM256", 256}, {"VCOM2", 0},
+               {"USB7", 7}, {"COM", 0},    {"CO", 0},       {"COMx", 0}};
+  for (const auto& n : names) {
+    EXPECT_EQ(PortNumberOfName(n.name), n.number) << n.name;
+  }
+  EXPECT_EQ(ParityFromText("EVENPARITY"), kEvenParity);
+  EXPECT_EQ(StopBitsFromText("ONE5STOPBITS"), kOne5StopBits);
+}
+
+}  // namespace
+}  // namespace tarvok
