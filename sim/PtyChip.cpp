@@ -123,11 +123,15 @@ uint32_t PtyChip::HostRate() const {
   return GetTtyBaudRate(master_, rate) ? rate : 0;
 }
 
-void PtyChip::PaceBytes(std::size_t count, uint32_t rate, int64_t& lineFreeAtUs) {
+// Holds the caller until `count` bytes handed to the line at `handedAtUs` have crossed it.
+// Bytes handed over together travel back to back, so sleeping late for one slice does not
+// slow the next.
+void PtyChip::PaceBytes(std::size_t count, uint32_t rate, int64_t handedAtUs,
+                        int64_t& lineFreeAtUs) {
   if (!options_.wire.throttle || rate == 0) {
     return;
   }
-  const int64_t start = std::max(NowUs(), lineFreeAtUs);
+  const int64_t start = std::max(handedAtUs, lineFreeAtUs);
   lineFreeAtUs = start + static_cast<int64_t>(count) * 10'000'000 / rate;
   SleepUntilUs(lineFreeAtUs);
 }
@@ -167,6 +171,7 @@ void PtyChip::Run() {
 
 // Bytes from the host, as the chip's UART receives them.
 void PtyChip::Deliver(const uint8_t* bytes, std::size_t count) {
+  const int64_t handedAt = NowUs();
   const uint32_t hostRate = HostRate();
   if (options_.wire.trace) {
     Trace("host>chip", hostRate, bytes, count);
@@ -180,7 +185,7 @@ void PtyChip::Deliver(const uint8_t* bytes, std::size_t count) {
       options_.wire.throttle ? std::max<std::size_t>(1, hostRate / 10'000) : count;
   for (std::size_t first = 0; first < count; first += slice) {
     const std::size_t last = std::min(count, first + slice);
-    PaceBytes(last - first, hostRate, rxFreeAtUs_);
+    PaceBytes(last - first, hostRate, handedAt, rxFreeAtUs_);
     std::vector<uint8_t> out;
     std::lock_guard lock(mutex_);
     for (std::size_t k = first; k < last; ++k) {
@@ -208,6 +213,7 @@ void PtyChip::Send(std::vector<uint8_t>& bytes) {
   if (bytes.empty() || master_ < 0) {
     return;
   }
+  const int64_t handedAt = NowUs();
   const uint32_t chipRate = chip_.Rate();
   const bool garbled = HostRate() != chipRate;
   std::bernoulli_distribution corrupt(options_.wire.corruptToHost);
@@ -247,7 +253,7 @@ void PtyChip::Send(std::vector<uint8_t>& bytes) {
         --patience;
       }
     }
-    PaceBytes(length, chipRate, txFreeAtUs_);
+    PaceBytes(length, chipRate, handedAt, txFreeAtUs_);
   }
 }
 

@@ -65,7 +65,7 @@ class PtyChip {
   void Deliver(const uint8_t* bytes, std::size_t count);
   void Send(std::vector<uint8_t>& bytes);
   void Chatter();
-  void PaceBytes(std::size_t count, uint32_t rate, int64_t& lineFreeAtUs);
+  void PaceBytes(std::size_t count, uint32_t rate, int64_t handedAtUs, int64_t& lineFreeAtUs);
   void CheckEnd();
   void HangUp();
   uint32_t HostRate() const;

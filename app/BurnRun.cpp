@@ -1,0 +1,127 @@
+#include "app/BurnRun.h"
+
+#include "app/ProgressText.h"
+
+namespace tarvok {
+
+uint32_t BurnRun::RunBurn(SerialDevice* port, LoaderImage* loader, FlashImage* image) {
+  context.progress = ProgressState{1, 0, 0, 0};
+  elapsedSeconds = 0;
+  speedSeconds = 0;
+  view_.SetProgress(0);
+  lastBytesDone = 0;
+
+  context.portRecord = PortRecord{};
+  context.portRecord.handle = port;
+  std::copy(std::begin(kPortRecordSettings), std::end(kPortRecordSettings),
+            context.portRecord.settings);
+  context.loaderJob = LoaderJob{};
+  context.loaderJob.loader = loader;
+  context.loaderJob.startFn = OnLoaderStageStart;
+  context.loaderJob.startUser = this;
+  context.loaderJob.progressFn = OnLoaderStageProgress;
+  context.loaderJob.progressUser = this;
+  context.loaderJob.triesPerCycle = kBurnTriesPerCycle;
+  context.loaderJob.cycles = kBurnCycles;
+  context.loaderJob.echoRepeats = 0;
+  context.imageJob = ImageJob{};
+  context.imageJob.image = image;
+  context.imageJob.blockCount = 0;
+  context.imageJob.startFn = OnImageStageStart;
+  context.imageJob.startUser = this;
+  context.imageJob.progressFn = OnImageStageProgress;
+  context.imageJob.progressUser = this;
+  context.hello = LoaderHello{};
+
+  const uint32_t status =
+      BurnOverHandle(&context.loaderJob, &context.imageJob, &context.portRecord, &context.hello);
+  end_ = Clock::now();
+  return status;
+}
+
+int32_t BurnRun::OnLoaderStageStart(void* user) {
+  auto& run = *static_cast<BurnRun*>(user);
+  run.context.progress = ProgressState{1, 0, 0, 0};
+  run.elapsedSeconds = 0;
+  run.view_.SetProgress(0);
+  run.speedSeconds = 0;
+  run.lastBytesDone = 0;
+  run.loaderStart_ = Clock::now();
+  return 0;
+}
+
+int32_t BurnRun::OnLoaderStageProgress(uint8_t percent, uint32_t done, uint32_t total, void* user) {
+  auto& run = *static_cast<BurnRun*>(user);
+  ProgressState& progress = run.context.progress;
+  progress.percent = LoaderStagePercent(percent);
+  progress.done = done;
+  progress.total = total;
+  progress.valid = 1;
+  run.ShowProgress(progress);
+  return 0;
+}
+
+int32_t BurnRun::OnImageStageStart(void* user) {
+  auto& run = *static_cast<BurnRun*>(user);
+  ProgressState& progress = run.context.progress;
+  progress.percent = 30;
+  progress.done = 0;
+  progress.valid = 1;
+  run.view_.SetProgress(30);
+  run.speedSeconds = 0;
+  run.lastBytesDone = 0;
+  run.imageStart_ = Clock::now();
+  return 0;
+}
+
+int32_t BurnRun::OnImageStageProgress(uint8_t percent, uint32_t done, uint32_t total, void* user) {
+  auto& run = *static_cast<BurnRun*>(user);
+  ProgressState& progress = run.context.progress;
+  progress.percent = ImageStagePercent(percent);
+  progress.done = done;
+  progress.total = total;
+  progress.valid = 1;
+  run.imageBytesDone_ = done;
+  run.ShowProgress(progress);
+  return 0;
+}
+
+void BurnRun::ShowProgress(const ProgressState& progress) {
+  view_.SetProgress(progress.percent);
+  if (progress.valid != 0) {
+    lastBytesDone = progress.done;
+    view_.SetSpeedText(FormatSpeed(progress.done, speedSeconds));
+  }
+}
+
+void BurnRun::OnBurnTick() {
+  if (burning == 0) {
+    return;
+  }
+  const uint32_t elapsed = ++elapsedSeconds;
+  const uint32_t seconds = ++speedSeconds;
+  view_.SetElapsedText(FormatElapsed(elapsed));
+  const uint32_t bytes = lastBytesDone;
+  if (bytes != prevTickBytes) {
+    prevTickBytes = bytes;
+  } else {
+    view_.SetSpeedText(FormatSpeed(bytes, seconds));
+  }
+}
+
+double BurnRun::LoaderStageSeconds() const {
+  if (loaderStart_ == Clock::time_point{}) {
+    return 0;
+  }
+  const Clock::time_point stop = imageStart_ != Clock::time_point{} ? imageStart_ : end_;
+  return std::chrono::duration<double>(stop - loaderStart_).count();
+}
+
+double BurnRun::ImageStageSeconds() const {
+  if (imageStart_ == Clock::time_point{}) {
+    return 0;
+  }
+  return std::chrono::duration<double>(end_ - imageStart_).count();
+}
+
+}  // namespace tarvok

@@ -1,0 +1,58 @@
+// The command line's progress display: on a terminal one line per port redrawn in place,
+// otherwise plain lines at stage changes and every 10 %.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/BurnRun.h"
+
+namespace tarvok::cli {
+
+class PortProgress : public ProgressView {
+ public:
+  PortProgress(std::string port, std::ostream& plainOut, std::mutex& outputLock, bool plain);
+
+  void SetProgress(uint8_t percent) override;
+  void SetSpeedText(const std::string& text) override;
+  void SetElapsedText(const std::string& text) override;
+
+  // One line: port, bar, percent, elapsed time, speed.
+  std::string Line() const;
+
+ private:
+  std::string port_;
+  std::ostream& plainOut_;
+  std::mutex& outputLock_;
+  bool plain_;
+  mutable std::mutex mutex_;
+  uint8_t percent_ = 0;
+  std::string speed_ = "0 Bps";
+  std::string elapsed_ = "00:00";
+  int lastDecile_ = -1;
+  int lastStage_ = -1;
+};
+
+class ProgressDisplay {
+ public:
+  ProgressDisplay(std::ostream& out, bool redrawInPlace) : out_(out), redraw_(redrawInPlace) {}
+  PortProgress& Add(const std::string& port);
+  // Redraws the lines in place (terminal mode only).
+  void Redraw();
+  // Leaves the cursor below the lines.
+  void Finish();
+
+ private:
+  std::ostream& out_;
+  bool redraw_;
+  std::mutex outputLock_;
+  std::vector<std::unique_ptr<PortProgress>> ports_;
+  bool drawn_ = false;
+};
+
+}  // namespace tarvok::cli

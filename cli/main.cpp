@@ -1,0 +1,75 @@
+// tarvok: burns flash images into TR7340 chips from the command line.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "cli/BurnCommand.h"
+#include "serial/PortDiscovery.h"
+
+namespace {
+
+int ListPorts(std::ostream& out) {
+  const auto ports = tarvok::DiscoverSerialPorts();
+  if (ports.empty()) {
+    out << "No serial ports found.\n";
+  }
+  for (const auto& port : ports) {
+    out << "COM" << port.number << "\t" << port.device;
+    if (!port.description.empty()) {
+      out << "\t" << port.description;
+    }
+    out << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using tarvok::cli::BurnOptions;
+  CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port"};
+  app.require_subcommand(1);
+  CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
+
+  BurnOptions options;
+  CLI::App* burn = app.add_subcommand("burn", "burn an image into one or more chips");
+  burn->add_option("IMAGE", options.image, "the image file, burned from flash address 0")
+      ->required();
+  burn->add_option("--port", options.ports,
+                   "a device path or a COM name from 'tarvok ports'; repeat to burn several chips "
+                   "at once")
+      ->required()
+      ->take_all();
+  burn->add_option("--rom-baud", options.romBaud, "rate of the chip's boot ROM")
+      ->check(CLI::IsMember({"9600", "115200"}))
+      ->capture_default_str();
+  burn->add_option("--burn-baud", options.burnBaud, "rate of the image transfer")
+      ->check(CLI::IsMember({"115200", "230400", "460800", "921600"}))
+      ->capture_default_str();
+  burn->add_option("--data-bits", options.dataBits)
+      ->check(CLI::IsMember({"8", "7", "6"}))
+      ->capture_default_str();
+  burn->add_option("--parity", options.parity)
+      ->check(CLI::IsMember({"none", "odd", "even", "mark", "space"}))
+      ->capture_default_str();
+  burn->add_option("--stop-bits", options.stopBits)
+      ->check(CLI::IsMember({"1", "1.5", "2"}))
+      ->capture_default_str();
+  burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    std::cerr << "tarvok: " << error.what() << " (see 'tarvok --help')\n";
+    return tarvok::cli::kExitBadInput;
+  }
+  if (ports->parsed()) {
+    return ListPorts(std::cout);
+  }
+  return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, isatty(STDOUT_FILENO) != 0);
+}
