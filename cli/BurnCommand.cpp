@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,12 @@ struct PortJob {
 
 // The image is checked once up front, so that a bad one is a usage error and not a burn.
 bool CheckImage(const std::string& path, uint32_t& size, std::ostream& err) {
+  std::error_code error;
+  const auto bytes = std::filesystem::file_size(path, error);
+  if (!error && bytes > uint64_t{kHighestFlashAddress} + 1) {
+    err << "tarvok: image " << path << " is larger than the 128 MiB the loader can address\n";
+    return false;
+  }
   std::unique_ptr<uint8_t[]> data;
   const uint32_t code = ReadWholeFile(path.c_str(), &data, &size, nullptr);
   const char* problem = nullptr;
@@ -116,19 +123,20 @@ std::string ResolvePort(const std::string& name) {
 }
 
 // The descriptors of one run, as the dialog prepares them.
-uint32_t PrepareAndBurn(PortJob& job, const std::string& imagePath) {
+uint32_t PrepareAndBurn(PortJob& job, const BurnOptions& options) {
   auto image = CreateFlashImage();
   std::unique_ptr<LoaderImage> loader;
   if (!image || CreateLoaderImage(&loader) != 0) {
     return kBurnNoRomDriver;
   }
   loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
-  image->LoadFile(imagePath.c_str());
+  image->LoadFile(options.image.c_str());
   image->valid = 1;
   image->eraseFlag = 1;
   image->blockSize = kDefaultBlockSize;
   job.run->burning = 1;
-  const uint32_t status = job.run->RunBurn(job.state.portHandle.get(), loader.get(), image.get());
+  const uint32_t status = job.run->RunBurn(
+      job.state.portHandle.get(), options.loaderRunning ? nullptr : loader.get(), image.get());
   job.run->burning = 0;
   return status;
 }
@@ -196,7 +204,7 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
   for (auto& job : jobs) {
     PortJob* raw = job.get();
     raw->worker = std::thread([raw, &options] {
-      raw->status = PrepareAndBurn(*raw, options.image);
+      raw->status = PrepareAndBurn(*raw, options);
       CloseSelectedPort(raw->state);
       raw->done = true;
     });

@@ -18,6 +18,7 @@ struct BurnOptions {
   std::string parity = "none";
   std::string stopBits = "1";
   bool json = false;
+  bool loaderRunning = false;  // the chip already runs the RAM loader: no boot-ROM stage
 };
 
 inline constexpr int kExitSuccess = 0;

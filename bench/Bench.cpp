@@ -1,0 +1,194 @@
+// tarvok-bench: how fast the image stage runs against the simulated chip, next to what the
+// line alone allows, and what the host process costs while it runs.
+//
+// For each image size and burn rate it starts tarvok-sim (wire throttled to the baud rate,
+// loader already running) and runs `tarvok burn --json` against it as a separate process,
+// so the host's CPU time and peak memory are its own.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Child {
+  pid_t pid = -1;
+  int out = -1;
+};
+
+Child Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) {
+    return {};
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> env(extraEnv);
+  for (char** e = environ; *e != nullptr; ++e) {
+    env.emplace_back(*e);
+  }
+  std::vector<char*> argv;
+  for (const auto& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const auto& e : env)
+    envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  Child child;
+  if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+    child.pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  child.out = pipeFds[0];
+  return child;
+}
+
+std::string ReadLine(int fd) {
+  std::string line;
+  char c = 0;
+  while (read(fd, &c, 1) == 1 && c != '\n') {
+    line += c;
+  }
+  return line;
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = read(fd, buffer, sizeof(buffer))) > 0) {
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+struct Measurement {
+  bool ok = false;
+  double imageSeconds = 0;
+  double cpuSeconds = 0;
+  long peakKiB = 0;
+};
+
+struct Programs {
+  std::string tarvok;
+  std::string sim;
+};
+
+Measurement Burn(const Programs& programs, const std::string& image, uint32_t burnRate,
+                 bool throttle) {
+  Measurement m;
+  std::vector<std::string> simArgs = {programs.sim, "--start-in-loader", "--exit-after-burn",
+                                      "--flash-size", std::to_string(16 * 1024 * 1024)};
+  if (throttle) {
+    simArgs.push_back("--throttle");
+  }
+  Child sim = Spawn(simArgs, {});
+  const std::string pty = ReadLine(sim.out);
+  Child host = Spawn({programs.tarvok, "burn", image, "--port", pty, "--burn-baud",
+                      std::to_string(burnRate), "--loader-running", "--json"},
+                     {});
+  const std::string output = ReadAll(host.out);
+  int status = 0;
+  rusage usage{};
+  wait4(host.pid, &status, 0, &usage);
+  kill(sim.pid, SIGTERM);
+  waitpid(sim.pid, nullptr, 0);
+  close(sim.out);
+  close(host.out);
+  try {
+    const auto report = nlohmann::json::parse(output);
+    m.ok = report["status"] == 0;
+    m.imageSeconds = report["seconds"]["image_stage"].get<double>();
+  } catch (const std::exception&) {
+    m.ok = false;
+  }
+  m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  m.peakKiB = usage.ru_maxrss;
+  return m;
+}
+
+// What the line alone needs for the image stage: the header, each block with its sum and
+// reply, and the trailer, at 10 bits a byte.
+double WireBoundSeconds(uint64_t size, uint32_t rate) {
+  const uint64_t blocks = (size - 4 + 1023) / 1024;
+  const uint64_t bytes = 9 + 2 + (size - 4) + blocks * 3 + 2;
+  return static_cast<double>(bytes) * 10 / rate;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Beside this program's folder in the build tree: cli/tarvok and sim/tarvok-sim.
+  const fs::path buildDir = fs::absolute(argv[0]).parent_path().parent_path();
+  Programs programs{(buildDir / "cli" / "tarvok").string(),
+                    (buildDir / "sim" / "tarvok-sim").string()};
+  std::vector<uint32_t> sizesKiB = {64, 1024, 4096};
+  std::vector<uint32_t> rates = {115200, 230400, 460800, 921600};
+  CLI::App app{"Image-stage speed of tarvok against the simulated chip"};
+  app.add_option("--tarvok", programs.tarvok, "the tarvok program to measure");
+  app.add_option("--sim", programs.sim, "the simulated chip");
+  app.add_option("--sizes", sizesKiB, "image sizes in KiB");
+  app.add_option("--rates", rates, "burn rates");
+  CLI11_PARSE(app, argc, argv);
+  fs::create_directories("/tmp/tarvok-bench");
+
+  std::printf("%-8s %-8s %10s %10s %12s %8s %10s %10s %9s\n", "image", "rate", "stage s", "wire s",
+              "bytes/s", "of bound", "CPU ms/MiB", "CPU %", "peak MiB");
+  std::mt19937 random(1);
+  for (const uint32_t kib : sizesKiB) {
+    const uint64_t size = uint64_t{kib} * 1024;
+    const std::string image = "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
+    {
+      std::vector<char> bytes(size);
+      for (char& b : bytes)
+        b = static_cast<char>(random());
+      std::ofstream(image, std::ios::binary)
+          .write(bytes.data(), static_cast<std::streamsize>(size));
+    }
+    for (const uint32_t rate : rates) {
+      const Measurement m = Burn(programs, image, rate, true);
+      const double bound = WireBoundSeconds(size, rate);
+      const double mib = static_cast<double>(size) / (1024 * 1024);
+      std::printf("%-8s %-8u %10.2f %10.2f %12.0f %7.1f%% %10.1f %9.2f%% %9.1f%s\n",
+                  (std::to_string(kib) + "K").c_str(), rate, m.imageSeconds, bound,
+                  static_cast<double>(size) / m.imageSeconds, 100 * bound / m.imageSeconds,
+                  1000 * m.cpuSeconds / mib, 100 * m.cpuSeconds / m.imageSeconds,
+                  static_cast<double>(m.peakKiB) / 1024, m.ok ? "" : "  FAILED");
+      std::fflush(stdout);
+    }
+  }
+  std::printf("\nUnthrottled (the host's own cost per block):\n");
+  for (const uint32_t kib : sizesKiB) {
+    const std::string image = "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
+    const Measurement m = Burn(programs, image, 921600, false);
+    const double mib = static_cast<double>(kib) / 1024;
+    std::printf("%-8s %10.3f s %10.2f MiB/s%s\n", (std::to_string(kib) + "K").c_str(),
+                m.imageSeconds, mib / m.imageSeconds, m.ok ? "" : "  FAILED");
+  }
+  fs::remove_all("/tmp/tarvok-bench");
+  return 0;
+}
