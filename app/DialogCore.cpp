@@ -1,0 +1,233 @@
+#include "app/DialogCore.h"
+
+#include <system_error>
+#include <thread>
+
+#include "app/ProgressText.h"
+#include "burn/EmbeddedLoader.h"
+
+namespace tarvok {
+
+bool StartDetachedThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+std::shared_ptr<DialogCore> DialogCore::Create(DialogView& view, WorkerStarter startWorker,
+                                               DeviceOpener openDevice) {
+  return std::shared_ptr<DialogCore>(
+      new DialogCore(view, std::move(startWorker), std::move(openDevice)));
+}
+
+DialogCore::DialogCore(DialogView& view, WorkerStarter startWorker, DeviceOpener openDevice)
+    : view_(view), startWorker_(std::move(startWorker)), openDevice_(std::move(openDevice)) {}
+
+DialogCore::~DialogCore() = default;
+
+void DialogCore::HandOver(const std::function<void()>& task) {
+  if (windowGone_) {
+    return;
+  }
+  // Checked again on the window's thread, where the close request is handled.
+  view_.HandOver([this, &task] {
+    if (!windowGone_) {
+      task();
+    }
+  });
+}
+
+void DialogCore::WorkerSide::SetProgress(uint8_t percent) {
+  core_.HandOver([this, percent] { core_.view_.SetProgress(percent); });
+}
+
+void DialogCore::WorkerSide::SetSpeedText(const std::string& text) {
+  core_.HandOver([this, &text] { core_.view_.SetSpeedText(text); });
+}
+
+void DialogCore::WorkerSide::SetElapsedText(const std::string& text) {
+  core_.HandOver([this, &text] { core_.view_.SetElapsedText(text); });
+}
+
+int32_t DialogCore::WorkerSide::SelectedIndex(int controlId) const {
+  int32_t index = 0;  // a window that has gone chose no port
+  core_.HandOver([this, controlId, &index] { index = core_.view_.SelectedIndex(controlId); });
+  return index;
+}
+
+std::string DialogCore::WorkerSide::SelectedText(int controlId) const {
+  std::string text;
+  core_.HandOver([this, controlId, &text] { text = core_.view_.SelectedText(controlId); });
+  return text;
+}
+
+void DialogCore::WorkerSide::ShowMessage(const std::string& text) {
+  core_.HandOver([this, &text] { core_.view_.ShowMessageBox(text); });
+}
+
+void DialogCore::OnInitDialog() {
+  imageFile_.reset();
+  imageFileState_ = ImageFileState::kNone;
+  port_.portOpen = 0;
+  view_.SetProgress(0);
+  view_.EnableControl(kBurnButtonId, false);
+  view_.SetSpeedText("0 Bps");
+  view_.SetElapsedText("00:00");
+}
+
+void DialogCore::OnOpenClicked() {
+  const std::optional<std::string> chosen = view_.ChooseImageFile();
+  if (!chosen) {
+    view_.EnableControl(kBurnButtonId, true);
+    return;
+  }
+  if (imageFileState_ == ImageFileState::kHeldOpen) {
+    imageFile_.reset();
+  }
+  // The held file is never read: it proves the image can be opened.
+  imageFile_.reset(std::fopen(chosen->c_str(), "rb"));
+  if (!imageFile_) {
+    imageFileState_ = ImageFileState::kNone;
+    view_.ShowMessageBox(kImageOpenErrorText);
+    return;
+  }
+  imageFileState_ = ImageFileState::kHeldOpen;
+  imagePath_ = *chosen;
+  view_.SetPathText(imagePath_);
+  view_.EnableControl(kBurnButtonId, true);
+}
+
+void DialogCore::OnBurnClicked() {
+  if (imageFileState_ == ImageFileState::kNone) {
+    view_.ShowMessageBox(kChooseImageText);
+    return;
+  }
+  if (imageFileState_ == ImageFileState::kHeldOpen) {
+    imageFile_.reset();
+    imageFileState_ = ImageFileState::kHeldClosed;  // still chosen: burned again by its path
+  }
+  const bool portChosen = view_.SelectedIndex(kPortListId) != 0;
+  if (portChosen) {
+    workerFinished = 0;
+    startSemaphore_ = std::make_unique<std::binary_semaphore>(0);
+    workerRunning_ = true;
+    if (!startWorker_([self = shared_from_this()] { self->BurnWorker(); })) {
+      workerRunning_ = false;
+      workerFinished = 1;
+      view_.ShowMessageBox(kWorkerFailedText);
+      return;
+    }
+  }
+  PrepareBurnImages();
+  EnterBurningState();
+  if (portChosen) {
+    startSemaphore_->release();
+  }
+}
+
+void DialogCore::PrepareBurnImages() {
+  currentImage_ = CreateFlashImage();
+  if (CreateLoaderImage(&currentLoader_) == 0) {
+    currentLoader_->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
+  }
+  if (currentImage_) {
+    // A file that cannot be read now leaves the image not valid: the burn reports 0x505.
+    if (!imagePath_.empty()) {
+      currentImage_->LoadFile(imagePath_.c_str());
+    }
+    currentImage_->valid = 1;
+    currentImage_->eraseFlag = 1;
+    currentImage_->blockSize = kDefaultBlockSize;
+  }
+}
+
+void DialogCore::EnterBurningState() {
+  view_.StartTimer();
+  tickHandler_ = &DialogCore::OnBurnTick;
+  for (const int id : {kPortListId, kOriginalRateListId, kBurnRateListId, kDataBitsListId,
+                       kParityListId, kStopBitsListId, kBurnButtonId, kOpenButtonId}) {
+    view_.EnableControl(id, false);
+  }
+  view_.SetProgress(0);
+  view_.SetElapsedText("");
+  view_.SetSpeedText("");
+}
+
+void DialogCore::EnterIdleState() {
+  view_.StopTimer();
+  for (const int id : {kBurnButtonId, kOpenButtonId, kPortListId, kOriginalRateListId,
+                       kBurnRateListId, kDataBitsListId, kParityListId, kStopBitsListId}) {
+    view_.EnableControl(id, true);
+  }
+}
+
+void DialogCore::BurnWorker() {
+  if (workerFinished == 0) {
+    startSemaphore_->acquire();
+    OpenSelectedPort(workerSide_, port_, openDevice_);
+    if (port_.portOpen != 0) {
+      run_.burning = 1;
+      const uint32_t status =
+          run_.RunBurn(burnPortHandle.load(), currentLoader_.get(), currentImage_.get());
+      run_.burning = 0;
+      if (status == 0) {
+        HandOver([this] { view_.ShowMessageBox(kBurnSuccessText); });
+      } else {
+        ShowBurnError(status);
+      }
+      if (port_.portOpen != 0) {
+        CloseSelectedPort(port_);
+      }
+    }
+  }
+  workerRunning_ = false;
+  workerFinished = 1;  // the last act: the window's thread may now release the run
+}
+
+void DialogCore::ShowBurnError(uint32_t status) {
+  HandOver([this, status] { view_.ShowMessageBox(BurnFailureText(status)); });
+}
+
+void DialogCore::OnTimer() {
+  if (tickHandler_ != nullptr) {
+    (this->*tickHandler_)();
+  }
+}
+
+void DialogCore::OnBurnTick() {
+  run_.OnBurnTick();
+  if (workerFinished != 0) {
+    FinishBurnRun();
+  }
+}
+
+void DialogCore::FinishBurnRun() {
+  EnterIdleState();
+  if (workerRunning_) {
+    return;  // never release what a running worker still reads
+  }
+  if (currentImage_) {
+    currentImage_->UnloadData();
+    DestroyFlashImage(std::move(currentImage_));
+  }
+  if (currentLoader_) {
+    currentLoader_->data.reset();
+    currentLoader_->size = 0;
+    DestroyLoaderImage(std::move(currentLoader_));
+  }
+}
+
+void DialogCore::OnClose() {
+  if (imageFileState_ == ImageFileState::kHeldOpen) {
+    imageFile_.reset();
+    imageFileState_ = ImageFileState::kHeldClosed;
+  }
+  EnterIdleState();
+  workerFinished = 1;
+  windowGone_ = true;
+}
+
+}  // namespace tarvok
