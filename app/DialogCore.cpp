@@ -17,14 +17,18 @@ bool StartDetachedThread(std::function<void()> body) {
   }
 }
 
-std::shared_ptr<DialogCore> DialogCore::Create(DialogView& view, WorkerStarter startWorker,
-                                               DeviceOpener openDevice) {
+std::shared_ptr<DialogCore> DialogCore::Create(std::shared_ptr<DialogView> view,
+                                               WorkerStarter startWorker, DeviceOpener openDevice) {
   return std::shared_ptr<DialogCore>(
       new DialogCore(view, std::move(startWorker), std::move(openDevice)));
 }
 
-DialogCore::DialogCore(DialogView& view, WorkerStarter startWorker, DeviceOpener openDevice)
-    : view_(view), startWorker_(std::move(startWorker)), openDevice_(std::move(openDevice)) {}
+DialogCore::DialogCore(std::shared_ptr<DialogView> view, WorkerStarter startWorker,
+                       DeviceOpener openDevice)
+    : viewOwner_(std::move(view)),
+      view_(*viewOwner_),
+      startWorker_(std::move(startWorker)),
+      openDevice_(std::move(openDevice)) {}
 
 DialogCore::~DialogCore() = default;
 

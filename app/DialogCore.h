@@ -33,7 +33,7 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
 
   // Shared ownership: a worker keeps the core (its port, descriptors and run state) alive
   // even when the window goes away during a run.
-  static std::shared_ptr<DialogCore> Create(DialogView& view,
+  static std::shared_ptr<DialogCore> Create(std::shared_ptr<DialogView> view,
                                             WorkerStarter startWorker = StartDetachedThread,
                                             DeviceOpener openDevice = OpenSerialDevice);
   ~DialogCore();
@@ -75,7 +75,7 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
     DialogCore& core_;
   };
 
-  DialogCore(DialogView& view, WorkerStarter startWorker, DeviceOpener openDevice);
+  DialogCore(std::shared_ptr<DialogView> view, WorkerStarter startWorker, DeviceOpener openDevice);
   void PrepareBurnImages();
   void EnterBurningState();
   void EnterIdleState();
@@ -85,6 +85,9 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   void OnBurnTick();
   void HandOver(const std::function<void()>& task);
 
+  // Shared with the window so that a worker outliving the window still has an object to
+  // ask, even if it only answers that the window has gone.
+  std::shared_ptr<DialogView> viewOwner_;
   DialogView& view_;
   WorkerStarter startWorker_;
   DeviceOpener openDevice_;

@@ -68,7 +68,7 @@ class DialogTest : public ::testing::Test {
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     core = DialogCore::Create(
-        view,
+        viewOwner,
         [this](std::function<void()> body) {
           if (failThreads)
             return false;
@@ -98,7 +98,8 @@ class DialogTest : public ::testing::Test {
   }
 
   fs::path file_;
-  FakeDialogView view;
+  std::shared_ptr<FakeDialogView> viewOwner = std::make_shared<FakeDialogView>();
+  FakeDialogView& view = *viewOwner;
   std::shared_ptr<DialogCore> core;
   std::vector<std::thread> workers;
   std::vector<std::string> openedPaths;
