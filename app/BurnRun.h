@@ -56,6 +56,7 @@ class BurnRun {
 
  private:
   using Clock = std::chrono::steady_clock;
+  void StageProgress(uint8_t overallPercent, uint32_t done, uint32_t total);
   void ShowProgress(const ProgressState& progress);
 
   ProgressView& view_;

@@ -1,5 +1,7 @@
 #include "sim/BootRom.h"
 
+#include "sim/WireBytes.h"
+
 #include <cstddef>
 
 namespace tarvok::sim {
@@ -12,11 +14,6 @@ constexpr uint8_t kChecksum = 0xA4;
 constexpr uint8_t kExecute = 0xA8;
 constexpr uint8_t kWriteWords = 0xAE;
 constexpr uint8_t kReadWords = 0xAF;
-
-uint32_t BigEndianWord(const std::vector<uint8_t>& bytes, std::size_t at) {
-  return (uint32_t{bytes[at]} << 24) | (uint32_t{bytes[at + 1]} << 16) |
-         (uint32_t{bytes[at + 2]} << 8) | uint32_t{bytes[at + 3]};
-}
 
 }  // namespace
 

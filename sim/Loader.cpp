@@ -1,5 +1,7 @@
 #include "sim/Loader.h"
 
+#include "sim/WireBytes.h"
+
 #include <algorithm>
 #include <array>
 
@@ -16,11 +18,6 @@ constexpr uint8_t kAck = 0x6B;
 constexpr uint8_t kAccepted = 0xB9;
 constexpr uint8_t kFailed = 0xB6;
 constexpr uint8_t kEchoTestValues = 11;
-
-uint32_t BigEndianWord(const std::vector<uint8_t>& bytes, std::size_t at) {
-  return (uint32_t{bytes[at]} << 24) | (uint32_t{bytes[at + 1]} << 16) |
-         (uint32_t{bytes[at + 2]} << 8) | uint32_t{bytes[at + 3]};
-}
 
 }  // namespace
 

@@ -15,17 +15,11 @@ using testing::ChipOnWire;
 using testing::FakeSerialDevice;
 using testing::ImageBytes;
 using testing::MakeImage;
+using testing::OpenPort;
 using testing::ProgressLog;
 using testing::ProgressReport;
 using Kind = FakeSerialDevice::EventKind;
 using Bytes = std::vector<uint8_t>;
-
-SerialPort OpenPort(FakeSerialDevice& device) {
-  SerialPort port;
-  port.handle = &device;
-  port.isOpen = 1;
-  return port;
-}
 
 // A chip whose loader already runs and has said its hello (consumed here).
 sim::ChipOptions LoaderRunning() {

@@ -12,18 +12,12 @@ namespace tarvok {
 namespace {
 
 using testing::FakeSerialDevice;
+using testing::OpenPort;
 using testing::ProgressLog;
 using testing::ProgressReport;
 using testing::RomOnWire;
 using Kind = FakeSerialDevice::EventKind;
 using Bytes = std::vector<uint8_t>;
-
-SerialPort OpenPort(FakeSerialDevice& device) {
-  SerialPort port;
-  port.handle = &device;
-  port.isOpen = 1;
-  return port;
-}
 
 Bytes Pattern(uint32_t length) {
   Bytes data(length);

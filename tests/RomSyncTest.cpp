@@ -12,19 +12,13 @@ namespace tarvok {
 namespace {
 
 using testing::FakeSerialDevice;
+using testing::OpenPort;
 using testing::ProgressLog;
 using testing::RomOnWire;
 using Kind = FakeSerialDevice::EventKind;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t S = 0;  // marks a whole sync sentence in an expected wire sequence
-
-SerialPort OpenPort(FakeSerialDevice& device) {
-  SerialPort port;
-  port.handle = &device;
-  port.isOpen = 1;
-  return port;
-}
 
 // The host's writes as a sequence where each 12-byte sentence is replaced by S.
 Bytes WireWithSentences(const FakeSerialDevice& device) {

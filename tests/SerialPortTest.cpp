@@ -10,15 +10,9 @@ namespace tarvok {
 namespace {
 
 using testing::FakeSerialDevice;
+using testing::OpenPort;
 using Kind = FakeSerialDevice::EventKind;
 using Bytes = std::vector<uint8_t>;
-
-SerialPort OpenPort(FakeSerialDevice& device) {
-  SerialPort port;
-  port.handle = &device;
-  port.isOpen = 1;
-  return port;
-}
 
 struct ReadCase {
   const char* name;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "serial/SerialDevice.h"
+#include "serial/SerialPort.h"
 
 namespace tarvok::testing {
 
@@ -104,5 +105,13 @@ class FakeSerialDevice : public SerialDevice {
   uint32_t clearErrorCalls_ = 0;
   bool closed_ = false;
 };
+
+// An open channel over the fake device, as a burn makes one over its port.
+inline SerialPort OpenPort(FakeSerialDevice& device) {
+  SerialPort port;
+  port.handle = &device;
+  port.isOpen = 1;
+  return port;
+}
 
 }  // namespace tarvok::testing
