@@ -179,6 +179,26 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
   }
 }
 
+// The two programs as a user runs them: tarvok-sim on its pseudo-terminal, tarvok burning
+// into it, and the flash file the simulated chip leaves behind.
+TEST_F(CommandLine, BurnsIntoTheSimulatorProgram) {
+  const std::string flashFile = (dir_ / "flash.bin").string();
+  testing::BackgroundProcess simulator({TARVOK_SIM_PATH, "--start-in-loader", "--exit-after-burn",
+                                        "--flash-size", "65536", "--flash-file", flashFile});
+  const std::string pty = simulator.ReadLine();
+  ASSERT_EQ(pty.rfind("/dev/", 0), 0u) << pty;
+  const Bytes bytes = ImageBytes(12345, 5);
+  const ProcessResult result = RunProcess(
+      {TARVOK_CLI_PATH, "burn", WriteImage("a.bin", bytes), "--port", pty, "--loader-running"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(simulator.Wait(10000), 0);
+  std::ifstream in(flashFile, std::ios::binary);
+  const Bytes flash((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(flash.size(), 65536u);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
+  EXPECT_EQ(flash[12345], 0xFF);  // erased, never programmed
+}
+
 TEST_F(CommandLine, ListsPorts) {
   const sim::PtyChip& chip = AddChip();
   const ProcessResult result = Tarvok({"ports"});

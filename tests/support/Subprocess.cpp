@@ -1,6 +1,7 @@
 #include "tests/support/Subprocess.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +75,60 @@ ProcessResult RunProcess(const std::vector<std::string>& args,
   waitpid(pid, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& args) {
+  int outPipe[2];
+  if (pipe(outPipe) != 0) {
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+  std::vector<char*> argv;
+  for (const std::string& arg : args) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    pid_ = pid;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  out_ = outPipe[0];
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) {
+    close(out_);
+  }
+}
+
+std::string BackgroundProcess::ReadLine() {
+  std::string line;
+  char c = 0;
+  while (read(out_, &c, 1) == 1 && c != '\n') {
+    line += c;
+  }
+  return line;
+}
+
+int BackgroundProcess::Wait(int timeoutMs) {
+  for (int waited = 0; pid_ > 0 && waited <= timeoutMs; waited += 10) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    usleep(10'000);
+  }
+  return -1;
 }
 
 }  // namespace tarvok::testing
