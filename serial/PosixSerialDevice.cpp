@@ -192,7 +192,7 @@ bool PosixSerialDevice::GetLineSettings(LineSettings& line) {
   // termios has no 1.5 stop bits; both 1.5 and 2 are set as CSTOPB.
   const bool twoStopBits = (settings.c_cflag & CSTOPB) != 0;
   line.stopBits =
-      twoStopBits ? (line.stopBits == kOne5StopBits ? kOne5StopBits : kTwoStopBits) : kOneStopBit;
+      twoStopBits ? (stopBits_ == kOne5StopBits ? kOne5StopBits : kTwoStopBits) : kOneStopBit;
   line.flags = flags_;
   return true;
 }
@@ -253,6 +253,7 @@ bool PosixSerialDevice::SetLineSettings(const LineSettings& line) {
     ioctl(fd_, TIOCMBIS, &lines);
   }
   flags_ = line.flags;
+  stopBits_ = line.stopBits;
   return true;
 }
 

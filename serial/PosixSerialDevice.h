@@ -43,6 +43,7 @@ class PosixSerialDevice : public SerialDevice {
   int fd_;
   uint32_t lastError_ = 0;
   uint32_t flags_ = kFlagBinary | kFlagDtrControlEnable | kFlagRtsControlEnable;
+  uint8_t stopBits_ = kOneStopBit;  // as last set: termios cannot tell 1.5 from 2
   Timeouts timeouts_;
   struct LineCounters {
     int frame = 0, overrun = 0, parity = 0, brk = 0, bufferOverrun = 0;
