@@ -51,13 +51,7 @@ int32_t BurnRun::OnLoaderStageStart(void* user) {
 }
 
 int32_t BurnRun::OnLoaderStageProgress(uint8_t percent, uint32_t done, uint32_t total, void* user) {
-  auto& run = *static_cast<BurnRun*>(user);
-  ProgressState& progress = run.context.progress;
-  progress.percent = LoaderStagePercent(percent);
-  progress.done = done;
-  progress.total = total;
-  progress.valid = 1;
-  run.ShowProgress(progress);
+  static_cast<BurnRun*>(user)->StageProgress(LoaderStagePercent(percent), done, total);
   return 0;
 }
 
@@ -76,14 +70,18 @@ int32_t BurnRun::OnImageStageStart(void* user) {
 
 int32_t BurnRun::OnImageStageProgress(uint8_t percent, uint32_t done, uint32_t total, void* user) {
   auto& run = *static_cast<BurnRun*>(user);
-  ProgressState& progress = run.context.progress;
-  progress.percent = ImageStagePercent(percent);
+  run.imageBytesDone_ = done;
+  run.StageProgress(ImageStagePercent(percent), done, total);
+  return 0;
+}
+
+void BurnRun::StageProgress(uint8_t overallPercent, uint32_t done, uint32_t total) {
+  ProgressState& progress = context.progress;
+  progress.percent = overallPercent;
   progress.done = done;
   progress.total = total;
   progress.valid = 1;
-  run.imageBytesDone_ = done;
-  run.ShowProgress(progress);
-  return 0;
+  ShowProgress(progress);
 }
 
 void BurnRun::ShowProgress(const ProgressState& progress) {
