@@ -1,8 +1,25 @@
 #include "app/BurnRun.h"
 
 #include "app/ProgressText.h"
+#include "burn/EmbeddedLoader.h"
 
 namespace tarvok {
+
+void PrepareBurnImages(const std::string& imagePath, std::unique_ptr<FlashImage>& image,
+                       std::unique_ptr<LoaderImage>& loader) {
+  image = CreateFlashImage();
+  if (CreateLoaderImage(&loader) == 0) {
+    loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
+  }
+  if (image) {
+    if (!imagePath.empty()) {
+      image->LoadFile(imagePath.c_str());
+    }
+    image->valid = 1;
+    image->eraseFlag = 1;
+    image->blockSize = kDefaultBlockSize;
+  }
+}
 
 uint32_t BurnRun::RunBurn(SerialDevice* port, LoaderImage* loader, FlashImage* image) {
   context.progress = ProgressState{1, 0, 0, 0};

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "burn/BurnSequence.h"
@@ -24,6 +25,13 @@ class ProgressView {
 };
 
 inline constexpr uint32_t kPortRecordSettings[3] = {4, 0x0FFFFFFF, 0x0FFFFFFF};
+
+// The image and loader descriptors of one run, as a burn prepares them: the image read whole
+// from `imagePath` (a file that cannot be read leaves it not valid, which the burn reports as
+// 0x505), burned from 0 with erase and 1,024-byte blocks; the embedded loader copied. Either
+// stays null when memory is exhausted.
+void PrepareBurnImages(const std::string& imagePath, std::unique_ptr<FlashImage>& image,
+                       std::unique_ptr<LoaderImage>& loader);
 
 class BurnRun {
  public:

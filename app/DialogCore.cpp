@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "app/ProgressText.h"
-#include "burn/EmbeddedLoader.h"
 
 namespace tarvok {
 
@@ -133,19 +132,7 @@ void DialogCore::OnBurnClicked() {
 }
 
 void DialogCore::PrepareBurnImages() {
-  currentImage_ = CreateFlashImage();
-  if (CreateLoaderImage(&currentLoader_) == 0) {
-    currentLoader_->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
-  }
-  if (currentImage_) {
-    // A file that cannot be read now leaves the image not valid: the burn reports 0x505.
-    if (!imagePath_.empty()) {
-      currentImage_->LoadFile(imagePath_.c_str());
-    }
-    currentImage_->valid = 1;
-    currentImage_->eraseFlag = 1;
-    currentImage_->blockSize = kDefaultBlockSize;
-  }
+  tarvok::PrepareBurnImages(imagePath_, currentImage_, currentLoader_);
 }
 
 void DialogCore::EnterBurningState() {

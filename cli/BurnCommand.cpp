@@ -14,7 +14,6 @@
 
 #include "app/BurnRun.h"
 #include "app/ProgressText.h"
-#include "burn/EmbeddedLoader.h"
 #include "cli/ProgressDisplay.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortSetup.h"
@@ -122,18 +121,11 @@ std::string ResolvePort(const std::string& name) {
   return name;
 }
 
-// The descriptors of one run, as the dialog prepares them.
+// One run with its descriptors prepared as the dialog prepares them.
 uint32_t PrepareAndBurn(PortJob& job, const BurnOptions& options) {
-  auto image = CreateFlashImage();
+  std::unique_ptr<FlashImage> image;
   std::unique_ptr<LoaderImage> loader;
-  if (!image || CreateLoaderImage(&loader) != 0) {
-    return kBurnNoRomDriver;
-  }
-  loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
-  image->LoadFile(options.image.c_str());
-  image->valid = 1;
-  image->eraseFlag = 1;
-  image->blockSize = kDefaultBlockSize;
+  PrepareBurnImages(options.image, image, loader);
   job.run->burning = 1;
   const uint32_t status = job.run->RunBurn(
       job.state.portHandle.get(), options.loaderRunning ? nullptr : loader.get(), image.get());
@@ -228,7 +220,7 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
   for (auto& job : jobs) {
     job->worker.join();
   }
-  display.Finish();
+  display.Redraw();
 
   bool allOk = true;
   nlohmann::json results = nlohmann::json::array();

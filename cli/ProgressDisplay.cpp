@@ -72,8 +72,4 @@ void ProgressDisplay::Redraw() {
   drawn_ = true;
 }
 
-void ProgressDisplay::Finish() {
-  Redraw();
-}
-
 }  // namespace tarvok::cli

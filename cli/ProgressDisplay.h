@@ -42,10 +42,8 @@ class ProgressDisplay {
  public:
   ProgressDisplay(std::ostream& out, bool redrawInPlace) : out_(out), redraw_(redrawInPlace) {}
   PortProgress& Add(const std::string& port);
-  // Redraws the lines in place (terminal mode only).
+  // Redraws the lines in place (terminal mode only), leaving the cursor below them.
   void Redraw();
-  // Leaves the cursor below the lines.
-  void Finish();
 
  private:
   std::ostream& out_;

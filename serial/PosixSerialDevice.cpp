@@ -75,8 +75,8 @@ uint8_t ByteSizeOf(tcflag_t cflag) {
   }
 }
 
-}  // namespace
-
+// Asks the driver of a USB serial adapter for low latency (ASYNC_LOW_LATENCY and a 1 ms
+// latency timer in sysfs where writable); silently does nothing where it cannot.
 void RequestLowLatency(int fd, const std::string& path) {
   struct serial_struct serial {};
   if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
@@ -96,6 +96,8 @@ void RequestLowLatency(int fd, const std::string& path) {
     out << "1\n";
   }
 }
+
+}  // namespace
 
 OpenResult OpenSerialDevice(const std::string& path) {
   return PosixSerialDevice::Open(path);

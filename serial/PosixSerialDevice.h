@@ -50,8 +50,4 @@ class PosixSerialDevice : public SerialDevice {
   } counters_;
 };
 
-// Asks the driver of a USB serial adapter for low latency (ASYNC_LOW_LATENCY and a 1 ms
-// latency timer in sysfs where writable); silently does nothing where it cannot.
-void RequestLowLatency(int fd, const std::string& path);
-
 }  // namespace tarvok

@@ -19,7 +19,6 @@ class BootRom {
   // For tests of the command set alone: behave as if the handshake had just completed.
   void SkipHandshake() { mode_ = Mode::kCommand; }
 
-  bool HandshakeDone() const { return mode_ != Mode::kHandshake; }
   // Set once 0xA8 has received its whole address: the chip then runs from there.
   bool Started() const { return started_; }
   uint32_t StartAddress() const { return startAddress_; }

@@ -326,9 +326,4 @@ LoaderStats PtyChip::Stats() const {
   return chip_.RunningLoader() != nullptr ? chip_.RunningLoader()->Stats() : LoaderStats{};
 }
 
-Chip::Mode PtyChip::Mode() const {
-  std::lock_guard lock(mutex_);
-  return chip_.CurrentMode();
-}
-
 }  // namespace tarvok::sim

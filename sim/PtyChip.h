@@ -56,7 +56,6 @@ class PtyChip {
   std::vector<uint8_t> FlashContents() const;
   bool WriteFlashFile(const std::string& path) const;
   LoaderStats Stats() const;
-  Chip::Mode Mode() const;
   void Stop();
 
  private:

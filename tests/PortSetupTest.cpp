@@ -22,9 +22,12 @@ struct FakeOpener {
   std::vector<std::string> paths;
   FakeSerialDevice* last = nullptr;
   bool fail = false;
+  std::function<void()> beforeOpen;
 
   DeviceOpener Get() {
     return [this](const std::string& path) {
+      if (beforeOpen)
+        beforeOpen();
       paths.push_back(path);
       OpenResult result;
       if (fail) {
@@ -132,15 +135,24 @@ TEST(OpenSelectedPort, ReopeningClosesThePortFirst) {
   FakeOpener opener;
   PortState state;
   OpenSelectedPort(choices, state, opener.Get());
-  FakeSerialDevice* first = opener.last;
   ASSERT_EQ(state.portOpen, 1);
-  // The first device is closed (and freed) before the second opens; watch it through a purge
-  // count taken just before.
-  const size_t purgesBefore = first->EventsOf(Kind::kPurge).size();
-  EXPECT_EQ(purgesBefore, 1u);
+  // The first device is purged, closed and let go of before the second is opened.
+  std::vector<std::string> order;
+  opener.last->onDestroy = [&order](const FakeSerialDevice& device) {
+    const auto& events = device.Events();
+    order.push_back(events.back().kind == Kind::kPurge && events.back().value == kPurgeAll
+                        ? "purged"
+                        : "not purged");
+    order.push_back(device.Closed() ? "closed" : "not closed");
+  };
+  opener.beforeOpen = [&order, &state] {
+    order.push_back(state.portHandle == nullptr && burnPortHandle.load() == nullptr
+                        ? "handles cleared, open"
+                        : "open with a port still held");
+  };
   OpenSelectedPort(choices, state, opener.Get());
+  EXPECT_EQ(order, (std::vector<std::string>{"purged", "closed", "handles cleared, open"}));
   EXPECT_EQ(opener.paths.size(), 2u);
-  EXPECT_NE(opener.last, first);
   EXPECT_EQ(burnPortHandle.load(), opener.last);
   CloseSelectedPort(state);
   EXPECT_EQ(state.portOpen, 0);

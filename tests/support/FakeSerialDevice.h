@@ -37,6 +37,12 @@ class FakeSerialDevice : public SerialDevice {
   using Responder = std::function<void(FakeSerialDevice&, std::span<const uint8_t>)>;
 
   FakeSerialDevice();
+  ~FakeSerialDevice() override {
+    if (onDestroy)
+      onDestroy(*this);
+  }
+  // Called as the device goes away, so a test can see what was done to it last.
+  std::function<void(const FakeSerialDevice&)> onDestroy;
 
   // Scripting.
   void SetResponder(Responder responder) { responder_ = std::move(responder); }
