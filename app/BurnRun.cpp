@@ -21,7 +21,8 @@ void PrepareBurnImages(const std::string& imagePath, std::unique_ptr<FlashImage>
   }
 }
 
-uint32_t BurnRun::RunBurn(SerialDevice* port, LoaderImage* loader, FlashImage* image) {
+uint32_t BurnRun::RunBurn(SerialDevice* port, int32_t burnRateIndex, LoaderImage* loader,
+                          FlashImage* image) {
   context.progress = ProgressState{1, 0, 0, 0};
   elapsedSeconds = 0;
   speedSeconds = 0;
@@ -30,6 +31,7 @@ uint32_t BurnRun::RunBurn(SerialDevice* port, LoaderImage* loader, FlashImage* i
 
   context.portRecord = PortRecord{};
   context.portRecord.handle = port;
+  context.portRecord.burnRateIndex = burnRateIndex;
   std::copy(std::begin(kPortRecordSettings), std::end(kPortRecordSettings),
             context.portRecord.settings);
   context.loaderJob = LoaderJob{};

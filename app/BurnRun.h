@@ -40,7 +40,8 @@ class BurnRun {
   BurnRun& operator=(const BurnRun&) = delete;
 
   // Fills the records for one run over `port` and runs the burn; returns the burn status.
-  uint32_t RunBurn(SerialDevice* port, LoaderImage* loader, FlashImage* image);
+  uint32_t RunBurn(SerialDevice* port, int32_t burnRateIndex, LoaderImage* loader,
+                   FlashImage* image);
   // The one-second tick while the run burns: elapsed time, and the speed sinking while no
   // progress comes (the chip erasing or acknowledging).
   void OnBurnTick();

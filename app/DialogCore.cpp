@@ -161,8 +161,8 @@ void DialogCore::BurnWorker() {
     OpenSelectedPort(workerSide_, port_, openDevice_);
     if (port_.portOpen != 0) {
       run_.burning = 1;
-      const uint32_t status =
-          run_.RunBurn(burnPortHandle.load(), currentLoader_.get(), currentImage_.get());
+      const uint32_t status = run_.RunBurn(port_.portHandle.get(), port_.burnRateIndex,
+                                           currentLoader_.get(), currentImage_.get());
       run_.burning = 0;
       if (status == 0) {
         HandOver([this] { view_.ShowMessageBox(kBurnSuccessText); });

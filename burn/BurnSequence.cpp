@@ -17,7 +17,7 @@ uint32_t RunLoaderStage(LoaderJob& job, SerialPort& port) {
   if (!rom) {
     return kBurnNoRomDriver;
   }
-  port.handle->Purge(kPurgeAll);
+  DrainAndPurge(*port.handle);
   if (const uint32_t r = rom->Boot(port, request); r != 0) {
     return r | kBurnStepBoot;
   }
@@ -66,7 +66,7 @@ uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port
   if (port.GetBaudRate(initialRate) != kPortOk) {
     return kBurnBaudRateUnreadable;
   }
-  const int32_t rateIndex = burnRateIndex.load();
+  const int32_t rateIndex = portRecord->burnRateIndex;
   if (rateIndex != 0) {
     const uint8_t code = rateIndex > 0 && rateIndex < static_cast<int32_t>(burnRateCodes.size())
                              ? burnRateCodes[static_cast<std::size_t>(rateIndex)]
@@ -85,6 +85,7 @@ uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port
                        imageJob->progressFn, imageJob->progressUser) != 0) {
     return kBurnImageStreamFailed;
   }
+  // The rate change below lets the finish command leave the port before anything changes.
   link.Finish(port);
   if (port.SetBaudRate(initialRate) != kPortOk) {
     return kBurnBaudRateNotRestored;

@@ -10,7 +10,6 @@
 #include "burn/LoaderImage.h"
 #include "burn/LoaderLink.h"
 #include "rom/StageCallbacks.h"
-#include "serial/ProcessPort.h"
 #include "serial/SerialPort.h"
 
 namespace tarvok {
@@ -35,6 +34,8 @@ inline constexpr uint32_t kBurnCycles = 20;
 struct PortRecord {
   SerialDevice* handle = nullptr;
   uint32_t settings[3] = {};
+  // The chosen burn rate's position in the rate list plus one (1-4); 0 keeps the port's rate.
+  int32_t burnRateIndex = 0;
 };
 
 struct LoaderJob {

@@ -127,8 +127,9 @@ uint32_t PrepareAndBurn(PortJob& job, const BurnOptions& options) {
   std::unique_ptr<LoaderImage> loader;
   PrepareBurnImages(options.image, image, loader);
   job.run->burning = 1;
-  const uint32_t status = job.run->RunBurn(
-      job.state.portHandle.get(), options.loaderRunning ? nullptr : loader.get(), image.get());
+  const uint32_t status =
+      job.run->RunBurn(job.state.portHandle.get(), job.state.burnRateIndex,
+                       options.loaderRunning ? nullptr : loader.get(), image.get());
   job.run->burning = 0;
   return status;
 }
@@ -188,6 +189,9 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
         CloseSelectedPort(other->state);
       }
       return kExitBadInput;
+    }
+    if (!job->state.refusedSettings.empty()) {
+      err << "tarvok: warning: " << job->name << ": " << job->state.refusedSettings << "\n";
     }
     job->progress = &display.Add(job->name);
     job->run = std::make_unique<BurnRun>(*job->progress);

@@ -20,7 +20,7 @@ std::unique_ptr<Rom_TR7340> CreateRom(uint32_t triesPerCycle, uint32_t cycles) {
 
 // Busy-polls the input count so that an answer is taken the moment it arrives. A received
 // 0x00 and no answer at all look the same to the handshake.
-uint8_t Rom_TR7340::ReceiveAnswer(SerialPort& port, uint32_t& misses) {
+uint8_t Rom_TR7340::ReceiveAnswer(SerialPort& port, uint32_t& misses, bool& flooded) {
   uint8_t answer = 0x00;
   uint32_t emptyPolls = 0;
   uint32_t failedQueries = 0;
@@ -34,8 +34,9 @@ uint8_t Rom_TR7340::ReceiveAnswer(SerialPort& port, uint32_t& misses) {
       continue;
     }
     if (waiting >= kSyncFloodBytes) {
-      port.handle->Purge(kPurgeAll);
+      DrainAndPurge(*port.handle);
       misses = triesPerCycle;
+      flooded = true;
       return 0x00;
     }
     if (waiting > 0) {
@@ -63,14 +64,23 @@ uint32_t Rom_TR7340::Sync(SerialPort& port) {
     uint32_t state = 0;
     uint32_t misses = 0;  // misses since the last good answer, across states
     bool cycleOver = false;
+    bool flooded = false;
+    uint64_t listeningSinceMs = port.handle->ClockMs();
     for (uint32_t pass = 0; !cycleOver && pass < kSyncMaxPassesPerCycle; ++pass) {
       if (budgeted && misses >= triesPerCycle) {
-        break;
+        // Polls run out faster on a faster computer; the answer may still be on its way.
+        const bool listenedLongEnough =
+            port.handle->ClockMs() - listeningSinceMs >= kSyncListenFloorMs;
+        if (state == 0 || flooded || listenedLongEnough) {
+          break;
+        }
+        SleepMs(port, 1);
       }
       if (send) {
         port.Write(&kSyncPattern[state], 1);
+        listeningSinceMs = port.handle->ClockMs();
       }
-      const auto v = static_cast<uint8_t>(~ReceiveAnswer(port, misses));
+      const auto v = static_cast<uint8_t>(~ReceiveAnswer(port, misses, flooded));
 
       if (v == kSyncPattern[state]) {
         if (state == kSyncPattern.size() - 1) {
@@ -83,7 +93,7 @@ uint32_t Rom_TR7340::Sync(SerialPort& port) {
         send = true;
         misses = SaturatingIncrement(misses);
         if (misses > kSyncMaxFirstByteMisses) {
-          port.handle->Purge(kPurgeAll);
+          DrainAndPurge(*port.handle);
           misses = triesPerCycle;
           cycleOver = true;
         } else {

@@ -34,6 +34,12 @@ inline constexpr uint32_t kSyncResendPauseMs = 10;
 inline constexpr uint32_t kSyncMaxFirstByteMisses = 50;
 // Input-count polls without an answer before a pass counts as unanswered.
 inline constexpr uint32_t kSyncPollsPerAnswer = 32;
+// States 1-3 listen for an answer at least this long on the line's clock, however fast the
+// polls run out. A USB serial adapter hands received bytes over only when its latency timer
+// fires: 1 ms in low-latency mode, 16 ms by default, 32 ms and more behind some adapters and
+// hubs. 100 ms covers several such periods; it costs time only when a chip that has begun the
+// handshake stops answering.
+inline constexpr uint32_t kSyncListenFloorMs = 100;
 // Waiting input at which the line counts as flooded (a chip still chattering) and is purged.
 inline constexpr uint32_t kSyncFloodBytes = 1024;
 // Bounds of our own on loops the handshake would otherwise repeat forever: input-count
@@ -58,7 +64,8 @@ class Rom_TR7340 : public Rom_Base {
   uint32_t loadAddress = kLoaderAddress;
 
  private:
-  uint8_t ReceiveAnswer(SerialPort& port, uint32_t& misses);
+  // One answer byte, 0x00 for none; a flooded line is purged and ends the cycle's budget.
+  uint8_t ReceiveAnswer(SerialPort& port, uint32_t& misses, bool& flooded);
 };
 
 // A new driver, or null when memory is exhausted. Sends nothing.

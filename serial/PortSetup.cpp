@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "serial/PortDiscovery.h"
+#include "serial/SerialPort.h"
 
 namespace tarvok {
 
@@ -24,6 +25,57 @@ uint8_t StopBitsFromText(const std::string& text) {
   if (text == "ONE5STOPBITS")
     return kOne5StopBits;
   return kTwoStopBits;
+}
+
+namespace {
+
+std::string ParityName(uint8_t parity) {
+  switch (parity) {
+    case kNoParity:
+      return "none";
+    case kOddParity:
+      return "odd";
+    case kEvenParity:
+      return "even";
+    case kMarkParity:
+      return "mark";
+    default:
+      return "space";
+  }
+}
+
+std::string StopBitsName(uint8_t stopBits) {
+  switch (stopBits) {
+    case kOneStopBit:
+      return "1";
+    case kOne5StopBits:
+      return "1.5";
+    default:
+      return "2";
+  }
+}
+
+}  // namespace
+
+std::string DescribeRefusedSettings(const LineSettings& asked, const LineSettings& actual) {
+  std::string text;
+  const auto add = [&text](const std::string& what, const std::string& wanted,
+                           const std::string& got) {
+    text += (text.empty() ? "" : ", ") + what + " " + wanted + " (it uses " + got + ")";
+  };
+  if (actual.baudRate != asked.baudRate) {
+    add("rate", std::to_string(asked.baudRate), std::to_string(actual.baudRate));
+  }
+  if (actual.byteSize != asked.byteSize) {
+    add("data bits", std::to_string(asked.byteSize), std::to_string(actual.byteSize));
+  }
+  if (actual.parity != asked.parity) {
+    add("parity", ParityName(asked.parity), ParityName(actual.parity));
+  }
+  if (actual.stopBits != asked.stopBits) {
+    add("stop bits", StopBitsName(asked.stopBits), StopBitsName(actual.stopBits));
+  }
+  return text.empty() ? text : "the device did not take " + text;
 }
 
 std::string DevicePathForChoice(const std::string& portText) {
@@ -77,11 +129,15 @@ void OpenSelectedPort(PortChoices& choices, PortState& state, const DeviceOpener
   settings.stopBits = StopBitsFromText(choices.SelectedText(kStopBitsListId));
   settings.flags = (settings.flags & ~kFlagWordClearMask) | kFlagWordSet;
   device.SetLineSettings(settings);
+  LineSettings actual;
+  state.refusedSettings =
+      device.ReadBackLineSettings(actual) ? DescribeRefusedSettings(settings, actual) : "";
   device.ClearBreak();
   device.Purge(kPurgeAll);
 
+  state.burnRateIndex = choices.SelectedIndex(kBurnRateListId) + 1;
   burnPortHandle = state.portHandle.get();
-  burnRateIndex = choices.SelectedIndex(kBurnRateListId) + 1;
+  burnRateIndex = state.burnRateIndex;
   state.portOpen = 1;
 }
 
@@ -90,10 +146,12 @@ void CloseSelectedPort(PortState& state) {
     return;
   }
   state.portOpen = 0;
-  state.portHandle->Purge(kPurgeAll);
+  DrainAndPurge(*state.portHandle);
   state.portHandle->Close();
+  // Another port's burn may still be running: clear the shared copy only if it is ours.
+  SerialDevice* ours = state.portHandle.get();
+  burnPortHandle.compare_exchange_strong(ours, nullptr);
   state.portHandle.reset();
-  burnPortHandle = nullptr;
 }
 
 }  // namespace tarvok

@@ -35,6 +35,10 @@ struct PortState {
   std::unique_ptr<SerialDevice> portHandle;
   uint8_t portOpen = 0;
   std::string openFailure;  // why the last open failed, for people
+  // The settings the device did not take, for people; empty when it took them all.
+  std::string refusedSettings;
+  // The chosen burn rate's position in the rate list plus one (1-4); 0 keeps the port's rate.
+  int32_t burnRateIndex = 0;
 };
 
 inline constexpr uint32_t kQueueBytes = 8192;
@@ -43,6 +47,8 @@ inline constexpr uint32_t kFlagWordSet = 0x1010;  // DTR and RTS raised and held
 
 uint8_t ParityFromText(const std::string& text);
 uint8_t StopBitsFromText(const std::string& text);
+// "the device did not take parity odd (it uses none), ..." or empty when `actual` matches.
+std::string DescribeRefusedSettings(const LineSettings& asked, const LineSettings& actual);
 // The device a port-list text stands for: the discovered device of "COM<n>", else the text.
 std::string DevicePathForChoice(const std::string& portText);
 

@@ -20,10 +20,37 @@
 namespace tarvok {
 namespace {
 
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+int64_t NowMs() {
+  return NowUs() / 1000;
+}
+
+// How long one character takes on the line: start bit, data, parity and stop bits.
+int64_t CharacterTimeUs(const LineSettings& line) {
+  const int64_t halfBits = 2 * (1 + int64_t{line.byteSize}) + (line.parity != kNoParity ? 2 : 0) +
+                           (line.stopBits == kOneStopBit     ? 2
+                            : line.stopBits == kOne5StopBits ? 3
+                                                             : 4);
+  const int64_t rate = line.baudRate != 0 ? line.baudRate : 9600;
+  return (halfBits * 1'000'000 / 2 + rate - 1) / rate;
+}
+
+// Waits `us` precisely enough for a character time at high rates, without burning a core
+// for the longer waits of slow rates.
+void WaitUs(int64_t us) {
+  constexpr int64_t kSpinBelowUs = 200;
+  const int64_t until = NowUs() + us;
+  if (us >= kSpinBelowUs) {
+    std::this_thread::sleep_for(std::chrono::microseconds(us - kSpinBelowUs / 2));
+  }
+  while (NowUs() < until) {
+    std::this_thread::yield();
+  }
 }
 
 OpenResult Failed(OpenFailure failure, const std::string& path, int error) {
@@ -153,6 +180,8 @@ OpenResult PosixSerialDevice::Open(const std::string& path) {
 }
 
 PosixSerialDevice::PosixSerialDevice(int fd) : fd_(fd) {
+  line_.flags = kFlagBinary | kFlagDtrControlEnable | kFlagRtsControlEnable;
+  ReadBackLineSettings(line_);
   serial_icounter_struct counters{};
   if (ioctl(fd_, TIOCGICOUNT, &counters) == 0) {
     counters_ = {counters.frame, counters.overrun, counters.parity, counters.brk,
@@ -177,6 +206,15 @@ bool PosixSerialDevice::Fail() {
 }
 
 bool PosixSerialDevice::GetLineSettings(LineSettings& line) {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return Fail();
+  }
+  line = line_;
+  return true;
+}
+
+bool PosixSerialDevice::ReadBackLineSettings(LineSettings& line) {
   termios settings{};
   uint32_t rate = 0;
   if (tcgetattr(fd_, &settings) != 0 || !GetTtyBaudRate(fd_, rate)) {
@@ -191,11 +229,9 @@ bool PosixSerialDevice::GetLineSettings(LineSettings& line) {
   } else {
     line.parity = (settings.c_cflag & PARODD) != 0 ? kOddParity : kEvenParity;
   }
-  // termios has no 1.5 stop bits; both 1.5 and 2 are set as CSTOPB.
-  const bool twoStopBits = (settings.c_cflag & CSTOPB) != 0;
-  line.stopBits =
-      twoStopBits ? (stopBits_ == kOne5StopBits ? kOne5StopBits : kTwoStopBits) : kOneStopBit;
-  line.flags = flags_;
+  // termios has no 1.5 stop bits: what goes out for either is 2.
+  line.stopBits = (settings.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
+  line.flags = line_.flags;
   return true;
 }
 
@@ -254,8 +290,7 @@ bool PosixSerialDevice::SetLineSettings(const LineSettings& line) {
   if (lines != 0) {
     ioctl(fd_, TIOCMBIS, &lines);
   }
-  flags_ = line.flags;
-  stopBits_ = line.stopBits;
+  line_ = line;
   return true;
 }
 
@@ -382,6 +417,7 @@ bool PosixSerialDevice::Write(const uint8_t* data, uint32_t length, uint32_t& ac
     const ssize_t n = ::write(fd_, data + accepted, length - accepted);
     if (n > 0) {
       accepted += static_cast<uint32_t>(n);
+      writtenSinceDrain_ = true;
       continue;
     }
     if (n < 0 && errno == EINTR) {
@@ -401,8 +437,42 @@ bool PosixSerialDevice::Write(const uint8_t* data, uint32_t length, uint32_t& ac
   return true;
 }
 
-bool PosixSerialDevice::Flush() {
-  return tcdrain(fd_) == 0 || Fail();
+DrainResult PosixSerialDevice::Drain() {
+  int queued = 0;
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+    Fail();
+    return DrainResult::kFailed;
+  }
+  if (queued <= 0 && !writtenSinceDrain_) {
+    return DrainResult::kDrained;
+  }
+  // tcdrain would wait without bound for a line that no longer moves; this waits twice
+  // what the queued bytes need, plus a margin for a USB adapter's round trips.
+  constexpr int64_t kMarginUs = 200'000;
+  constexpr int64_t kPollUs = 1'000;
+  const int64_t characterUs = CharacterTimeUs(line_);
+  const int64_t deadline = NowUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
+  while (queued > 0) {
+    if (NowUs() >= deadline) {
+      errno = ETIMEDOUT;
+      Fail();
+      return DrainResult::kTimedOut;
+    }
+    WaitUs(std::min(kPollUs, int64_t{queued} * characterUs));
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+      Fail();
+      return DrainResult::kFailed;
+    }
+  }
+  // The queue counts what the driver holds; the transmitter still shifts out its last
+  // characters.
+  WaitUs(2 * characterUs);
+  writtenSinceDrain_ = false;
+  return DrainResult::kDrained;
+}
+
+uint64_t PosixSerialDevice::ClockMs() const {
+  return static_cast<uint64_t>(NowMs());
 }
 
 void PosixSerialDevice::Sleep(uint32_t ms) {

@@ -22,6 +22,7 @@ class PosixSerialDevice : public SerialDevice {
 
   bool GetLineSettings(LineSettings& settings) override;
   bool SetLineSettings(const LineSettings& settings) override;
+  bool ReadBackLineSettings(LineSettings& settings) override;
   bool SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
   bool SetTimeouts(const Timeouts& timeouts) override;
   bool ClearError(CommStatus& status) override;
@@ -29,8 +30,9 @@ class PosixSerialDevice : public SerialDevice {
   bool Purge(uint32_t actions) override;
   bool Write(const uint8_t* data, uint32_t length, uint32_t& accepted) override;
   bool Read(uint8_t* buffer, uint32_t length, uint32_t& received) override;
-  bool Flush() override;
+  DrainResult Drain() override;
   void Sleep(uint32_t ms) override;
+  uint64_t ClockMs() const override;
   uint32_t LastError() const override { return lastError_; }
   void Close() override;
 
@@ -42,9 +44,9 @@ class PosixSerialDevice : public SerialDevice {
 
   int fd_;
   uint32_t lastError_ = 0;
-  uint32_t flags_ = kFlagBinary | kFlagDtrControlEnable | kFlagRtsControlEnable;
-  uint8_t stopBits_ = kOneStopBit;  // as last set: termios cannot tell 1.5 from 2
+  LineSettings line_;  // as the host last set them
   Timeouts timeouts_;
+  bool writtenSinceDrain_ = false;
   struct LineCounters {
     int frame = 0, overrun = 0, parity = 0, brk = 0, bufferOverrun = 0;
   } counters_;

@@ -56,11 +56,13 @@ struct Timeouts {
 };
 
 // Purge actions; kPurgeAll aborts pending transfers and discards both buffers.
+// kPurgeInput discards only what has been received.
 inline constexpr uint32_t kPurgeTxAbort = 0x1;
 inline constexpr uint32_t kPurgeRxAbort = 0x2;
 inline constexpr uint32_t kPurgeTxClear = 0x4;
 inline constexpr uint32_t kPurgeRxClear = 0x8;
 inline constexpr uint32_t kPurgeAll = 0x0F;
+inline constexpr uint32_t kPurgeInput = kPurgeRxAbort | kPurgeRxClear;
 
 // Line-error flags reported by ClearError.
 inline constexpr uint32_t kErrorRxOverflow = 0x01;
@@ -68,6 +70,13 @@ inline constexpr uint32_t kErrorOverrun = 0x02;
 inline constexpr uint32_t kErrorParity = 0x04;
 inline constexpr uint32_t kErrorFrame = 0x08;
 inline constexpr uint32_t kErrorBreak = 0x10;
+
+// How a drain of the output ended.
+enum class DrainResult {
+  kDrained,   // everything written has left the port
+  kTimedOut,  // output was still queued when the deadline from its size and the rate passed
+  kFailed,    // the call failed (LastError tells why)
+};
 
 struct CommStatus {
   uint32_t errors = 0;      // pending line-error flags, cleared by the query
@@ -78,8 +87,13 @@ class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
 
+  // The line settings as the host last set them (the device's own state before any set).
+  // Some devices cannot show every setting (a pseudo-terminal forgets parity and data
+  // bits), so the host keeps its own copy and changes only what it means to change.
   virtual bool GetLineSettings(LineSettings& settings) = 0;
   virtual bool SetLineSettings(const LineSettings& settings) = 0;
+  // What the device itself reports now, to tell which settings it did not take.
+  virtual bool ReadBackLineSettings(LineSettings& settings) = 0;
   virtual bool SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) = 0;
   virtual bool SetTimeouts(const Timeouts& timeouts) = 0;
   // Reports and clears the pending line errors, and counts the waiting input.
@@ -90,10 +104,14 @@ class SerialDevice {
   virtual bool Write(const uint8_t* data, uint32_t length, uint32_t& accepted) = 0;
   // Reads up to `length` bytes within the read time-out; `received` may be 0.
   virtual bool Read(uint8_t* buffer, uint32_t length, uint32_t& received) = 0;
-  // Waits until all buffered output has been transmitted.
-  virtual bool Flush() = 0;
+  // Waits until all queued output has been transmitted, for no longer than the queued bytes
+  // need at the current rate plus a margin, then about two character times more for the
+  // transmitter's own buffer. Never discards anything.
+  virtual DrainResult Drain() = 0;
   // Suspends the caller on this line's clock; 0 gives up the rest of the time slice.
   virtual void Sleep(uint32_t ms) = 0;
+  // Milliseconds on this line's clock, from an arbitrary start; only differences count.
+  virtual uint64_t ClockMs() const = 0;
   // The operating system's code for the last failed call.
   virtual uint32_t LastError() const = 0;
   virtual void Close() = 0;

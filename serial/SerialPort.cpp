@@ -28,6 +28,8 @@ int32_t SerialPort::SetBaudRate(uint32_t rate) {
     lastError = handle->LastError();
     return 2;
   }
+  // Bytes still leaving at the old rate would be garbled by the change.
+  const bool drained = handle->Drain() == DrainResult::kDrained;
   if (settings.baudRate != rate) {
     settings.baudRate = rate;
     if (!handle->SetLineSettings(settings)) {
@@ -35,8 +37,8 @@ int32_t SerialPort::SetBaudRate(uint32_t rate) {
       return 3;
     }
   }
-  // Whatever was in flight belongs to the old rate.
-  if (!handle->Purge(kPurgeAll)) {
+  // Whatever has arrived belongs to the old rate.
+  if (!handle->Purge(drained ? kPurgeInput : kPurgeAll)) {
     return 4;
   }
   return kPortOk;
@@ -65,7 +67,9 @@ int32_t SerialPort::Write(const uint8_t* data, uint32_t length) {
     }
   }
   handle->Sleep(0);
-  handle->Flush();
+  if (handle->Drain() != DrainResult::kDrained) {
+    return kPortNotDrained;
+  }
   return kPortOk;
 }
 
@@ -117,6 +121,11 @@ int32_t SerialPort::GetInputCount(uint32_t& count) {
   }
   count = status.inputCount;
   return kPortOk;
+}
+
+bool DrainAndPurge(SerialDevice& device) {
+  const bool drained = device.Drain() == DrainResult::kDrained;
+  return device.Purge(drained ? kPurgeInput : kPurgeAll);
 }
 
 void SleepMs(const SerialPort& port, uint32_t ms) {

@@ -28,7 +28,7 @@ class Burn {
       : wire(device, options), bytes(imageBytes), image(MakeImage(imageBytes)) {
     CreateLoaderImage(&loader);
     loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
-    burnRateIndex = rateIndex;
+    portRecord.burnRateIndex = rateIndex;
     portRecord.handle = &device;
     loaderJob.loader = options.startInLoader ? nullptr : loader.get();
     loaderJob.startFn = ProgressLog::OnStart;
@@ -96,8 +96,19 @@ TEST(BurnSequence, WholeBurnAt921600) {
   EXPECT_EQ(rates[rates.size() - 2].value, 921600u);
   EXPECT_EQ(rates.back().value, 9600u);
   EXPECT_EQ(burn.device.BaudRate(), 9600u);
-  // The last byte on the wire is the finish command.
-  EXPECT_EQ(burn.device.Written().back(), 0xE5);
+  // The finish command is the last byte on the wire, and it leaves the port before the rate
+  // changes back; then only the input is discarded, never the output.
+  const auto& events = burn.device.Events();
+  ASSERT_GE(events.size(), 5u);
+  std::vector<std::pair<Kind, uint32_t>> tail;
+  for (auto e = events.end() - 5; e != events.end(); ++e) {
+    tail.emplace_back(e->kind, e->kind == Kind::kWrite ? e->bytes.at(0) : e->value);
+  }
+  EXPECT_EQ(tail, (std::vector<std::pair<Kind, uint32_t>>{{Kind::kWrite, 0xE5},
+                                                          {Kind::kDrain, 0},
+                                                          {Kind::kDrain, 0},
+                                                          {Kind::kSetLine, 9600},
+                                                          {Kind::kPurge, kPurgeInput}}));
   // Virtual time: the download and the pauses take seconds, not the test.
   EXPECT_GT(burn.device.NowMs(), 7000u);
 }

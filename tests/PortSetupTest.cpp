@@ -22,6 +22,7 @@ struct FakeOpener {
   std::vector<std::string> paths;
   FakeSerialDevice* last = nullptr;
   bool fail = false;
+  bool showsLikeAPty = false;
   std::function<void()> beforeOpen;
 
   DeviceOpener Get() {
@@ -39,6 +40,13 @@ struct FakeOpener {
       LineSettings settings;
       settings.flags = 0xFFFFFFFF;
       device->SetLineSettings(settings);
+      if (showsLikeAPty) {
+        device->alterReadBack = [](LineSettings& shown) {
+          shown.byteSize = 8;
+          shown.parity = kNoParity;
+          shown.stopBits = shown.stopBits == kOneStopBit ? kOneStopBit : kTwoStopBits;
+        };
+      }
       last = device.get();
       result.device = std::move(device);
       return result;
@@ -52,6 +60,8 @@ struct LineCase {
   int32_t burnIndex;
   LineSettings expected;
   int32_t rateIndex;
+  bool showsLikeAPty = false;  // the device forgets parity and data bits, and has no 1.5
+  std::string refused = "";
 };
 
 TEST(OpenSelectedPort, AppliesTheChosenSettings) {
@@ -70,6 +80,17 @@ TEST(OpenSelectedPort, AppliesTheChosenSettings) {
        -1,
        {9600, 8, 4, 0, flags},
        0},
+      {"a device that cannot show every setting says so",
+       "115200",
+       "7",
+       "ODDPARITY",
+       "ONE5STOPBITS",
+       0,
+       {115200, 7, 1, 1, flags},
+       1,
+       true,
+       "the device did not take data bits 7 (it uses 8), parity odd (it uses none), "
+       "stop bits 1.5 (it uses 2)"},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -81,10 +102,13 @@ TEST(OpenSelectedPort, AppliesTheChosenSettings) {
     choices.choices[kStopBitsListId].text = c.stopBits;
     choices.choices[kBurnRateListId].index = c.burnIndex;
     FakeOpener opener;
+    opener.showsLikeAPty = c.showsLikeAPty;
     PortState state;
     OpenSelectedPort(choices, state, opener.Get());
     ASSERT_EQ(state.portOpen, 1);
     ASSERT_NE(opener.last, nullptr);
+    EXPECT_EQ(state.refusedSettings, c.refused);
+    EXPECT_EQ(state.burnRateIndex, c.rateIndex);
     const LineSettings& applied = opener.last->Settings();
     EXPECT_EQ(applied.baudRate, c.expected.baudRate);
     EXPECT_EQ(applied.byteSize, c.expected.byteSize);
@@ -136,13 +160,14 @@ TEST(OpenSelectedPort, ReopeningClosesThePortFirst) {
   PortState state;
   OpenSelectedPort(choices, state, opener.Get());
   ASSERT_EQ(state.portOpen, 1);
-  // The first device is purged, closed and let go of before the second is opened.
+  // The first device is drained, purged, closed and let go of before the second is opened.
   std::vector<std::string> order;
   opener.last->onDestroy = [&order](const FakeSerialDevice& device) {
     const auto& events = device.Events();
-    order.push_back(events.back().kind == Kind::kPurge && events.back().value == kPurgeAll
-                        ? "purged"
-                        : "not purged");
+    const bool drainedThenPurged = events.size() >= 2 && events.end()[-2].kind == Kind::kDrain &&
+                                   events.back().kind == Kind::kPurge &&
+                                   events.back().value == kPurgeInput;
+    order.push_back(drainedThenPurged ? "drained and purged" : "not purged");
     order.push_back(device.Closed() ? "closed" : "not closed");
   };
   opener.beforeOpen = [&order, &state] {
@@ -151,7 +176,8 @@ TEST(OpenSelectedPort, ReopeningClosesThePortFirst) {
                         : "open with a port still held");
   };
   OpenSelectedPort(choices, state, opener.Get());
-  EXPECT_EQ(order, (std::vector<std::string>{"purged", "closed", "handles cleared, open"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"drained and purged", "closed", "handles cleared, open"}));
   EXPECT_EQ(opener.paths.size(), 2u);
   EXPECT_EQ(burnPortHandle.load(), opener.last);
   CloseSelectedPort(state);

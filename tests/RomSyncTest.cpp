@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <vector>
 
@@ -74,6 +75,28 @@ TEST(RomSync, AnswerSequences) {
     Rom_TR7340 rom(200, 20);
     EXPECT_EQ(rom.Sync(port), 0u);
     EXPECT_EQ(WireWithSentences(device), c.wire);
+  }
+}
+
+// A boot ROM behind a USB adapter whose latency timer holds each answer back.
+TEST(RomSync, AnswersHeldBackByAnAdapterWakeTheChipInOneCycle) {
+  for (const uint64_t latencyMs : {1u, 16u, 32u, 64u, 90u}) {
+    SCOPED_TRACE(latencyMs);
+    FakeSerialDevice device;
+    device.SetResponder([latencyMs](FakeSerialDevice& d, std::span<const uint8_t> bytes) {
+      if (bytes.size() == 1) {
+        d.PushInput({static_cast<uint8_t>(~bytes[0])}, latencyMs * 1000);
+      }
+    });
+    SerialPort port = OpenPort(device);
+    Rom_TR7340 rom(200, 20);
+    EXPECT_EQ(rom.Sync(port), 0u);
+    // One sentence; 0x90 until the first answer is heard, then 0x09, 0x60 and 0x06 once each.
+    const Bytes wire = WireWithSentences(device);
+    ASSERT_GE(wire.size(), 5u);
+    EXPECT_EQ(std::count(wire.begin(), wire.end(), S), 1);
+    EXPECT_EQ(Bytes(wire.end() - 3, wire.end()), (Bytes{0x09, 0x60, 0x06}));
+    EXPECT_EQ(std::count(wire.begin(), wire.end(), 0x90), static_cast<long>(wire.size() - 4));
   }
 }
 

@@ -93,18 +93,21 @@ struct WriteCase {
   const char* name;
   std::vector<uint32_t> accepts;  // bytes each OS write takes
   bool osWriteFails;
+  bool drainTimesOut;
   int32_t status;
   uint32_t osWriteCalls;
   Bytes onWire;
+  size_t drains;
 };
 
-TEST(SerialPortWrite, ShortWritesAndFailures) {
+TEST(SerialPortWrite, ShortWritesFailuresAndTheDrain) {
   const Bytes data = {1, 2, 3, 4, 5};
   const WriteCase cases[] = {
-      {"one call takes all", {}, false, 0, 1, data},
-      {"short writes continue", {2, 1, 2}, false, 0, 3, data},
-      {"a write that takes nothing ends with 99", {2, 0}, false, 99, 2, {1, 2}},
-      {"a failed OS write is 3", {}, true, 3, 1, {}},
+      {"one call takes all, then drains", {}, false, false, 0, 1, data, 1},
+      {"short writes continue", {2, 1, 2}, false, false, 0, 3, data, 1},
+      {"a write that takes nothing ends with 99", {2, 0}, false, false, 99, 2, {1, 2}, 0},
+      {"a failed OS write is 3", {}, true, false, 3, 1, {}, 0},
+      {"bytes that do not leave in time are 4", {}, false, true, 4, 1, data, 1},
   };
   for (const WriteCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -113,10 +116,12 @@ TEST(SerialPortWrite, ShortWritesAndFailures) {
     if (c.osWriteFails) {
       device.failWrite.remaining = 1;
     }
+    device.drainTimesOut.remaining = c.drainTimesOut ? 1 : 0;
     SerialPort port = OpenPort(device);
     EXPECT_EQ(port.Write(data.data(), static_cast<uint32_t>(data.size())), c.status);
     EXPECT_EQ(device.WriteCalls(), c.osWriteCalls);
     EXPECT_EQ(device.Written(), c.onWire);
+    EXPECT_EQ(device.EventsOf(Kind::kDrain).size(), c.drains);
   }
 }
 
@@ -142,24 +147,69 @@ TEST(SerialPort, ArgumentAndOpenChecksTouchNothing) {
   EXPECT_TRUE(device.Events().empty());
 }
 
+// What the device saw after the test's own set-up: (kind, value).
+using EventList = std::vector<std::pair<Kind, uint32_t>>;
+
 struct BaudCase {
   const char* name;
   uint32_t from;
   uint32_t to;
-  uint32_t failGetLine, failSetLine, failPurge;
+  uint32_t failGetLine;
+  uint32_t failSetLine;
+  uint32_t failPurge;
+  bool drainTimesOut;
   int32_t status;
   uint32_t rateAfter;
-  uint32_t lineWrites;
-  uint32_t purges;
+  EventList events;
 };
 
-TEST(SerialPortSetBaudRate, WritesOnlyChangesButAlwaysPurges) {
+TEST(SerialPortSetBaudRate, DrainsFirstWritesOnlyChangesAndAlwaysPurges) {
+  const auto drained = std::make_pair(Kind::kDrain, 0u);
+  const auto stuck = std::make_pair(Kind::kDrain, 1u);
+  const auto purgeInput = std::make_pair(Kind::kPurge, kPurgeInput);
   const BaudCase cases[] = {
-      {"new rate", 9600, 921600, 0, 0, 0, 0, 921600, 1, 1},
-      {"same rate still purges", 115200, 115200, 0, 0, 0, 0, 115200, 0, 1},
-      {"reading the state fails", 9600, 921600, 1, 0, 0, 2, 9600, 0, 0},
-      {"writing the state fails: old rate, no purge", 9600, 921600, 0, 1, 0, 3, 9600, 0, 0},
-      {"purge fails", 9600, 921600, 0, 0, 1, 4, 921600, 1, 0},
+      {"new rate: drain, set, discard the input only",
+       9600,
+       921600,
+       0,
+       0,
+       0,
+       false,
+       0,
+       921600,
+       {drained, {Kind::kSetLine, 921600}, purgeInput}},
+      {"same rate still discards the input",
+       115200,
+       115200,
+       0,
+       0,
+       0,
+       false,
+       0,
+       115200,
+       {drained, purgeInput}},
+      {"output that will not drain is discarded too",
+       9600,
+       921600,
+       0,
+       0,
+       0,
+       true,
+       0,
+       921600,
+       {stuck, {Kind::kSetLine, 921600}, {Kind::kPurge, kPurgeAll}}},
+      {"reading the state fails", 9600, 921600, 1, 0, 0, false, 2, 9600, {}},
+      {"writing the state fails: old rate, no purge",
+       9600,
+       921600,
+       0,
+       1,
+       0,
+       false,
+       3,
+       9600,
+       {drained}},
+      {"purge fails", 9600, 921600, 0, 0, 1, false, 4, 921600, {drained, {Kind::kSetLine, 921600}}},
   };
   for (const BaudCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -171,14 +221,17 @@ TEST(SerialPortSetBaudRate, WritesOnlyChangesButAlwaysPurges) {
     device.failGetLine.remaining = c.failGetLine;
     device.failSetLine.remaining = c.failSetLine;
     device.failPurge.remaining = c.failPurge;
+    device.drainTimesOut.remaining = c.drainTimesOut ? 1 : 0;
     SerialPort port = OpenPort(device);
     EXPECT_EQ(port.SetBaudRate(c.to), c.status);
     EXPECT_EQ(device.BaudRate(), c.rateAfter);
-    EXPECT_EQ(device.EventsOf(Kind::kSetLine).size(), 1 + c.lineWrites);
-    const auto purges = device.EventsOf(Kind::kPurge);
-    ASSERT_EQ(purges.size(), c.purges);
-    if (c.purges == 1) {
-      EXPECT_EQ(purges[0].value, kPurgeAll);
+    EventList events;
+    for (const auto& e : device.Events()) {
+      events.emplace_back(e.kind, e.value);
+    }
+    events.erase(events.begin());  // the test's own set-up
+    EXPECT_EQ(events, c.events);
+    if (c.status == 0) {
       EXPECT_EQ(device.InputWaiting(), 0u);
     }
     EXPECT_EQ(port.lastError, c.status == 2 || c.status == 3 ? device.LastError() : 0u);

@@ -87,6 +87,20 @@ bool FakeSerialDevice::SetLineSettings(const LineSettings& settings) {
   return true;
 }
 
+bool FakeSerialDevice::ReadBackLineSettings(LineSettings& settings) {
+  settings = settings_;
+  if (alterReadBack) {
+    alterReadBack(settings);
+  }
+  return true;
+}
+
+DrainResult FakeSerialDevice::Drain() {
+  const bool timesOut = drainTimesOut.Take();
+  events_.push_back({EventKind::kDrain, nowUs_, {}, timesOut ? 1u : 0u});
+  return timesOut ? DrainResult::kTimedOut : DrainResult::kDrained;
+}
+
 bool FakeSerialDevice::SetQueueSizes(uint32_t, uint32_t) {
   return true;
 }

@@ -26,12 +26,12 @@ struct FailCount {
 
 class FakeSerialDevice : public SerialDevice {
  public:
-  enum class EventKind { kWrite, kPurge, kSetLine, kSleep, kClearBreak };
+  enum class EventKind { kWrite, kPurge, kSetLine, kSleep, kClearBreak, kDrain };
   struct Event {
     EventKind kind;
     uint64_t atUs;
     std::vector<uint8_t> bytes;  // kWrite: the bytes accepted
-    uint32_t value;              // kPurge: actions; kSetLine: baud rate; kSleep: ms
+    uint32_t value;  // kPurge: actions; kSetLine: baud rate; kSleep: ms; kDrain: 1 timed out
   };
   // Called after every write with the bytes accepted; typically pushes the chip's answer.
   using Responder = std::function<void(FakeSerialDevice&, std::span<const uint8_t>)>;
@@ -58,6 +58,9 @@ class FakeSerialDevice : public SerialDevice {
   // The OS write call with this number (counted from 1) fails; 0 for none.
   uint32_t failWriteNumber = 0;
   FailCount failGetLine, failSetLine, failPurge, failWrite, failRead, failClearError;
+  FailCount drainTimesOut;
+  // What the device shows when the host reads the settings back; null shows what was set.
+  std::function<void(LineSettings&)> alterReadBack;
 
   // Inspection.
   uint64_t NowUs() const { return nowUs_; }
@@ -78,6 +81,7 @@ class FakeSerialDevice : public SerialDevice {
   // SerialDevice.
   bool GetLineSettings(LineSettings& settings) override;
   bool SetLineSettings(const LineSettings& settings) override;
+  bool ReadBackLineSettings(LineSettings& settings) override;
   bool SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
   bool SetTimeouts(const Timeouts& timeouts) override;
   bool ClearError(CommStatus& status) override;
@@ -85,8 +89,9 @@ class FakeSerialDevice : public SerialDevice {
   bool Purge(uint32_t actions) override;
   bool Write(const uint8_t* data, uint32_t length, uint32_t& accepted) override;
   bool Read(uint8_t* buffer, uint32_t length, uint32_t& received) override;
-  bool Flush() override { return true; }
+  DrainResult Drain() override;
   void Sleep(uint32_t ms) override;
+  uint64_t ClockMs() const override { return NowMs(); }
   uint32_t LastError() const override { return 5; }
   void Close() override { closed_ = true; }
 
