@@ -5,14 +5,18 @@
 namespace tarvok {
 namespace {
 
-// Read patterns (length, idle retries, idle sleep) of the loader protocol.
-bool ReadQuick(SerialPort& port, uint8_t* buffer, uint32_t length) {
+// Read patterns (length, idle retries, idle sleep) of the loader protocol. Each OS read
+// waits up to 10 ms per byte + 500 ms, so a silent line ends them after about:
+// 0.5 s (one empty read, no retry).
+bool ReadWithinHalfASecond(SerialPort& port, uint8_t* buffer, uint32_t length) {
   return port.Read(buffer, length, 0, 100) == kPortOk;
 }
-bool ReadPatient(SerialPort& port, uint8_t& byte) {
+// 16 s (11 empty reads and 10 pauses of 1 s): the loader erasing or programming.
+bool ReadWithin16Seconds(SerialPort& port, uint8_t& byte) {
   return port.Read(&byte, 1, 10, 1000) == kPortOk;
 }
-bool ReadVeryPatient(SerialPort& port, uint8_t& byte) {
+// 3 minutes (121 empty reads and 120 pauses of 1 s): the loader finishing the flash.
+bool ReadWithin3Minutes(SerialPort& port, uint8_t& byte) {
   return port.Read(&byte, 1, 120, 1000) == kPortOk;
 }
 bool WriteByte(SerialPort& port, uint8_t byte) {
@@ -43,7 +47,7 @@ uint32_t LoaderLink::ReadHello(SerialPort& port, LoaderHello* hello) const {
   *hello = LoaderHello{};
   hello->started = 1;
   uint8_t first = 0;
-  if (!ReadQuick(port, &first, 1)) {
+  if (!ReadWithinHalfASecond(port, &first, 1)) {
     return 8;
   }
   if (first == kLoaderBusy) {
@@ -53,7 +57,7 @@ uint32_t LoaderLink::ReadHello(SerialPort& port, LoaderHello* hello) const {
     return 9;
   }
   std::array<uint8_t, 2> version{};
-  if (!ReadQuick(port, version.data(), 2)) {
+  if (!ReadWithinHalfASecond(port, version.data(), 2)) {
     return 8;
   }
   hello->major = version[0];
@@ -70,7 +74,7 @@ uint32_t LoaderLink::SwitchBaud(SerialPort& port, uint8_t baudCode, uint8_t echo
     return 2;
   }
   uint8_t reply = 0;
-  if (!ReadQuick(port, &reply, 1)) {
+  if (!ReadWithinHalfASecond(port, &reply, 1)) {
     return 3;
   }
   if (reply != kAck) {
@@ -84,8 +88,8 @@ uint32_t LoaderLink::SwitchBaud(SerialPort& port, uint8_t baudCode, uint8_t echo
   bool probeEchoed = false;
   for (uint32_t probe = 0; probe < kProbes && !probeEchoed; ++probe) {
     uint8_t echo = 0;
-    probeEchoed =
-        WriteByte(port, kLoaderHello) && ReadQuick(port, &echo, 1) && echo == kLoaderHello;
+    probeEchoed = WriteByte(port, kLoaderHello) && ReadWithinHalfASecond(port, &echo, 1) &&
+                  echo == kLoaderHello;
   }
   if (!probeEchoed) {
     return 7;
@@ -93,6 +97,7 @@ uint32_t LoaderLink::SwitchBaud(SerialPort& port, uint8_t baudCode, uint8_t echo
   if (!WriteByte(port, kAck)) {
     return 8;
   }
+  // About 31 s: 51 empty reads and 50 pauses of 0.1 s.
   if (port.Read(&reply, 1, 50, 100) != kPortOk) {
     return 10;
   }
@@ -107,7 +112,7 @@ uint32_t LoaderLink::SwitchBaud(SerialPort& port, uint8_t baudCode, uint8_t echo
         return 11;
       }
       uint8_t echo = 0;
-      if (!ReadQuick(port, &echo, 1)) {
+      if (!ReadWithinHalfASecond(port, &echo, 1)) {
         return 13;
       }
       if (echo != value) {
@@ -134,14 +139,14 @@ uint32_t LoaderLink::SetFlashParameters(SerialPort& port, FlashImage* image) con
     return 4;
   }
   uint8_t reply = 0;
-  if (!ReadQuick(port, &reply, 1)) {
+  if (!ReadWithinHalfASecond(port, &reply, 1)) {
     return 5;
   }
   if (reply != kAck) {
     return 6;
   }
   uint8_t eraseWait = 0;
-  if (!ReadQuick(port, &eraseWait, 1)) {
+  if (!ReadWithinHalfASecond(port, &eraseWait, 1)) {
     return 7;
   }
   image->eraseWait = eraseWait;
@@ -184,13 +189,13 @@ uint32_t LoaderLink::StreamImage(SerialPort& port, FlashImage* image, uint32_t b
     SleepMs(port, image->eraseWait * kEraseWaitNumerator / kEraseWaitDenominator);
   }
   uint8_t reply = 0;
-  if (!ReadPatient(port, reply)) {
+  if (!ReadWithin16Seconds(port, reply)) {
     return 4;
   }
   if (reply != kAck) {
     return 5;
   }
-  if (!ReadPatient(port, reply)) {
+  if (!ReadWithin16Seconds(port, reply)) {
     return 6;
   }
   if (reply != kAck) {
@@ -213,7 +218,7 @@ uint32_t LoaderLink::StreamImage(SerialPort& port, FlashImage* image, uint32_t b
                                                static_cast<uint8_t>(sum)};
       port.Write(sumBytes.data(), 2);
     }
-    if (!ReadPatient(port, reply)) {
+    if (!ReadWithin16Seconds(port, reply)) {
       return 8;
     }
     switch (reply) {
@@ -237,7 +242,7 @@ uint32_t LoaderLink::StreamImage(SerialPort& port, FlashImage* image, uint32_t b
         if (rejections > kPlainResyncs && !WriteByte(port, kResyncOrFailed)) {
           return 12;
         }
-        if (!ReadVeryPatient(port, reply)) {
+        if (!ReadWithin3Minutes(port, reply)) {
           return 13;
         }
         if (reply != kAck) {
@@ -259,13 +264,13 @@ uint32_t LoaderLink::StreamImage(SerialPort& port, FlashImage* image, uint32_t b
     }
   }
 
-  if (!ReadVeryPatient(port, reply)) {
+  if (!ReadWithin3Minutes(port, reply)) {
     return 16;
   }
   if (reply != kAck) {
     return 17;
   }
-  if (!ReadVeryPatient(port, reply)) {
+  if (!ReadWithin3Minutes(port, reply)) {
     return 18;
   }
   if (reply == kResyncOrFailed) {

@@ -98,7 +98,9 @@ int32_t SerialPort::Read(uint8_t* buffer, uint32_t length, uint32_t maxIdleTries
       continue;
     }
     if (got == 0) {
-      if (static_cast<uint32_t>(idle) >= maxIdleTries) {
+      // The counter is 16 bits wide: at its top it ends the read whatever the budget, so a
+      // budget of 65,536 or more cannot wrap it around into a read without end.
+      if (static_cast<uint32_t>(idle) >= maxIdleTries || idle == UINT16_MAX) {
         return kPortIdle;
       }
       ++idle;

@@ -53,6 +53,7 @@ TEST(SerialPortRead, IdleBudget) {
        3,
        {0x00, 0x00}},
       {"whole count in one read", {{0xA5, 0x5A}}, 2, 0, 0, 1, 0, {0xA5, 0x5A}},
+      {"a budget beyond the 16-bit counter still ends", {}, 1, 70000, 99, 65536, 65535, {0x00}},
   };
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(c.name);
