@@ -236,48 +236,45 @@ bool PosixSerialDevice::ReadBackLineSettings(LineSettings& line) {
 }
 
 bool PosixSerialDevice::SetLineSettings(const LineSettings& line) {
-  termios settings{};
-  if (tcgetattr(fd_, &settings) != 0) {
-    return Fail();
-  }
-  settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-  settings.c_cflag |= CharacterSize(line.byteSize) | CLOCAL | CREAD;
+  TtyModeChange change{};
+  change.controlClear = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+  change.controlSet = CharacterSize(line.byteSize) | CLOCAL | CREAD;
   switch (line.parity) {
     case kNoParity:
       break;
     case kOddParity:
-      settings.c_cflag |= PARENB | PARODD;
+      change.controlSet |= PARENB | PARODD;
       break;
     case kEvenParity:
-      settings.c_cflag |= PARENB;
+      change.controlSet |= PARENB;
       break;
     case kMarkParity:
-      settings.c_cflag |= PARENB | PARODD | CMSPAR;
+      change.controlSet |= PARENB | PARODD | CMSPAR;
       break;
     default:
-      settings.c_cflag |= PARENB | CMSPAR;
+      change.controlSet |= PARENB | CMSPAR;
       break;
   }
   if (line.stopBits != kOneStopBit) {
-    settings.c_cflag |= CSTOPB;
+    change.controlSet |= CSTOPB;
   }
   // Flow control from the flag word: hardware handshake only when asked for.
   const bool ctsFlow = (line.flags & kFlagOutxCtsFlow) != 0 ||
                        (line.flags & kFlagRtsControlMask) == kFlagRtsControlHandshake;
   if (ctsFlow) {
-    settings.c_cflag |= CRTSCTS;
+    change.controlSet |= CRTSCTS;
   }
-  settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+  change.inputClear = IXON | IXOFF | IXANY | INPCK;
   if ((line.flags & kFlagOutX) != 0) {
-    settings.c_iflag |= IXON;
+    change.inputSet |= IXON;
   }
   if ((line.flags & kFlagInX) != 0) {
-    settings.c_iflag |= IXOFF;
+    change.inputSet |= IXOFF;
   }
   if ((line.flags & kFlagParityCheck) != 0) {
-    settings.c_iflag |= INPCK;
+    change.inputSet |= INPCK;
   }
-  if (tcsetattr(fd_, TCSANOW, &settings) != 0 || !SetTtyBaudRate(fd_, line.baudRate)) {
+  if (!SetTtyModesAndRate(fd_, change, line.baudRate)) {
     return Fail();
   }
   int lines = 0;

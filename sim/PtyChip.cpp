@@ -89,6 +89,9 @@ std::unique_ptr<PtyChip> PtyChip::Start(const PtyChipOptions& options, std::stri
   termios settings{};
   tcgetattr(slave, &settings);
   cfmakeraw(&settings);
+  // With packet mode below, EXTPROC makes every change of the host's line settings reach
+  // the chip as a control packet, so bytes written before a rate change keep their rate.
+  settings.c_lflag |= EXTPROC;
   tcsetattr(slave, TCSANOW, &settings);
   SetTtyBaudRate(slave, options.chip.romRate);
   // Packet mode tells the chip when the host purges its buffers.
@@ -105,7 +108,8 @@ PtyChip::PtyChip(const PtyChipOptions& options, int master, int slave, std::stri
       slave_(slave),
       slavePath_(std::move(slavePath)),
       chip_(options.chip),
-      random_(options.wire.seed) {}
+      random_(options.wire.seed),
+      knownRate_(options.chip.romRate) {}
 
 PtyChip::~PtyChip() {
   Stop();
@@ -150,11 +154,26 @@ void PtyChip::Run() {
     pollfd entry{master_, POLLIN, 0};
     const int ready = poll(&entry, 1, 5);
     if (ready > 0 && (entry.revents & POLLIN) != 0) {
+      // A rate change after this point shows as a control packet before any data written
+      // after it, so the data of this read was sent at this rate.
+      const uint32_t rate = HostRate();
       const ssize_t n = read(master_, buffer.data(), buffer.size());
       if (n > 1 && buffer[0] == TIOCPKT_DATA) {
-        Deliver(buffer.data() + 1, static_cast<std::size_t>(n - 1));
+        DeliverAtTheirRates(buffer.data() + 1, static_cast<std::size_t>(n - 1), rate);
         lastActivityUs_ = NowUs();
-      } else if (n > 0 && (buffer[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0) {
+        knownRate_ = rate;
+      } else if (n > 0 && (buffer[0] & TIOCPKT_IOCTL) != 0) {
+        // What is waiting now was written before the change, at the rate before it.
+        int waiting = 0;
+        ioctl(master_, FIONREAD, &waiting);
+        if (sentAtEarlierRate_ == 0) {
+          earlierRate_ = knownRate_;
+        }
+        sentAtEarlierRate_ = static_cast<std::size_t>(std::max(waiting, 0));
+        knownRate_ = HostRate();
+      }
+      if (n > 0 && buffer[0] != TIOCPKT_DATA &&
+          (buffer[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0) {
         // The host has opened and purged the line: a loader that already runs says hello
         // now, when someone listens.
         std::vector<uint8_t> hello;
@@ -175,10 +194,20 @@ void PtyChip::Run() {
   }
 }
 
+void PtyChip::DeliverAtTheirRates(const uint8_t* bytes, std::size_t count, uint32_t rate) {
+  const std::size_t early = std::min(count, sentAtEarlierRate_);
+  sentAtEarlierRate_ -= early;
+  if (early > 0) {
+    Deliver(bytes, early, earlierRate_);
+  }
+  if (count > early) {
+    Deliver(bytes + early, count - early, rate);
+  }
+}
+
 // Bytes from the host, as the chip's UART receives them.
-void PtyChip::Deliver(const uint8_t* bytes, std::size_t count) {
+void PtyChip::Deliver(const uint8_t* bytes, std::size_t count, uint32_t hostRate) {
   const int64_t handedAt = NowUs();
-  const uint32_t hostRate = HostRate();
   if (options_.wire.trace) {
     Trace("host>chip", hostRate, bytes, count);
   }

@@ -61,7 +61,10 @@ class PtyChip {
  private:
   PtyChip(const PtyChipOptions& options, int master, int slave, std::string slavePath);
   void Run();
-  void Deliver(const uint8_t* bytes, std::size_t count);
+  // Bytes from one read: those written before the host's last rate change at the earlier
+  // rate, the rest at `rate`.
+  void DeliverAtTheirRates(const uint8_t* bytes, std::size_t count, uint32_t rate);
+  void Deliver(const uint8_t* bytes, std::size_t count, uint32_t hostRate);
   void Send(std::vector<uint8_t>& bytes);
   void Chatter();
   void PaceBytes(std::size_t count, uint32_t rate, int64_t handedAtUs, int64_t& lineFreeAtUs);
@@ -80,6 +83,9 @@ class PtyChip {
   std::atomic<bool> stop_{false};
   std::atomic<bool> ended_{false};
   std::condition_variable endedChanged_;
+  std::size_t sentAtEarlierRate_ = 0;  // bytes still waiting that predate a rate change
+  uint32_t earlierRate_ = 0;
+  uint32_t knownRate_;      // the host's rate as of the last data or rate change seen
   int64_t rxFreeAtUs_ = 0;  // when the host-to-chip line has carried what it was given
   int64_t txFreeAtUs_ = 0;
   int64_t lastActivityUs_ = 0;

@@ -105,6 +105,11 @@ int main(int argc, char** argv) {
   while (!interrupted && !(exitAfterBurn && chip->BurnEnded())) {
     chip->WaitForBurnEnd(100);
   }
+  if (!interrupted) {
+    // A real chip stays powered after the finish: give the host time to set its port back
+    // and close it before the line goes away.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
   chip->Stop();
   int status = 0;
   if (!flashFile.empty() && !chip->WriteFlashFile(flashFile)) {
