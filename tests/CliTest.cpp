@@ -1,5 +1,6 @@
 // The tarvok command line against simulated chips on pseudo-terminals.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -146,6 +147,8 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
   const std::string huge = (dir_ / "huge.bin").string();
   { std::ofstream(huge).put('x'); }
   fs::resize_file(huge, 129ull * 1024 * 1024);
+  const std::string fifo = (dir_ / "fifo.bin").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   // A port another program holds.
   const sim::PtyChip& held = AddChip();
   const OpenResult holder = OpenSerialDevice(held.Path());
@@ -158,6 +161,9 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
       {"empty image", {"burn", empty, "--port", chip.Path()}, "is empty"},
       {"one byte", {"burn", tiny, "--port", chip.Path()}, "too small"},
       {"directory as image", {"burn", dir_.string(), "--port", chip.Path()}, "not a regular file"},
+      {"FIFO as image (no writer: opening it would wait forever)",
+       {"burn", fifo, "--port", chip.Path()},
+       "not a regular file"},
       {"oversized image", {"burn", huge, "--port", chip.Path()}, "128 MiB"},
       {"missing port",
        {"burn", good, "--port", "/dev/tarvok-nonexistent"},

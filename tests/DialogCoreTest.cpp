@@ -1,6 +1,7 @@
 // The dialog's logic with a fake window, a fake serial port and a simulated chip, in virtual
 // time: the burn's waits cost nothing, the tests tick the one-second timer themselves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -203,6 +204,16 @@ TEST_F(DialogTest, OpenKeepsTheChosenFileAndPath) {
 
   view.chosenFile = (fs::temp_directory_path() / "tarvok-no-such-image.bin").string();
   core->OnOpenClicked();
+  EXPECT_EQ(view.Last("message "), kImageOpenErrorText);
+  EXPECT_EQ(core->ImageFile(), DialogCore::ImageFileState::kNone);
+
+  // A FIFO named like an image: refused at once instead of holding the window for a writer.
+  const fs::path fifo = file_.string() + ".fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  view.chosenFile = fifo.string();
+  core->OnOpenClicked();
+  fs::remove(fifo);
+  EXPECT_EQ(view.EventsStartingWith("message ").size(), 3u);
   EXPECT_EQ(view.Last("message "), kImageOpenErrorText);
   EXPECT_EQ(core->ImageFile(), DialogCore::ImageFileState::kNone);
   EXPECT_EQ(core->ImagePath(), file_.string());  // the path shown stays the earlier one
