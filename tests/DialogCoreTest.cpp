@@ -11,6 +11,7 @@
 
 #include "app/DialogCore.h"
 #include "app/ProgressText.h"
+#include "app/StoppableDevice.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeDialogView.h"
 #include "tests/support/ImageFactory.h"
@@ -177,6 +178,48 @@ TEST(BurnRunProgress, TicksElapsedTimeAndAStalledSpeed) {
   run.burning = 0;
   run.OnBurnTick();
   EXPECT_EQ(view.Last("elapsed "), "100:00 sec");
+}
+
+// A stop request ends the run at the next byte boundary wherever it comes: nothing more goes
+// on the wire, no protocol wait is sat out, and the line can be set back to where it began.
+TEST(BurnRunStop, EndsAtTheNextByteBoundary) {
+  const struct {
+    const char* name;
+    int stopAtPercent;  // the first progress at or past this stops the run; -1 before it starts
+  } cases[] = {{"before the run", -1}, {"loading the loader", 10}, {"burning the image", 60}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSerialDevice device;
+    sim::ChipOptions options;
+    options.flashBytes = 512 * 1024;
+    ChipOnWire wire(device, options);
+    std::atomic<bool> stop{c.stopAtPercent < 0};
+    StoppableDevice port(device, stop);
+    FakeDialogView view;
+    size_t writtenAtStop = 0;
+    uint64_t stoppedAtUs = 0;
+    view.onEvent = [&](const std::string& event) {
+      if (!stop && event.rfind("progress ", 0) == 0 &&
+          std::stoi(event.substr(9)) >= c.stopAtPercent) {
+        stop = true;
+        writtenAtStop = device.Written().size();
+        stoppedAtUs = device.NowUs();
+      }
+    };
+    std::unique_ptr<FlashImage> image;
+    std::unique_ptr<LoaderImage> loader;
+    PrepareBurnImages(*testing::MakeImage(testing::ImageBytes(100 * 1024)), image, loader);
+    burnRateIndex = 4;  // 921600 for the image
+    BurnRun run(view);
+    EXPECT_NE(run.RunBurn(&port, loader.get(), image.get()), kBurnOk);
+    burnRateIndex = 0;
+    EXPECT_TRUE(port.Stopped());
+    EXPECT_EQ(device.Written().size(), writtenAtStop);
+    EXPECT_LT(device.NowUs() - stoppedAtUs, 100'000u);  // no idle second or read time-out
+    EXPECT_TRUE(port.RestoreLine());
+    EXPECT_EQ(device.BaudRate(), 9600u);
+    EXPECT_EQ(device.EventsOf(FakeSerialDevice::EventKind::kPurge).back().value, kPurgeAll);
+  }
 }
 
 TEST_F(DialogTest, StartsIdleWithBurnDisabled) {
