@@ -180,6 +180,31 @@ TEST(BurnRunProgress, TicksElapsedTimeAndAStalledSpeed) {
   EXPECT_EQ(view.Last("elapsed "), "100:00 sec");
 }
 
+// The command line reads the image once: each run's image shares those bytes read-only and
+// reads nothing again (the file may be gone by then), with the burn's own settings.
+TEST(BurnRunImages, SharedFromOneRead) {
+  const fs::path file = fs::temp_directory_path() / ("tarvok-shared-" + std::to_string(getpid()));
+  const auto bytes = testing::ImageBytes(3000);
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  FlashImage source;
+  ASSERT_EQ(source.LoadFile(file.c_str()), 0u);
+  fs::remove(file);
+  for (int run = 0; run < 2; ++run) {
+    std::unique_ptr<FlashImage> image;
+    std::unique_ptr<LoaderImage> loader;
+    PrepareBurnImages(source, image, loader);
+    EXPECT_EQ(image->data.get(), source.data.get());
+    EXPECT_EQ(image->path, file.string());
+    EXPECT_EQ(image->IsValid(), 0u);
+    EXPECT_EQ(image->endAddress, 2999u);
+    EXPECT_EQ(image->eraseFlag, 1);
+    EXPECT_EQ(image->blockSize, 1024u);
+    EXPECT_EQ(loader->size, 8728u);
+  }
+}
+
 // A stop request ends the run at the next byte boundary wherever it comes: nothing more goes
 // on the wire, no protocol wait is sat out, and the line can be set back to where it began.
 TEST(BurnRunStop, EndsAtTheNextByteBoundary) {
