@@ -210,25 +210,41 @@ TEST(BurnRunImages, SharedFromOneRead) {
 TEST(BurnRunStop, EndsAtTheNextByteBoundary) {
   const struct {
     const char* name;
-    int stopAtPercent;  // the first progress at or past this stops the run; -1 before it starts
-  } cases[] = {{"before the run", -1}, {"loading the loader", 10}, {"burning the image", 60}};
+    bool silentChip;
+    int stopAtPercent;     // the first progress at or past this stops the run (-1: at once)
+    uint32_t stopAtWrite;  // or the write with this number does (0: none)
+  } cases[] = {{"before the run", false, -1, 0},
+               {"waking a silent boot ROM", true, 101, 40},
+               {"loading the loader", false, 10, 0},
+               {"burning the image", false, 60, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeSerialDevice device;
     sim::ChipOptions options;
     options.flashBytes = 512 * 1024;
+    options.silent = c.silentChip;
     ChipOnWire wire(device, options);
     std::atomic<bool> stop{c.stopAtPercent < 0};
-    StoppableDevice port(device, stop);
-    FakeDialogView view;
     size_t writtenAtStop = 0;
     uint64_t stoppedAtUs = 0;
+    const auto stopNow = [&] {
+      stop = true;
+      writtenAtStop = device.Written().size();
+      stoppedAtUs = device.NowUs();
+    };
+    if (c.stopAtWrite != 0) {
+      device.SetResponder([&](FakeSerialDevice& d, std::span<const uint8_t>) {
+        if (d.WriteCalls() == c.stopAtWrite) {
+          stopNow();
+        }
+      });
+    }
+    StoppableDevice port(device, stop);
+    FakeDialogView view;
     view.onEvent = [&](const std::string& event) {
       if (!stop && event.rfind("progress ", 0) == 0 &&
           std::stoi(event.substr(9)) >= c.stopAtPercent) {
-        stop = true;
-        writtenAtStop = device.Written().size();
-        stoppedAtUs = device.NowUs();
+        stopNow();
       }
     };
     std::unique_ptr<FlashImage> image;
