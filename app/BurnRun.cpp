@@ -5,24 +5,54 @@
 
 namespace tarvok {
 
-void PrepareBurnImages(const std::string& imagePath, std::unique_ptr<FlashImage>& image,
-                       std::unique_ptr<LoaderImage>& loader) {
-  image = CreateFlashImage();
+namespace {
+
+void PrepareLoader(std::unique_ptr<LoaderImage>& loader) {
   if (CreateLoaderImage(&loader) == 0) {
     loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
   }
+}
+
+// Burned from 0, with erase, in 1,024-byte blocks.
+void SetBurnDefaults(FlashImage& image) {
+  image.valid = 1;
+  image.eraseFlag = 1;
+  image.blockSize = kDefaultBlockSize;
+}
+
+}  // namespace
+
+void PrepareBurnImages(const std::string& imagePath, std::unique_ptr<FlashImage>& image,
+                       std::unique_ptr<LoaderImage>& loader) {
+  image = CreateFlashImage();
+  PrepareLoader(loader);
   if (image) {
     if (!imagePath.empty()) {
       image->LoadFile(imagePath.c_str());
     }
-    image->valid = 1;
-    image->eraseFlag = 1;
-    image->blockSize = kDefaultBlockSize;
+    SetBurnDefaults(*image);
+  }
+}
+
+void PrepareBurnImages(const FlashImage& source, std::unique_ptr<FlashImage>& image,
+                       std::unique_ptr<LoaderImage>& loader) {
+  image = CreateFlashImage();
+  PrepareLoader(loader);
+  if (image) {
+    image->path = source.path;
+    image->modifiedTime = source.modifiedTime;
+    if (source.data) {
+      image->data = source.data;
+      image->size = source.size;
+      image->endAddress = image->startAddress + source.size - 1;
+    }
+    SetBurnDefaults(*image);
   }
 }
 
 uint32_t BurnRun::RunBurn(SerialDevice* port, int32_t burnRateIndex, LoaderImage* loader,
                           FlashImage* image) {
+  runStart_ = Clock::now();
   context.progress = ProgressState{1, 0, 0, 0};
   elapsedSeconds = 0;
   speedSeconds = 0;
@@ -132,6 +162,13 @@ double BurnRun::LoaderStageSeconds() const {
   }
   const Clock::time_point stop = imageStart_ != Clock::time_point{} ? imageStart_ : end_;
   return std::chrono::duration<double>(stop - loaderStart_).count();
+}
+
+double BurnRun::TotalSeconds() const {
+  if (runStart_ == Clock::time_point{}) {
+    return 0;
+  }
+  return std::chrono::duration<double>(end_ - runStart_).count();
 }
 
 double BurnRun::ImageStageSeconds() const {

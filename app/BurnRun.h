@@ -32,6 +32,10 @@ inline constexpr uint32_t kPortRecordSettings[3] = {4, 0x0FFFFFFF, 0x0FFFFFFF};
 // stays null when memory is exhausted.
 void PrepareBurnImages(const std::string& imagePath, std::unique_ptr<FlashImage>& image,
                        std::unique_ptr<LoaderImage>& loader);
+// As above from an image already read: the new image shares `source`'s bytes read-only and
+// nothing is read again, so several runs burn one copy of the file.
+void PrepareBurnImages(const FlashImage& source, std::unique_ptr<FlashImage>& image,
+                       std::unique_ptr<LoaderImage>& loader);
 
 class BurnRun {
  public:
@@ -54,6 +58,9 @@ class BurnRun {
   // Seconds the stages took, from their starts (0 for a stage that never began).
   double LoaderStageSeconds() const;
   double ImageStageSeconds() const;
+  // Seconds the whole run took, whether or not a stage began (a silent chip takes the whole
+  // handshake budget before the loader stage could start).
+  double TotalSeconds() const;
   uint32_t ImageBytesDone() const { return imageBytesDone_; }
 
   BurnContext context;
@@ -69,6 +76,7 @@ class BurnRun {
   void ShowProgress(const ProgressState& progress);
 
   ProgressView& view_;
+  Clock::time_point runStart_{};
   Clock::time_point loaderStart_{};
   Clock::time_point imageStart_{};
   Clock::time_point end_{};

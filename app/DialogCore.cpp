@@ -90,8 +90,9 @@ void DialogCore::OnOpenClicked() {
   if (imageFileState_ == ImageFileState::kHeldOpen) {
     imageFile_.reset();
   }
-  // The held file is never read: it proves the image can be opened.
-  imageFile_.reset(std::fopen(chosen->c_str(), "rb"));
+  // The held file is never read: it proves the image can be opened. Anything but a regular
+  // file (a FIFO would hold the window until a writer came) is refused as unreadable.
+  imageFile_.reset(OpenRegularFile(chosen->c_str(), nullptr));
   if (!imageFile_) {
     imageFileState_ = ImageFileState::kNone;
     view_.ShowMessageBox(kImageOpenErrorText);

@@ -8,7 +8,10 @@ std::string FormatSpeed(uint32_t bytes, uint32_t seconds) {
   if (seconds == 0) {
     return "0 Bps";
   }
-  const uint32_t rate = bytes / seconds;
+  return FormatRate(bytes / seconds);
+}
+
+std::string FormatRate(uint32_t rate) {
   char text[32];
   if (rate <= 1024) {
     std::snprintf(text, sizeof(text), "%d Bps", static_cast<int>(rate));
@@ -42,7 +45,9 @@ std::string BurnFailureText(uint32_t status) {
 std::string ExplainBurnStatus(uint32_t status) {
   switch (status) {
     case 0:
-      return "every byte of the image is in flash";
+      // What the chip confirmed, no more: the flash parameters and the stream header's
+      // four data bytes carry no check, and errors that cancel out pass a block's sum.
+      return "the chip accepted every block";
     case 2:
       return "the burn was started without a port, a job or an image";
     case 3:

@@ -7,6 +7,11 @@
 #include <cstring>
 #include <new>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace tarvok {
 namespace {
 
@@ -15,50 +20,87 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File OpenForReading(const char* filePath) {
-#ifdef _WIN32
-  // Narrow paths are in the ANSI code page; the runtime maps them by the current locale.
-  std::setlocale(LC_ALL, "Chinese-simplifed");
-  File file(std::fopen(filePath, "rb"));
-  std::setlocale(LC_ALL, "C");
-  return file;
-#else
-  // POSIX file names are bytes (UTF-8 here): no locale takes part in opening them.
-  return File(std::fopen(filePath, "rb"));
-#endif
-}
-
 #ifdef _WIN32
 using FileStatus = struct _stat64;
+int StatusOfPath(const char* filePath, FileStatus* status) {
+  return _stat64(filePath, status);
+}
 int StatusOf(std::FILE* file, FileStatus* status) {
   return _fstat64(_fileno(file), status);
 }
 bool IsRegular(const FileStatus& status) {
   return (status.st_mode & _S_IFREG) != 0;
 }
+std::FILE* OpenWithoutWaiting(const char* filePath) {
+  // Narrow paths are in the ANSI code page; the runtime maps them by the current locale.
+  std::setlocale(LC_ALL, "Chinese-simplifed");
+  std::FILE* file = std::fopen(filePath, "rb");
+  std::setlocale(LC_ALL, "C");
+  return file;
+}
 #else
 using FileStatus = struct stat;
+int StatusOfPath(const char* filePath, FileStatus* status) {
+  return stat(filePath, status);
+}
 int StatusOf(std::FILE* file, FileStatus* status) {
   return fstat(fileno(file), status);
 }
 bool IsRegular(const FileStatus& status) {
   return S_ISREG(status.st_mode);
 }
+// POSIX file names are bytes (UTF-8 here): no locale takes part in opening them. Opened
+// without waiting, in case the path has become a FIFO since it was examined.
+std::FILE* OpenWithoutWaiting(const char* filePath) {
+  const int fd = open(filePath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
+    close(fd);
+  }
+  return file;
+}
 #endif
 
 }  // namespace
+
+std::FILE* OpenRegularFile(const char* filePath, uint32_t* failure) {
+  uint32_t code = 0;
+  std::FILE* file = nullptr;
+  FileStatus status{};
+  if (filePath == nullptr || filePath[0] == '\0') {
+    code = 1;
+  } else if (StatusOfPath(filePath, &status) != 0) {
+    code = 2;
+  } else if (!IsRegular(status)) {
+    code = 3;
+  } else if ((file = OpenWithoutWaiting(filePath)) == nullptr) {
+    code = 2;
+  } else if (StatusOf(file, &status) != 0 || !IsRegular(status)) {
+    std::fclose(file);
+    file = nullptr;
+    code = 3;
+  }
+  if (failure != nullptr) {
+    *failure = code;
+  }
+  return file;
+}
 
 uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, uint32_t* size,
                        uint32_t* modifiedTime) {
   if (filePath == nullptr || filePath[0] == '\0' || data == nullptr || size == nullptr) {
     return 1;
   }
-  const File file = OpenForReading(filePath);
+  uint32_t failure = 0;
+  const File file(OpenRegularFile(filePath, &failure));
   if (!file) {
-    return 2;
+    return failure;
   }
   FileStatus status{};
-  if (StatusOf(file.get(), &status) != 0 || !IsRegular(status)) {
+  if (StatusOf(file.get(), &status) != 0) {
     return 3;
   }
   if (status.st_size == 0) {
@@ -97,10 +139,12 @@ uint32_t FlashImage::LoadFile(const char* filePath) {
   }
   std::string previousPath = path;
   path = filePath;
-  if (ReadWholeFile(path.c_str(), &data, &size, &modifiedTime) != 0) {
+  std::unique_ptr<uint8_t[]> bytes;
+  if (ReadWholeFile(path.c_str(), &bytes, &size, &modifiedTime) != 0) {
     path = std::move(previousPath);
     return kContentsUnavailable;
   }
+  data = std::move(bytes);
   endAddress = startAddress + size - 1;
   return 0;
 }

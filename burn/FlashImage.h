@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -44,7 +45,9 @@ class FlashImage {
   uint32_t endAddress = 0;
   std::string path;
   uint32_t modifiedTime = 0;
-  std::unique_ptr<uint8_t[]> data;
+  // The whole file, read-only. Owned by the descriptor; several descriptors may share one
+  // buffer (the command line burns one image into several chips from a single read).
+  std::shared_ptr<const uint8_t[]> data;
   uint32_t size = 0;
   uint8_t valid = 1;
   uint8_t eraseWait = 0;  // the loader's answer to the flash parameters
@@ -56,8 +59,14 @@ class FlashImage {
 std::unique_ptr<FlashImage> CreateFlashImage();
 void DestroyFlashImage(std::unique_ptr<FlashImage> image);
 
-// Reads a whole file. 0; 1 missing argument; 2 cannot be opened; 3 cannot be examined or is
-// not a regular file; 4 empty; 5 does not fit in memory (or its length not in 32 bits);
+// Opens a regular file for reading ("rb"), never waiting: a FIFO, a device or a directory is
+// refused before any open. The caller closes the file. On failure null, and `failure` (when
+// given) says why: 1 no path; 2 cannot be opened (missing, no permission); 3 not a regular
+// file.
+std::FILE* OpenRegularFile(const char* filePath, uint32_t* failure);
+
+// Reads a whole regular file. 0; 1 missing argument; 2 cannot be opened; 3 cannot be examined
+// or is not a regular file; 4 empty; 5 does not fit in memory (or its length not in 32 bits);
 // 6 could not be read whole. The outputs are written only on success.
 uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, uint32_t* size,
                        uint32_t* modifiedTime);

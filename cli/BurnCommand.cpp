@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -14,6 +13,8 @@
 
 #include "app/BurnRun.h"
 #include "app/ProgressText.h"
+#include "app/StoppableDevice.h"
+#include "cli/BurnReport.h"
 #include "cli/ProgressDisplay.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortSetup.h"
@@ -65,13 +66,15 @@ struct PortJob {
   std::unique_ptr<CommandLineChoices> choices;
   PortProgress* progress = nullptr;
   std::unique_ptr<BurnRun> run;
+  std::unique_ptr<StoppableDevice> port;  // the open port as the run sees it
   uint32_t status = 0;
   std::thread worker;
   std::atomic<bool> done{false};
 };
 
-// The image is checked once up front, so that a bad one is a usage error and not a burn.
-bool CheckImage(const std::string& path, uint32_t& size, std::ostream& err) {
+// The image is read once, up front, so that a bad one is a usage error and not a burn; every
+// port then burns this one read-only copy.
+bool LoadImage(const std::string& path, FlashImage& image, std::ostream& err) {
   std::error_code error;
   const auto bytes = std::filesystem::file_size(path, error);
   if (!error && bytes > uint64_t{kHighestFlashAddress} + 1) {
@@ -79,7 +82,9 @@ bool CheckImage(const std::string& path, uint32_t& size, std::ostream& err) {
     return false;
   }
   std::unique_ptr<uint8_t[]> data;
-  const uint32_t code = ReadWholeFile(path.c_str(), &data, &size, nullptr);
+  uint32_t size = 0;
+  uint32_t modifiedTime = 0;
+  const uint32_t code = ReadWholeFile(path.c_str(), &data, &size, &modifiedTime);
   const char* problem = nullptr;
   switch (code) {
     case 0:
@@ -110,6 +115,10 @@ bool CheckImage(const std::string& path, uint32_t& size, std::ostream& err) {
     err << "tarvok: image " << path << " " << problem << "\n";
     return false;
   }
+  image.path = path;
+  image.data = std::move(data);
+  image.size = size;
+  image.modifiedTime = modifiedTime;
   return true;
 }
 
@@ -121,64 +130,83 @@ std::string ResolvePort(const std::string& name) {
   return name;
 }
 
-// One run with its descriptors prepared as the dialog prepares them.
-uint32_t PrepareAndBurn(PortJob& job, const BurnOptions& options) {
-  std::unique_ptr<FlashImage> image;
-  std::unique_ptr<LoaderImage> loader;
-  PrepareBurnImages(options.image, image, loader);
-  job.run->burning = 1;
-  const uint32_t status =
-      job.run->RunBurn(job.state.portHandle.get(), job.state.burnRateIndex,
-                       options.loaderRunning ? nullptr : loader.get(), image.get());
-  job.run->burning = 0;
-  return status;
+// The device itself, through any symbolic links, to tell one port given twice.
+std::string DeviceIdentity(const std::string& device) {
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(device, error);
+  return error ? device : resolved.string();
 }
 
-nlohmann::json Report(const PortJob& job, const BurnOptions& options, uint32_t imageSize) {
-  char hex[16];
-  std::snprintf(hex, sizeof(hex), "%x", job.status);
-  const double imageSeconds = job.run->ImageStageSeconds();
-  return {
-      {"status", job.status},
-      {"status_hex", hex},
-      {"message", job.status == 0 ? std::string(kBurnSuccessText) : BurnFailureText(job.status)},
-      {"explanation", ExplainBurnStatus(job.status)},
-      {"image", {{"path", options.image}, {"size", imageSize}}},
-      {"port", job.name},
-      {"device", job.device},
-      {"rates", {{"rom", std::stoul(options.romBaud)}, {"burn", std::stoul(options.burnBaud)}}},
-      {"seconds",
-       {{"loader_stage", job.run->LoaderStageSeconds()},
-        {"image_stage", imageSeconds},
-        {"total", job.run->LoaderStageSeconds() + imageSeconds}}},
-      {"bytes_per_second",
-       imageSeconds > 0 ? static_cast<double>(job.run->ImageBytesDone()) / imageSeconds : 0.0},
-  };
-}
-
-}  // namespace
-
-int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& err,
-                   bool interactive) {
-  uint32_t imageSize = 0;
-  if (!CheckImage(options.image, imageSize, err)) {
-    return kExitBadInput;
-  }
-  // With --json only the JSON object goes to standard output.
-  std::ostream& human = options.json ? err : out;
-  ProgressDisplay display(human, interactive && !options.json);
-
-  std::vector<std::unique_ptr<PortJob>> jobs;
+// Every port resolved, each device once; false after a one-line error.
+bool ResolvePorts(const BurnOptions& options, std::vector<std::unique_ptr<PortJob>>& jobs,
+                  std::ostream& err) {
+  std::map<std::string, std::string> nameOfDevice;
   for (const std::string& name : options.ports) {
     auto job = std::make_unique<PortJob>();
     job->name = name;
     job->device = ResolvePort(name);
     if (job->device.empty()) {
       err << "tarvok: no port " << name << " (see 'tarvok ports')\n";
-      return kExitBadInput;
+      return false;
+    }
+    const std::string identity = DeviceIdentity(job->device);
+    const auto [earlier, fresh] = nameOfDevice.emplace(identity, name);
+    if (!fresh) {
+      err << "tarvok: " << earlier->second << " and " << name << " are the same port (" << identity
+          << "): give each port once\n";
+      return false;
     }
     jobs.push_back(std::move(job));
   }
+  return true;
+}
+
+// One run over the job's port, with the descriptors prepared as the dialog prepares them but
+// sharing the image's bytes.
+uint32_t PrepareAndBurn(PortJob& job, const FlashImage& source, const BurnOptions& options) {
+  std::unique_ptr<FlashImage> image;
+  std::unique_ptr<LoaderImage> loader;
+  PrepareBurnImages(source, image, loader);
+  job.run->burning = 1;
+  const uint32_t status =
+      job.run->RunBurn(job.port.get(), job.state.burnRateIndex,
+                       options.loaderRunning ? nullptr : loader.get(), image.get());
+  job.run->burning = 0;
+  return status;
+}
+
+PortOutcome OutcomeOf(const PortJob& job) {
+  PortOutcome outcome;
+  outcome.name = job.name;
+  outcome.device = job.device;
+  outcome.status = job.status;
+  // A run that had to be refused anything was cut short, even if the step it cut (the finish
+  // command) does not change the status.
+  outcome.interrupted = job.port->Stopped();
+  outcome.portWentAway = job.port->WentAway();
+  outcome.loaderStageSeconds = job.run->LoaderStageSeconds();
+  outcome.imageStageSeconds = job.run->ImageStageSeconds();
+  outcome.totalSeconds = job.run->TotalSeconds();
+  outcome.imageBytesDone = job.run->ImageBytesDone();
+  return outcome;
+}
+
+}  // namespace
+
+int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& err,
+                   bool interactive, const std::atomic<bool>& stop) {
+  FlashImage source;
+  if (!LoadImage(options.image, source, err)) {
+    return kExitBadInput;
+  }
+  std::vector<std::unique_ptr<PortJob>> jobs;
+  if (!ResolvePorts(options, jobs, err)) {
+    return kExitBadInput;
+  }
+  // With --json only the JSON object goes to standard output.
+  std::ostream& human = options.json ? err : out;
+  ProgressDisplay display(human, interactive && !options.json);
+
   // Every port must open before any chip is touched.
   for (auto& job : jobs) {
     job->choices = std::make_unique<CommandLineChoices>(options, job->device);
@@ -193,14 +221,18 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
     if (!job->state.refusedSettings.empty()) {
       err << "tarvok: warning: " << job->name << ": " << job->state.refusedSettings << "\n";
     }
-    job->progress = &display.Add(job->name);
+    job->port = std::make_unique<StoppableDevice>(*job->state.portHandle, stop);
+    job->progress = &display.Add(job->name, !options.loaderRunning);
     job->run = std::make_unique<BurnRun>(*job->progress);
   }
 
   for (auto& job : jobs) {
     PortJob* raw = job.get();
-    raw->worker = std::thread([raw, &options] {
-      raw->status = PrepareAndBurn(*raw, options);
+    raw->worker = std::thread([raw, &source, &options] {
+      raw->status = PrepareAndBurn(*raw, source, options);
+      if (raw->port->Stopped()) {
+        raw->port->RestoreLine();
+      }
       CloseSelectedPort(raw->state);
       raw->done = true;
     });
@@ -223,31 +255,35 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
   }
   for (auto& job : jobs) {
     job->worker.join();
+    const double imageSeconds = job->run->ImageStageSeconds();
+    if (imageSeconds > 0) {
+      job->progress->Finish(
+          FormatRate(static_cast<uint32_t>(job->run->ImageBytesDone() / imageSeconds)));
+    }
   }
   display.Redraw();
 
   bool allOk = true;
+  bool interrupted = false;
   nlohmann::json results = nlohmann::json::array();
   for (const auto& job : jobs) {
-    allOk = allOk && job->status == 0;
-    if (jobs.size() > 1) {
-      human << job->name << ":\n";
-    }
-    human << (job->status == 0 ? std::string(kBurnSuccessText) : BurnFailureText(job->status))
-          << "\n";
-    if (job->status != 0) {
-      human << ExplainBurnStatus(job->status) << "\n";
-    }
-    results.push_back(Report(*job, options, imageSize));
+    const PortOutcome outcome = OutcomeOf(*job);
+    allOk = allOk && outcome.status == 0 && !outcome.interrupted;
+    interrupted = interrupted || outcome.interrupted;
+    PrintOutcome(human, outcome, options, jobs.size() > 1);
+    results.push_back(ReportOf(outcome, options, source.size));
   }
+  const int exitCode = interrupted ? kExitInterrupted : allOk ? kExitSuccess : kExitBurnFailed;
   if (options.json) {
     if (results.size() == 1) {
-      out << results[0].dump(2) << "\n";
+      out << JsonText(results[0]) << "\n";
     } else {
-      out << nlohmann::json{{"status", allOk ? 0 : 1}, {"results", results}}.dump(2) << "\n";
+      const char* result = interrupted ? "interrupted" : allOk ? "success" : "failure";
+      out << JsonText({{"status", exitCode}, {"result", result}, {"results", results}}) << "\n";
     }
   }
-  return allOk ? kExitSuccess : kExitBurnFailed;
+  out.flush();
+  return exitCode;
 }
 
 }  // namespace tarvok::cli

@@ -2,6 +2,7 @@
 // the same engine and port set-up as the dialog.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -18,14 +19,19 @@ struct BurnOptions {
   std::string parity = "none";
   std::string stopBits = "1";
   bool json = false;
-  bool loaderRunning = false;  // the chip already runs the RAM loader: no boot-ROM stage
+  // The RAM loader has just been started by other means and is about to greet: no boot-ROM
+  // stage. It greets only once, so this does not recover a chip after a stopped burn.
+  bool loaderRunning = false;
 };
 
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitBurnFailed = 1;
 inline constexpr int kExitBadInput = 2;
+inline constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by SIGINT
 
+// Burns until every port has ended. Once `stop` is set (by a signal), every run still going
+// stops at its next byte boundary, its port is set back and it is reported as interrupted.
 int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& err,
-                   bool interactive);
+                   bool interactive, const std::atomic<bool>& stop);
 
 }  // namespace tarvok::cli

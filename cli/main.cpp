@@ -1,13 +1,36 @@
 // tarvok: burns flash images into TR7340 chips from the command line.
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <iostream>
 
 #include "cli/BurnCommand.h"
 #include "serial/PortDiscovery.h"
 
 namespace {
+
+// Set by SIGINT and SIGTERM; the burns stop at their next byte boundary.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void OnStopSignal(int) {
+  stopRequested.store(true);
+}
+
+// A first SIGINT or SIGTERM asks the burns to stop and be reported; the handler is then
+// reset, so a second one ends the program at once. A reader that goes away (`| head`) must
+// not end a burn: SIGPIPE is ignored and the output is simply lost.
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = static_cast<int>(SA_RESETHAND);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
 
 int ListPorts(std::ostream& out) {
   const auto ports = tarvok::DiscoverSerialPorts();
@@ -58,8 +81,10 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
   burn->add_flag("--loader-running", options.loaderRunning,
-                 "the chip still runs the RAM loader (after an interrupted burn): skip waking the "
-                 "boot ROM and downloading the loader");
+                 "for tests and set-ups that start the RAM loader by other means: the loader has "
+                 "just been started and is about to greet, so skip waking the boot ROM and "
+                 "downloading it. It does not recover a chip after a failed or interrupted burn "
+                 "(the loader greets only once): power-cycle the chip and burn without it");
 
   try {
     app.parse(argc, argv);
@@ -74,5 +99,7 @@ int main(int argc, char** argv) {
   if (ports->parsed()) {
     return ListPorts(std::cout);
   }
-  return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, isatty(STDOUT_FILENO) != 0);
+  InstallSignalHandlers();
+  return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, isatty(STDOUT_FILENO) != 0,
+                                     stopRequested);
 }

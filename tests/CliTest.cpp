@@ -1,5 +1,8 @@
 // The tarvok command line against simulated chips on pseudo-terminals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "serial/OpenDevice.h"
+#include "serial/PosixBaud.h"
 #include "sim/PtyChip.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/Subprocess.h"
@@ -79,10 +83,20 @@ TEST_F(CommandLine, BurnsAndSaysSo) {
   const ProcessResult result = Tarvok({"burn", WriteImage("a.bin", bytes), "--port", "COM1001"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_TRUE(FlashHolds(chip, bytes));
-  // Not a terminal: plain lines at the stage change and every 10 %, then the dialog's text.
+  // Not a terminal: plain lines at the stage change and every 10 %, then the dialog's text and
+  // what the chip confirmed. The loader already ran: no line says it is being loaded.
+  EXPECT_EQ(result.out.find("loading the RAM loader"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("COM1001: burning the image into flash\n"), std::string::npos);
-  EXPECT_NE(result.out.find("COM1001: 100%"), std::string::npos);
-  EXPECT_EQ(result.out.substr(result.out.size() - 25), "Burn Flash Img Success !\n");
+  const std::string success = "Burn Flash Img Success !\nthe chip accepted every block\n";
+  ASSERT_GT(result.out.size(), success.size());
+  EXPECT_EQ(result.out.substr(result.out.size() - success.size()), success);
+  // The image stage took less than the one-second tick: the last line shows its average
+  // speed, and comes once.
+  const size_t last = result.out.find("COM1001: 100%");
+  ASSERT_NE(last, std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("COM1001: 100%", last + 1), std::string::npos) << result.out;
+  const std::string lastLine = result.out.substr(last, result.out.find('\n', last) - last);
+  EXPECT_EQ(lastLine.substr(lastLine.size() - 4), "KBps") << lastLine;
 }
 
 TEST_F(CommandLine, FailedBurnNamesTheStep) {
@@ -90,13 +104,20 @@ TEST_F(CommandLine, FailedBurnNamesTheStep) {
     o.chip.loader.replyCodeBlock = 1;
     o.chip.loader.replyCode = 6;
   });
+  const std::string good = AddChip().Path();
+  AddChip([](auto& o) { o.wire.hangUpAfterBlocks = 5; });  // COM1003
   const ProcessResult result = Tarvok({"burn", WriteImage("a.bin", ImageBytes(9000)), "--port",
-                                       AddChip().Path(), "--port", "COM1001"});
+                                       good, "--port", "COM1001", "--port", "COM1003"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.out.find("COM1001:\nBurn Flash Img Fail ! Error=e\nthe image stream failed"),
             std::string::npos)
       << result.out;
-  EXPECT_NE(result.out.find(":\nBurn Flash Img Success !\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("COM1003:\nBurn Flash Img Fail ! Error=e\nthe port went away"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find(good + ":\nBurn Flash Img Success !\nthe chip accepted every block\n"),
+            std::string::npos)
+      << result.out;
 }
 
 TEST_F(CommandLine, SeveralChipsAtOnce) {
@@ -121,22 +142,91 @@ TEST_F(CommandLine, SeveralChipsAtOnce) {
 }
 
 TEST_F(CommandLine, JsonReport) {
-  AddChip();
-  const std::string image = WriteImage("a.bin", ImageBytes(20000));
-  const ProcessResult result = Tarvok({"burn", image, "--port", "COM1001", "--json"});
+  const sim::PtyChip& chip = AddChip();
+  // File names are bytes: these two are not UTF-8, and the report must still be written.
+  const std::string image = WriteImage("image-\xff.bin", ImageBytes(20000));
+  const std::string port = (dir_ / "port-\xfe").string();
+  fs::create_symlink(chip.Path(), port);
+  const std::string replaced = "\xEF\xBF\xBD";  // U+FFFD
+  const ProcessResult result = Tarvok({"burn", image, "--port", port, "--json"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
   const auto report = nlohmann::json::parse(result.out);  // nothing else on standard output
+  EXPECT_EQ(report["result"], "success");
   EXPECT_EQ(report["status"], 0);
   EXPECT_EQ(report["status_hex"], "0");
   EXPECT_EQ(report["message"], "Burn Flash Img Success !");
-  EXPECT_EQ(report["image"]["path"], image);
+  EXPECT_EQ(report["explanation"], "the chip accepted every block");
+  EXPECT_EQ(report["image"]["path"], (dir_ / ("image-" + replaced + ".bin")).string());
   EXPECT_EQ(report["image"]["size"], 20000);
-  EXPECT_EQ(report["port"], "COM1001");
+  EXPECT_EQ(report["port"], (dir_ / ("port-" + replaced)).string());
   EXPECT_EQ(report["rates"]["rom"], 9600);
   EXPECT_EQ(report["rates"]["burn"], 921600);
   EXPECT_GT(report["seconds"]["image_stage"].get<double>(), 0.0);
   EXPECT_EQ(report["seconds"]["loader_stage"].get<double>(), 0.0);  // the loader already ran
+  EXPECT_GE(report["seconds"]["total"].get<double>(), report["seconds"]["image_stage"]);
   EXPECT_GT(report["bytes_per_second"].get<double>(), 0.0);
+
+  // A chip that never greets: no stage begins, yet the run took the host's wait for the hello
+  // (a read time-out of 510 ms), and the total says so.
+  const sim::PtyChip& silent = AddChip([](auto& o) { o.chip.silent = true; });
+  const ProcessResult failed = Tarvok({"burn", image, "--port", silent.Path(), "--json"});
+  EXPECT_EQ(failed.exitCode, 1);
+  const auto failure = nlohmann::json::parse(failed.out);
+  EXPECT_EQ(failure["result"], "failure");
+  EXPECT_EQ(failure["status"], 8);
+  EXPECT_EQ(failure["seconds"]["image_stage"].get<double>(), 0.0);
+  EXPECT_GE(failure["seconds"]["total"].get<double>(), 0.5);
+  EXPECT_NE(failure["explanation"].get<std::string>().find("greets only once"), std::string::npos)
+      << failure["explanation"];
+}
+
+// A burn stopped by SIGINT or SIGTERM: it ends at the next byte boundary, the port goes back
+// to the boot ROM's rate, the port's line and the JSON say it was interrupted, exit 130.
+TEST_F(CommandLine, SignalStopsTheBurnAndSaysSo) {
+  const std::string image = WriteImage("a.bin", ImageBytes(256 * 1024));
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    sim::PtyChip& chip = AddChip([](auto& o) { o.wire.throttle = true; });
+    // The tty keeps its settings after tarvok has closed it; this looks at them from the side.
+    const int watcher = open(chip.Path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    testing::BackgroundProcess tarvok({TARVOK_CLI_PATH, "burn", image, "--port", chip.Path(),
+                                       "--burn-baud", "115200", "--loader-running", "--json"},
+                                      true);
+    std::string line;
+    while ((line = tarvok.ReadErrorLine()).find("burning the image into flash") ==
+           std::string::npos) {
+      ASSERT_FALSE(line.empty()) << "the burn ended before the image stage";
+    }
+    tarvok.Signal(signal);
+    const std::string out = tarvok.ReadRest();
+    const std::string err = tarvok.ReadErrorRest();
+    EXPECT_EQ(tarvok.Wait(10000), 130) << err;
+    EXPECT_NE(err.find(chip.Path() + ": the burn was interrupted: the chip needs a power cycle "
+                                     "before the next burn\n"),
+              std::string::npos)
+        << err;
+    const auto report = nlohmann::json::parse(out);
+    EXPECT_EQ(report["result"], "interrupted");
+    EXPECT_EQ(report["message"], "the burn was interrupted");
+    uint32_t rate = 0;
+    EXPECT_TRUE(GetTtyBaudRate(watcher, rate));
+    EXPECT_EQ(rate, 9600u);  // not left at the burn rate of 115200
+    close(watcher);
+    EXPECT_FALSE(FlashHolds(chip, ImageBytes(256 * 1024)));
+  }
+}
+
+// `tarvok burn ... | head -c 1`: the reader goes away early, the burn goes on to the end.
+TEST_F(CommandLine, AReaderThatGoesAwayDoesNotStopTheBurn) {
+  const sim::PtyChip& chip = AddChip([](auto& o) { o.wire.throttle = true; });
+  const Bytes bytes = ImageBytes(64 * 1024, 3);
+  const ProcessResult result =
+      RunProcess({"/bin/bash", "-c", "\"$0\" \"$@\" | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}",
+                  TARVOK_CLI_PATH, "burn", WriteImage("a.bin", bytes), "--port", chip.Path(),
+                  "--loader-running"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(FlashHolds(chip, bytes));
 }
 
 struct BadInput {
@@ -153,6 +243,8 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
   const std::string huge = (dir_ / "huge.bin").string();
   { std::ofstream(huge).put('x'); }
   fs::resize_file(huge, 129ull * 1024 * 1024);
+  const std::string fifo = (dir_ / "fifo.bin").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   // A port another program holds.
   const sim::PtyChip& held = AddChip();
   const OpenResult holder = OpenSerialDevice(held.Path());
@@ -165,12 +257,18 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
       {"empty image", {"burn", empty, "--port", chip.Path()}, "is empty"},
       {"one byte", {"burn", tiny, "--port", chip.Path()}, "too small"},
       {"directory as image", {"burn", dir_.string(), "--port", chip.Path()}, "not a regular file"},
+      {"FIFO as image (no writer: opening it would wait forever)",
+       {"burn", fifo, "--port", chip.Path()},
+       "not a regular file"},
       {"oversized image", {"burn", huge, "--port", chip.Path()}, "128 MiB"},
       {"missing port",
        {"burn", good, "--port", "/dev/tarvok-nonexistent"},
        "Open/dev/tarvok-nonexistent Failed! (/dev/tarvok-nonexistent: no such device)"},
       {"busy port", {"burn", good, "--port", held.Path()}, "in use by another program"},
       {"unknown COM name", {"burn", good, "--port", "COM77"}, "no port COM77"},
+      {"one port twice, by path and by COM name",
+       {"burn", good, "--port", chip.Path(), "--port", "COM1001"},
+       "are the same port"},
       {"unknown rate", {"burn", good, "--port", chip.Path(), "--burn-baud", "12345"}, "12345"},
       {"unknown parity", {"burn", good, "--port", chip.Path(), "--parity", "weird"}, "weird"},
       {"no port", {"burn", good}, "--port"},

@@ -1,6 +1,7 @@
 // The dialog's logic with a fake window, a fake serial port and a simulated chip, in virtual
 // time: the burn's waits cost nothing, the tests tick the one-second timer themselves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +11,7 @@
 
 #include "app/DialogCore.h"
 #include "app/ProgressText.h"
+#include "app/StoppableDevice.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeDialogView.h"
 #include "tests/support/ImageFactory.h"
@@ -178,6 +180,87 @@ TEST(BurnRunProgress, TicksElapsedTimeAndAStalledSpeed) {
   EXPECT_EQ(view.Last("elapsed "), "100:00 sec");
 }
 
+// The command line reads the image once: each run's image shares those bytes read-only and
+// reads nothing again (the file may be gone by then), with the burn's own settings.
+TEST(BurnRunImages, SharedFromOneRead) {
+  const fs::path file = fs::temp_directory_path() / ("tarvok-shared-" + std::to_string(getpid()));
+  const auto bytes = testing::ImageBytes(3000);
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  FlashImage source;
+  ASSERT_EQ(source.LoadFile(file.c_str()), 0u);
+  fs::remove(file);
+  for (int run = 0; run < 2; ++run) {
+    std::unique_ptr<FlashImage> image;
+    std::unique_ptr<LoaderImage> loader;
+    PrepareBurnImages(source, image, loader);
+    EXPECT_EQ(image->data.get(), source.data.get());
+    EXPECT_EQ(image->path, file.string());
+    EXPECT_EQ(image->IsValid(), 0u);
+    EXPECT_EQ(image->endAddress, 2999u);
+    EXPECT_EQ(image->eraseFlag, 1);
+    EXPECT_EQ(image->blockSize, 1024u);
+    EXPECT_EQ(loader->size, 8728u);
+  }
+}
+
+// A stop request ends the run at the next byte boundary wherever it comes: nothing more goes
+// on the wire, no protocol wait is sat out, and the line can be set back to where it began.
+TEST(BurnRunStop, EndsAtTheNextByteBoundary) {
+  const struct {
+    const char* name;
+    bool silentChip;
+    int stopAtPercent;     // the first progress at or past this stops the run (-1: at once)
+    uint32_t stopAtWrite;  // or the write with this number does (0: none)
+  } cases[] = {{"before the run", false, -1, 0},
+               {"waking a silent boot ROM", true, 101, 40},
+               {"loading the loader", false, 10, 0},
+               {"burning the image", false, 60, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSerialDevice device;
+    sim::ChipOptions options;
+    options.flashBytes = 512 * 1024;
+    options.silent = c.silentChip;
+    ChipOnWire wire(device, options);
+    std::atomic<bool> stop{c.stopAtPercent < 0};
+    size_t writtenAtStop = 0;
+    uint64_t stoppedAtUs = 0;
+    const auto stopNow = [&] {
+      stop = true;
+      writtenAtStop = device.Written().size();
+      stoppedAtUs = device.NowUs();
+    };
+    if (c.stopAtWrite != 0) {
+      device.SetResponder([&](FakeSerialDevice& d, std::span<const uint8_t>) {
+        if (d.WriteCalls() == c.stopAtWrite) {
+          stopNow();
+        }
+      });
+    }
+    StoppableDevice port(device, stop);
+    FakeDialogView view;
+    view.onEvent = [&](const std::string& event) {
+      if (!stop && event.rfind("progress ", 0) == 0 &&
+          std::stoi(event.substr(9)) >= c.stopAtPercent) {
+        stopNow();
+      }
+    };
+    std::unique_ptr<FlashImage> image;
+    std::unique_ptr<LoaderImage> loader;
+    PrepareBurnImages(*testing::MakeImage(testing::ImageBytes(100 * 1024)), image, loader);
+    BurnRun run(view);
+    EXPECT_NE(run.RunBurn(&port, 4 /* 921600 for the image */, loader.get(), image.get()), kBurnOk);
+    EXPECT_TRUE(port.Stopped());
+    EXPECT_EQ(device.Written().size(), writtenAtStop);
+    EXPECT_LT(device.NowUs() - stoppedAtUs, 100'000u);  // no idle second or read time-out
+    EXPECT_TRUE(port.RestoreLine());
+    EXPECT_EQ(device.BaudRate(), 9600u);
+    EXPECT_EQ(device.EventsOf(FakeSerialDevice::EventKind::kPurge).back().value, kPurgeAll);
+  }
+}
+
 TEST_F(DialogTest, StartsIdleWithBurnDisabled) {
   EXPECT_FALSE(view.Enabled(kBurnButtonId));
   EXPECT_TRUE(view.Enabled(kOpenButtonId));
@@ -203,6 +286,16 @@ TEST_F(DialogTest, OpenKeepsTheChosenFileAndPath) {
 
   view.chosenFile = (fs::temp_directory_path() / "tarvok-no-such-image.bin").string();
   core->OnOpenClicked();
+  EXPECT_EQ(view.Last("message "), kImageOpenErrorText);
+  EXPECT_EQ(core->ImageFile(), DialogCore::ImageFileState::kNone);
+
+  // A FIFO named like an image: refused at once instead of holding the window for a writer.
+  const fs::path fifo = file_.string() + ".fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  view.chosenFile = fifo.string();
+  core->OnOpenClicked();
+  fs::remove(fifo);
+  EXPECT_EQ(view.EventsStartingWith("message ").size(), 3u);
   EXPECT_EQ(view.Last("message "), kImageOpenErrorText);
   EXPECT_EQ(core->ImageFile(), DialogCore::ImageFileState::kNone);
   EXPECT_EQ(core->ImagePath(), file_.string());  // the path shown stays the earlier one

@@ -24,8 +24,9 @@ inline std::unique_ptr<FlashImage> MakeImage(const std::vector<uint8_t>& bytes) 
   auto image = CreateFlashImage();
   image->path = "test.bin";
   image->size = static_cast<uint32_t>(bytes.size());
-  image->data = std::make_unique<uint8_t[]>(bytes.size());
-  std::memcpy(image->data.get(), bytes.data(), bytes.size());
+  auto data = std::make_unique<uint8_t[]>(bytes.size());
+  std::memcpy(data.get(), bytes.data(), bytes.size());
+  image->data = std::move(data);
   image->endAddress = image->startAddress + image->size - 1;
   image->valid = 1;
   image->eraseFlag = 1;

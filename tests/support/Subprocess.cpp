@@ -77,15 +77,43 @@ ProcessResult RunProcess(const std::vector<std::string>& args,
   return result;
 }
 
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& args) {
+namespace {
+
+std::string ReadLineFrom(int fd) {
+  std::string line;
+  char c = 0;
+  while (read(fd, &c, 1) == 1 && c != '\n') {
+    line += c;
+  }
+  return line;
+}
+
+std::string ReadRestFrom(int fd) {
+  std::string rest;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = read(fd, buffer, sizeof(buffer))) > 0) {
+    rest.append(buffer, static_cast<size_t>(n));
+  }
+  return rest;
+}
+
+}  // namespace
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& args, bool captureErrors) {
   int outPipe[2];
-  if (pipe(outPipe) != 0) {
+  int errPipe[2] = {-1, -1};
+  if (pipe(outPipe) != 0 || (captureErrors && pipe(errPipe) != 0)) {
     return;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+  if (captureErrors) {
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+  }
   std::vector<char*> argv;
   for (const std::string& arg : args) {
     argv.push_back(const_cast<char*>(arg.c_str()));
@@ -98,6 +126,10 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& args) {
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   out_ = outPipe[0];
+  if (captureErrors) {
+    close(errPipe[1]);
+    err_ = errPipe[0];
+  }
 }
 
 BackgroundProcess::~BackgroundProcess() {
@@ -105,18 +137,33 @@ BackgroundProcess::~BackgroundProcess() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  if (out_ >= 0) {
-    close(out_);
+  for (const int fd : {out_, err_}) {
+    if (fd >= 0) {
+      close(fd);
+    }
   }
 }
 
 std::string BackgroundProcess::ReadLine() {
-  std::string line;
-  char c = 0;
-  while (read(out_, &c, 1) == 1 && c != '\n') {
-    line += c;
+  return ReadLineFrom(out_);
+}
+
+std::string BackgroundProcess::ReadErrorLine() {
+  return ReadLineFrom(err_);
+}
+
+std::string BackgroundProcess::ReadRest() {
+  return ReadRestFrom(out_);
+}
+
+std::string BackgroundProcess::ReadErrorRest() {
+  return ReadRestFrom(err_);
+}
+
+void BackgroundProcess::Signal(int signal) {
+  if (pid_ > 0) {
+    kill(pid_, signal);
   }
-  return line;
 }
 
 int BackgroundProcess::Wait(int timeoutMs) {

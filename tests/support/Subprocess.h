@@ -15,21 +15,29 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnvironment = {});
 
-// A program left running in the background, its standard output readable line by line.
+// A program left running in the background, its standard output readable line by line, and
+// its standard error too when asked for (otherwise it goes where the test's goes).
 class BackgroundProcess {
  public:
-  explicit BackgroundProcess(const std::vector<std::string>& args);
+  explicit BackgroundProcess(const std::vector<std::string>& args, bool captureErrors = false);
   ~BackgroundProcess();  // kills the program if it still runs
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
+  // The next line without its end; empty at the end of the output.
   std::string ReadLine();
+  std::string ReadErrorLine();
+  // All that is left, up to the end of the output.
+  std::string ReadRest();
+  std::string ReadErrorRest();
+  void Signal(int signal);
   // Waits for the program to end by itself; its exit code, or -1 after `timeoutMs`.
   int Wait(int timeoutMs);
 
  private:
   int pid_ = -1;
   int out_ = -1;
+  int err_ = -1;
 };
 
 }  // namespace tarvok::testing
