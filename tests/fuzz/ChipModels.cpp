@@ -1,6 +1,7 @@
 #include "tests/fuzz/ChipModels.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace tarvok::fuzz {
 namespace {
@@ -203,7 +204,8 @@ void LoaderModel::BlockDone(Bytes& out) {
     return;
   }
   out.push_back(kAccepted);
-  taken_.insert(taken_.end(), collected_.begin(), collected_.begin() + static_cast<long>(length));
+  taken_.insert(taken_.end(), collected_.begin(),
+                collected_.begin() + static_cast<std::ptrdiff_t>(length));
   collected_.clear();
   remaining_ -= length;
   if (remaining_ == 0) {

@@ -1,5 +1,6 @@
 #include "tests/fuzz/ScriptedLine.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -124,7 +125,7 @@ void ScriptedLine::Answer(Bytes answer) {
       return;
     case kLoseByte:
       if (!answer.empty()) {
-        answer.erase(answer.begin() + input_.Byte() % answer.size());
+        answer.erase(answer.begin() + static_cast<std::ptrdiff_t>(input_.Byte() % answer.size()));
       }
       PushInput(answer);
       return;
