@@ -1,0 +1,125 @@
+// A whole burn against every reply a chip (or a noisy line) can give: the boot-ROM handshake,
+// the loader download and start, then hello, switch, flash parameters, image stream and
+// finish, with the burn's own handshake budget, through the entry point the burn run uses.
+#include <algorithm>
+#include <array>
+
+#include "burn/BurnSequence.h"
+#include "burn/EmbeddedLoader.h"
+#include "rom/RomTR7340.h"
+#include "tests/fuzz/LoaderBounds.h"
+#include "tests/fuzz/Require.h"
+#include "tests/fuzz/TestData.h"
+
+namespace tarvok::fuzz {
+namespace {
+
+constexpr uint32_t kMaxImageBytes = 6000;
+constexpr uint32_t kMaxLoaderBytes = 1024;  // blocks and halfwords, without the whole 8,728
+constexpr uint32_t kRomRate = 9600;
+
+constexpr std::array<uint32_t, 17> kBurnStatuses = {kBurnOk,
+                                                    kBurnMissingArgument,
+                                                    kBurnNoPort,
+                                                    0x505,
+                                                    0x504,
+                                                    kBurnNoRomDriver,
+                                                    0xB0006,
+                                                    0xA0006,
+                                                    0xC0006,
+                                                    8,
+                                                    9,
+                                                    10,
+                                                    16,
+                                                    kBurnBaudRateUnreadable,
+                                                    kBurnBaudRateNotRestored,
+                                                    kBurnFlashParametersFailed,
+                                                    kBurnImageStreamFailed};
+
+LineBounds BurnBounds(uint32_t loaderBytes, uint32_t imageSize, uint8_t echoRepeats) {
+  LineBounds bounds;
+  const uint64_t syncWrites = uint64_t{kBurnCycles} * (1 + kSyncMaxPassesPerCycle);
+  const uint64_t downloadWrites = 3 + loaderBytes / 2 + 1 + 3 + 2;
+  bounds.maxWrites =
+      syncWrites + downloadWrites + LoaderMaxWrites(imageSize, kDefaultBlockSize, echoRepeats);
+  // The longest stretch without a write: the loader's stream end, or a block echo of the
+  // loader download trickling in byte by byte.
+  bounds.maxMsBetweenWrites = std::max<uint64_t>(
+      kLoaderMaxMsBetweenWrites, kRomBlockEchoPauseMs + ReadBoundMs(kRomBlockBytes, 0, 100));
+  bounds.maxCallsBetweenWrites =
+      uint64_t{kSyncMaxPassesPerCycle} * (kSyncPollsPerAnswer + kSyncMaxFailedQueries + 3);
+  bounds.maxWriteBytes = kDefaultBlockSize;
+  return bounds;
+}
+
+}  // namespace
+}  // namespace tarvok::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace tarvok;
+  using namespace tarvok::fuzz;
+  FuzzInput input(data, size);
+  const auto end = (input.Byte() & 1) != 0 ? WhenScriptEnds::kSilence : WhenScriptEnds::kAnswer;
+  const uint8_t choices = input.Byte();
+  const bool loaderRunning = (choices & 1) != 0;  // no loader stage: the loader greets at once
+  const bool keepHello = (choices & 2) != 0;
+  const uint32_t loaderBytes = 1 + input.Below(kMaxLoaderBytes, 299);
+  const uint32_t imageSize = input.Below(kMaxImageBytes + 1, 5000);
+  const auto rateIndex = static_cast<int32_t>(input.Byte(4) % 6);  // 5 is not a list position
+  const auto echoRepeats = static_cast<uint8_t>(input.Byte() % 3);
+  const uint8_t eraseWait = input.Byte();
+  FlashImage image = SeededImage(imageSize, kDefaultBlockSize, input.Byte());
+
+  LoaderImage loader;
+  loader.LoadEmbedded(kEmbeddedLoader, std::min(loaderBytes, kEmbeddedLoaderLength));
+  ProgressWatch loaderProgress;
+  ProgressWatch imageProgress;
+  LoaderJob loaderJob;
+  loaderJob.loader = loaderRunning ? nullptr : &loader;
+  loaderJob.progressFn = &ProgressWatch::Report;
+  loaderJob.progressUser = &loaderProgress;
+  loaderJob.triesPerCycle = kBurnTriesPerCycle;
+  loaderJob.cycles = kBurnCycles;
+  loaderJob.echoRepeats = echoRepeats;
+  ImageJob imageJob;
+  imageJob.image = &image;
+  imageJob.progressFn = &ProgressWatch::Report;
+  imageJob.progressUser = &imageProgress;
+
+  WholeChipModel wholeChip(eraseWait, imageSize);
+  LoaderModel runningLoader(eraseWait, imageSize);
+  ChipModel& chip = loaderRunning ? static_cast<ChipModel&>(runningLoader) : wholeChip;
+  const LoaderModel& chipLoader = loaderRunning ? runningLoader : wholeChip.Loader();
+  ScriptedLine line(input, chip, BurnBounds(loaderBytes, imageSize, echoRepeats), end);
+  LineSettings settings;
+  settings.baudRate = kRomRate;
+  line.SetLineSettings(settings);
+  if (loaderRunning) {
+    line.StartChip();
+  }
+  PortRecord record;
+  record.handle = &line;
+  record.burnRateIndex = rateIndex;
+  LoaderHello hello;
+  const uint32_t status =
+      BurnOverHandle(&loaderJob, &imageJob, &record, keepHello ? &hello : nullptr);
+
+  Require(std::find(kBurnStatuses.begin(), kBurnStatuses.end(), status) != kBurnStatuses.end(),
+          "the burn returns one of its statuses");
+  if (status == kBurnOk) {
+    Require(line.BaudRate() == kRomRate, "a burn puts the port back to the rate it found");
+    Require(imageProgress.lastPercent == 100, "a burn's image stage ends at 100 %");
+    const std::vector<uint8_t> written = line.Written();
+    Require(!written.empty() && written.back() == kCmdFinish,
+            "a burn ends with the finish command");
+  }
+  if (!line.Bent() && end == WhenScriptEnds::kAnswer && imageSize >= 2) {
+    Require(status == kBurnOk, "a chip that answers rightly is burned");
+    const Bytes& taken = chipLoader.Taken();
+    Require(taken.size() == imageSize && std::equal(taken.begin(), taken.end(), image.data.get()),
+            "a chip that answers rightly receives the image whole");
+    Require(chipLoader.Finished(), "the finish command reaches the chip");
+  }
+  line.CheckTotal("burn ms");
+  return 0;
+}
