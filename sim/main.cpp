@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
   app.add_option("--link", link, "also make a symbolic link to the pseudo-terminal here");
   app.add_flag("--exit-after-burn", exitAfterBurn, "stop when one burn has ended");
   app.add_flag("--throttle", options.wire.throttle, "carry bytes at the line's baud rate");
+  app.add_flag("--cpu", options.chip.cpu,
+               "run the downloaded loader on an emulated ARM926 instead of the C++ model");
   app.add_flag("--start-in-loader", options.chip.startInLoader,
                "the loader already runs and says hello (skips the loader download)");
   app.add_flag("--silent", options.chip.silent, "fault: never answer");
