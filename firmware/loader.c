@@ -32,7 +32,8 @@ enum {
 };
 
 enum {
-  PROBE_WINDOW_US = 5000000u,    /* a switch without a probe falls back after this */
+  HOST_PROBES = 10,              /* the host gives up after this many probes */
+  PROBE_SILENCE_US = 2000000u,   /* longer than the host ever waits between probes */
   BLOCK_GAP_BASE_US = 50000u,    /* a block that stops arriving is rejected after this... */
   BLOCK_GAP_BYTE_TIMES = 20u,    /* ...plus as many byte times */
 };
@@ -104,7 +105,9 @@ static void set_rate(uint32_t rate) {
 }
 
 /* 0xE1 code repeats: acknowledge, change rate, echo the host's probes until it acknowledges,
- * then the echo test. */
+ * then the echo test. A host that hears no echo to its last probe carries on at the old
+ * rate, and so does the loader: after the last probe the host sends if it went unanswered,
+ * or after a long silence. */
 static void switch_baud(void) {
   const uint8_t code = receive();
   const uint8_t repeats = receive();
@@ -114,17 +117,24 @@ static void switch_baud(void) {
   if (code >= 1 && code < sizeof(baud_rates) / sizeof(baud_rates[0])) {
     set_rate(baud_rates[code]);
   }
+  uint32_t probes = 0;
   for (;;) {
-    const int byte = receive_within(PROBE_WINDOW_US);
+    const int byte = receive_within(PROBE_SILENCE_US);
+    if (byte == ACK) {
+      uart_write(ACK);
+      break;
+    }
+    if (byte < 0 || probes == HOST_PROBES) {
+      uart_wait_idle();
+      set_rate(old_rate);
+      return;
+    }
+    ++probes;
     if (byte == HELLO) {
       uart_write(HELLO);
       count(LOADER_STATUS_PROBES, 1);
-    } else if (byte == ACK) {
-      uart_write(ACK);
-      break;
-    } else if (byte < 0) {
-      uart_wait_idle();
-      set_rate(old_rate); /* the host gave up at the new rate */
+    } else if (probes == HOST_PROBES) {
+      set_rate(old_rate);
       return;
     }
   }
