@@ -14,6 +14,7 @@
 
 #include "app/BurnRun.h"
 #include "app/ProgressText.h"
+#include "cli/LoaderFile.h"
 #include "cli/ProgressDisplay.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortSetup.h"
@@ -122,10 +123,14 @@ std::string ResolvePort(const std::string& name) {
 }
 
 // One run with its descriptors prepared as the dialog prepares them.
-uint32_t PrepareAndBurn(PortJob& job, const BurnOptions& options) {
+uint32_t PrepareAndBurn(PortJob& job, const BurnOptions& options,
+                        const std::vector<uint8_t>& loaderFile) {
   std::unique_ptr<FlashImage> image;
   std::unique_ptr<LoaderImage> loader;
   PrepareBurnImages(options.image, image, loader);
+  if (loader && !loaderFile.empty()) {
+    loader->LoadEmbedded(loaderFile.data(), static_cast<uint32_t>(loaderFile.size()));
+  }
   job.run->burning = 1;
   const uint32_t status = job.run->RunBurn(
       job.state.portHandle.get(), options.loaderRunning ? nullptr : loader.get(), image.get());
@@ -163,6 +168,10 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
   if (!CheckImage(options.image, imageSize, err)) {
     return kExitBadInput;
   }
+  std::vector<uint8_t> loaderFile;
+  if (!options.loaderFile.empty() && !ReadLoaderFile(options.loaderFile, loaderFile, err)) {
+    return kExitBadInput;
+  }
   // With --json only the JSON object goes to standard output.
   std::ostream& human = options.json ? err : out;
   ProgressDisplay display(human, interactive && !options.json);
@@ -195,8 +204,8 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
 
   for (auto& job : jobs) {
     PortJob* raw = job.get();
-    raw->worker = std::thread([raw, &options] {
-      raw->status = PrepareAndBurn(*raw, options);
+    raw->worker = std::thread([raw, &options, &loaderFile] {
+      raw->status = PrepareAndBurn(*raw, options, loaderFile);
       CloseSelectedPort(raw->state);
       raw->done = true;
     });

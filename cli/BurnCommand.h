@@ -19,6 +19,7 @@ struct BurnOptions {
   std::string stopBits = "1";
   bool json = false;
   bool loaderRunning = false;  // the chip already runs the RAM loader: no boot-ROM stage
+  std::string loaderFile;      // download this RAM loader instead of the embedded one
 };
 
 inline constexpr int kExitSuccess = 0;

@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"1", "1.5", "2"}))
       ->capture_default_str();
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
+  burn->add_option("--loader", options.loaderFile,
+                   "download this RAM loader binary instead of the one built into tarvok");
   burn->add_flag("--loader-running", options.loaderRunning,
                  "the chip still runs the RAM loader (after an interrupted burn): skip waking the "
                  "boot ROM and downloading the loader");

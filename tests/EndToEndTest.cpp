@@ -168,7 +168,7 @@ TEST_P(EndToEndNoisyLine, NeverAWrongSuccess) {
   options.chip.flashBytes = 256 * 1024;
   options.chip.startInLoader = true;
   if (GetParam().cpu) {
-    testing::RunEmbeddedLoaderOnCpu(options);
+    testing::RunFirmwareOnCpu(options);
   }
   options.wire.corruptToChip = 0.00003;
   options.wire.loseToChip = 0.00003;

@@ -47,11 +47,12 @@ TEST_P(FirmwareBurn, FlashHoldsTheImage) {
   const FirmwareCase& c = GetParam();
   sim::PtyChipOptions options;
   options.chip.flashBytes = 2 * 1024 * 1024;
-  testing::RunEmbeddedLoaderOnCpu(options);
+  testing::RunFirmwareOnCpu(options);
   options.chip.startInLoader = !c.download;
   BurnSetup setup;
   setup.burnRateList = c.burnRateList;
   setup.download = c.download;
+  setup.loader = testing::FirmwareBlock();
   if (c.apply != nullptr) {
     c.apply(options, setup);
   }

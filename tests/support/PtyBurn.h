@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,11 +83,20 @@ inline std::unique_ptr<sim::PtyChip> StartChip(sim::PtyChipOptions options) {
   return chip;
 }
 
-// A chip whose loader is the embedded block on the emulated CPU, already running.
-inline void RunEmbeddedLoaderOnCpu(sim::PtyChipOptions& options) {
+// Our loader firmware's block (built, or the committed copy).
+inline std::vector<uint8_t> FirmwareBlock() {
+  std::ifstream in(TARVOK_FIRMWARE_BLOCK, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  EXPECT_FALSE(bytes.empty()) << TARVOK_FIRMWARE_BLOCK;
+  return bytes;
+}
+
+// A chip whose loader is our firmware on the emulated CPU, already running.
+inline void RunFirmwareOnCpu(sim::PtyChipOptions& options) {
   options.chip.cpu = true;
   options.chip.startInLoader = true;
-  options.chip.programInRam.assign(kEmbeddedLoader, kEmbeddedLoader + kEmbeddedLoaderLength);
+  options.chip.programInRam = FirmwareBlock();
 }
 
 }  // namespace tarvok::testing
