@@ -62,9 +62,12 @@ uint8_t flash_erase_wait(void) {
   return 0; /* the simulated chip's flash erases at once */
 }
 
+/* Judges the time before each status read, so that the controller is always asked once more
+ * after the time is up, however long the wait between two reads. */
 static int flash_wait(uint32_t timeout_us) {
   const uint32_t start = timer_microseconds();
   for (;;) {
+    const int expired = timer_microseconds() - start > timeout_us;
     const uint32_t status = REG(TR7340_FLASH_STATUS);
     if ((status & TR7340_FLASH_STATUS_ERROR) != 0) {
       return -1;
@@ -72,7 +75,7 @@ static int flash_wait(uint32_t timeout_us) {
     if ((status & TR7340_FLASH_STATUS_BUSY) == 0) {
       return 0;
     }
-    if (timer_microseconds() - start > timeout_us) {
+    if (expired) {
       return -1;
     }
   }

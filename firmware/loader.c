@@ -32,10 +32,10 @@ enum {
 };
 
 enum {
-  HOST_PROBES = 10,              /* the host gives up after this many probes */
-  PROBE_SILENCE_US = 2000000u,   /* longer than the host ever waits between probes */
-  BLOCK_GAP_BASE_US = 50000u,    /* a block that stops arriving is rejected after this... */
-  BLOCK_GAP_BYTE_TIMES = 20u,    /* ...plus as many byte times */
+  HOST_PROBES = 10,            /* the host gives up after this many probes */
+  PROBE_SILENCE_US = 2000000u, /* longer than the host ever waits between probes */
+  BLOCK_GAP_BASE_US = 500000u, /* a block that stops arriving is rejected after this... */
+  BLOCK_GAP_BYTE_TIMES = 20u,  /* ...plus as many byte times */
 };
 
 #define NO_TIME_OUT 0xFFFFFFFFu
@@ -69,15 +69,19 @@ static void set_flags(uint32_t flags) {
   status_report(LOADER_STATUS_FLAGS, status[LOADER_STATUS_FLAGS]);
 }
 
-/* The next byte, or -1 when none arrives within `timeout_us`. */
+/* The next byte, or -1 when none arrives within `timeout_us`. The receiver is looked at once
+ * more after the time is up. */
 static int receive_within(uint32_t timeout_us) {
   const uint32_t start = timer_microseconds();
-  while (!uart_rx_ready()) {
-    if (timeout_us != NO_TIME_OUT && timer_microseconds() - start >= timeout_us) {
+  for (;;) {
+    const int expired = timeout_us != NO_TIME_OUT && timer_microseconds() - start >= timeout_us;
+    if (uart_rx_ready()) {
+      return uart_read();
+    }
+    if (expired) {
       return -1;
     }
   }
-  return uart_read();
 }
 
 static uint8_t receive(void) {
@@ -94,8 +98,8 @@ static uint32_t receive_word(void) {
 
 static void use_rate(uint32_t rate) {
   uart_rate = rate;
-  block_gap_us = BLOCK_GAP_BASE_US + (rate != 0 ? BLOCK_GAP_BYTE_TIMES * (10u * 1000000u / rate)
-                                                : 1000000u);
+  block_gap_us =
+      BLOCK_GAP_BASE_US + (rate != 0 ? BLOCK_GAP_BYTE_TIMES * (10u * 1000000u / rate) : 1000000u);
 }
 
 static void set_rate(uint32_t rate) {

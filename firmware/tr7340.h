@@ -21,10 +21,10 @@
 #define TR7340_UART_DATA (TR7340_UART_BASE + 0x0u)    /* read: next received byte; write: send */
 #define TR7340_UART_STATUS (TR7340_UART_BASE + 0x4u)  /* TR7340_UART_STATUS_* bits */
 #define TR7340_UART_DIVISOR (TR7340_UART_BASE + 0x8u) /* 1-65535 */
-#define TR7340_UART_STATUS_RX_READY 0x1u             /* a received byte waits in DATA */
-#define TR7340_UART_STATUS_TX_READY 0x2u             /* DATA takes another byte */
-#define TR7340_UART_STATUS_TX_IDLE 0x4u              /* every byte written has left the pin */
-#define TR7340_UART_STATUS_OVERRUN 0x8u /* bytes were lost to a full receive FIFO; clears on read */
+#define TR7340_UART_STATUS_RX_READY 0x1u              /* a received byte waits in DATA */
+#define TR7340_UART_STATUS_TX_READY 0x2u              /* DATA takes another byte */
+#define TR7340_UART_STATUS_TX_IDLE 0x4u               /* every byte written has left the pin */
+#define TR7340_UART_STATUS_OVERRUN 0x8u               /* receive FIFO overflowed; read clears */
 #define TR7340_UART_CLOCK_HZ 14745600u
 #define TR7340_UART_RX_FIFO_BYTES 4096u
 

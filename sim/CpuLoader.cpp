@@ -17,8 +17,9 @@ namespace {
 constexpr uint64_t kNeverReached = 0xFFFFFF00;
 // How long a status read that finds the receiver empty holds the CPU.
 constexpr auto kEmptyPollHold = std::chrono::milliseconds(2);
-// A program or erase shows busy for this many status reads.
-constexpr uint32_t kBusyReads = 1;
+// How long the flash controller stays busy (real NOR takes far longer).
+constexpr int64_t kProgramUs = 2;
+constexpr int64_t kEraseUs = 100;
 
 int64_t NowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -222,20 +223,18 @@ uint32_t CpuLoader::UartStatus(std::unique_lock<std::mutex>& lock) {
 }
 
 uint32_t CpuLoader::FlashStatus() {
-  uint32_t status = 0;
-  if (flashBusyReads_ > 0) {
-    --flashBusyReads_;
-    status |= TR7340_FLASH_STATUS_BUSY;
+  if (NowUs() < flashBusyUntilUs_) {
+    return TR7340_FLASH_STATUS_BUSY;
   }
-  if (flashError_ && flashBusyReads_ == 0) {
-    status |= TR7340_FLASH_STATUS_ERROR;
+  if (flashError_) {
     flashError_ = false;
+    return TR7340_FLASH_STATUS_ERROR;
   }
-  return status;
+  return 0;
 }
 
 void CpuLoader::FlashProgram(uint32_t word) {
-  flashBusyReads_ = kBusyReads;
+  flashBusyUntilUs_ = NowUs() + kProgramUs;
   if (flashAddress_ % 4 != 0 || uint64_t{flashAddress_} + 4 > flash_.Cells().size()) {
     flashError_ = true;
     return;
@@ -247,7 +246,7 @@ void CpuLoader::FlashProgram(uint32_t word) {
 }
 
 void CpuLoader::FlashErase() {
-  flashBusyReads_ = kBusyReads;
+  flashBusyUntilUs_ = NowUs() + kEraseUs;
   if (flashAddress_ >= flash_.Cells().size()) {
     flashError_ = true;
     return;
@@ -266,7 +265,6 @@ void CpuLoader::HoldInReset(std::unique_lock<std::mutex>& lock) {
 uint64_t CpuLoader::ReadPeripheral(uc_struct*, uint64_t offset, unsigned, void* self) {
   auto& cpu = *static_cast<CpuLoader*>(self);
   std::unique_lock lock(*cpu.link_.lock);
-  ++cpu.accesses_;
   const uint64_t address = TR7340_PERIPHERALS_BASE + offset;
   if (address != TR7340_UART_STATUS) {
     cpu.pollingEmpty_ = false;
@@ -304,7 +302,6 @@ uint64_t CpuLoader::ReadPeripheral(uc_struct*, uint64_t offset, unsigned, void* 
 void CpuLoader::WritePeripheral(uc_struct*, uint64_t offset, unsigned, uint64_t value, void* self) {
   auto& cpu = *static_cast<CpuLoader*>(self);
   std::unique_lock lock(*cpu.link_.lock);
-  ++cpu.accesses_;
   cpu.pollingEmpty_ = false;
   const uint64_t address = TR7340_PERIPHERALS_BASE + offset;
   const auto word = static_cast<uint32_t>(value);
@@ -349,7 +346,6 @@ void CpuLoader::WritePeripheral(uc_struct*, uint64_t offset, unsigned, uint64_t 
 uint64_t CpuLoader::ReadFlash(uc_struct*, uint64_t offset, unsigned size, void* self) {
   auto& cpu = *static_cast<CpuLoader*>(self);
   std::lock_guard lock(*cpu.link_.lock);
-  ++cpu.accesses_;
   uint64_t value = 0;
   for (unsigned k = 0; k < size && k < 8; ++k) {
     value |= uint64_t{cpu.flash_.At(static_cast<uint32_t>(offset + k))} << (8 * k);

@@ -65,9 +65,6 @@ class CpuLoader : public RamProgram {
   // Stops the CPU for good; the caller does not hold the link's lock.
   void Halt();
 
-  // For the emulation's cost in the benchmark: instructions are not counted, MMIO accesses are.
-  uint64_t PeripheralAccesses() const { return accesses_; }
-
  private:
   static uint64_t ReadPeripheral(uc_struct* uc, uint64_t offset, unsigned size, void* self);
   static void WritePeripheral(uc_struct* uc, uint64_t offset, unsigned size, uint64_t value,
@@ -97,14 +94,13 @@ class CpuLoader : public RamProgram {
   uint32_t divisor_;
   uint32_t flashAddress_ = 0;
   bool flashError_ = false;
-  uint32_t flashBusyReads_ = 0;
+  int64_t flashBusyUntilUs_ = 0;
   uint32_t scratch_[8] = {};
   bool resetRequested_ = false;
   std::string fault_;
   bool halting_ = false;
   std::condition_variable wake_;  // a byte arrived, or the CPU is halting
 
-  std::uint64_t accesses_ = 0;
   std::mutex engineMutex_;  // guards engine_ and emulating_ against Halt
   uc_struct* engine_ = nullptr;
   bool emulating_ = false;
