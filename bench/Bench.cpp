@@ -3,7 +3,9 @@
 //
 // For each image size and burn rate it starts tarvok-sim (wire throttled to the baud rate,
 // loader already running) and runs `tarvok burn --json` against it as a separate process,
-// so the host's CPU time and peak memory are its own.
+// so the host's CPU time and peak memory are its own. Each burn runs twice, side by side:
+// into the C++ model of the loader, and into our loader firmware on the simulated chip's
+// emulated CPU (tarvok-sim --cpu), whose own CPU time is measured too.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -89,21 +91,31 @@ struct Measurement {
   bool ok = false;
   double imageSeconds = 0;
   double cpuSeconds = 0;
+  double simCpuSeconds = 0;
   long peakKiB = 0;
 };
+
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 struct Programs {
   std::string tarvok;
   std::string sim;
+  std::string firmware = TARVOK_FIRMWARE_BLOCK;
 };
 
 Measurement Burn(const Programs& programs, const std::string& image, uint32_t burnRate,
-                 bool throttle) {
+                 bool throttle, bool firmware) {
   Measurement m;
   std::vector<std::string> simArgs = {programs.sim, "--start-in-loader", "--exit-after-burn",
                                       "--flash-size", std::to_string(16 * 1024 * 1024)};
   if (throttle) {
     simArgs.push_back("--throttle");
+  }
+  if (firmware) {
+    simArgs.insert(simArgs.end(), {"--cpu", "--ram-loader", programs.firmware});
   }
   Child sim = Spawn(simArgs, {});
   const std::string pty = ReadLine(sim.out);
@@ -114,8 +126,9 @@ Measurement Burn(const Programs& programs, const std::string& image, uint32_t bu
   int status = 0;
   rusage usage{};
   wait4(host.pid, &status, 0, &usage);
+  rusage simUsage{};
   kill(sim.pid, SIGTERM);
-  waitpid(sim.pid, nullptr, 0);
+  wait4(sim.pid, nullptr, 0, &simUsage);
   close(sim.out);
   close(host.out);
   try {
@@ -125,8 +138,8 @@ Measurement Burn(const Programs& programs, const std::string& image, uint32_t bu
   } catch (const std::exception&) {
     m.ok = false;
   }
-  m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  m.cpuSeconds = CpuSeconds(usage);
+  m.simCpuSeconds = CpuSeconds(simUsage);
   m.peakKiB = usage.ru_maxrss;
   return m;
 }
@@ -151,13 +164,15 @@ int main(int argc, char** argv) {
   CLI::App app{"Image-stage speed of tarvok against the simulated chip"};
   app.add_option("--tarvok", programs.tarvok, "the tarvok program to measure");
   app.add_option("--sim", programs.sim, "the simulated chip");
+  app.add_option("--firmware", programs.firmware, "the loader firmware for the emulated CPU");
   app.add_option("--sizes", sizesKiB, "image sizes in KiB");
   app.add_option("--rates", rates, "burn rates");
   CLI11_PARSE(app, argc, argv);
   fs::create_directories("/tmp/tarvok-bench");
 
-  std::printf("%-8s %-8s %10s %10s %12s %8s %10s %10s %9s\n", "image", "rate", "stage s", "wire s",
-              "bytes/s", "of bound", "CPU ms/MiB", "CPU %", "peak MiB");
+  std::printf("%-8s %-8s %-8s %9s %9s %12s %8s %10s %8s %9s %10s\n", "image", "rate", "loader",
+              "stage s", "wire s", "bytes/s", "of bound", "CPU ms/MiB", "CPU %", "peak MiB",
+              "sim ms/MiB");
   std::mt19937 random(1);
   for (const uint32_t kib : sizesKiB) {
     const uint64_t size = uint64_t{kib} * 1024;
@@ -170,24 +185,31 @@ int main(int argc, char** argv) {
           .write(bytes.data(), static_cast<std::streamsize>(size));
     }
     for (const uint32_t rate : rates) {
-      const Measurement m = Burn(programs, image, rate, true);
-      const double bound = WireBoundSeconds(size, rate);
-      const double mib = static_cast<double>(size) / (1024 * 1024);
-      std::printf("%-8s %-8u %10.2f %10.2f %12.0f %7.1f%% %10.1f %9.2f%% %9.1f%s\n",
-                  (std::to_string(kib) + "K").c_str(), rate, m.imageSeconds, bound,
-                  static_cast<double>(size) / m.imageSeconds, 100 * bound / m.imageSeconds,
-                  1000 * m.cpuSeconds / mib, 100 * m.cpuSeconds / m.imageSeconds,
-                  static_cast<double>(m.peakKiB) / 1024, m.ok ? "" : "  FAILED");
-      std::fflush(stdout);
+      for (const bool firmware : {false, true}) {
+        const Measurement m = Burn(programs, image, rate, true, firmware);
+        const double bound = WireBoundSeconds(size, rate);
+        const double mib = static_cast<double>(size) / (1024 * 1024);
+        std::printf("%-8s %-8u %-8s %9.2f %9.2f %12.0f %7.1f%% %10.1f %7.2f%% %9.1f %10.1f%s\n",
+                    (std::to_string(kib) + "K").c_str(), rate, firmware ? "firmware" : "model",
+                    m.imageSeconds, bound, static_cast<double>(size) / m.imageSeconds,
+                    100 * bound / m.imageSeconds, 1000 * m.cpuSeconds / mib,
+                    100 * m.cpuSeconds / m.imageSeconds, static_cast<double>(m.peakKiB) / 1024,
+                    1000 * m.simCpuSeconds / mib, m.ok ? "" : "  FAILED");
+        std::fflush(stdout);
+      }
     }
   }
   std::printf("\nUnthrottled (the host's own cost per block):\n");
   for (const uint32_t kib : sizesKiB) {
     const std::string image = "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
-    const Measurement m = Burn(programs, image, 921600, false);
-    const double mib = static_cast<double>(kib) / 1024;
-    std::printf("%-8s %10.3f s %10.2f MiB/s%s\n", (std::to_string(kib) + "K").c_str(),
-                m.imageSeconds, mib / m.imageSeconds, m.ok ? "" : "  FAILED");
+    for (const bool firmware : {false, true}) {
+      const Measurement m = Burn(programs, image, 921600, false, firmware);
+      const double mib = static_cast<double>(kib) / 1024;
+      std::printf("%-8s %-8s %10.3f s %10.2f MiB/s  sim %8.1f ms/MiB%s\n",
+                  (std::to_string(kib) + "K").c_str(), firmware ? "firmware" : "model",
+                  m.imageSeconds, mib / m.imageSeconds, 1000 * m.simCpuSeconds / mib,
+                  m.ok ? "" : "  FAILED");
+    }
   }
   fs::remove_all("/tmp/tarvok-bench");
   return 0;

@@ -15,6 +15,7 @@
 #include "app/ProgressText.h"
 #include "app/StoppableDevice.h"
 #include "cli/BurnReport.h"
+#include "cli/LoaderFile.h"
 #include "cli/ProgressDisplay.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortSetup.h"
@@ -162,11 +163,15 @@ bool ResolvePorts(const BurnOptions& options, std::vector<std::unique_ptr<PortJo
 }
 
 // One run over the job's port, with the descriptors prepared as the dialog prepares them but
-// sharing the image's bytes.
-uint32_t PrepareAndBurn(PortJob& job, const FlashImage& source, const BurnOptions& options) {
+// sharing the image's bytes, and with the loader from a file when one was given.
+uint32_t PrepareAndBurn(PortJob& job, const FlashImage& source, const BurnOptions& options,
+                        const std::vector<uint8_t>& loaderFile) {
   std::unique_ptr<FlashImage> image;
   std::unique_ptr<LoaderImage> loader;
   PrepareBurnImages(source, image, loader);
+  if (loader && !loaderFile.empty()) {
+    loader->LoadEmbedded(loaderFile.data(), static_cast<uint32_t>(loaderFile.size()));
+  }
   job.run->burning = 1;
   const uint32_t status =
       job.run->RunBurn(job.port.get(), job.state.burnRateIndex,
@@ -199,6 +204,10 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
   if (!LoadImage(options.image, source, err)) {
     return kExitBadInput;
   }
+  std::vector<uint8_t> loaderFile;
+  if (!options.loaderFile.empty() && !ReadLoaderFile(options.loaderFile, loaderFile, err)) {
+    return kExitBadInput;
+  }
   std::vector<std::unique_ptr<PortJob>> jobs;
   if (!ResolvePorts(options, jobs, err)) {
     return kExitBadInput;
@@ -228,8 +237,8 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
 
   for (auto& job : jobs) {
     PortJob* raw = job.get();
-    raw->worker = std::thread([raw, &source, &options] {
-      raw->status = PrepareAndBurn(*raw, source, options);
+    raw->worker = std::thread([raw, &source, &options, &loaderFile] {
+      raw->status = PrepareAndBurn(*raw, source, options, loaderFile);
       if (raw->port->Stopped()) {
         raw->port->RestoreLine();
       }

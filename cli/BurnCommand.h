@@ -22,6 +22,7 @@ struct BurnOptions {
   // The RAM loader has just been started by other means and is about to greet: no boot-ROM
   // stage. It greets only once, so this does not recover a chip after a stopped burn.
   bool loaderRunning = false;
+  std::string loaderFile;  // download this RAM loader instead of the embedded one
 };
 
 inline constexpr int kExitSuccess = 0;

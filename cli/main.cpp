@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"1", "1.5", "2"}))
       ->capture_default_str();
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
+  burn->add_option("--loader", options.loaderFile,
+                   "download this RAM loader binary instead of the one built into tarvok");
   burn->add_flag("--loader-running", options.loaderRunning,
                  "for tests and set-ups that start the RAM loader by other means: the loader has "
                  "just been started and is about to greet, so skip waking the boot ROM and "

@@ -35,8 +35,30 @@ void Chip::PowerOn(std::vector<uint8_t>& out) {
 
 void Chip::StartLoader(std::vector<uint8_t>& out) {
   mode_ = Mode::kLoader;
-  loader_ = std::make_unique<Loader>(flash_, options_.romRate, options_.loader);
+  if (!options_.cpu) {
+    loader_ = std::make_unique<Loader>(flash_, options_.romRate, options_.loader);
+  } else if (cpuLink_.lock != nullptr) {
+    std::vector<uint8_t> ram = rom_.Ram();
+    uint32_t start = rom_.StartAddress();
+    if (!rom_.Started()) {
+      start = kLoaderAddress;
+      ram.resize(std::max<std::size_t>(ram.size(), kLoaderAddress + options_.programInRam.size()));
+      std::copy(options_.programInRam.begin(), options_.programInRam.end(),
+                ram.begin() + kLoaderAddress);
+    }
+    loader_ = std::make_unique<CpuLoader>(flash_, std::move(ram), start, options_.romRate, cpuLink_,
+                                          options_.cpuFaults);
+  } else {
+    options_.silent = true;  // a CPU with no way out
+    return;
+  }
   loader_->Start(out);
+}
+
+void Chip::HaltCpu() {
+  if (auto* cpu = dynamic_cast<CpuLoader*>(loader_.get())) {
+    cpu->Halt();
+  }
 }
 
 uint32_t Chip::Rate() const {
@@ -68,7 +90,7 @@ void Chip::Receive(uint8_t byte, std::vector<uint8_t>& out) {
     case Mode::kBootRom:
       rom_.Receive(byte, out);
       if (rom_.Started()) {
-        if (rom_.StartAddress() == kLoaderAddress) {
+        if (rom_.StartAddress() == kLoaderAddress || options_.cpu) {
           StartLoader(out);
         } else {
           options_.silent = true;  // jumped into nowhere

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/BootRom.h"
+#include "sim/CpuLoader.h"
 #include "sim/Flash.h"
 #include "sim/Loader.h"
 
@@ -27,6 +28,12 @@ struct ChipOptions {
   bool wrongChecksum = false;  // the boot ROM's checksum answer is off
   bool noExecute = false;      // the boot ROM does not answer 0xA8
   LoaderFaults loader;
+  // The boot ROM hands RAM to an emulated ARM926 that runs what was downloaded, instead of
+  // the C++ model of our loader. A chip that starts in the loader runs `programInRam` from
+  // 0xC00.
+  bool cpu = false;
+  std::vector<uint8_t> programInRam;
+  CpuFaults cpuFaults;
 };
 
 class Chip {
@@ -50,7 +57,12 @@ class Chip {
   const Flash& FlashMemory() const { return flash_; }
   const BootRom& Rom() const { return rom_; }
   // Null until the boot ROM has started the loader.
-  const Loader* RunningLoader() const { return loader_.get(); }
+  const RamProgram* RunningLoader() const { return loader_.get(); }
+
+  // How an emulated CPU reaches the transport; needed before the CPU starts.
+  void ConnectCpu(const CpuLink& link) { cpuLink_ = link; }
+  // Stops an emulated CPU for good; the caller does not hold the link's lock.
+  void HaltCpu();
   bool BurnEnded() const { return loader_ && loader_->Stats().finished; }
 
  private:
@@ -60,7 +72,8 @@ class Chip {
   Mode mode_;
   Flash flash_;
   BootRom rom_;
-  std::unique_ptr<Loader> loader_;
+  std::unique_ptr<RamProgram> loader_;
+  CpuLink cpuLink_;
   std::vector<uint8_t> sentenceWindow_;
 };
 

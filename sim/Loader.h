@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/Flash.h"
+#include "sim/RamProgram.h"
 
 namespace tarvok::sim {
 
@@ -28,32 +29,19 @@ struct LoaderFaults {
   bool finalFailure = false;  // ends the stream with 0xB6 even when all went well
 };
 
-struct LoaderStats {
-  uint32_t probes = 0;
-  uint32_t echoTestBytes = 0;
-  uint32_t blocksAccepted = 0;
-  uint32_t rejections = 0;
-  uint32_t hardResyncs = 0;  // 0xB6 received from the host
-  bool erased = false;
-  bool finished = false;  // 0xE5 received
-  bool trailerSent = false;
-  bool streamOk = false;  // the trailer said success
-};
-
-class Loader {
+class Loader : public RamProgram {
  public:
   Loader(Flash& flash, uint32_t rate, const LoaderFaults& faults);
 
   // The loader's first words: its hello (or 0x1C).
-  void Start(std::vector<uint8_t>& out);
-  void Receive(uint8_t byte, std::vector<uint8_t>& out);
-  // The line has been quiet for a while: a block that stopped arriving is rejected.
-  void OnSilence(std::vector<uint8_t>& out);
+  void Start(std::vector<uint8_t>& out) override;
+  void Receive(uint8_t byte, std::vector<uint8_t>& out) override;
+  // A block that stopped arriving is rejected.
+  void OnSilence(std::vector<uint8_t>& out) override;
 
-  // The rate the loader's UART runs at; a switch takes effect after its acknowledgement.
-  uint32_t Rate() const { return rate_; }
-  void SettleRate() { rate_ = nextRate_; }
-  const LoaderStats& Stats() const { return stats_; }
+  uint32_t Rate() const override { return rate_; }
+  void SettleRate() override { rate_ = nextRate_; }
+  LoaderStats Stats() const override { return stats_; }
 
  private:
   enum class State {

@@ -109,7 +109,9 @@ PtyChip::PtyChip(const PtyChipOptions& options, int master, int slave, std::stri
       slavePath_(std::move(slavePath)),
       chip_(options.chip),
       random_(options.wire.seed),
-      knownRate_(options.chip.romRate) {}
+      knownRate_(options.chip.romRate) {
+  chip_.ConnectCpu({&mutex_, [this](std::vector<uint8_t>& bytes) { Send(bytes); }});
+}
 
 PtyChip::~PtyChip() {
   Stop();
@@ -126,6 +128,7 @@ void PtyChip::Stop() {
   if (thread_.joinable()) {
     thread_.join();
   }
+  chip_.HaltCpu();
 }
 
 uint32_t PtyChip::HostRate() const {
@@ -306,11 +309,11 @@ void PtyChip::Chatter() {
 
 void PtyChip::CheckEnd() {
   std::lock_guard lock(mutex_);
-  const Loader* loader = chip_.RunningLoader();
+  const auto* loader = chip_.RunningLoader();
   if (loader == nullptr || ended_) {
     return;
   }
-  const LoaderStats& stats = loader->Stats();
+  const LoaderStats stats = loader->Stats();
   if (stats.trailerSent && trailerSeenUs_ == 0) {
     trailerSeenUs_ = NowUs();
   }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <thread>
 
@@ -46,6 +47,12 @@ int main(int argc, char** argv) {
   app.add_option("--link", link, "also make a symbolic link to the pseudo-terminal here");
   app.add_flag("--exit-after-burn", exitAfterBurn, "stop when one burn has ended");
   app.add_flag("--throttle", options.wire.throttle, "carry bytes at the line's baud rate");
+  app.add_flag("--cpu", options.chip.cpu,
+               "run the downloaded loader on an emulated ARM926 instead of the C++ model");
+  std::string ramLoader;
+  app.add_option("--ram-loader", ramLoader,
+                 "with --cpu --start-in-loader: the loader binary already in RAM at 0xC00")
+      ->check(CLI::ExistingFile);
   app.add_flag("--start-in-loader", options.chip.startInLoader,
                "the loader already runs and says hello (skips the loader download)");
   app.add_flag("--silent", options.chip.silent, "fault: never answer");
@@ -79,6 +86,10 @@ int main(int argc, char** argv) {
                  "fault: the line goes dead after this many blocks");
   CLI11_PARSE(app, argc, argv);
 
+  if (!ramLoader.empty()) {
+    std::ifstream in(ramLoader, std::ios::binary);
+    options.chip.programInRam.assign(std::istreambuf_iterator<char>(in), {});
+  }
   options.chip.flashFill = static_cast<uint8_t>(flashFill);
   options.chip.loader.eraseWait = static_cast<uint8_t>(eraseWait);
   options.chip.loader.helloMinor = loaderVersion == "1.1" ? 1 : 0;

@@ -84,8 +84,8 @@ TEST(BurnSequence, WholeBurnAt921600) {
   EXPECT_EQ(burn.hello.major, 1);
   // The loader went to 0xC00 whole, with 30 progress reports.
   const auto& ram = burn.wire.chip.Rom().Ram();
-  EXPECT_EQ(Bytes(ram.begin() + 0xC00, ram.begin() + 0xC00 + 8728),
-            Bytes(kEmbeddedLoader, kEmbeddedLoader + 8728));
+  EXPECT_EQ(Bytes(ram.begin() + 0xC00, ram.begin() + 0xC00 + kEmbeddedLoaderLength),
+            Bytes(kEmbeddedLoader, kEmbeddedLoader + kEmbeddedLoaderLength));
   EXPECT_EQ(burn.loaderLog.starts, 1u);
   EXPECT_EQ(burn.loaderLog.reports.size(), 30u);
   EXPECT_EQ(burn.imageLog.starts, 1u);

@@ -245,6 +245,7 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
   fs::resize_file(huge, 129ull * 1024 * 1024);
   const std::string fifo = (dir_ / "fifo.bin").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string bigLoader = WriteImage("big-loader.bin", Bytes(0x10000 - 0xC00 + 1, 0));
   // A port another program holds.
   const sim::PtyChip& held = AddChip();
   const OpenResult holder = OpenSerialDevice(held.Path());
@@ -269,6 +270,13 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
       {"one port twice, by path and by COM name",
        {"burn", good, "--port", chip.Path(), "--port", "COM1001"},
        "are the same port"},
+      {"missing loader",
+       {"burn", good, "--port", chip.Path(), "--loader", (dir_ / "none.bin").string()},
+       "cannot be opened"},
+      {"empty loader", {"burn", good, "--port", chip.Path(), "--loader", empty}, "is empty"},
+      {"oversized loader",
+       {"burn", good, "--port", chip.Path(), "--loader", bigLoader},
+       "the boot ROM can load at most 62464"},
       {"unknown rate", {"burn", good, "--port", chip.Path(), "--burn-baud", "12345"}, "12345"},
       {"unknown parity", {"burn", good, "--port", chip.Path(), "--parity", "weird"}, "weird"},
       {"no port", {"burn", good}, "--port"},
@@ -302,6 +310,39 @@ TEST_F(CommandLine, BurnsIntoTheSimulatorProgram) {
   ASSERT_EQ(flash.size(), 65536u);
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
   EXPECT_EQ(flash[12345], 0xFF);  // erased, never programmed
+}
+
+// --loader downloads the file instead of the embedded loader: our firmware burns through the
+// simulated chip's emulated CPU (tarvok-sim --cpu); a block that is no loader gets no hello.
+TEST_F(CommandLine, LoaderFromAFile) {
+  const struct {
+    const char* name;
+    std::string loader;
+    int exitCode;
+    bool flashHoldsImage;
+  } cases[] = {
+      {"our firmware", TARVOK_FIRMWARE_BLOCK, 0, true},
+      {"zeros", WriteImage("zeros.bin", Bytes(260, 0)), 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string flashFile = (dir_ / "flash.bin").string();
+    testing::BackgroundProcess simulator({TARVOK_SIM_PATH, "--cpu", "--exit-after-burn",
+                                          "--flash-size", "65536", "--flash-file", flashFile});
+    const std::string pty = simulator.ReadLine();
+    ASSERT_EQ(pty.rfind("/dev/", 0), 0u) << pty;
+    const Bytes bytes = ImageBytes(12345, 6);
+    const ProcessResult result = RunProcess(
+        {TARVOK_CLI_PATH, "burn", WriteImage("a.bin", bytes), "--port", pty, "--loader", c.loader});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    if (c.flashHoldsImage) {
+      EXPECT_EQ(simulator.Wait(10000), 0);
+      std::ifstream in(flashFile, std::ios::binary);
+      const Bytes flash((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_TRUE(flash.size() >= bytes.size() &&
+                  std::equal(bytes.begin(), bytes.end(), flash.begin()));
+    }
+  }
 }
 
 TEST_F(CommandLine, ListsPorts) {

@@ -199,16 +199,14 @@ TEST(LoaderImage, EmbeddedLoader) {
   EXPECT_EQ(loader->name, "BE");
 
   ASSERT_EQ(loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength), 0u);
-  EXPECT_EQ(loader->size, 8728u);
+  EXPECT_EQ(loader->size, kEmbeddedLoaderLength);
   EXPECT_NE(loader->data.get(), kEmbeddedLoader);
-  EXPECT_EQ(std::memcmp(loader->data.get(), kEmbeddedLoader, 8728), 0);
-  EXPECT_EQ(std::memcmp(kEmbeddedLoader + 3088, "<<<RAM_BEGIN>>>", 15), 0);
-  EXPECT_EQ(std::memcmp(kEmbeddedLoader + 3104, "<<<RAM_END>>>", 13), 0);
+  EXPECT_EQ(std::memcmp(loader->data.get(), kEmbeddedLoader, kEmbeddedLoaderLength), 0);
   EXPECT_EQ(loader->Validate(nullptr), 0u);
   EXPECT_EQ(loader->Export(&view), 0u);
   EXPECT_EQ(std::string(view.name), "BE");
   EXPECT_EQ(view.data, loader->data.get());
-  EXPECT_EQ(view.size, 8728u);
+  EXPECT_EQ(view.size, kEmbeddedLoaderLength);
   EXPECT_EQ(loader->Export(nullptr), kMissingArgument);
   DestroyLoaderImage(std::move(loader));
 }

@@ -8,70 +8,26 @@
 #include <vector>
 
 #include "burn/BurnSequence.h"
-#include "burn/EmbeddedLoader.h"
-#include "serial/PortSetup.h"
 #include "sim/PtyChip.h"
-#include "tests/support/FixedChoices.h"
 #include "tests/support/ImageFactory.h"
+#include "tests/support/PtyBurn.h"
 
 namespace tarvok {
 namespace {
 
-using testing::FixedChoices;
+using testing::BurnOutcome;
+using testing::BurnSetup;
 using testing::ImageBytes;
-using testing::MakeImage;
+using testing::StartChip;
 using Bytes = std::vector<uint8_t>;
 
-struct BurnOutcome {
-  uint32_t status = 0xFFFFFFFF;
-  bool flashHoldsImage = false;
-  double seconds = 0;
-};
-
-// Opens the chip's port as the dialog would (listed through TARVOK_EXTRA_PORTS), burns the
-// image through the burn sequence and closes the port again.
 BurnOutcome BurnInto(sim::PtyChip& chip, const Bytes& bytes, const std::string& romRate,
                      int32_t burnRateList, bool withLoader) {
-  setenv("TARVOK_EXTRA_PORTS", chip.Path().c_str(), 1);
-  FixedChoices choices;
-  choices.choices[kOriginalRateListId].text = romRate;
-  choices.choices[kBurnRateListId].index = burnRateList;
-  PortState state;
-  OpenSelectedPort(choices, state);
-  EXPECT_EQ(state.portOpen, 1) << state.openFailure;
-  BurnOutcome outcome;
-  if (state.portOpen == 0) {
-    return outcome;
-  }
-  auto image = MakeImage(bytes);
-  std::unique_ptr<LoaderImage> loader;
-  CreateLoaderImage(&loader);
-  loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
-  PortRecord portRecord;
-  portRecord.handle = burnPortHandle;
-  LoaderJob loaderJob;
-  loaderJob.loader = withLoader ? loader.get() : nullptr;
-  loaderJob.triesPerCycle = kBurnTriesPerCycle;
-  loaderJob.cycles = kBurnCycles;
-  ImageJob imageJob;
-  imageJob.image = image.get();
-  LoaderHello hello;
-  const auto start = std::chrono::steady_clock::now();
-  outcome.status = BurnOverHandle(&loaderJob, &imageJob, &portRecord, &hello);
-  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  CloseSelectedPort(state);
-  const Bytes flash = chip.FlashContents();
-  outcome.flashHoldsImage =
-      flash.size() >= bytes.size() && std::equal(bytes.begin(), bytes.end(), flash.begin());
-  return outcome;
-}
-
-std::unique_ptr<sim::PtyChip> StartChip(sim::PtyChipOptions options) {
-  options.wire.trace = std::getenv("TARVOK_SIM_TRACE") != nullptr;
-  std::string error;
-  auto chip = sim::PtyChip::Start(options, &error);
-  EXPECT_NE(chip, nullptr) << error;
-  return chip;
+  BurnSetup setup;
+  setup.romRate = romRate;
+  setup.burnRateList = burnRateList;
+  setup.download = withLoader;
+  return testing::BurnInto(chip, bytes, setup);
 }
 
 struct WholeBurn {
@@ -199,18 +155,28 @@ INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFault, ::testing::ValuesIn(kFaults),
 
 // A line that corrupts and loses bytes on the way to the chip: the burn either succeeds with
 // the flash equal to the image, or fails. It never reports a success it did not achieve.
-class EndToEndNoisyLine : public ::testing::TestWithParam<uint32_t> {};
+// Against the C++ loader model and against our firmware on the emulated CPU.
+struct NoisyLine {
+  uint32_t seed;
+  bool cpu;
+};
+
+class EndToEndNoisyLine : public ::testing::TestWithParam<NoisyLine> {};
 
 TEST_P(EndToEndNoisyLine, NeverAWrongSuccess) {
   sim::PtyChipOptions options;
   options.chip.flashBytes = 256 * 1024;
   options.chip.startInLoader = true;
+  if (GetParam().cpu) {
+    testing::RunFirmwareOnCpu(options);
+  }
   options.wire.corruptToChip = 0.00003;
   options.wire.loseToChip = 0.00003;
-  options.wire.seed = GetParam();
+  options.wire.seed = GetParam().seed;
   const auto chip = StartChip(options);
   ASSERT_NE(chip, nullptr);
-  const BurnOutcome outcome = BurnInto(*chip, ImageBytes(64 * 1024, GetParam()), "9600", 3, false);
+  const BurnOutcome outcome =
+      BurnInto(*chip, ImageBytes(64 * 1024, GetParam().seed), "9600", 3, false);
   if (outcome.status == kBurnOk) {
     EXPECT_TRUE(outcome.flashHoldsImage);
   } else {
@@ -220,7 +186,14 @@ TEST_P(EndToEndNoisyLine, NeverAWrongSuccess) {
       << "the line should have hurt at least one block";
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, EndToEndNoisyLine, ::testing::Values(1u, 2u, 3u));
+INSTANTIATE_TEST_SUITE_P(Seeds, EndToEndNoisyLine,
+                         ::testing::Values(NoisyLine{1, false}, NoisyLine{2, false},
+                                           NoisyLine{3, false}, NoisyLine{1, true},
+                                           NoisyLine{2, true}, NoisyLine{3, true}),
+                         [](const ::testing::TestParamInfo<NoisyLine>& param) {
+                           return std::string(param.param.cpu ? "Firmware" : "Model") + "Seed" +
+                                  std::to_string(param.param.seed);
+                         });
 
 }  // namespace
 }  // namespace tarvok

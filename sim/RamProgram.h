@@ -1,0 +1,40 @@
+// What runs in the chip's RAM once the boot ROM has started it, as the wire sees it: the C++
+// model of our loader (Loader) or the downloaded bytes on an emulated CPU (CpuLoader).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvok::sim {
+
+// How far a burn got, as the loader tells it.
+struct LoaderStats {
+  uint32_t probes = 0;
+  uint32_t echoTestBytes = 0;
+  uint32_t blocksAccepted = 0;
+  uint32_t rejections = 0;
+  uint32_t hardResyncs = 0;  // 0xB6 received from the host
+  bool erased = false;
+  bool finished = false;  // 0xE5 received
+  bool trailerSent = false;
+  bool streamOk = false;  // the trailer said success
+  std::string cpuFault;   // why the emulated CPU stopped, when it stopped on a fault
+};
+
+class RamProgram {
+ public:
+  virtual ~RamProgram() = default;
+
+  // The program's first words, if it says any at once (the model's hello).
+  virtual void Start(std::vector<uint8_t>& out) = 0;
+  virtual void Receive(uint8_t byte, std::vector<uint8_t>& out) = 0;
+  // The line has been quiet for a while.
+  virtual void OnSilence(std::vector<uint8_t>& out) = 0;
+  // The rate the chip's UART runs at; a switch takes effect after its acknowledgement.
+  virtual uint32_t Rate() const = 0;
+  virtual void SettleRate() = 0;
+  virtual LoaderStats Stats() const = 0;
+};
+
+}  // namespace tarvok::sim

@@ -1,0 +1,103 @@
+// One whole burn through the Linux serial layer into a simulated chip on a pseudo-terminal,
+// with the port opened and closed as the dialog does it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "burn/BurnSequence.h"
+#include "burn/EmbeddedLoader.h"
+#include "serial/PortSetup.h"
+#include "sim/PtyChip.h"
+#include "tests/support/FixedChoices.h"
+#include "tests/support/ImageFactory.h"
+
+namespace tarvok::testing {
+
+struct BurnOutcome {
+  uint32_t status = 0xFFFFFFFF;
+  bool flashHoldsImage = false;
+  double seconds = 0;
+};
+
+struct BurnSetup {
+  std::string romRate = "9600";
+  int32_t burnRateList = 3;  // position in the "Burn BaudRate:" list
+  bool download = true;      // false: the chip already runs its loader
+  std::vector<uint8_t> loader{kEmbeddedLoader, kEmbeddedLoader + kEmbeddedLoaderLength};
+  uint8_t echoRepeats = 0;
+};
+
+// Opens the chip's port as the dialog would (listed through TARVOK_EXTRA_PORTS), burns the
+// image through the burn sequence and closes the port again.
+inline BurnOutcome BurnInto(sim::PtyChip& chip, const std::vector<uint8_t>& bytes,
+                            const BurnSetup& setup) {
+  setenv("TARVOK_EXTRA_PORTS", chip.Path().c_str(), 1);
+  FixedChoices choices;
+  choices.choices[kOriginalRateListId].text = setup.romRate;
+  choices.choices[kBurnRateListId].index = setup.burnRateList;
+  PortState state;
+  OpenSelectedPort(choices, state);
+  EXPECT_EQ(state.portOpen, 1) << state.openFailure;
+  BurnOutcome outcome;
+  if (state.portOpen == 0) {
+    return outcome;
+  }
+  auto image = MakeImage(bytes);
+  std::unique_ptr<LoaderImage> loader;
+  CreateLoaderImage(&loader);
+  loader->LoadEmbedded(setup.loader.data(), static_cast<uint32_t>(setup.loader.size()));
+  PortRecord portRecord;
+  portRecord.handle = state.portHandle.get();
+  portRecord.burnRateIndex = state.burnRateIndex;
+  LoaderJob loaderJob;
+  loaderJob.loader = setup.download ? loader.get() : nullptr;
+  loaderJob.triesPerCycle = kBurnTriesPerCycle;
+  loaderJob.cycles = kBurnCycles;
+  loaderJob.echoRepeats = setup.echoRepeats;
+  ImageJob imageJob;
+  imageJob.image = image.get();
+  LoaderHello hello;
+  const auto start = std::chrono::steady_clock::now();
+  outcome.status = BurnOverHandle(&loaderJob, &imageJob, &portRecord, &hello);
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  CloseSelectedPort(state);
+  const std::vector<uint8_t> flash = chip.FlashContents();
+  outcome.flashHoldsImage =
+      flash.size() >= bytes.size() && std::equal(bytes.begin(), bytes.end(), flash.begin());
+  return outcome;
+}
+
+inline std::unique_ptr<sim::PtyChip> StartChip(sim::PtyChipOptions options) {
+  options.wire.trace = std::getenv("TARVOK_SIM_TRACE") != nullptr;
+  std::string error;
+  auto chip = sim::PtyChip::Start(options, &error);
+  EXPECT_NE(chip, nullptr) << error;
+  return chip;
+}
+
+// Our loader firmware's block (built, or the committed copy).
+inline std::vector<uint8_t> FirmwareBlock() {
+  std::ifstream in(TARVOK_FIRMWARE_BLOCK, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  EXPECT_FALSE(bytes.empty()) << TARVOK_FIRMWARE_BLOCK;
+  return bytes;
+}
+
+// A chip whose loader is our firmware on the emulated CPU, already running.
+inline void RunFirmwareOnCpu(sim::PtyChipOptions& options) {
+  options.chip.cpu = true;
+  options.chip.startInLoader = true;
+  options.chip.programInRam = FirmwareBlock();
+}
+
+}  // namespace tarvok::testing
