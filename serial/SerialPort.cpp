@@ -36,7 +36,7 @@ int32_t SerialPort::SetBaudRate(uint32_t rate) {
     }
   }
   // Whatever was in flight belongs to the old rate.
-  if (!handle->Purge(kPurgeAll)) {
+  if (!handle->Purge(kPurgeRxAbort | kPurgeRxClear)) {
     return 4;
   }
   return kPortOk;
