@@ -90,7 +90,7 @@ void CloseSelectedPort(PortState& state) {
     return;
   }
   state.portOpen = 0;
-  state.portHandle->Purge(kPurgeAll);
+  state.portHandle->Purge(kPurgeRxAbort | kPurgeRxClear);
   state.portHandle->Close();
   state.portHandle.reset();
   burnPortHandle = nullptr;
