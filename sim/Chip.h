@@ -52,6 +52,13 @@ class Chip {
   // Null until the boot ROM has started the loader.
   const Loader* RunningLoader() const { return loader_.get(); }
   bool BurnEnded() const { return loader_ && loader_->Stats().finished; }
+  // Reboot sentences heard before the loader started: one for each handshake cycle the host
+  // needed to wake the boot ROM.
+  uint32_t SentencesHeard() const { return sentencesHeard_; }
+  // The image the loader accepted is complete and the flash holds it where it was sent.
+  bool FlashHoldsAcceptedImage() const;
+  // The flash holds `image` from address 0 on.
+  bool FlashHolds(const std::vector<uint8_t>& image) const;
 
  private:
   void StartLoader(std::vector<uint8_t>& out);
@@ -62,6 +69,7 @@ class Chip {
   BootRom rom_;
   std::unique_ptr<Loader> loader_;
   std::vector<uint8_t> sentenceWindow_;
+  uint32_t sentencesHeard_ = 0;
 };
 
 // What a UART makes of a byte sent at another rate: never the byte itself.

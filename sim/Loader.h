@@ -40,6 +40,21 @@ struct LoaderStats {
   bool streamOk = false;  // the trailer said success
 };
 
+// What the loader took from the host, as it understood it: the flash parameters, the stream
+// header and every byte of the image it accepted, in order.
+struct AcceptedStream {
+  bool parametersSeen = false;
+  uint8_t eraseFlag = 0;
+  uint32_t startAddress = 0;
+  uint32_t endAddress = 0;
+  bool headerSeen = false;
+  uint32_t blockSize = 0;
+  std::vector<uint8_t> headerData;  // the header's data bytes, as many as the image has (0-4)
+  std::vector<uint8_t> image;       // header data bytes and accepted blocks
+  std::vector<uint16_t> blockSums;  // the sum that came with each accepted block
+  bool complete = false;            // every byte the parameters announced was accepted
+};
+
 class Loader {
  public:
   Loader(Flash& flash, uint32_t rate, const LoaderFaults& faults);
@@ -54,6 +69,7 @@ class Loader {
   uint32_t Rate() const { return rate_; }
   void SettleRate() { rate_ = nextRate_; }
   const LoaderStats& Stats() const { return stats_; }
+  const AcceptedStream& Accepted() const { return accepted_; }
 
  private:
   enum class State {
@@ -78,6 +94,7 @@ class Loader {
   Flash& flash_;
   LoaderFaults faults_;
   LoaderStats stats_;
+  AcceptedStream accepted_;
   uint32_t rate_;
   uint32_t nextRate_;
   State state_ = State::kCommand;
