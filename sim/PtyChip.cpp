@@ -132,7 +132,8 @@ PtyChip::PtyChip(const PtyChipOptions& options, int master, int slave, std::stri
       slavePath_(std::move(slavePath)),
       chip_(options.chip),
       random_(options.wire.seed),
-      lineRate_(options.chip.romRate) {}
+      lineRate_(options.chip.romRate),
+      lastActivityUs_(NowUs()) {}
 
 PtyChip::~PtyChip() {
   Stop();
@@ -180,8 +181,7 @@ int64_t PtyChip::NextWakeUs(int64_t nowUs) const {
 
 void PtyChip::Run() {
   std::vector<uint8_t> buffer(4096);
-  startUs_ = NowUs();
-  lastActivityUs_ = startUs_;
+  startUs_ = lastActivityUs_;
   nextChatterUs_ = startUs_;
   while (!stop_ && master_ >= 0) {
     const uint32_t rateBeforeLook = HostRate();
@@ -196,6 +196,7 @@ void PtyChip::Run() {
     if (ready > 0 && (entry.revents & POLLIN) != 0) {
       const ssize_t n = read(master_, buffer.data(), buffer.size());
       if (n > 1 && buffer[0] == TIOCPKT_DATA) {
+        bytesFromHost_ += static_cast<uint64_t>(n - 1);
         Deliver(buffer.data() + 1, static_cast<std::size_t>(n - 1));
         lastActivityUs_ = NowUs();
       } else if (n > 0 && (buffer[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0) {
@@ -421,6 +422,10 @@ bool PtyChip::WriteFlashFile(const std::string& path) const {
 LoaderStats PtyChip::Stats() const {
   std::lock_guard lock(mutex_);
   return chip_.RunningLoader() != nullptr ? chip_.RunningLoader()->Stats() : LoaderStats{};
+}
+
+int64_t PtyChip::HostQuietMs() const {
+  return (NowUs() - lastActivityUs_) / 1000;
 }
 
 ChipReport PtyChip::Report() const {

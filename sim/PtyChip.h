@@ -81,6 +81,9 @@ class PtyChip {
   bool WriteFlashFile(const std::string& path) const;
   LoaderStats Stats() const;
   ChipReport Report() const;
+  // How long the host has sent nothing, and how much it has sent: a watchdog's view of it.
+  int64_t HostQuietMs() const;
+  uint64_t BytesFromHost() const { return bytesFromHost_; }
   void Stop();
 
  private:
@@ -118,7 +121,8 @@ class PtyChip {
   std::condition_variable endedChanged_;
   int64_t rxFreeAtUs_ = 0;  // when the host-to-chip line has carried what it was given
   int64_t txFreeAtUs_ = 0;
-  int64_t lastActivityUs_ = 0;
+  std::atomic<int64_t> lastActivityUs_{0};
+  std::atomic<uint64_t> bytesFromHost_{0};
   int64_t nextChatterUs_ = 0;
   uint32_t chatterCount_ = 0;
 };
