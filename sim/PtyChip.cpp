@@ -254,6 +254,11 @@ void PtyChip::Deliver(const uint8_t* bytes, std::size_t count) {
           return;
         }
         stall = fate.stalls;
+        const Loader* loader = chip_.RunningLoader();
+        if ((fate.lost || fate.doubled || fate.flip != 0) && loader != nullptr &&
+            loader->Stats().trailerSent) {
+          ++faultsAfterTrailer_;
+        }
         if (fate.lost) {
           continue;
         }
@@ -388,6 +393,10 @@ void PtyChip::CheckEnd() {
 // The caller holds the lock.
 void PtyChip::HangUp() {
   // Closing the master hangs up the slave: the host's reads fail from now on.
+  const Loader* loader = chip_.RunningLoader();
+  if (loader != nullptr && loader->Stats().trailerSent) {
+    ++faultsAfterTrailer_;
+  }
   close(master_);
   master_ = -1;
   hungUp_ = true;
@@ -432,6 +441,7 @@ ChipReport PtyChip::Report() const {
   std::lock_guard lock(mutex_);
   ChipReport report;
   report.hungUp = hungUp_;
+  report.faultsAfterTrailer = faultsAfterTrailer_;
   report.sentencesHeard = chip_.SentencesHeard();
   report.flashHoldsAcceptedImage = chip_.FlashHoldsAcceptedImage();
   if (const Loader* loader = chip_.RunningLoader(); loader != nullptr) {

@@ -55,6 +55,9 @@ struct PtyChipOptions {
 struct ChipReport {
   bool finishArrived = false;  // the loader received 0xE5
   bool hungUp = false;         // the line went dead on a fault
+  // Faults the line put on the host's bytes after the stream's trailer: a finish that never
+  // arrived may have been lost to them.
+  uint32_t faultsAfterTrailer = 0;
   uint32_t sentencesHeard = 0;
   bool streamComplete = false;  // the loader accepted every byte its parameters announced
   bool flashHoldsAcceptedImage = false;
@@ -111,6 +114,7 @@ class PtyChip {
   std::atomic<bool> stop_{false};
   std::atomic<bool> ended_{false};
   bool hungUp_ = false;
+  uint32_t faultsAfterTrailer_ = 0;
   // The host's rate when the chip last found the line empty: every byte that arrives later
   // was sent at it, unless the host changed the rate in between, which the chip cannot see
   // on a pseudo-terminal (bytes there carry no time of sending).

@@ -76,8 +76,11 @@ BurnPlan PlanBurn(uint64_t seed, Profile profile) {
   if (scenario < 0.30) {
     plan.scenario = "clean";
   } else if (scenario < 0.50) {
+    // Every block hit is sent again, after a 50 ms silence when a byte went missing: keep the
+    // image to a size whose burn still ends in seconds.
     plan.scenario = "noise to chip";
     Noise(random, o.wire.toChip, 1e-5, 3e-3);
+    plan.imageSize = std::min<uint32_t>(plan.imageSize, 256 * 1024);
   } else if (scenario < 0.60) {
     // As hard as a fault campaign goes: most blocks need several tries; small images so
     // that some still get through.

@@ -159,7 +159,8 @@ BurnResult RunBurn(const BurnPlan& plan) {
       result.detail = "the chip accepted what the host sent, yet its flash differs";
     }
   } else if (!report.finishArrived) {
-    result.outcome = Outcome::kFinishLost;
+    result.outcome =
+        report.faultsAfterTrailer > 0 ? Outcome::kFinishLostToFaults : Outcome::kFinishLost;
   } else {
     result.outcome = Outcome::kSuccess;
   }

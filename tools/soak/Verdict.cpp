@@ -31,6 +31,8 @@ const char* OutcomeName(Outcome outcome) {
       return "success, wrong flash, DEFECT";
     case Outcome::kFinishLost:
       return "success, finish never arrived";
+    case Outcome::kFinishLostToFaults:
+      return "success, finish lost to line faults";
     case Outcome::kCrash:
       return "crash";
     case Outcome::kHang:

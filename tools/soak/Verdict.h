@@ -16,6 +16,7 @@ enum class Outcome {
   kWrongFlashExplained,  // status 0, wrong flash, through a change the protocol cannot see
   kWrongFlashDefect,     // status 0, wrong flash, and the protocol should have caught it
   kFinishLost,           // status 0, the flash holds the image, but 0xE5 never arrived
+  kFinishLostToFaults,   // the same, with the line faulting the host's bytes after the trailer
   kCrash,                // the burn's process died
   kHang,                 // the host waited past the protocol's own bound
   kSetupFailed,          // no pseudo-terminal or the port did not open: not a burn

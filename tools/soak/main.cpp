@@ -116,11 +116,19 @@ struct Tally {
   std::map<uint32_t, uint64_t> failureStatuses;
   std::vector<std::string> bad;
   std::vector<std::string> explained;
+  struct Row {
+    uint64_t burns = 0;
+    uint64_t succeeded = 0;
+    uint64_t failed = 0;
+    uint64_t undetectable = 0;
+    uint64_t bad = 0;
+    double seconds = 0;
+  };
+  std::map<std::string, Row> scenarios;
+  std::multimap<double, std::string> slowest;  // the five longest burns
   uint64_t fullRuns = 0;
   uint64_t fullRunsOneCycle = 0;
   uint64_t burns = 0;
-  double longest = 0;
-  uint64_t longestSeed = 0;
 };
 
 void Record(Tally& tally, const BurnPlan& plan, const BurnResult& r, bool verbose) {
@@ -131,16 +139,23 @@ void Record(Tally& tally, const BurnPlan& plan, const BurnResult& r, bool verbos
   }
   if (plan.fullRun && r.status == 0 && r.outcome != Outcome::kHang) {
     ++tally.fullRuns;
-    tally.fullRunsOneCycle += r.sentencesHeard == 1 ? 1 : 0;
+    tally.fullRunsOneCycle += r.sentencesHeard == 1 ? 1u : 0u;
   }
-  if (r.seconds > tally.longest) {
-    tally.longest = r.seconds;
-    tally.longestSeed = plan.seed;
-  }
+  Tally::Row& row = tally.scenarios[plan.scenario];
+  ++row.burns;
+  row.seconds += r.seconds;
+  row.succeeded += r.outcome == Outcome::kSuccess ? 1u : 0u;
+  row.failed += r.outcome == Outcome::kReportedFailure ? 1u : 0u;
+  row.undetectable += r.outcome == Outcome::kWrongFlashExplained ? 1u : 0u;
+  row.bad += tarvok::soak::IsBad(r.outcome) ? 1u : 0u;
   const std::string line =
       tarvok::soak::Describe(plan) + " -> " + tarvok::soak::OutcomeName(r.outcome) +
       (r.outcome == Outcome::kReportedFailure ? " (status " + std::to_string(r.status) + ")" : "") +
       (r.detail.empty() ? "" : ": " + r.detail);
+  tally.slowest.emplace(r.seconds, line);
+  if (tally.slowest.size() > 5) {
+    tally.slowest.erase(tally.slowest.begin());
+  }
   if (tarvok::soak::IsBad(r.outcome)) {
     tally.bad.push_back(line);
     std::fprintf(stderr, "BAD %s\n", line.c_str());
@@ -160,8 +175,8 @@ void PrintTable(const Tally& t, uint64_t runSeed, double seconds) {
   std::printf("%-40s %8s\n", "outcome", "burns");
   for (const Outcome o :
        {Outcome::kSuccess, Outcome::kReportedFailure, Outcome::kWrongFlashExplained,
-        Outcome::kWrongFlashDefect, Outcome::kFinishLost, Outcome::kCrash, Outcome::kHang,
-        Outcome::kSetupFailed}) {
+        Outcome::kWrongFlashDefect, Outcome::kFinishLost, Outcome::kFinishLostToFaults,
+        Outcome::kCrash, Outcome::kHang, Outcome::kSetupFailed}) {
     const auto found = t.outcomes.find(o);
     std::printf("%-40s %8llu\n", tarvok::soak::OutcomeName(o),
                 static_cast<unsigned long long>(found == t.outcomes.end() ? 0 : found->second));
@@ -173,8 +188,20 @@ void PrintTable(const Tally& t, uint64_t runSeed, double seconds) {
   std::printf("\nsuccessful full runs woken in the first handshake cycle: %llu of %llu\n",
               static_cast<unsigned long long>(t.fullRunsOneCycle),
               static_cast<unsigned long long>(t.fullRuns));
-  std::printf("longest burn: %.1f s (seed %llu)\n", t.longest,
-              static_cast<unsigned long long>(t.longestSeed));
+  std::printf("\n%-22s %7s %9s %8s %13s %5s %8s\n", "scenario", "burns", "success", "failed",
+              "undetectable", "bad", "mean s");
+  for (const auto& [name, row] : t.scenarios) {
+    std::printf(
+        "%-22s %7llu %9llu %8llu %13llu %5llu %8.2f\n", name.c_str(),
+        static_cast<unsigned long long>(row.burns), static_cast<unsigned long long>(row.succeeded),
+        static_cast<unsigned long long>(row.failed),
+        static_cast<unsigned long long>(row.undetectable), static_cast<unsigned long long>(row.bad),
+        row.seconds / static_cast<double>(row.burns));
+  }
+  std::printf("\nslowest burns:\n");
+  for (auto it = t.slowest.rbegin(); it != t.slowest.rend(); ++it) {
+    std::printf("%7.1f s  %s\n", it->first, it->second.c_str());
+  }
   for (const std::string& line : t.explained) {
     std::printf("undetectable: %s\n", line.c_str());
   }
@@ -213,6 +240,8 @@ int main(int argc, char** argv) {
   std::vector<BurnPlan> plans;
   if (burnSeed != 0) {
     plans.push_back(tarvok::soak::PlanBurn(burnSeed, profile));
+    std::printf("%s\n", tarvok::soak::Describe(plans.back()).c_str());
+    std::fflush(stdout);
     verbose = true;
     jobs = 1;
   } else {
