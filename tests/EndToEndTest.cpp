@@ -184,6 +184,14 @@ const FaultCase kFaults[] = {
      kBurnImageStreamFailed, false},
     {"HangUpMidStream", [](auto& o) { o.wire.hangUpAfterBlocks = 5; }, kBurnImageStreamFailed,
      false},
+    {"LineDeadAtTheHello", [](auto& o) { o.wire.toHost.hangUp = 1; }, 8, false},
+    {"ChipStallsNowAndThen",
+     [](auto& o) {
+       o.wire.toChip.stall = 0.002;
+       o.wire.toChip.stallMs = 30;
+     },
+     kBurnOk, true},
+    {"AnswersBehindA40msAdapterTimer", [](auto& o) { o.wire.latencyMs = 40; }, kBurnOk, true},
     {"SilentChip",
      [](auto& o) {
        o.chip.startInLoader = false;
