@@ -294,6 +294,12 @@ int main(int argc, char** argv) {
       }
       if (ended || overdue) {
         Record(tally, child.plan, Collect(child, overdue && !ended), verbose);
+        if (!verbose && tally.burns % 250 == 0) {
+          std::printf("%llu burns, %zu bad, %.0f s\n", static_cast<unsigned long long>(tally.burns),
+                      tally.bad.size(),
+                      std::chrono::duration<double>(Clock::now() - start).count());
+          std::fflush(stdout);
+        }
         running.erase(running.begin() + static_cast<std::ptrdiff_t>(k));
       }
     }
