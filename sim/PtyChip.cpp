@@ -392,6 +392,9 @@ void PtyChip::CheckEnd() {
 
 // The caller holds the lock.
 void PtyChip::HangUp() {
+  if (master_ < 0) {
+    return;
+  }
   // Closing the master hangs up the slave: the host's reads fail from now on.
   const Loader* loader = chip_.RunningLoader();
   if (loader != nullptr && loader->Stats().trailerSent) {

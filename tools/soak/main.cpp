@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -27,6 +28,12 @@ using tarvok::soak::BurnPlan;
 using tarvok::soak::BurnResult;
 using tarvok::soak::Outcome;
 using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> stopStarting{false};
+
+void OnSignal(int) {
+  stopStarting = true;
+}
 
 // A child that outlives every bound of the burn it runs, its own watchdog included.
 constexpr double kChildKillSeconds = 600;
@@ -234,6 +241,9 @@ int main(int argc, char** argv) {
   app.add_flag("-v,--verbose", verbose, "a line for every burn");
   CLI11_PARSE(app, argc, argv);
   signal(SIGPIPE, SIG_IGN);
+  // Ctrl-C starts no more burns; those under way end and the table is printed.
+  signal(SIGINT, OnSignal);
+  signal(SIGTERM, OnSignal);
   const auto profile =
       profileName == "quick" ? tarvok::soak::Profile::kQuick : tarvok::soak::Profile::kFull;
 
@@ -260,7 +270,7 @@ int main(int argc, char** argv) {
   std::size_t next = 0;
   while (next < plans.size() || !running.empty()) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    const bool mayStart = seconds <= 0 || elapsed < seconds;
+    const bool mayStart = (seconds <= 0 || elapsed < seconds) && !stopStarting;
     while (mayStart && next < plans.size() && running.size() < jobs) {
       running.push_back(Launch(plans[next++]));
     }
