@@ -113,6 +113,7 @@ BurnPlan PlanBurn(uint64_t seed, Profile profile) {
     plan.scenario = "stalls to chip";
     o.wire.toChip.stall = LogUniform(random, 1e-4, 1e-2);
     o.wire.toChip.stallMs = std::uniform_int_distribution<uint32_t>(5, 200)(random);
+    plan.imageSize = std::min<uint32_t>(plan.imageSize, 256 * 1024);  // each stall is real time
   } else if (scenario < 0.88) {
     plan.scenario = "hang-up";
     const uint64_t bytes = uint64_t{plan.imageSize} + 64;

@@ -78,15 +78,20 @@ std::string ExplainWrongFlash(const std::vector<uint8_t>& image, const sim::Acce
       continue;
     }
     const uint16_t original = Sum16(sent, length);
-    char text[160];
+    std::size_t differing = 0;
+    for (std::size_t b = 0; b < length; ++b) {
+      differing += sent[b] != accepted[b] ? 1u : 0u;
+    }
+    char text[200];
     if (Sum16(accepted, length) == original) {
       std::snprintf(text, sizeof(text),
-                    "block %zu arrived changed with the same 16-bit sum %#06x as the original", k,
-                    original);
+                    "block %zu arrived with %zu bytes changed and the same 16-bit sum %#06x", k,
+                    differing, original);
     } else {
       std::snprintf(text, sizeof(text),
-                    "block %zu and its sum both arrived changed and agree (%#06x, original %#06x)",
-                    k, got.blockSums[k], original);
+                    "block %zu (%zu bytes changed) and its sum both arrived changed and agree "
+                    "(%#06x, original %#06x)",
+                    k, differing, got.blockSums[k], original);
     }
     return text;
   }

@@ -35,6 +35,8 @@ void OnSignal(int) {
   stopStarting = true;
 }
 
+constexpr uint32_t kHandshakeFailed = 0xB0006;
+
 // A child that outlives every bound of the burn it runs, its own watchdog included.
 constexpr double kChildKillSeconds = 600;
 
@@ -133,8 +135,13 @@ struct Tally {
   };
   std::map<std::string, Row> scenarios;
   std::multimap<double, std::string> slowest;  // the five longest burns
-  uint64_t fullRuns = 0;
-  uint64_t fullRunsOneCycle = 0;
+  struct FullRuns {
+    uint64_t runs = 0;
+    uint64_t succeeded = 0;
+    uint64_t oneCycle = 0;  // of the successes: the boot ROM woke in the first cycle
+    uint64_t handshakeFailed = 0;
+  };
+  std::map<uint32_t, FullRuns> fullRuns;  // by adapter latency
   uint64_t burns = 0;
 };
 
@@ -144,9 +151,12 @@ void Record(Tally& tally, const BurnPlan& plan, const BurnResult& r, bool verbos
   if (r.outcome == Outcome::kReportedFailure) {
     ++tally.failureStatuses[r.status];
   }
-  if (plan.fullRun && r.status == 0 && r.outcome != Outcome::kHang) {
-    ++tally.fullRuns;
-    tally.fullRunsOneCycle += r.sentencesHeard == 1 ? 1u : 0u;
+  if (plan.fullRun && r.outcome != Outcome::kHang && r.outcome != Outcome::kCrash) {
+    Tally::FullRuns& runs = tally.fullRuns[plan.chip.wire.latencyMs];
+    ++runs.runs;
+    runs.succeeded += r.status == 0 ? 1u : 0u;
+    runs.oneCycle += r.status == 0 && r.sentencesHeard == 1 ? 1u : 0u;
+    runs.handshakeFailed += r.status == kHandshakeFailed ? 1u : 0u;
   }
   Tally::Row& row = tally.scenarios[plan.scenario];
   ++row.burns;
@@ -192,9 +202,16 @@ void PrintTable(const Tally& t, uint64_t runSeed, double seconds) {
   for (const auto& [status, count] : t.failureStatuses) {
     std::printf("  %#x: %llu", status, static_cast<unsigned long long>(count));
   }
-  std::printf("\nsuccessful full runs woken in the first handshake cycle: %llu of %llu\n",
-              static_cast<unsigned long long>(t.fullRunsOneCycle),
-              static_cast<unsigned long long>(t.fullRuns));
+  std::printf("\n\nfull runs (boot ROM woken) by adapter latency:\n");
+  std::printf("%-10s %6s %9s %26s %18s\n", "latency", "runs", "success", "of them woken in 1 cycle",
+              "handshake failed");
+  for (const auto& [latency, runs] : t.fullRuns) {
+    std::printf("%-10s %6llu %9llu %26llu %18llu\n", (std::to_string(latency) + " ms").c_str(),
+                static_cast<unsigned long long>(runs.runs),
+                static_cast<unsigned long long>(runs.succeeded),
+                static_cast<unsigned long long>(runs.oneCycle),
+                static_cast<unsigned long long>(runs.handshakeFailed));
+  }
   std::printf("\n%-22s %7s %9s %8s %13s %5s %8s\n", "scenario", "burns", "success", "failed",
               "undetectable", "bad", "mean s");
   for (const auto& [name, row] : t.scenarios) {
