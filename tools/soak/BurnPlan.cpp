@@ -47,7 +47,7 @@ void Noise(std::mt19937_64& random, sim::LineFaults& faults, double low, double 
 
 }  // namespace
 
-BurnPlan PlanBurn(uint64_t seed, Profile profile) {
+BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
   std::mt19937_64 random(seed);
   std::uniform_real_distribution<double> chance(0.0, 1.0);
   BurnPlan plan;
@@ -55,7 +55,7 @@ BurnPlan PlanBurn(uint64_t seed, Profile profile) {
   plan.imageSize = DrawSize(random, profile);
   plan.romRate = chance(random) < 0.7 ? 9600 : 115200;
   plan.burnRateList = std::uniform_int_distribution<int32_t>(-1, 3)(random);
-  plan.fullRun = chance(random) < (profile == Profile::kQuick ? 0.01 : 0.02);
+  plan.fullRun = chance(random) < (profile == Profile::kQuick ? fullRunShare / 2 : fullRunShare);
 
   sim::PtyChipOptions& o = plan.chip;
   o.chip.romRate = plan.romRate;

@@ -27,7 +27,10 @@ struct BurnPlan {
   sim::PtyChipOptions chip;
 };
 
-BurnPlan PlanBurn(uint64_t seed, Profile profile);
+// `fullRunShare` of the burns wake the boot ROM and download the loader (about 9 s each); the
+// rest start with the loader already running.
+inline constexpr double kDefaultFullRunShare = 0.02;
+BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare = kDefaultFullRunShare);
 // The image a plan burns: its bytes follow from the seed.
 std::vector<uint8_t> PlanImage(const BurnPlan& plan);
 // One line: seed, size, rates, mode, latency and scenario.

@@ -141,7 +141,8 @@ struct Tally {
     uint64_t oneCycle = 0;  // of the successes: the boot ROM woke in the first cycle
     uint64_t handshakeFailed = 0;
   };
-  std::map<uint32_t, FullRuns> fullRuns;  // by adapter latency
+  // By adapter latency and whether the line was clean: a faulted line can defeat a handshake.
+  std::map<std::pair<uint32_t, bool>, FullRuns> fullRuns;
   uint64_t burns = 0;
 };
 
@@ -152,7 +153,7 @@ void Record(Tally& tally, const BurnPlan& plan, const BurnResult& r, bool verbos
     ++tally.failureStatuses[r.status];
   }
   if (plan.fullRun && r.outcome != Outcome::kHang && r.outcome != Outcome::kCrash) {
-    Tally::FullRuns& runs = tally.fullRuns[plan.chip.wire.latencyMs];
+    Tally::FullRuns& runs = tally.fullRuns[{plan.chip.wire.latencyMs, plan.scenario == "clean"}];
     ++runs.runs;
     runs.succeeded += r.status == 0 ? 1u : 0u;
     runs.oneCycle += r.status == 0 && r.sentencesHeard == 1 ? 1u : 0u;
@@ -203,10 +204,12 @@ void PrintTable(const Tally& t, uint64_t runSeed, double seconds) {
     std::printf("  %#x: %llu", status, static_cast<unsigned long long>(count));
   }
   std::printf("\n\nfull runs (boot ROM woken) by adapter latency:\n");
-  std::printf("%-10s %6s %9s %26s %18s\n", "latency", "runs", "success", "of them woken in 1 cycle",
-              "handshake failed");
-  for (const auto& [latency, runs] : t.fullRuns) {
-    std::printf("%-10s %6llu %9llu %26llu %18llu\n", (std::to_string(latency) + " ms").c_str(),
+  std::printf("%-18s %6s %9s %26s %18s\n", "latency, line", "runs", "success",
+              "of them woken in 1 cycle", "handshake failed");
+  for (const auto& [key, runs] : t.fullRuns) {
+    const std::string name =
+        std::to_string(key.first) + " ms, " + (key.second ? "clean" : "faults");
+    std::printf("%-18s %6llu %9llu %26llu %18llu\n", name.c_str(),
                 static_cast<unsigned long long>(runs.runs),
                 static_cast<unsigned long long>(runs.succeeded),
                 static_cast<unsigned long long>(runs.oneCycle),
@@ -244,6 +247,7 @@ int main(int argc, char** argv) {
   std::string profileName = "full";
   uint64_t burnSeed = 0;
   bool verbose = false;
+  double fullRunShare = tarvok::soak::kDefaultFullRunShare;
 
   CLI::App app{"Soak: many burns into the simulated chip with random faults, each classified"};
   app.add_option("--burns", burns, "how many burns");
@@ -256,6 +260,9 @@ int main(int argc, char** argv) {
   app.add_option("--burn-seed", burnSeed,
                  "run only the burn with this seed, and say what happened");
   app.add_flag("-v,--verbose", verbose, "a line for every burn");
+  app.add_option("--full-runs", fullRunShare,
+                 "share of the burns that wake the boot ROM (half of it with --profile quick)")
+      ->check(CLI::Range(0.0, 1.0));
   CLI11_PARSE(app, argc, argv);
   signal(SIGPIPE, SIG_IGN);
   // Ctrl-C starts no more burns; those under way end and the table is printed.
@@ -266,7 +273,7 @@ int main(int argc, char** argv) {
 
   std::vector<BurnPlan> plans;
   if (burnSeed != 0) {
-    plans.push_back(tarvok::soak::PlanBurn(burnSeed, profile));
+    plans.push_back(tarvok::soak::PlanBurn(burnSeed, profile, fullRunShare));
     std::printf("%s\n", tarvok::soak::Describe(plans.back()).c_str());
     std::fflush(stdout);
     verbose = true;
@@ -277,7 +284,7 @@ int main(int argc, char** argv) {
                 jobs, profileName.c_str());
     std::fflush(stdout);
     for (uint64_t k = 0; k < burns; ++k) {
-      plans.push_back(tarvok::soak::PlanBurn(BurnSeed(runSeed, k), profile));
+      plans.push_back(tarvok::soak::PlanBurn(BurnSeed(runSeed, k), profile, fullRunShare));
     }
   }
 
