@@ -5,7 +5,8 @@
 // loader already running) and runs `tarvok burn --json` against it as a separate process,
 // so the host's CPU time and peak memory are its own. Each burn runs twice, side by side:
 // into the C++ model of the loader, and into our loader firmware on the simulated chip's
-// emulated CPU (tarvok-sim --cpu), whose own CPU time is measured too.
+// emulated CPU (tarvok-sim --cpu), whose own CPU time is measured too. Then the same at 921600
+// behind a USB adapter's latency timer (1 ms in low-latency mode, 16 ms by default).
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -107,7 +108,7 @@ struct Programs {
 };
 
 Measurement Burn(const Programs& programs, const std::string& image, uint32_t burnRate,
-                 bool throttle, bool firmware) {
+                 bool throttle, bool firmware, uint32_t latencyMs = 0) {
   Measurement m;
   std::vector<std::string> simArgs = {programs.sim, "--start-in-loader", "--exit-after-burn",
                                       "--flash-size", std::to_string(16 * 1024 * 1024)};
@@ -116,6 +117,9 @@ Measurement Burn(const Programs& programs, const std::string& image, uint32_t bu
   }
   if (firmware) {
     simArgs.insert(simArgs.end(), {"--cpu", "--ram-loader", programs.firmware});
+  }
+  if (latencyMs != 0) {
+    simArgs.insert(simArgs.end(), {"--latency-ms", std::to_string(latencyMs)});
   }
   Child sim = Spawn(simArgs, {});
   const std::string pty = ReadLine(sim.out);
@@ -167,6 +171,9 @@ int main(int argc, char** argv) {
   app.add_option("--firmware", programs.firmware, "the loader firmware for the emulated CPU");
   app.add_option("--sizes", sizesKiB, "image sizes in KiB");
   app.add_option("--rates", rates, "burn rates");
+  std::vector<uint32_t> latencies = {1, 16};
+  app.add_option("--latencies", latencies,
+                 "USB adapter latency timers (ms) to measure at 921600; none for no such rows");
   CLI11_PARSE(app, argc, argv);
   fs::create_directories("/tmp/tarvok-bench");
 
@@ -197,6 +204,26 @@ int main(int argc, char** argv) {
                     1000 * m.simCpuSeconds / mib, m.ok ? "" : "  FAILED");
         std::fflush(stdout);
       }
+    }
+  }
+  // Every block waits for its one-byte reply, which a USB adapter hands over only when its
+  // latency timer fires: each block costs up to one timer period on top of its line time.
+  if (!latencies.empty()) {
+    std::printf("\nAdapter latency at 921600 (the chip's answers leave in bursts):\n");
+    std::printf("%-8s %-8s %10s %10s %12s %8s\n", "image", "latency", "stage s", "wire s",
+                "bytes/s", "of bound");
+  }
+  for (const uint32_t kib : latencies.empty() ? std::vector<uint32_t>{} : sizesKiB) {
+    const uint64_t size = uint64_t{kib} * 1024;
+    const std::string image = "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
+    for (const uint32_t latency : latencies) {
+      const Measurement m = Burn(programs, image, 921600, true, false, latency);
+      const double bound = WireBoundSeconds(size, 921600);
+      std::printf("%-8s %-8s %10.2f %10.2f %12.0f %7.1f%%%s\n", (std::to_string(kib) + "K").c_str(),
+                  (std::to_string(latency) + " ms").c_str(), m.imageSeconds, bound,
+                  static_cast<double>(size) / m.imageSeconds, 100 * bound / m.imageSeconds,
+                  m.ok ? "" : "  FAILED");
+      std::fflush(stdout);
     }
   }
   std::printf("\nUnthrottled (the host's own cost per block):\n");

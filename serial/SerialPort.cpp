@@ -31,11 +31,16 @@ int32_t SerialPort::SetBaudRate(uint32_t rate) {
   // Bytes still leaving at the old rate would be garbled by the change.
   const bool drained = handle->Drain() == DrainResult::kDrained;
   if (settings.baudRate != rate) {
+    // The driver's queue can be empty while an adapter's own FIFO still sends, and some
+    // adapters take a new divisor a moment after they accept it: keep the line quiet on both
+    // sides of the change.
+    handle->Sleep(kRateChangeGuardMs);
     settings.baudRate = rate;
     if (!handle->SetLineSettings(settings)) {
       lastError = handle->LastError();
       return 3;
     }
+    handle->Sleep(kRateChangeGuardMs);
   }
   // Whatever has arrived belongs to the old rate.
   if (!handle->Purge(drained ? kPurgeInput : kPurgeAll)) {

@@ -16,6 +16,9 @@ inline constexpr int32_t kPortOsCallFailed = 3;
 inline constexpr int32_t kPortNotDrained = 4;  // Write: the bytes did not leave in time
 inline constexpr int32_t kPortIdle = 99;
 
+// Quiet time on each side of a change of the rate.
+inline constexpr uint32_t kRateChangeGuardMs = 10;
+
 struct SerialPort {
   uint32_t lastError = 0;          // OS error of the last failed comm-state call
   SerialDevice* handle = nullptr;  // borrowed: the channel never closes it

@@ -75,15 +75,20 @@ void Chip::Receive(uint8_t byte, std::vector<uint8_t>& out) {
   if (options_.silent) {
     return;
   }
+  if (mode_ != Mode::kLoader) {
+    sentenceWindow_.push_back(byte);
+    if (sentenceWindow_.size() > kRebootSentence.size()) {
+      sentenceWindow_.erase(sentenceWindow_.begin());
+    }
+    if (std::equal(sentenceWindow_.begin(), sentenceWindow_.end(), kRebootSentence.begin(),
+                   kRebootSentence.end())) {
+      ++sentencesHeard_;
+    }
+  }
   switch (mode_) {
     case Mode::kApplication:
       // A running receiver ignores everything but the sentence that reboots it.
-      sentenceWindow_.push_back(byte);
-      if (sentenceWindow_.size() > kRebootSentence.size()) {
-        sentenceWindow_.erase(sentenceWindow_.begin());
-      }
-      if (std::equal(sentenceWindow_.begin(), sentenceWindow_.end(), kRebootSentence.begin(),
-                     kRebootSentence.end())) {
+      if (sentencesHeard_ > 0) {
         mode_ = Mode::kBootRom;
       }
       return;
@@ -104,6 +109,25 @@ void Chip::Receive(uint8_t byte, std::vector<uint8_t>& out) {
       loader_->Receive(byte, out);
       return;
   }
+}
+
+bool Chip::FlashHoldsAcceptedImage() const {
+  const AcceptedStream* accepted = loader_ ? loader_->Accepted() : nullptr;
+  if (accepted == nullptr || !accepted->complete) {
+    return false;
+  }
+  const AcceptedStream& stream = *accepted;
+  for (std::size_t k = 0; k < stream.image.size(); ++k) {
+    if (flash_.At(static_cast<uint32_t>(stream.startAddress + k)) != stream.image[k]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Chip::FlashHolds(const std::vector<uint8_t>& image) const {
+  const std::vector<uint8_t>& cells = flash_.Cells();
+  return cells.size() >= image.size() && std::equal(image.begin(), image.end(), cells.begin());
 }
 
 void Chip::OnSilence(std::vector<uint8_t>& out) {

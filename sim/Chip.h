@@ -64,6 +64,13 @@ class Chip {
   // Stops an emulated CPU for good; the caller does not hold the link's lock.
   void HaltCpu();
   bool BurnEnded() const { return loader_ && loader_->Stats().finished; }
+  // Reboot sentences heard before the loader started: one for each handshake cycle the host
+  // needed to wake the boot ROM.
+  uint32_t SentencesHeard() const { return sentencesHeard_; }
+  // The image the loader accepted is complete and the flash holds it where it was sent.
+  bool FlashHoldsAcceptedImage() const;
+  // The flash holds `image` from address 0 on.
+  bool FlashHolds(const std::vector<uint8_t>& image) const;
 
  private:
   void StartLoader(std::vector<uint8_t>& out);
@@ -75,6 +82,7 @@ class Chip {
   std::unique_ptr<RamProgram> loader_;
   CpuLink cpuLink_;
   std::vector<uint8_t> sentenceWindow_;
+  uint32_t sentencesHeard_ = 0;
 };
 
 // What a UART makes of a byte sent at another rate: never the byte itself.

@@ -118,6 +118,11 @@ void Loader::ArgumentsComplete(std::vector<uint8_t>& out) {
       imageStart_ = BigEndianWord(collected_, 1);
       const uint32_t end = BigEndianWord(collected_, 5);
       imageSize_ = end >= imageStart_ ? uint64_t{end} - imageStart_ + 1 : 0;
+      accepted_ = AcceptedStream{};
+      accepted_.parametersSeen = true;
+      accepted_.eraseFlag = collected_[0];
+      accepted_.startAddress = imageStart_;
+      accepted_.endAddress = end;
       if (collected_[0] != 0 && !faults_.skipErase) {
         flash_.Erase(imageStart_, end);
         stats_.erased = true;
@@ -129,6 +134,12 @@ void Loader::ArgumentsComplete(std::vector<uint8_t>& out) {
     case State::kHeaderArguments: {
       blockSize_ = BigEndianWord(collected_, 0);
       received_ = std::min<uint64_t>(4, imageSize_);
+      accepted_.headerSeen = true;
+      accepted_.blockSize = blockSize_;
+      accepted_.headerData.assign(collected_.begin() + 4,
+                                  collected_.begin() + 4 + static_cast<std::ptrdiff_t>(received_));
+      accepted_.image = accepted_.headerData;
+      accepted_.blockSums.clear();
       for (uint32_t k = 0; k < received_; ++k) {
         flash_.Program(imageStart_ + k, collected_[4 + k]);
         verifyFailed_ |= flash_.At(imageStart_ + k) != collected_[4 + k];
@@ -176,6 +187,9 @@ void Loader::BlockComplete(std::vector<uint8_t>& out) {
     flash_.Program(address, collected_[k]);
     verifyFailed_ |= flash_.At(address) != collected_[k];
   }
+  accepted_.image.insert(accepted_.image.end(), collected_.begin(),
+                         collected_.begin() + static_cast<std::ptrdiff_t>(length));
+  accepted_.blockSums.push_back(expected);
   received_ += length;
   ++blockIndex_;
   ++stats_.blocksAccepted;
@@ -198,6 +212,7 @@ void Loader::EndOfStreamIfDone(std::vector<uint8_t>& out) {
     return;
   }
   stats_.trailerSent = true;
+  accepted_.complete = true;
   stats_.streamOk = !verifyFailed_ && !faults_.finalFailure;
   out.insert(out.end(), {kAck, stats_.streamOk ? kAck : kFailed});
   state_ = State::kCommand;

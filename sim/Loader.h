@@ -42,6 +42,7 @@ class Loader : public RamProgram {
   uint32_t Rate() const override { return rate_; }
   void SettleRate() override { rate_ = nextRate_; }
   LoaderStats Stats() const override { return stats_; }
+  const AcceptedStream* Accepted() const override { return &accepted_; }
 
  private:
   enum class State {
@@ -66,6 +67,7 @@ class Loader : public RamProgram {
   Flash& flash_;
   LoaderFaults faults_;
   LoaderStats stats_;
+  AcceptedStream accepted_;
   uint32_t rate_;
   uint32_t nextRate_;
   State state_ = State::kCommand;

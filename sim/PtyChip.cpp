@@ -60,7 +60,34 @@ void Trace(const char* direction, uint32_t rate, const uint8_t* bytes, std::size
 }
 
 constexpr int64_t kChatterPeriodUs = 200'000;
-constexpr int64_t kQuietAfterTrailerUs = 1'000'000;
+constexpr int64_t kChatterPieceUs = 2'000;
+// How often the chip looks at the line when nothing arrives; each look also notes the
+// host's rate.
+constexpr int64_t kIdleLookUs = 2'000;
+
+// One direction's faults for one byte, drawn in a fixed order so that a seed repeats a run.
+struct ByteFate {
+  bool lost = false;
+  bool doubled = false;
+  bool stalls = false;
+  bool hangsUp = false;
+  uint8_t flip = 0;  // XOR mask, 0 for none
+};
+
+ByteFate DrawFate(const LineFaults& faults, std::mt19937& random) {
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  std::uniform_int_distribution<int> bit(0, 7);
+  ByteFate fate;
+  // Each draw only where its fault is enabled: a clean line uses no randomness.
+  fate.hangsUp = faults.hangUp > 0 && chance(random) < faults.hangUp;
+  fate.stalls = faults.stall > 0 && chance(random) < faults.stall;
+  fate.lost = faults.lose > 0 && chance(random) < faults.lose;
+  fate.doubled = faults.duplicate > 0 && chance(random) < faults.duplicate;
+  if (faults.corrupt > 0 && chance(random) < faults.corrupt) {
+    fate.flip = static_cast<uint8_t>(1 << bit(random));
+  }
+  return fate;
+}
 
 }  // namespace
 
@@ -109,7 +136,8 @@ PtyChip::PtyChip(const PtyChipOptions& options, int master, int slave, std::stri
       slavePath_(std::move(slavePath)),
       chip_(options.chip),
       random_(options.wire.seed),
-      knownRate_(options.chip.romRate) {
+      knownRate_(options.chip.romRate),
+      lastActivityUs_(NowUs()) {
   chip_.ConnectCpu({&mutex_, [this](std::vector<uint8_t>& bytes) { Send(bytes); }});
 }
 
@@ -133,7 +161,7 @@ void PtyChip::Stop() {
 
 uint32_t PtyChip::HostRate() const {
   uint32_t rate = 0;
-  return GetTtyBaudRate(master_, rate) ? rate : 0;
+  return master_ >= 0 && GetTtyBaudRate(master_, rate) ? rate : 0;
 }
 
 // Holds the caller until `count` bytes handed to the line at `handedAtUs` have crossed it.
@@ -149,19 +177,38 @@ void PtyChip::PaceBytes(std::size_t count, uint32_t rate, int64_t handedAtUs,
   SleepUntilUs(lineFreeAtUs);
 }
 
+// When the chip must look at the line again though nothing arrives.
+int64_t PtyChip::NextWakeUs(int64_t nowUs) const {
+  int64_t wake = nowUs + kIdleLookUs;
+  if (!chatterLeft_.empty()) {
+    wake = std::min(wake, nowUs + kChatterPieceUs);
+  }
+  if (!heldForHost_.empty()) {
+    wake = std::min(wake, releaseAtUs_);
+  }
+  return wake;
+}
+
 void PtyChip::Run() {
   std::vector<uint8_t> buffer(4096);
-  lastActivityUs_ = NowUs();
-  nextChatterUs_ = lastActivityUs_;
+  startUs_ = lastActivityUs_;
+  nextChatterUs_ = startUs_;
   while (!stop_ && master_ >= 0) {
+    int64_t waitUs = 0;
+    {
+      std::lock_guard lock(mutex_);
+      waitUs = std::max<int64_t>(0, NextWakeUs(NowUs()) - NowUs());
+    }
     pollfd entry{master_, POLLIN, 0};
-    const int ready = poll(&entry, 1, 5);
+    const timespec timeout{0, static_cast<long>(waitUs * 1000)};
+    const int ready = ppoll(&entry, 1, &timeout, nullptr);
     if (ready > 0 && (entry.revents & POLLIN) != 0) {
       // A rate change after this point shows as a control packet before any data written
       // after it, so the data of this read was sent at this rate.
       const uint32_t rate = HostRate();
       const ssize_t n = read(master_, buffer.data(), buffer.size());
       if (n > 1 && buffer[0] == TIOCPKT_DATA) {
+        bytesFromHost_ += static_cast<uint64_t>(n - 1);
         DeliverAtTheirRates(buffer.data() + 1, static_cast<std::size_t>(n - 1), rate);
         lastActivityUs_ = NowUs();
         knownRate_ = rate;
@@ -193,6 +240,10 @@ void PtyChip::Run() {
         Send(out);
       }
     }
+    {
+      std::lock_guard lock(mutex_);
+      ReleaseHeldBytes();
+    }
     CheckEnd();
   }
 }
@@ -214,34 +265,52 @@ void PtyChip::Deliver(const uint8_t* bytes, std::size_t count, uint32_t hostRate
   if (options_.wire.trace) {
     Trace("host>chip", hostRate, bytes, count);
   }
-  std::bernoulli_distribution corrupt(options_.wire.corruptToChip);
-  std::bernoulli_distribution lose(options_.wire.loseToChip);
-  std::uniform_int_distribution<int> bit(0, 7);
   // Process in slices of about a millisecond of line time, so that a throttled line hands
   // the chip its bytes at the pace they would arrive.
   const std::size_t slice =
       options_.wire.throttle ? std::max<std::size_t>(1, hostRate / 10'000) : count;
-  for (std::size_t first = 0; first < count; first += slice) {
-    const std::size_t last = std::min(count, first + slice);
-    PaceBytes(last - first, hostRate, handedAt, rxFreeAtUs_);
-    std::vector<uint8_t> out;
-    std::lock_guard lock(mutex_);
-    for (std::size_t k = first; k < last; ++k) {
-      if (lose(random_)) {
-        continue;
+  std::size_t next = 0;
+  while (next < count) {
+    const std::size_t last = std::min(count, next + slice);
+    PaceBytes(last - next, hostRate, handedAt, rxFreeAtUs_);
+    bool stall = false;
+    {
+      std::vector<uint8_t> out;
+      std::lock_guard lock(mutex_);
+      for (; next < last && !stall; ++next) {
+        const ByteFate fate = DrawFate(options_.wire.toChip, random_);
+        if (fate.hangsUp) {
+          Send(out);
+          HangUp();
+          return;
+        }
+        stall = fate.stalls;
+        const RamProgram* loader = chip_.RunningLoader();
+        if ((fate.lost || fate.doubled || fate.flip != 0) && loader != nullptr &&
+            loader->Stats().trailerSent) {
+          ++faultsAfterTrailer_;
+        }
+        if (fate.lost) {
+          continue;
+        }
+        const auto byte = static_cast<uint8_t>(bytes[next] ^ fate.flip);
+        const uint8_t heard = hostRate == chip_.Rate() ? byte : Garble(byte);
+        chip_.Receive(heard, out);
+        if (fate.doubled) {
+          chip_.Receive(heard, out);
+        }
       }
-      uint8_t byte = bytes[k];
-      if (corrupt(random_)) {
-        byte = static_cast<uint8_t>(byte ^ (1 << bit(random_)));
+      Send(out);
+      chip_.SettleRate();
+      if (options_.wire.hangUpAfterBlocks != 0 && chip_.RunningLoader() != nullptr &&
+          chip_.RunningLoader()->Stats().blocksAccepted >= options_.wire.hangUpAfterBlocks) {
+        HangUp();
+        return;
       }
-      chip_.Receive(hostRate == chip_.Rate() ? byte : Garble(byte), out);
     }
-    Send(out);
-    chip_.SettleRate();
-    if (options_.wire.hangUpAfterBlocks != 0 && chip_.RunningLoader() != nullptr &&
-        chip_.RunningLoader()->Stats().blocksAccepted >= options_.wire.hangUpAfterBlocks) {
-      HangUp();
-      return;
+    if (stall) {
+      // The chip hears nothing for a while; what the host sends meanwhile waits in the line.
+      std::this_thread::sleep_for(std::chrono::milliseconds(options_.wire.toChip.stallMs));
     }
   }
 }
@@ -249,27 +318,61 @@ void PtyChip::Deliver(const uint8_t* bytes, std::size_t count, uint32_t hostRate
 // Bytes from the chip to the host; the caller holds the lock.
 void PtyChip::Send(std::vector<uint8_t>& bytes) {
   if (bytes.empty() || master_ < 0) {
+    bytes.clear();
     return;
   }
-  const int64_t handedAt = NowUs();
-  const uint32_t chipRate = chip_.Rate();
-  const bool garbled = HostRate() != chipRate;
-  std::bernoulli_distribution corrupt(options_.wire.corruptToHost);
-  std::bernoulli_distribution lose(options_.wire.loseToHost);
-  std::uniform_int_distribution<int> bit(0, 7);
-  std::vector<uint8_t> wire;
-  for (uint8_t byte : bytes) {
-    if (lose(random_)) {
+  const bool garbled = HostRate() != chip_.Rate();
+  const int64_t now = NowUs();
+  bool hangUp = false;
+  for (const uint8_t original : bytes) {
+    const ByteFate fate = DrawFate(options_.wire.toHost, random_);
+    if (fate.hangsUp) {
+      hangUp = true;
+      break;
+    }
+    if (fate.stalls) {
+      releaseAtUs_ = std::max(releaseAtUs_, now + int64_t{options_.wire.toHost.stallMs} * 1000);
+    }
+    if (fate.lost) {
       continue;
     }
-    if (corrupt(random_)) {
-      byte = static_cast<uint8_t>(byte ^ (1 << bit(random_)));
+    const auto byte = static_cast<uint8_t>(original ^ fate.flip);
+    const uint8_t sent = garbled ? Garble(byte) : byte;
+    heldForHost_.push_back(sent);
+    if (fate.doubled) {
+      heldForHost_.push_back(sent);
     }
-    wire.push_back(garbled ? Garble(byte) : byte);
   }
   bytes.clear();
+  if (options_.wire.latencyMs != 0 && !heldForHost_.empty()) {
+    // The adapter sends what it holds when its timer next fires.
+    const int64_t period = int64_t{options_.wire.latencyMs} * 1000;
+    const int64_t tick = startUs_ + ((now - startUs_) / period + 1) * period;
+    releaseAtUs_ = std::max(releaseAtUs_, tick);
+  }
+  ReleaseHeldBytes();
+  if (hangUp) {
+    HangUp();
+  }
+}
+
+// Hands the host what the line holds for it once its time has come; the caller holds the lock.
+void PtyChip::ReleaseHeldBytes() {
+  if (heldForHost_.empty() || NowUs() < releaseAtUs_) {
+    return;
+  }
+  std::vector<uint8_t> wire;
+  wire.swap(heldForHost_);
+  WriteToHost(wire);
+}
+
+// The caller holds the lock.
+void PtyChip::WriteToHost(const std::vector<uint8_t>& wire) {
+  const int64_t handedAt = NowUs();
+  const uint32_t chipRate = chip_.Rate();
   if (options_.wire.trace) {
-    Trace(garbled ? "chip>host (garbled)" : "chip>host", chipRate, wire.data(), wire.size());
+    Trace(HostRate() != chipRate ? "chip>host (garbled)" : "chip>host", chipRate, wire.data(),
+          wire.size());
   }
   const std::size_t slice =
       options_.wire.throttle ? std::max<std::size_t>(1, chipRate / 10'000) : wire.size();
@@ -295,41 +398,58 @@ void PtyChip::Send(std::vector<uint8_t>& bytes) {
   }
 }
 
+// A running application sends its sentences at the line's pace: a chip sent back to its boot
+// ROM mid-sentence never sends the rest.
 void PtyChip::Chatter() {
   std::lock_guard lock(mutex_);
   if (!options_.wire.chatter || options_.chip.silent ||
-      chip_.CurrentMode() != Chip::Mode::kApplication || NowUs() < nextChatterUs_) {
+      chip_.CurrentMode() != Chip::Mode::kApplication) {
+    chatterLeft_.clear();
     return;
   }
-  const std::string sentence = NmeaSentence(chatterCount_++);
-  std::vector<uint8_t> bytes(sentence.begin(), sentence.end());
+  const int64_t now = NowUs();
+  if (chatterLeft_.empty()) {
+    if (now < nextChatterUs_) {
+      return;
+    }
+    chatterLeft_ = NmeaSentence(chatterCount_++);
+    chatterSentUs_ = now;
+    nextChatterUs_ = now + kChatterPeriodUs;
+  }
+  // Ten bits a byte: what the line has carried since the last piece went.
+  const auto due = static_cast<std::size_t>((now - chatterSentUs_) * chip_.Rate() / 10'000'000);
+  const std::size_t count = std::min(chatterLeft_.size(), std::max<std::size_t>(due, 1));
+  std::vector<uint8_t> bytes(chatterLeft_.begin(),
+                             chatterLeft_.begin() + static_cast<std::ptrdiff_t>(count));
+  chatterLeft_.erase(0, count);
+  chatterSentUs_ = now;
   Send(bytes);
-  nextChatterUs_ = NowUs() + kChatterPeriodUs;
 }
 
+// A burn ends only with the finish command: a loader that has sent its trailer but never
+// hears 0xE5 is still waiting for it.
 void PtyChip::CheckEnd() {
   std::lock_guard lock(mutex_);
-  const auto* loader = chip_.RunningLoader();
-  if (loader == nullptr || ended_) {
+  if (ended_ || !chip_.BurnEnded()) {
     return;
   }
-  const LoaderStats stats = loader->Stats();
-  if (stats.trailerSent && trailerSeenUs_ == 0) {
-    trailerSeenUs_ = NowUs();
-  }
-  // The finish command may be lost to the host's purge right after it on a pseudo-terminal,
-  // so a line that stays quiet after the stream's trailer ends the burn as well.
-  if (stats.finished || (trailerSeenUs_ != 0 && NowUs() - trailerSeenUs_ > kQuietAfterTrailerUs)) {
-    ended_ = true;
-    endedChanged_.notify_all();
-  }
+  ended_ = true;
+  endedChanged_.notify_all();
 }
 
 // The caller holds the lock.
 void PtyChip::HangUp() {
+  if (master_ < 0) {
+    return;
+  }
   // Closing the master hangs up the slave: the host's reads fail from now on.
+  const RamProgram* loader = chip_.RunningLoader();
+  if (loader != nullptr && loader->Stats().trailerSent) {
+    ++faultsAfterTrailer_;
+  }
   close(master_);
   master_ = -1;
+  hungUp_ = true;
   ended_ = true;
   endedChanged_.notify_all();
 }
@@ -345,6 +465,11 @@ std::vector<uint8_t> PtyChip::FlashContents() const {
   return chip_.FlashMemory().Cells();
 }
 
+bool PtyChip::FlashHolds(const std::vector<uint8_t>& image) const {
+  std::lock_guard lock(mutex_);
+  return chip_.FlashHolds(image);
+}
+
 bool PtyChip::WriteFlashFile(const std::string& path) const {
   const std::vector<uint8_t> cells = FlashContents();
   std::ofstream out(path, std::ios::binary);
@@ -356,6 +481,28 @@ bool PtyChip::WriteFlashFile(const std::string& path) const {
 LoaderStats PtyChip::Stats() const {
   std::lock_guard lock(mutex_);
   return chip_.RunningLoader() != nullptr ? chip_.RunningLoader()->Stats() : LoaderStats{};
+}
+
+int64_t PtyChip::HostQuietMs() const {
+  return (NowUs() - lastActivityUs_) / 1000;
+}
+
+ChipReport PtyChip::Report() const {
+  std::lock_guard lock(mutex_);
+  ChipReport report;
+  report.hungUp = hungUp_;
+  report.faultsAfterTrailer = faultsAfterTrailer_;
+  report.sentencesHeard = chip_.SentencesHeard();
+  report.flashHoldsAcceptedImage = chip_.FlashHoldsAcceptedImage();
+  if (const RamProgram* loader = chip_.RunningLoader(); loader != nullptr) {
+    report.loader = loader->Stats();
+    if (const AcceptedStream* accepted = loader->Accepted(); accepted != nullptr) {
+      report.accepted = *accepted;
+    }
+    report.finishArrived = report.loader.finished;
+    report.streamComplete = report.accepted.complete;
+  }
+  return report;
 }
 
 }  // namespace tarvok::sim

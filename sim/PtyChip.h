@@ -3,8 +3,9 @@
 // so a handshake byte is answered as soon as it arrives.
 //
 // Options make the wire behave like a real one: throttled to the baud rate in each
-// direction, garbled while the host's rate differs from the chip's, and corrupting or losing
-// bytes at random.
+// direction, garbled while the host's rate differs from the chip's, delivered to the host in
+// bursts as a USB adapter's latency timer does, and with faults at random in either direction
+// (flipped, lost, doubled bytes, stalls, a hang-up), seeded so that a run can be repeated.
 #pragma once
 
 #include <atomic>
@@ -21,14 +22,25 @@
 
 namespace tarvok::sim {
 
+// Faults of one direction of the line, each a probability per byte.
+struct LineFaults {
+  double corrupt = 0;    // the byte arrives with one bit flipped
+  double lose = 0;       // the byte never arrives
+  double duplicate = 0;  // the byte arrives twice
+  double stall = 0;      // the line stalls before the byte...
+  uint32_t stallMs = 0;  // ...for this long
+  double hangUp = 0;     // the line goes dead at the byte
+};
+
 struct WireOptions {
-  bool throttle = false;     // each direction at the current rate, 10 bits a byte
-  bool chatter = true;       // a running chip sends NMEA sentences until it is sent back to ROM
-  double corruptToChip = 0;  // probability that a byte arrives with one bit flipped
-  double corruptToHost = 0;
-  double loseToChip = 0;  // probability that a byte is lost
-  double loseToHost = 0;
-  uint32_t seed = 1;
+  bool throttle = false;  // each direction at the current rate, 10 bits a byte
+  bool chatter = true;    // a running chip sends NMEA sentences until it is sent back to ROM
+  // Bytes towards the host leave in bursts when this timer fires, as a USB serial adapter's
+  // latency timer sends them; 0 sends each at once.
+  uint32_t latencyMs = 0;
+  LineFaults toChip;
+  LineFaults toHost;
+  uint32_t seed = 1;               // of every random fault
   uint32_t hangUpAfterBlocks = 0;  // the line goes dead after this many accepted blocks
   uint32_t silenceMs = 50;         // a block that stops arriving is rejected after this
   bool trace = false;              // print every byte crossing the wire on stderr
@@ -37,6 +49,20 @@ struct WireOptions {
 struct PtyChipOptions {
   ChipOptions chip;
   WireOptions wire;
+};
+
+// What the chip can tell about a burn once it is over.
+struct ChipReport {
+  bool finishArrived = false;  // the loader received 0xE5
+  bool hungUp = false;         // the line went dead on a fault
+  // Faults the line put on the host's bytes after the stream's trailer: a finish that never
+  // arrived may have been lost to them.
+  uint32_t faultsAfterTrailer = 0;
+  uint32_t sentencesHeard = 0;
+  bool streamComplete = false;  // the loader accepted every byte its parameters announced
+  bool flashHoldsAcceptedImage = false;
+  AcceptedStream accepted;
+  LoaderStats loader;
 };
 
 class PtyChip {
@@ -49,13 +75,18 @@ class PtyChip {
 
   // The path the host opens, such as /dev/pts/3.
   const std::string& Path() const { return slavePath_; }
-  // Waits until a burn has ended (finish received, or the stream ended and the line went
-  // quiet, or the chip stopped answering on a fault); false on time-out.
+  // Waits until a burn has ended: the loader received the finish command, or the line went
+  // dead on a fault. False on time-out.
   bool WaitForBurnEnd(int timeoutMs);
   bool BurnEnded() const { return ended_; }
   std::vector<uint8_t> FlashContents() const;
+  bool FlashHolds(const std::vector<uint8_t>& image) const;
   bool WriteFlashFile(const std::string& path) const;
   LoaderStats Stats() const;
+  ChipReport Report() const;
+  // How long the host has sent nothing, and how much it has sent: a watchdog's view of it.
+  int64_t HostQuietMs() const;
+  uint64_t BytesFromHost() const { return bytesFromHost_; }
   void Stop();
 
  private:
@@ -66,10 +97,13 @@ class PtyChip {
   void DeliverAtTheirRates(const uint8_t* bytes, std::size_t count, uint32_t rate);
   void Deliver(const uint8_t* bytes, std::size_t count, uint32_t hostRate);
   void Send(std::vector<uint8_t>& bytes);
+  void ReleaseHeldBytes();
+  void WriteToHost(const std::vector<uint8_t>& wire);
   void Chatter();
   void PaceBytes(std::size_t count, uint32_t rate, int64_t handedAtUs, int64_t& lineFreeAtUs);
   void CheckEnd();
   void HangUp();
+  int64_t NextWakeUs(int64_t nowUs) const;
   uint32_t HostRate() const;
 
   PtyChipOptions options_;
@@ -82,16 +116,26 @@ class PtyChip {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> ended_{false};
+  bool hungUp_ = false;
+  uint32_t faultsAfterTrailer_ = 0;
+  // The host's rate when the chip last found the line empty: every byte that arrives later
+  // was sent at it, unless the host changed the rate in between, which the chip cannot see
+  // on a pseudo-terminal (bytes there carry no time of sending).
+  std::vector<uint8_t> heldForHost_;  // waiting for the latency timer or a stall to pass
+  int64_t releaseAtUs_ = 0;
+  int64_t startUs_ = 0;
   std::condition_variable endedChanged_;
   std::size_t sentAtEarlierRate_ = 0;  // bytes still waiting that predate a rate change
   uint32_t earlierRate_ = 0;
   uint32_t knownRate_;      // the host's rate as of the last data or rate change seen
   int64_t rxFreeAtUs_ = 0;  // when the host-to-chip line has carried what it was given
   int64_t txFreeAtUs_ = 0;
-  int64_t lastActivityUs_ = 0;
-  int64_t trailerSeenUs_ = 0;
+  std::atomic<int64_t> lastActivityUs_{0};
+  std::atomic<uint64_t> bytesFromHost_{0};
   int64_t nextChatterUs_ = 0;
   uint32_t chatterCount_ = 0;
+  std::string chatterLeft_;  // the rest of the sentence being sent
+  int64_t chatterSentUs_ = 0;
 };
 
 }  // namespace tarvok::sim

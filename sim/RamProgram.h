@@ -22,6 +22,21 @@ struct LoaderStats {
   std::string cpuFault;   // why the emulated CPU stopped, when it stopped on a fault
 };
 
+// What the loader took from the host, as it understood it: the flash parameters, the stream
+// header and every byte of the image it accepted, in order.
+struct AcceptedStream {
+  bool parametersSeen = false;
+  uint8_t eraseFlag = 0;
+  uint32_t startAddress = 0;
+  uint32_t endAddress = 0;
+  bool headerSeen = false;
+  uint32_t blockSize = 0;
+  std::vector<uint8_t> headerData;  // the header's data bytes, as many as the image has (0-4)
+  std::vector<uint8_t> image;       // header data bytes and accepted blocks
+  std::vector<uint16_t> blockSums;  // the sum that came with each accepted block
+  bool complete = false;            // every byte the parameters announced was accepted
+};
+
 class RamProgram {
  public:
   virtual ~RamProgram() = default;
@@ -35,6 +50,9 @@ class RamProgram {
   virtual uint32_t Rate() const = 0;
   virtual void SettleRate() = 0;
   virtual LoaderStats Stats() const = 0;
+  // What the program took from the host, where it can tell (the C++ model can; firmware on
+  // the emulated CPU keeps its own counsel).
+  virtual const AcceptedStream* Accepted() const { return nullptr; }
 };
 
 }  // namespace tarvok::sim

@@ -1,5 +1,6 @@
 // tarvok-sim: a simulated TR7340 on a pseudo-terminal. Prints the path to open as the serial
-// port, answers as the chip would, and writes its flash contents to a file at the end.
+// port, answers as the chip would, and at the end says whether the finish arrived and whether
+// the flash holds the image, and writes its flash contents to a file.
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <thread>
+#include <vector>
 
 #include "sim/PtyChip.h"
 
@@ -20,6 +22,51 @@ std::atomic<bool> interrupted{false};
 
 void OnSignal(int) {
   interrupted = true;
+}
+
+void AddLineFaults(CLI::App& app, const std::string& towards, tarvok::sim::LineFaults& faults) {
+  const auto probability = CLI::Range(0.0, 1.0);
+  app.add_option("--corrupt-to-" + towards, faults.corrupt,
+                 "fault: probability per byte of a flipped bit")
+      ->check(probability);
+  app.add_option("--lose-to-" + towards, faults.lose, "fault: probability per byte of a loss")
+      ->check(probability);
+  app.add_option("--duplicate-to-" + towards, faults.duplicate,
+                 "fault: probability per byte that it arrives twice")
+      ->check(probability);
+  app.add_option("--stall-to-" + towards, faults.stall,
+                 "fault: probability per byte that the line stalls (--stall-ms) before it")
+      ->check(probability);
+  app.add_option("--hang-up-to-" + towards, faults.hangUp,
+                 "fault: probability per byte that the line goes dead")
+      ->check(probability);
+}
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return static_cast<bool>(in) || in.eof();
+}
+
+// What the chip knows about the burn, after the path on standard output. With an expected
+// image, the exit status says whether the burn truly happened: 0, or 3 when the finish never
+// arrived or the flash does not hold the image.
+int PrintReport(const tarvok::sim::ChipReport& report, bool checkImage, bool flashHoldsImage) {
+  std::printf("finish: %s\n", report.finishArrived ? "arrived"
+                              : report.hungUp      ? "never arrived (the line went dead)"
+                                                   : "never arrived");
+  std::printf("handshake sentences heard: %u\n", report.sentencesHeard);
+  std::printf("blocks accepted: %u, rejected: %u\n", report.loader.blocksAccepted,
+              report.loader.rejections);
+  std::printf("flash: %s\n", !report.streamComplete ? "no complete image accepted"
+                             : report.flashHoldsAcceptedImage
+                                 ? "holds the image it accepted"
+                                 : "differs from the image it accepted");
+  if (!checkImage) {
+    return 0;
+  }
+  std::printf("expected image: %s\n", flashHoldsImage ? "in flash" : "not in flash");
+  return report.finishArrived && flashHoldsImage ? 0 : 3;
 }
 
 }  // namespace
@@ -35,6 +82,8 @@ int main(int argc, char** argv) {
   int replyCode = 0;
   int eraseWait = 0;
   int flashFill = 0;
+  uint32_t stallMs = 100;
+  std::string expectImage;
 
   CLI::App app{"Simulated TR7340 chip on a pseudo-terminal"};
   app.add_option("--rom-baud", options.chip.romRate, "rate of the running chip and its boot ROM")
@@ -74,13 +123,17 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 255));
   app.add_flag("--skip-erase", options.chip.loader.skipErase,
                "fault: acknowledge but do not erase");
-  app.add_option("--corrupt-to-chip", options.wire.corruptToChip, "probability of a flipped bit")
-      ->check(CLI::Range(0.0, 1.0));
-  app.add_option("--corrupt-to-host", options.wire.corruptToHost)->check(CLI::Range(0.0, 1.0));
-  app.add_option("--lose-to-chip", options.wire.loseToChip, "probability of a lost byte")
-      ->check(CLI::Range(0.0, 1.0));
-  app.add_option("--lose-to-host", options.wire.loseToHost)->check(CLI::Range(0.0, 1.0));
+  app.add_option("--latency-ms", options.wire.latencyMs,
+                 "bytes to the host leave in bursts every N ms (a USB adapter's latency timer)")
+      ->check(CLI::Range(0u, 1000u));
+  AddLineFaults(app, "chip", options.wire.toChip);
+  AddLineFaults(app, "host", options.wire.toHost);
+  app.add_option("--stall-ms", stallMs, "how long a stall lasts (both directions)")
+      ->check(CLI::Range(0u, 60000u));
   app.add_option("--seed", options.wire.seed, "seed of the line's faults");
+  app.add_option("--expect-image", expectImage,
+                 "at the end, check the flash against this image file (exit 3 when it differs "
+                 "or the finish never arrived)");
   app.add_flag("--trace", options.wire.trace, "print every byte crossing the wire on stderr");
   app.add_option("--hang-up-after-blocks", options.wire.hangUpAfterBlocks,
                  "fault: the line goes dead after this many blocks");
@@ -91,6 +144,13 @@ int main(int argc, char** argv) {
     options.chip.programInRam.assign(std::istreambuf_iterator<char>(in), {});
   }
   options.chip.flashFill = static_cast<uint8_t>(flashFill);
+  options.wire.toChip.stallMs = stallMs;
+  options.wire.toHost.stallMs = stallMs;
+  std::vector<uint8_t> expected;
+  if (!expectImage.empty() && !ReadFile(expectImage, expected)) {
+    std::cerr << "tarvok-sim: cannot read " << expectImage << "\n";
+    return 2;
+  }
   options.chip.loader.eraseWait = static_cast<uint8_t>(eraseWait);
   options.chip.loader.helloMinor = loaderVersion == "1.1" ? 1 : 0;
   if (replyCode != 0) {
@@ -122,7 +182,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   chip->Stop();
-  int status = 0;
+  int status = PrintReport(chip->Report(), !expectImage.empty(), chip->FlashHolds(expected));
   if (!flashFile.empty() && !chip->WriteFlashFile(flashFile)) {
     std::cerr << "tarvok-sim: cannot write " << flashFile << "\n";
     status = 1;

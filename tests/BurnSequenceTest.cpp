@@ -99,15 +99,17 @@ TEST(BurnSequence, WholeBurnAt921600) {
   // The finish command is the last byte on the wire, and it leaves the port before the rate
   // changes back; then only the input is discarded, never the output.
   const auto& events = burn.device.Events();
-  ASSERT_GE(events.size(), 5u);
+  ASSERT_GE(events.size(), 7u);
   std::vector<std::pair<Kind, uint32_t>> tail;
-  for (auto e = events.end() - 5; e != events.end(); ++e) {
+  for (auto e = events.end() - 7; e != events.end(); ++e) {
     tail.emplace_back(e->kind, e->kind == Kind::kWrite ? e->bytes.at(0) : e->value);
   }
   EXPECT_EQ(tail, (std::vector<std::pair<Kind, uint32_t>>{{Kind::kWrite, 0xE5},
                                                           {Kind::kDrain, 0},
                                                           {Kind::kDrain, 0},
+                                                          {Kind::kSleep, kRateChangeGuardMs},
                                                           {Kind::kSetLine, 9600},
+                                                          {Kind::kSleep, kRateChangeGuardMs},
                                                           {Kind::kPurge, kPurgeInput}}));
   // Virtual time: the download and the pauses take seconds, not the test.
   EXPECT_GT(burn.device.NowMs(), 7000u);

@@ -69,8 +69,13 @@ class CommandLine : public ::testing::Test {
     return RunProcess(args, {"TARVOK_EXTRA_PORTS=" + extra});
   }
   static bool FlashHolds(const sim::PtyChip& chip, const Bytes& bytes) {
-    const Bytes flash = chip.FlashContents();
-    return std::equal(bytes.begin(), bytes.end(), flash.begin());
+    return chip.FlashHolds(bytes);
+  }
+  // The finish command reached the chip (the program may have ended a moment before the
+  // chip's side of the line took it in).
+  static bool FinishArrived(sim::PtyChip& chip) {
+    chip.WaitForBurnEnd(3000);
+    return chip.Report().finishArrived;
   }
 
   fs::path dir_;
@@ -78,11 +83,12 @@ class CommandLine : public ::testing::Test {
 };
 
 TEST_F(CommandLine, BurnsAndSaysSo) {
-  const sim::PtyChip& chip = AddChip();
+  sim::PtyChip& chip = AddChip();
   const Bytes bytes = ImageBytes(40000);
   const ProcessResult result = Tarvok({"burn", WriteImage("a.bin", bytes), "--port", "COM1001"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_TRUE(FlashHolds(chip, bytes));
+  EXPECT_TRUE(FinishArrived(chip));
   // Not a terminal: plain lines at the stage change and every 10 %, then the dialog's text and
   // what the chip confirmed. The loader already ran: no line says it is being loaded.
   EXPECT_EQ(result.out.find("loading the RAM loader"), std::string::npos) << result.out;
@@ -138,6 +144,7 @@ TEST_F(CommandLine, SeveralChipsAtOnce) {
   EXPECT_EQ(warnings, 3u) << result.err;
   for (const auto& chip : chips_) {
     EXPECT_TRUE(FlashHolds(*chip, bytes));
+    EXPECT_TRUE(FinishArrived(*chip));
   }
 }
 
@@ -296,14 +303,19 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
 // into it, and the flash file the simulated chip leaves behind.
 TEST_F(CommandLine, BurnsIntoTheSimulatorProgram) {
   const std::string flashFile = (dir_ / "flash.bin").string();
+  const Bytes bytes = ImageBytes(12345, 5);
+  const std::string image = WriteImage("a.bin", bytes);
+  // Adapter latency on the chip's answers, and the chip's own verdict on the burn: it exits
+  // by itself only once the finish has arrived, and with 0 only when its flash holds the image.
   testing::BackgroundProcess simulator({TARVOK_SIM_PATH, "--start-in-loader", "--exit-after-burn",
-                                        "--flash-size", "65536", "--flash-file", flashFile});
+                                        "--flash-size", "65536", "--flash-file", flashFile,
+                                        "--latency-ms", "16", "--expect-image", image});
   const std::string pty = simulator.ReadLine();
   ASSERT_EQ(pty.rfind("/dev/", 0), 0u) << pty;
-  const Bytes bytes = ImageBytes(12345, 5);
-  const ProcessResult result = RunProcess(
-      {TARVOK_CLI_PATH, "burn", WriteImage("a.bin", bytes), "--port", pty, "--loader-running"});
+  const ProcessResult result =
+      RunProcess({TARVOK_CLI_PATH, "burn", image, "--port", pty, "--loader-running"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(simulator.ReadLine(), "finish: arrived");
   EXPECT_EQ(simulator.Wait(10000), 0);
   std::ifstream in(flashFile, std::ios::binary);
   const Bytes flash((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

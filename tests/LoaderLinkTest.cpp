@@ -96,10 +96,10 @@ TEST(LoaderLinkSwitchBaud, ExchangeWithEchoTest) {
   EXPECT_EQ(device.Written(), expected);
   EXPECT_EQ(device.BaudRate(), 921600u);
   EXPECT_EQ(wire.chip.RunningLoader()->Stats().echoTestBytes, 22u);
-  // 100 ms pass at the new rate before the first probe.
+  // The rate change's quiet guards, then 100 ms pass at the new rate before the first probe.
   const auto sleeps = device.EventsOf(Kind::kSleep);
-  ASSERT_EQ(sleeps.size(), 1u);
-  EXPECT_EQ(sleeps[0].value, 100u);
+  ASSERT_EQ(sleeps.size(), 3u);
+  EXPECT_EQ(sleeps[2].value, 100u);
 }
 
 struct SwitchCase {
@@ -169,7 +169,7 @@ TEST(LoaderLinkSwitchBaud, Failures) {
     });
     SerialPort port = OpenPort(device);
     EXPECT_EQ(LoaderLink().SwitchBaud(port, 1, 0), 10u);
-    EXPECT_EQ(device.Sleeps(), 1u + 50u);
+    EXPECT_EQ(device.Sleeps(), 2u + 1u + 50u);  // the rate change's guards, the settle, idles
   }
   {
     SCOPED_TRACE("echo test answered wrong");

@@ -168,8 +168,9 @@ TEST(SerialPortSetBaudRate, DrainsFirstWritesOnlyChangesAndAlwaysPurges) {
   const auto drained = std::make_pair(Kind::kDrain, 0u);
   const auto stuck = std::make_pair(Kind::kDrain, 1u);
   const auto purgeInput = std::make_pair(Kind::kPurge, kPurgeInput);
+  const auto guard = std::make_pair(Kind::kSleep, kRateChangeGuardMs);
   const BaudCase cases[] = {
-      {"new rate: drain, set, discard the input only",
+      {"new rate: drain, set between quiet guards, discard the input only",
        9600,
        921600,
        0,
@@ -178,7 +179,7 @@ TEST(SerialPortSetBaudRate, DrainsFirstWritesOnlyChangesAndAlwaysPurges) {
        false,
        0,
        921600,
-       {drained, {Kind::kSetLine, 921600}, purgeInput}},
+       {drained, guard, {Kind::kSetLine, 921600}, guard, purgeInput}},
       {"same rate still discards the input",
        115200,
        115200,
@@ -198,7 +199,7 @@ TEST(SerialPortSetBaudRate, DrainsFirstWritesOnlyChangesAndAlwaysPurges) {
        true,
        0,
        921600,
-       {stuck, {Kind::kSetLine, 921600}, {Kind::kPurge, kPurgeAll}}},
+       {stuck, guard, {Kind::kSetLine, 921600}, guard, {Kind::kPurge, kPurgeAll}}},
       {"reading the state fails", 9600, 921600, 1, 0, 0, false, 2, 9600, {}},
       {"writing the state fails: old rate, no purge",
        9600,
@@ -209,8 +210,17 @@ TEST(SerialPortSetBaudRate, DrainsFirstWritesOnlyChangesAndAlwaysPurges) {
        false,
        3,
        9600,
-       {drained}},
-      {"purge fails", 9600, 921600, 0, 0, 1, false, 4, 921600, {drained, {Kind::kSetLine, 921600}}},
+       {drained, guard}},
+      {"purge fails",
+       9600,
+       921600,
+       0,
+       0,
+       1,
+       false,
+       4,
+       921600,
+       {drained, guard, {Kind::kSetLine, 921600}, guard}},
   };
   for (const BaudCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -25,6 +25,7 @@ namespace tarvok::testing {
 struct BurnOutcome {
   uint32_t status = 0xFFFFFFFF;
   bool flashHoldsImage = false;
+  bool finishArrived = false;  // the chip received 0xE5
   double seconds = 0;
 };
 
@@ -73,6 +74,12 @@ inline BurnOutcome BurnInto(sim::PtyChip& chip, const std::vector<uint8_t>& byte
   const std::vector<uint8_t> flash = chip.FlashContents();
   outcome.flashHoldsImage =
       flash.size() >= bytes.size() && std::equal(bytes.begin(), bytes.end(), flash.begin());
+  // The host sends the finish command after the stream's trailer; give the chip's side of the
+  // line a moment to take it in. After a failure nothing more is sent, so nothing comes.
+  if (outcome.status == kBurnOk) {
+    chip.WaitForBurnEnd(3000);
+  }
+  outcome.finishArrived = chip.Report().finishArrived;
   return outcome;
 }
 

@@ -1,0 +1,172 @@
+#include "tools/soak/SoakBurn.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "burn/BurnSequence.h"
+#include "burn/EmbeddedLoader.h"
+#include "serial/PortSetup.h"
+
+namespace tarvok::soak {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The dialog's choices for the plan's port and rates, 8 data bits, no parity, one stop bit.
+class PlanChoices : public PortChoices {
+ public:
+  PlanChoices(const std::string& path, const BurnPlan& plan) : path_(path), plan_(plan) {}
+  int32_t SelectedIndex(int controlId) const override {
+    switch (controlId) {
+      case kPortListId:
+        return 1;  // the first entry is the empty one
+      case kBurnRateListId:
+        return plan_.burnRateList;
+      default:
+        return 0;
+    }
+  }
+  std::string SelectedText(int controlId) const override {
+    switch (controlId) {
+      case kPortListId:
+        return path_;
+      case kOriginalRateListId:
+        return std::to_string(plan_.romRate);
+      case kDataBitsListId:
+        return "8";
+      case kParityListId:
+        return "NOPARITY";
+      case kStopBitsListId:
+        return "ONESTOPBIT";
+      default:
+        return {};
+    }
+  }
+  void ShowMessage(const std::string& text) override { message = text; }
+  std::string message;
+
+ private:
+  std::string path_;
+  const BurnPlan& plan_;
+};
+
+// The image as a burn prepares it: burned from 0 with erase, in 1,024-byte blocks.
+std::unique_ptr<FlashImage> MakeFlashImage(const std::vector<uint8_t>& bytes) {
+  auto image = CreateFlashImage();
+  image->path = "soak.bin";
+  image->size = static_cast<uint32_t>(bytes.size());
+  auto data = std::make_unique<uint8_t[]>(bytes.size());
+  std::memcpy(data.get(), bytes.data(), bytes.size());
+  image->data = std::move(data);
+  image->startAddress = 0;
+  image->endAddress = image->size - 1;
+  image->valid = 1;
+  image->eraseFlag = 1;
+  image->blockSize = kDefaultBlockSize;
+  return image;
+}
+
+// More bytes than any burn of this image can send, every block resent as often as the host
+// allows, with the loader download and the handshake on top.
+uint64_t RunawayBytes(uint32_t imageSize) {
+  const uint64_t blocks = imageSize / kDefaultBlockSize + 1;
+  return (uint64_t{imageSize} + blocks * 4 + 64) * (kMaxBlockRejections + 1) + 4 * 1024 * 1024;
+}
+
+}  // namespace
+
+BurnResult RunBurn(const BurnPlan& plan) {
+  BurnResult result;
+  std::string error;
+  std::unique_ptr<sim::PtyChip> chip = sim::PtyChip::Start(plan.chip, &error);
+  if (!chip) {
+    result.detail = error;
+    return result;
+  }
+  const std::vector<uint8_t> bytes = PlanImage(plan);
+  PlanChoices choices(chip->Path(), plan);
+  PortState state;
+  OpenSelectedPort(choices, state);
+  if (state.portOpen == 0) {
+    result.detail = "the port did not open: " + choices.message;
+    return result;
+  }
+  auto image = MakeFlashImage(bytes);
+  std::unique_ptr<LoaderImage> loader;
+  CreateLoaderImage(&loader);
+  loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
+  PortRecord record;
+  record.handle = state.portHandle.get();
+  record.burnRateIndex = state.burnRateIndex;
+  LoaderJob loaderJob;
+  loaderJob.loader = plan.fullRun ? loader.get() : nullptr;
+  loaderJob.triesPerCycle = kBurnTriesPerCycle;
+  loaderJob.cycles = kBurnCycles;
+  ImageJob imageJob;
+  imageJob.image = image.get();
+
+  const auto start = Clock::now();
+  std::atomic<bool> done{false};
+  uint32_t status = 0;
+  std::thread host([&] {
+    LoaderHello hello;
+    status = BurnOverHandle(&loaderJob, &imageJob, &record, &hello);
+    done = true;
+  });
+  const uint64_t runaway = RunawayBytes(plan.imageSize);
+  bool hang = false;
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (chip->HostQuietMs() > kLongestHostSilenceMs || chip->BytesFromHost() > runaway) {
+      hang = true;
+      break;
+    }
+  }
+  if (hang) {
+    result.outcome = Outcome::kHang;
+    result.detail = chip->BytesFromHost() > runaway ? "the host kept sending past any bound"
+                                                    : "the host went silent past its longest wait";
+    chip.reset();  // the line goes dead: every read of the host fails from now on
+    for (int waited = 0; !done && waited < 3000; ++waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!done) {
+      host.detach();  // it never returns: the process ends without it
+      return result;
+    }
+    host.join();
+    CloseSelectedPort(state);
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return result;
+  }
+  host.join();
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  CloseSelectedPort(state);
+  result.status = status;
+  if (status == kBurnOk) {
+    chip->WaitForBurnEnd(3000);  // the finish may still be on its way
+  }
+  const sim::ChipReport report = chip->Report();
+  result.sentencesHeard = report.sentencesHeard;
+  result.rejections = report.loader.rejections;
+  if (status != kBurnOk) {
+    result.outcome = Outcome::kReportedFailure;
+  } else if (!chip->FlashHolds(bytes)) {
+    result.detail = ExplainWrongFlash(bytes, report.accepted);
+    result.outcome =
+        result.detail.empty() ? Outcome::kWrongFlashDefect : Outcome::kWrongFlashExplained;
+    if (result.detail.empty()) {
+      result.detail = "the chip accepted what the host sent, yet its flash differs";
+    }
+  } else if (!report.finishArrived) {
+    result.outcome =
+        report.faultsAfterTrailer > 0 ? Outcome::kFinishLostToFaults : Outcome::kFinishLost;
+  } else {
+    result.outcome = Outcome::kSuccess;
+  }
+  return result;
+}
+
+}  // namespace tarvok::soak
