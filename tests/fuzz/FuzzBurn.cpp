@@ -18,6 +18,8 @@ constexpr uint32_t kMaxImageBytes = 6000;
 constexpr uint32_t kMaxLoaderBytes = 1024;  // blocks and halfwords, without the whole 8,728
 constexpr uint32_t kRomRate = 9600;
 
+// Every burn status: success, the argument checks, the descriptor checks, the boot stage, the
+// hello's own codes, then the loader steps.
 constexpr std::array<uint32_t, 17> kBurnStatuses = {kBurnOk,
                                                     kBurnMissingArgument,
                                                     kBurnNoPort,
@@ -109,9 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status == kBurnOk) {
     Require(line.BaudRate() == kRomRate, "a burn puts the port back to the rate it found");
     Require(imageProgress.lastPercent == 100, "a burn's image stage ends at 100 %");
-    const std::vector<uint8_t> written = line.Written();
-    Require(!written.empty() && written.back() == kCmdFinish,
-            "a burn ends with the finish command");
+    // Whether the finish command went does not change the status; that it was sent does.
+    Require(line.LastWriteAttempt() == Bytes{kCmdFinish}, "a burn ends with the finish command");
   }
   if (!line.Bent() && end == WhenScriptEnds::kAnswer && imageSize >= 2) {
     Require(status == kBurnOk, "a chip that answers rightly is burned");

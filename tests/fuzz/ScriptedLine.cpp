@@ -189,6 +189,7 @@ bool ScriptedLine::Write(const uint8_t* data, uint32_t length, uint32_t& accepte
   if (++writes_ > bounds_.maxWrites + extraWriteCalls_) {
     OutOfBounds("writes", writes_, bounds_.maxWrites + extraWriteCalls_);
   }
+  lastWriteAttempt_.assign(data, data + length);
   const bool ok = FakeSerialDevice::Write(data, length, accepted);
   lastWriteEndUs_ = NowUs();
   callsSinceWrite_ = 0;

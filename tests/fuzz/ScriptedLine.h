@@ -51,6 +51,8 @@ class ScriptedLine : public testing::FakeSerialDevice {
 
   // Lets the chip say what it says before any write (a loader's hello), through the script.
   void StartChip();
+  // The bytes of the host's last write call, whether the device took them or not.
+  const Bytes& LastWriteAttempt() const { return lastWriteAttempt_; }
   // Whether the script changed anything about what the chip answered.
   bool Bent() const { return bent_; }
   // Aborts when the whole run took longer than its bounds allow.
@@ -75,6 +77,7 @@ class ScriptedLine : public testing::FakeSerialDevice {
   uint64_t lastWriteEndUs_ = 0;
   uint64_t callsSinceWrite_ = 0;
   bool bent_ = false;
+  Bytes lastWriteAttempt_;
 };
 
 }  // namespace tarvok::fuzz
