@@ -17,8 +17,8 @@ namespace {
 constexpr uint64_t kNeverReached = 0xFFFFFF00;
 // How long a status read that finds the receiver empty holds the CPU.
 constexpr auto kEmptyPollHold = std::chrono::milliseconds(2);
-// How long the flash controller stays busy (real NOR takes far longer).
-constexpr int64_t kProgramUs = 2;
+// How long the flash controller stays busy after an erase (real NOR takes far longer); a
+// program completes at once.
 constexpr int64_t kEraseUs = 100;
 
 int64_t NowUs() {
@@ -206,7 +206,8 @@ LoaderStats CpuLoader::Stats() const {
 }
 
 uint32_t CpuLoader::UartStatus(std::unique_lock<std::mutex>& lock) {
-  // A second look at an empty receiver in a row is a program waiting for a byte.
+  // A second look at an empty receiver with no byte taken or sent in between (reading the
+  // timer between looks is fine) is a program waiting for a byte.
   if (received_.empty() && pollingEmpty_ && !halting_) {
     wake_.wait_for(lock, kEmptyPollHold, [this] { return !received_.empty() || halting_; });
   }
@@ -234,7 +235,6 @@ uint32_t CpuLoader::FlashStatus() {
 }
 
 void CpuLoader::FlashProgram(uint32_t word) {
-  flashBusyUntilUs_ = NowUs() + kProgramUs;
   if (flashAddress_ % 4 != 0 || uint64_t{flashAddress_} + 4 > flash_.Cells().size()) {
     flashError_ = true;
     return;
@@ -266,11 +266,9 @@ uint64_t CpuLoader::ReadPeripheral(uc_struct*, uint64_t offset, unsigned, void* 
   auto& cpu = *static_cast<CpuLoader*>(self);
   std::unique_lock lock(*cpu.link_.lock);
   const uint64_t address = TR7340_PERIPHERALS_BASE + offset;
-  if (address != TR7340_UART_STATUS) {
-    cpu.pollingEmpty_ = false;
-  }
   switch (address) {
     case TR7340_UART_DATA: {
+      cpu.pollingEmpty_ = false;
       if (cpu.received_.empty()) {
         return 0;
       }
