@@ -91,7 +91,7 @@ void DialogCore::OnOpenClicked() {
     imageFile_.reset();
   }
   // The held file is never read: it proves the image can be opened.
-  imageFile_.reset(std::fopen(chosen->c_str(), "rb"));
+  imageFile_.reset(OpenFileForReading(chosen->c_str()));
   if (!imageFile_) {
     imageFileState_ = ImageFileState::kNone;
     view_.ShowMessageBox(kImageOpenErrorText);

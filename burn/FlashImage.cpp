@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 namespace tarvok {
@@ -15,17 +15,19 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File OpenForReading(const char* filePath) {
-#ifdef _WIN32
-  // Narrow paths are in the ANSI code page; the runtime maps them by the current locale.
-  std::setlocale(LC_ALL, "Chinese-simplifed");
-  File file(std::fopen(filePath, "rb"));
-  std::setlocale(LC_ALL, "C");
-  return file;
-#else
-  // POSIX file names are bytes (UTF-8 here): no locale takes part in opening them.
-  return File(std::fopen(filePath, "rb"));
-#endif
+// A UTF-8 path as the file system's own; empty when the text is no valid UTF-8.
+std::filesystem::path PathOfUtf8(const char* filePath) {
+  try {
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(filePath)));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+// Windows does not open a directory as a file at all: tell that apart from a missing file.
+bool IsDirectory(const char* filePath) {
+  std::error_code error;
+  return std::filesystem::is_directory(PathOfUtf8(filePath), error);
 }
 
 #ifdef _WIN32
@@ -48,14 +50,26 @@ bool IsRegular(const FileStatus& status) {
 
 }  // namespace
 
+std::FILE* OpenFileForReading(const char* filePath) {
+#ifdef _WIN32
+  // Paths are UTF-8 inside the program and opened by their wide form, so that a name
+  // outside the ANSI code page opens too; no process-wide locale takes part.
+  const std::filesystem::path path = PathOfUtf8(filePath);
+  return path.empty() ? nullptr : _wfopen(path.c_str(), L"rb");
+#else
+  // POSIX file names are bytes (UTF-8 here): no locale takes part in opening them.
+  return std::fopen(filePath, "rb");
+#endif
+}
+
 uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, uint32_t* size,
                        uint32_t* modifiedTime) {
   if (filePath == nullptr || filePath[0] == '\0' || data == nullptr || size == nullptr) {
     return 1;
   }
-  const File file = OpenForReading(filePath);
+  const File file(OpenFileForReading(filePath));
   if (!file) {
-    return 2;
+    return IsDirectory(filePath) ? 3 : 2;
   }
   FileStatus status{};
   if (StatusOf(file.get(), &status) != 0 || !IsRegular(status)) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,10 @@ class FlashImage {
 // A new image with the defaults above, or null when memory is exhausted.
 std::unique_ptr<FlashImage> CreateFlashImage();
 void DestroyFlashImage(std::unique_ptr<FlashImage> image);
+
+// Opens a file for binary reading by its UTF-8 path (on Windows by the path's wide form, so
+// that any name opens); null when it cannot be opened.
+std::FILE* OpenFileForReading(const char* filePath);
 
 // Reads a whole file. 0; 1 missing argument; 2 cannot be opened; 3 cannot be examined or is
 // not a regular file; 4 empty; 5 does not fit in memory (or its length not in 32 bits);

@@ -21,7 +21,9 @@ set(CLI11_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "")
 set(nlohmann_json_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "")
 set(GTest_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "")
 
+# Every run under Wine is bounded, whoever starts it.
 find_program(TARVOK_WINE wine)
-if(TARVOK_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${TARVOK_WINE}")
+find_program(TARVOK_TIMEOUT timeout)
+if(TARVOK_WINE AND TARVOK_TIMEOUT)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${TARVOK_TIMEOUT};--kill-after=10;300;${TARVOK_WINE}")
 endif()
