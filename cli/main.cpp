@@ -1,10 +1,9 @@
 // tarvok: burns flash images into TR7340 chips from the command line.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <iostream>
 
 #include "cli/BurnCommand.h"
+#include "cli/Console.h"
 #include "serial/PortDiscovery.h"
 
 namespace {
@@ -27,6 +26,7 @@ int ListPorts(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tarvok::cli::ConsoleArguments arguments(argc, argv);
   using tarvok::cli::BurnOptions;
   CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port"};
   app.require_subcommand(1);
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
                  "boot ROM and downloading the loader");
 
   try {
-    app.parse(argc, argv);
+    app.parse(arguments.Count(), arguments.Values());
   } catch (const CLI::CallForHelp& help) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
@@ -74,5 +74,6 @@ int main(int argc, char** argv) {
   if (ports->parsed()) {
     return ListPorts(std::cout);
   }
-  return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, isatty(STDOUT_FILENO) != 0);
+  return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr,
+                                     tarvok::cli::StdoutIsTerminal());
 }
