@@ -5,6 +5,7 @@
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 sim_pid=0
+xvfb_pid=0
 
 # Wine's programs and services keep the standard streams they were started with: never
 # start them on a pipe that someone waits to see closed.
@@ -37,7 +38,8 @@ start_chip() {
 # then stops it; a chip that failed never finishes, so give it 0.
 stop_chip() {
   ((sim_pid)) || return 0
-  timeout "${1:-30}" tail --pid="$sim_pid" -f /dev/null 2>/dev/null ||
+  local seconds=${1:-30}
+  ((seconds > 0)) && timeout "$seconds" tail --pid="$sim_pid" -f /dev/null 2>/dev/null ||
     kill "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
   sim_pid=0
@@ -48,24 +50,37 @@ windows_path() {
   echo "Z:${path//\//\\}"
 }
 
+# Wine picks its display driver once, as its services start: an X server (Xvfb) runs from
+# before then, for the dialog.
+start_display() {
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [[ -s "$work/display" ]] && break
+    sleep 0.05
+  done
+  export DISPLAY=":$(head -n 1 "$work/display")"
+}
+
 # A fresh prefix. Wine lists a port under SerialComm when its device exists as its services
 # start, so a first chip runs while they start again.
 make_wine_prefix() {
   rm -rf "$WINEPREFIX"
+  start_display
   start_chip
   start_wineserver
   wine_run 120 reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$work/com5" /f >/dev/null 2>&1
-  # No window manager under Xvfb: Wine draws the windows' frames itself.
-  wine_run 60 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   timeout 30 wineserver -k
   timeout 30 wineserver -w
   start_wineserver
   wine_run 60 reg query 'HKLM\Hardware\DeviceMap\SerialComm' >"$work/serialcomm.txt" 2>&1
-  kill "$sim_pid" 2>/dev/null || true
-  sim_pid=0
+  stop_chip 0  # waited for: as it ends it removes its link, which the next chip makes anew
 }
 
 wine_cleanup() {
   ((sim_pid)) && kill "$sim_pid" 2>/dev/null
   timeout 30 wineserver -k 2>/dev/null || true
+  ((xvfb_pid)) && kill "$xvfb_pid" 2>/dev/null
+  true
 }
