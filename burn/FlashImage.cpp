@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #ifndef _WIN32
@@ -21,9 +21,23 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 #ifdef _WIN32
+// A UTF-8 path as the file system's own; empty when the text is no valid UTF-8.
+std::filesystem::path PathOfUtf8(const char* filePath) {
+  try {
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(filePath)));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+#endif
+
+#ifdef _WIN32
 using FileStatus = struct _stat64;
+// Paths are UTF-8 inside the program and used by their wide form, so that a name outside the
+// ANSI code page works too; no process-wide locale takes part.
 int StatusOfPath(const char* filePath, FileStatus* status) {
-  return _stat64(filePath, status);
+  const std::filesystem::path path = PathOfUtf8(filePath);
+  return path.empty() ? -1 : _wstat64(path.c_str(), status);
 }
 int StatusOf(std::FILE* file, FileStatus* status) {
   return _fstat64(_fileno(file), status);
@@ -32,11 +46,8 @@ bool IsRegular(const FileStatus& status) {
   return (status.st_mode & _S_IFREG) != 0;
 }
 std::FILE* OpenWithoutWaiting(const char* filePath) {
-  // Narrow paths are in the ANSI code page; the runtime maps them by the current locale.
-  std::setlocale(LC_ALL, "Chinese-simplifed");
-  std::FILE* file = std::fopen(filePath, "rb");
-  std::setlocale(LC_ALL, "C");
-  return file;
+  const std::filesystem::path path = PathOfUtf8(filePath);
+  return path.empty() ? nullptr : _wfopen(path.c_str(), L"rb");
 }
 #else
 using FileStatus = struct stat;

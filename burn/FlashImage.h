@@ -59,7 +59,8 @@ class FlashImage {
 std::unique_ptr<FlashImage> CreateFlashImage();
 void DestroyFlashImage(std::unique_ptr<FlashImage> image);
 
-// Opens a regular file for reading ("rb"), never waiting: a FIFO, a device or a directory is
+// Opens a regular file for reading ("rb") by its UTF-8 path (on Windows by the path's wide
+// form, so that any name opens), never waiting: a FIFO, a device or a directory is
 // refused before any open. The caller closes the file. On failure null, and `failure` (when
 // given) says why: 1 no path; 2 cannot be opened (missing, no permission); 3 not a regular
 // file.

@@ -1,12 +1,11 @@
 // tarvok: burns flash images into TR7340 chips from the command line.
-#include <signal.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <csignal>
 #include <iostream>
 
 #include "cli/BurnCommand.h"
+#include "cli/Console.h"
 #include "serial/PortDiscovery.h"
 
 namespace {
@@ -23,6 +22,11 @@ void OnStopSignal(int) {
 // reset, so a second one ends the program at once. A reader that goes away (`| head`) must
 // not end a burn: SIGPIPE is ignored and the output is simply lost.
 void InstallSignalHandlers() {
+#ifdef _WIN32
+  // Ctrl-C and Ctrl-Break in a console; the C runtime runs the handler once, then resets it.
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+#else
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -30,6 +34,7 @@ void InstallSignalHandlers() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 int ListPorts(std::ostream& out) {
@@ -50,6 +55,7 @@ int ListPorts(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tarvok::cli::ConsoleArguments arguments(argc, argv);
   using tarvok::cli::BurnOptions;
   CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port"};
   app.require_subcommand(1);
@@ -89,7 +95,7 @@ int main(int argc, char** argv) {
                  "(the loader greets only once): power-cycle the chip and burn without it");
 
   try {
-    app.parse(argc, argv);
+    app.parse(arguments.Count(), arguments.Values());
   } catch (const CLI::CallForHelp& help) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
@@ -102,6 +108,6 @@ int main(int argc, char** argv) {
     return ListPorts(std::cout);
   }
   InstallSignalHandlers();
-  return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, isatty(STDOUT_FILENO) != 0,
+  return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, tarvok::cli::StdoutIsTerminal(),
                                      stopRequested);
 }

@@ -5,6 +5,12 @@
 // ttyACM<n> 201 + n, ttyAMA<n> 301 + n, other ports with hardware behind them 401 and up in
 // name order, and the devices listed in TARVOK_EXTRA_PORTS (colon-separated paths, such as
 // a simulated chip's pseudo-terminal) 1001 and up in their order there.
+//
+// Numbers on Windows: the number of the registered name (COM5 is 5, kept whole above 255);
+// the device is "\\.\" followed by that name.
+//
+// Each platform's enumeration lives in its own file (LinuxPortDiscovery.cpp,
+// Win32PortDiscovery.cpp); the numbering and naming here are shared.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +25,12 @@ struct PortInfo {
   std::string description;  // what the system knows of it (USB vendor, product), may be empty
 };
 
+#ifndef _WIN32
 // Ports under `sysfsRoot` (normally /sys) plus those in `extraPorts`, by number.
 std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
                                           const std::string& extraPorts);
-// The ports of this machine, with TARVOK_EXTRA_PORTS from the environment.
+#endif
+// The ports of this machine (on Linux with TARVOK_EXTRA_PORTS from the environment).
 std::vector<PortInfo> DiscoverSerialPorts();
 
 // Fills `portNumbers` with the numbers of the ports found, in order; `portCount` says how many.

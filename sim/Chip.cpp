@@ -37,7 +37,7 @@ void Chip::StartLoader(std::vector<uint8_t>& out) {
   mode_ = Mode::kLoader;
   if (!options_.cpu) {
     loader_ = std::make_unique<Loader>(flash_, options_.romRate, options_.loader);
-  } else if (cpuLink_.lock != nullptr) {
+  } else if (kHasEmulatedCpu && cpuLink_.lock != nullptr) {
     std::vector<uint8_t> ram = rom_.Ram();
     uint32_t start = rom_.StartAddress();
     if (!rom_.Started()) {
@@ -46,8 +46,10 @@ void Chip::StartLoader(std::vector<uint8_t>& out) {
       std::copy(options_.programInRam.begin(), options_.programInRam.end(),
                 ram.begin() + kLoaderAddress);
     }
+#if TARVOK_EMULATED_CPU
     loader_ = std::make_unique<CpuLoader>(flash_, std::move(ram), start, options_.romRate, cpuLink_,
                                           options_.cpuFaults);
+#endif
   } else {
     options_.silent = true;  // a CPU with no way out
     return;
@@ -56,9 +58,11 @@ void Chip::StartLoader(std::vector<uint8_t>& out) {
 }
 
 void Chip::HaltCpu() {
+#if TARVOK_EMULATED_CPU
   if (auto* cpu = dynamic_cast<CpuLoader*>(loader_.get())) {
     cpu->Halt();
   }
+#endif
 }
 
 uint32_t Chip::Rate() const {

@@ -12,10 +12,17 @@
 
 #include "sim/BootRom.h"
 #include "sim/CpuLoader.h"
+
+#ifndef TARVOK_EMULATED_CPU
+#define TARVOK_EMULATED_CPU 0
+#endif
 #include "sim/Flash.h"
 #include "sim/Loader.h"
 
 namespace tarvok::sim {
+
+// Builds without Unicorn (the Windows test build) have the C++ loader model only.
+inline constexpr bool kHasEmulatedCpu = TARVOK_EMULATED_CPU != 0;
 
 struct ChipOptions {
   uint32_t romRate = 9600;  // the rate of the application and the boot ROM

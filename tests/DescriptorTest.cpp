@@ -18,6 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The program's paths are UTF-8 on every platform.
+std::string Utf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 class TempDir {
  public:
   TempDir() : path_(fs::temp_directory_path() / ("tarvok-test-" + std::to_string(::getpid()))) {
@@ -32,9 +38,9 @@ class TempDir {
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
-    return file.string();
+    return Utf8(file);
   }
-  std::string Path() const { return path_.string(); }
+  std::string Path() const { return Utf8(path_); }
 
  private:
   fs::path path_;

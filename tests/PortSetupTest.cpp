@@ -186,6 +186,7 @@ TEST(OpenSelectedPort, ReopeningClosesThePortFirst) {
   EXPECT_EQ(burnPortHandle.load(), nullptr);
 }
 
+#ifndef _WIN32  // sysfs: the Linux enumeration
 class FakeSysfs {
  public:
   FakeSysfs() : root_(fs::temp_directory_path() / ("tarvok-sysfs-" + std::to_string(getpid()))) {}
@@ -244,6 +245,7 @@ TEST(PortDiscovery, NumbersStayWithTheirDevices) {
   EXPECT_EQ(ports[1].description, "USB 0403:6001 FT232R USB UART");
   EXPECT_EQ(ports[5].description, "from TARVOK_EXTRA_PORTS");
 }
+#endif
 
 TEST(PortDiscovery, NamesAndNumbers) {
   const struct {

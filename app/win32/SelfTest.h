@@ -1,0 +1,54 @@
+// Drives the real dialog as a user would, for the tests under Wine and for the screenshot:
+// picks the port and the boot-ROM rate, presses "Open" (with the image given in place of
+// the file-open dialog) and "Burn", answers the message boxes with OK and reads their texts,
+// and ends the dialog once the run is over. Optionally pictures the window mid-burn.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace tarvok {
+
+class CTarvokDlg;
+
+inline constexpr UINT_PTR kSelfTestTimerId = 2;
+
+struct SelfTestOptions {
+  std::string image;  // UTF-8 path
+  std::string port;   // such as COM5
+  std::string romRate = "115200";
+  std::string screenshot;  // a .bmp to write mid-burn; empty for none
+  int screenshotPercent = 55;
+  uint32_t deadlineMs = 240'000;
+};
+
+class SelfTest {
+ public:
+  explicit SelfTest(SelfTestOptions options) : options_(std::move(options)) {}
+  void Start(CTarvokDlg& dialog);
+  void Step();
+  // 0: the run ended with "Burn Flash Img Success !" and the bar at 100; otherwise 1.
+  int Result() const { return result_; }
+  std::string Report() const;
+
+ private:
+  enum class Phase { kPressButtons, kBurning, kDone };
+  void Finish(int result, const std::string& why);
+  HWND FindMessageBox() const;
+  void TakeScreenshot();
+
+  SelfTestOptions options_;
+  CTarvokDlg* dialog_ = nullptr;
+  Phase phase_ = Phase::kPressButtons;
+  bool inStep_ = false;
+  bool pictured_ = false;
+  DWORD startedMs_ = 0;
+  int highestPercent_ = 0;
+  std::vector<std::string> messages_;
+  std::string failure_;
+  int result_ = 1;
+};
+
+}  // namespace tarvok

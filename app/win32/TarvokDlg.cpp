@@ -1,0 +1,169 @@
+#include "app/win32/TarvokDlg.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/win32/SelfTest.h"
+#include "app/win32/resource.h"
+#include "serial/Win32Text.h"
+
+namespace tarvok {
+namespace {
+
+static_assert(IDC_PORT_LIST == kPortListId && IDC_PARITY_LIST == kParityListId &&
+              IDC_ORIGINAL_RATE_LIST == kOriginalRateListId &&
+              IDC_DATA_BITS_LIST == kDataBitsListId && IDC_STOP_BITS_LIST == kStopBitsListId &&
+              IDC_BURN_RATE_LIST == kBurnRateListId);
+static_assert(IDC_OPEN_BUTTON == kOpenButtonId && IDC_PATH_EDIT == kPathEditId &&
+              IDC_BURN_BUTTON == kBurnButtonId && IDC_PROGRESS == kProgressBarId &&
+              IDC_SPEED_LABEL == kSpeedLabelId && IDC_ELAPSED_LABEL == kElapsedLabelId);
+
+const wchar_t* const kOriginalRates[] = {L"9600", L"115200"};
+const wchar_t* const kBurnRates[] = {L"115200", L"230400", L"460800", L"921600"};
+const wchar_t* const kParities[] = {L"NOPARITY", L"ODDPARITY", L"EVENPARITY", L"MARKPARITY",
+                                    L"SPACEPARITY"};
+const wchar_t* const kDataBits[] = {L"8", L"7", L"6"};
+const wchar_t* const kStopBits[] = {L"ONESTOPBIT", L"ONE5STOPBITS", L"TWOSTOPBITS"};
+constexpr WPARAM kBurnRateDefault = 3;  // "921600"
+
+template <std::size_t N>
+void Fill(HWND dialog, int listId, const wchar_t* const (&items)[N], WPARAM selected) {
+  for (const wchar_t* item : items) {
+    SendDlgItemMessageW(dialog, listId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  }
+  SendDlgItemMessageW(dialog, listId, CB_SETCURSEL, selected, 0);
+}
+
+}  // namespace
+
+CTarvokDlg::CTarvokDlg(HINSTANCE instance)
+    : instance_(instance), view_(std::make_shared<Win32DialogView>()) {
+  core_ = DialogCore::Create(view_, StartDetachedThread, OpenSerialDevice);
+  appIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARVOK), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                           LR_DEFAULTCOLOR));
+  smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARVOK), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
+CTarvokDlg::~CTarvokDlg() {
+  DestroyIcon(appIcon_);
+  DestroyIcon(smallIcon_);
+}
+
+INT_PTR CTarvokDlg::DoModal() {
+  return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_TARVOK_DIALOG), nullptr, DialogProc,
+                         reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CTarvokDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrW(window, DWLP_USER, lParam);
+    auto* dialog = reinterpret_cast<CTarvokDlg*>(lParam);
+    dialog->window_ = window;
+  }
+  auto* dialog = reinterpret_cast<CTarvokDlg*>(GetWindowLongPtrW(window, DWLP_USER));
+  return dialog != nullptr ? dialog->OnMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR CTarvokDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;  // the system sets the focus
+    case kHandOverMessage:
+      (*reinterpret_cast<const std::function<void()>*>(lParam))();
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_OPEN_BUTTON:
+          if (HIWORD(wParam) == BN_CLICKED) {
+            core_->OnOpenClicked();
+          }
+          return TRUE;
+        case IDC_BURN_BUTTON:
+          if (HIWORD(wParam) == BN_CLICKED) {
+            core_->OnBurnClicked();
+          }
+          return TRUE;
+        case IDOK:  // Enter and Escape end the dialog as OK and Cancel would
+        case IDCANCEL:
+          EndDialog(LOWORD(wParam));
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    case WM_TIMER:
+      if (wParam == kBurnTimerId) {
+        core_->OnTimer();
+      } else if (selfTest_ != nullptr && wParam == kSelfTestTimerId) {
+        selfTest_->Step();
+      }
+      return TRUE;
+    case WM_CLOSE:
+      closing_ = true;
+      core_->OnClose();
+      ::EndDialog(window_, IDCANCEL);
+      return TRUE;
+    case WM_PAINT:
+      return OnPaint() ? TRUE : FALSE;
+    case WM_QUERYDRAGICON:
+      return reinterpret_cast<INT_PTR>(appIcon_);
+    default:
+      return FALSE;
+  }
+}
+
+void CTarvokDlg::EndDialog(INT_PTR result) {
+  // A run still going on is let go: it no longer touches the window.
+  if (core_->WorkerRunning() && !closing_) {
+    closing_ = true;
+    core_->OnClose();
+  }
+  ::EndDialog(window_, result);
+}
+
+void CTarvokDlg::OnInitDialog() {
+  view_->Attach(window_);
+  SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_));
+  SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+
+  SendDlgItemMessageW(window_, IDC_PORT_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L""));
+  ports_ = DiscoverSerialPorts();
+  for (const PortInfo& port : ports_) {
+    const std::wstring name = L"COM" + std::to_wstring(port.number);
+    SendDlgItemMessageW(window_, IDC_PORT_LIST, CB_ADDSTRING, 0,
+                        reinterpret_cast<LPARAM>(name.c_str()));
+  }
+  SendDlgItemMessageW(window_, IDC_PORT_LIST, CB_SETCURSEL, 0, 0);
+  SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
+  Fill(window_, IDC_ORIGINAL_RATE_LIST, kOriginalRates, 0);
+  Fill(window_, IDC_BURN_RATE_LIST, kBurnRates, kBurnRateDefault);
+  Fill(window_, IDC_PARITY_LIST, kParities, 0);
+  Fill(window_, IDC_DATA_BITS_LIST, kDataBits, 0);
+  Fill(window_, IDC_STOP_BITS_LIST, kStopBits, 0);
+  core_->OnInitDialog();
+  if (selfTest_ != nullptr) {
+    selfTest_->Start(*this);
+  }
+}
+
+bool CTarvokDlg::OnPaint() {
+  if (!IsIconic(window_)) {
+    return false;  // the dialog paints itself
+  }
+  PAINTSTRUCT paint{};
+  const HDC context = BeginPaint(window_, &paint);
+  SendMessageW(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(context), 0);
+  RECT client{};
+  GetClientRect(window_, &client);
+  const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+  const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+  DrawIcon(context, x, y, appIcon_);
+  EndPaint(window_, &paint);
+  return true;
+}
+
+}  // namespace tarvok

@@ -1,0 +1,21 @@
+// Resource IDs of the Windows dialog, for the resource script and the code alike.
+#pragma once
+
+#define IDC_STATIC -1
+#define IDD_TARVOK_DIALOG 101
+#define IDI_TARVOK 201
+#define IDC_SERIAL_GROUP 301
+#define IDC_PORT_LIST 1000
+#define IDC_PARITY_LIST 1001
+#define IDC_ORIGINAL_RATE_LIST 1002
+#define IDC_DATA_BITS_LIST 1003
+#define IDC_STOP_BITS_LIST 1004
+#define IDC_BURN_RATE_LIST 1006
+#define IDC_OPEN_BUTTON 2002
+#define IDC_PATH_EDIT 2004
+#define IDC_BURN_BUTTON 2007
+#define IDC_PROGRESS 3001
+#define IDC_SPEED_CAPTION 3004
+#define IDC_USED_TIME_CAPTION 3005
+#define IDC_SPEED_LABEL 3006
+#define IDC_ELAPSED_LABEL 3007

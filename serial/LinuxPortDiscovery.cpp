@@ -1,0 +1,130 @@
+// The Linux ports: sysfs tty devices with hardware behind them, plus TARVOK_EXTRA_PORTS.
+#include "serial/PortDiscovery.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace tarvok {
+namespace fs = std::filesystem;
+namespace {
+
+std::string ReadLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+// "ttyUSB3" with prefix "ttyUSB": 3; -1 when the rest is not a number.
+int64_t IndexAfter(const std::string& name, const std::string& prefix) {
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) {
+    return -1;
+  }
+  const std::string rest = name.substr(prefix.size());
+  if (!std::all_of(rest.begin(), rest.end(), [](unsigned char c) { return std::isdigit(c); }) ||
+      rest.size() > 6) {
+    return -1;
+  }
+  return std::stoll(rest);
+}
+
+// USB vendor, product and names, from the first parent of the device that has them.
+std::string DescribeDevice(const fs::path& deviceLink) {
+  std::error_code error;
+  fs::path dir = fs::canonical(deviceLink, error);
+  if (error) {
+    return {};
+  }
+  for (int level = 0; level < 4 && !dir.empty(); ++level, dir = dir.parent_path()) {
+    const std::string vendor = ReadLine(dir / "idVendor");
+    if (vendor.empty()) {
+      continue;
+    }
+    std::string text = "USB " + vendor + ":" + ReadLine(dir / "idProduct");
+    for (const char* field : {"manufacturer", "product"}) {
+      const std::string value = ReadLine(dir / field);
+      if (!value.empty()) {
+        text += " " + value;
+      }
+    }
+    return text;
+  }
+  return {};
+}
+
+struct NumberingRule {
+  const char* prefix;
+  uint32_t first;
+};
+constexpr NumberingRule kRules[] = {{"ttyS", 1}, {"ttyUSB", 101}, {"ttyACM", 201}, {"ttyAMA", 301}};
+constexpr uint32_t kFirstOtherPort = 401;
+constexpr uint32_t kFirstExtraPort = 1001;
+
+}  // namespace
+
+std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
+                                          const std::string& extraPorts) {
+  std::map<uint32_t, PortInfo> found;
+  std::vector<std::string> others;
+  std::error_code error;
+  const fs::path classDir = fs::path(sysfsRoot) / "class" / "tty";
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(classDir, error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const fs::path entry = classDir / name;
+    if (!fs::exists(entry / "device", error)) {
+      continue;  // virtual terminals and pseudo-terminals have no hardware behind them
+    }
+    // A legacy 8250 port that was never detected reports the type 0 (unknown).
+    if (name.rfind("ttyS", 0) == 0 && ReadLine(entry / "type") == "0") {
+      continue;
+    }
+    PortInfo info{0, "/dev/" + name, DescribeDevice(entry / "device")};
+    bool numbered = false;
+    for (const NumberingRule& rule : kRules) {
+      const int64_t index = IndexAfter(name, rule.prefix);
+      if (index >= 0) {
+        info.number = rule.first + static_cast<uint32_t>(index);
+        numbered = true;
+        break;
+      }
+    }
+    if (!numbered) {
+      info.number = kFirstOtherPort + static_cast<uint32_t>(others.size());
+      others.push_back(name);
+    }
+    found.emplace(info.number, info);
+  }
+
+  uint32_t next = kFirstExtraPort;
+  std::size_t start = 0;
+  while (start <= extraPorts.size()) {
+    const std::size_t end = std::min(extraPorts.find(':', start), extraPorts.size());
+    const std::string path = extraPorts.substr(start, end - start);
+    if (!path.empty()) {
+      const uint32_t number = next++;
+      found.emplace(number, PortInfo{number, path, "from TARVOK_EXTRA_PORTS"});
+    }
+    start = end + 1;
+  }
+
+  std::vector<PortInfo> ports;
+  for (auto& [number, info] : found) {
+    ports.push_back(std::move(info));
+  }
+  return ports;
+}
+
+std::vector<PortInfo> DiscoverSerialPorts() {
+  const char* extra = std::getenv("TARVOK_EXTRA_PORTS");
+  return DiscoverSerialPorts("/sys", extra != nullptr ? extra : "");
+}
+
+}  // namespace tarvok

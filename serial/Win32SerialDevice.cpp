@@ -1,0 +1,354 @@
+#include "serial/Win32SerialDevice.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <thread>
+
+#include "serial/Win32Text.h"
+
+namespace tarvok {
+namespace {
+
+// The bit-field word of the DCB follows its BaudRate.
+constexpr std::size_t kFlagWordOffset = offsetof(DCB, BaudRate) + sizeof(DWORD);
+static_assert(offsetof(DCB, wReserved) == kFlagWordOffset + sizeof(uint32_t));
+static_assert(sizeof(DCB) <= 32);
+
+uint32_t FlagWordOf(const DCB& dcb) {
+  uint32_t flags = 0;
+  std::memcpy(&flags, reinterpret_cast<const char*>(&dcb) + kFlagWordOffset, sizeof(flags));
+  return flags;
+}
+
+void SetFlagWord(DCB& dcb, uint32_t flags) {
+  std::memcpy(reinterpret_cast<char*>(&dcb) + kFlagWordOffset, &flags, sizeof(flags));
+}
+
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// How long one character takes on the line: start bit, data, parity and stop bits.
+int64_t CharacterTimeUs(const LineSettings& line) {
+  const int64_t halfBits = 2 * (1 + int64_t{line.byteSize}) + (line.parity != kNoParity ? 2 : 0) +
+                           (line.stopBits == kOneStopBit     ? 2
+                            : line.stopBits == kOne5StopBits ? 3
+                                                             : 4);
+  const int64_t rate = line.baudRate != 0 ? line.baudRate : 9600;
+  return (halfBits * 1'000'000 / 2 + rate - 1) / rate;
+}
+
+// Waits `us`: sleeps the long part, spins the last fraction of a millisecond, since a
+// character time at high rates is far below the scheduler's tick.
+void WaitUs(int64_t us) {
+  constexpr int64_t kSpinBelowUs = 2'000;
+  const int64_t until = NowUs() + us;
+  if (us >= kSpinBelowUs) {
+    std::this_thread::sleep_for(std::chrono::microseconds(us - kSpinBelowUs / 2));
+  }
+  while (NowUs() < until) {
+    std::this_thread::yield();
+  }
+}
+
+OpenResult Failed(OpenFailure failure, const std::string& path, DWORD error) {
+  OpenResult result;
+  result.failure = failure;
+  switch (failure) {
+    case OpenFailure::kMissing:
+      result.reason = path + ": no such device";
+      break;
+    case OpenFailure::kBusy:
+      result.reason = path + ": in use by another program";
+      break;
+    case OpenFailure::kForbidden:
+      result.reason = path + ": permission denied";
+      break;
+    case OpenFailure::kNotATty:
+      result.reason = path + ": not a serial port";
+      break;
+    default:
+      result.reason = path + ": error " + std::to_string(error);
+      break;
+  }
+  return result;
+}
+
+OpenFailure FailureOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NOT_READY:
+      return OpenFailure::kMissing;
+    // A COM port that another program holds answers ERROR_ACCESS_DENIED; a port has no
+    // other access rule a user could lack.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return OpenFailure::kBusy;
+    case ERROR_PRIVILEGE_NOT_HELD:
+      return OpenFailure::kForbidden;
+    default:
+      return OpenFailure::kOther;
+  }
+}
+
+HANDLE Handle(void* handle) {
+  return static_cast<HANDLE>(handle);
+}
+
+}  // namespace
+
+std::string Win32DevicePath(const std::string& path) {
+  return path.rfind("\\\\", 0) == 0 ? path : "\\\\.\\" + path;
+}
+
+OpenResult OpenSerialDevice(const std::string& path) {
+  return Win32SerialDevice::Open(path);
+}
+
+OpenResult Win32SerialDevice::Open(const std::string& path) {
+  const std::string device = Win32DevicePath(path);
+  const HANDLE handle = CreateFileW(WideFromUtf8(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return Failed(FailureOf(error), device, error);
+  }
+  // Only a communications device has a comm status. (Its comm state is no test: Wine
+  // cannot read it from a pseudo-terminal, whose modem lines do not exist.)
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (GetFileType(handle) != FILE_TYPE_CHAR || !ClearCommError(handle, &errors, &status)) {
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    return Failed(OpenFailure::kNotATty, device, error);
+  }
+  // Until time-outs are set, a read returns at once with what is waiting.
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  SetCommTimeouts(handle, &timeouts);
+  OpenResult result;
+  result.device.reset(new Win32SerialDevice(handle));
+  return result;
+}
+
+Win32SerialDevice::Win32SerialDevice(void* handle) : handle_(handle) {
+  line_.flags = kFlagBinary | kFlagDtrControlEnable | kFlagRtsControlEnable;
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  if (GetCommState(Handle(handle_), &dcb)) {
+    std::memcpy(&lastState_, &dcb, sizeof(dcb));
+    ReadBackLineSettings(line_);
+  } else {
+    // What a port that cannot show its state gets: the host's settings, XON/XOFF off with
+    // the usual characters (equal ones are refused).
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+    std::memcpy(&lastState_, &dcb, sizeof(dcb));
+  }
+}
+
+Win32SerialDevice::~Win32SerialDevice() {
+  Close();
+}
+
+void Win32SerialDevice::Close() {
+  if (handle_ != nullptr) {
+    CloseHandle(Handle(handle_));
+    handle_ = nullptr;
+  }
+}
+
+bool Win32SerialDevice::Fail() {
+  lastError_ = GetLastError();
+  return false;
+}
+
+bool Win32SerialDevice::GetLineSettings(LineSettings& line) {
+  if (handle_ == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return Fail();
+  }
+  line = line_;
+  return true;
+}
+
+bool Win32SerialDevice::ReadBackLineSettings(LineSettings& line) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(Handle(handle_), &dcb)) {
+    return Fail();
+  }
+  line.baudRate = dcb.BaudRate;
+  line.byteSize = dcb.ByteSize;
+  line.parity = dcb.Parity;
+  line.stopBits = dcb.StopBits;
+  line.flags = FlagWordOf(dcb);
+  return true;
+}
+
+bool Win32SerialDevice::SetLineSettings(const LineSettings& line) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(Handle(handle_), &dcb)) {
+    std::memcpy(&dcb, &lastState_, sizeof(dcb));  // the rest as last written
+  }
+  dcb.BaudRate = line.baudRate;
+  dcb.ByteSize = line.byteSize;
+  dcb.Parity = line.parity;
+  dcb.StopBits = line.stopBits;
+  SetFlagWord(dcb, line.flags);
+  if (!SetCommState(Handle(handle_), &dcb)) {
+    // Raising DTR or RTS fails where the port has no modem lines (a pseudo-terminal under
+    // Wine) after the rate and framing have gone in: that alone does not fail the call.
+    const DWORD error = GetLastError();
+    LineSettings actual;
+    if (!ReadBackLineSettings(actual) || actual.baudRate != line.baudRate ||
+        actual.byteSize != line.byteSize || actual.parity != line.parity ||
+        actual.stopBits != line.stopBits) {
+      SetLastError(error);
+      return Fail();
+    }
+  }
+  std::memcpy(&lastState_, &dcb, sizeof(dcb));
+  line_ = line;
+  return true;
+}
+
+bool Win32SerialDevice::SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
+  return SetupComm(Handle(handle_), inputBytes, outputBytes) != 0 || Fail();
+}
+
+bool Win32SerialDevice::SetTimeouts(const Timeouts& timeouts) {
+  COMMTIMEOUTS commTimeouts{};
+  commTimeouts.ReadIntervalTimeout = timeouts.readInterval;
+  commTimeouts.ReadTotalTimeoutMultiplier = timeouts.readTotalMultiplier;
+  commTimeouts.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
+  commTimeouts.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
+  commTimeouts.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
+  // All zero would make Windows wait without bound; here it means "return at once".
+  if (timeouts.readTotalMultiplier == 0 && timeouts.readTotalConstant == 0) {
+    commTimeouts.ReadIntervalTimeout = MAXDWORD;
+  }
+  return SetCommTimeouts(Handle(handle_), &commTimeouts) != 0 || Fail();
+}
+
+bool Win32SerialDevice::QueryStatus(uint32_t& inputCount, uint32_t& outputCount) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(Handle(handle_), &errors, &status)) {
+    return Fail();
+  }
+  pendingErrors_ |= errors;
+  inputCount = status.cbInQue;
+  outputCount = status.cbOutQue;
+  return true;
+}
+
+bool Win32SerialDevice::ClearError(CommStatus& status) {
+  uint32_t outputCount = 0;
+  if (!QueryStatus(status.inputCount, outputCount)) {
+    return false;
+  }
+  // The line-error bits of ClearCommError are the ones of CommStatus.
+  status.errors = pendingErrors_ &
+                  (kErrorRxOverflow | kErrorOverrun | kErrorParity | kErrorFrame | kErrorBreak);
+  pendingErrors_ = 0;
+  return true;
+}
+
+bool Win32SerialDevice::ClearBreak() {
+  ClearCommBreak(Handle(handle_));  // refused by a port without a break to clear
+  return true;
+}
+
+bool Win32SerialDevice::Purge(uint32_t actions) {
+  // The purge bits are the ones of PurgeComm.
+  return PurgeComm(Handle(handle_), actions & kPurgeAll) != 0 || Fail();
+}
+
+bool Win32SerialDevice::Read(uint8_t* buffer, uint32_t length, uint32_t& received) {
+  received = 0;
+  uint32_t queued = 0;
+  uint32_t outputCount = 0;
+  if (!QueryStatus(queued, outputCount)) {
+    return false;
+  }
+  // What is waiting comes back at once. Only an empty queue is left to the driver's read
+  // time-out, which waits until the whole count has arrived or the time has passed (Wine
+  // would wait out the time-out even for bytes already queued).
+  const DWORD asked = queued > 0 ? std::min(queued, length) : length;
+  DWORD got = 0;
+  if (!ReadFile(Handle(handle_), buffer, asked, &got, nullptr)) {
+    return Fail();
+  }
+  received = got;
+  return true;
+}
+
+bool Win32SerialDevice::Write(const uint8_t* data, uint32_t length, uint32_t& accepted) {
+  DWORD written = 0;
+  const BOOL ok = WriteFile(Handle(handle_), data, length, &written, nullptr);
+  accepted = written;
+  if (written > 0) {
+    writtenSinceDrain_ = true;
+  }
+  // A write time-out is not a failure: it reports what the driver took.
+  return ok != 0 || GetLastError() == ERROR_TIMEOUT || GetLastError() == ERROR_SEM_TIMEOUT ||
+         Fail();
+}
+
+DrainResult Win32SerialDevice::Drain() {
+  // FlushFileBuffers would wait without bound for a line that no longer moves (a stalled
+  // adapter, flow control held): the output queue is watched instead, against a deadline of
+  // twice what the queued bytes need plus a margin.
+  uint32_t inputCount = 0;
+  uint32_t queued = 0;
+  if (!QueryStatus(inputCount, queued)) {
+    return DrainResult::kFailed;
+  }
+  if (queued == 0 && !writtenSinceDrain_) {
+    return DrainResult::kDrained;
+  }
+  constexpr int64_t kMarginUs = 200'000;
+  constexpr int64_t kPollUs = 1'000;
+  const int64_t characterUs = CharacterTimeUs(line_);
+  const int64_t deadline = NowUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
+  while (queued > 0) {
+    if (NowUs() >= deadline) {
+      SetLastError(ERROR_TIMEOUT);
+      Fail();
+      return DrainResult::kTimedOut;
+    }
+    WaitUs(std::min(kPollUs, int64_t{queued} * characterUs));
+    if (!QueryStatus(inputCount, queued)) {
+      return DrainResult::kFailed;
+    }
+  }
+  // The queue counts what the driver holds; the transmitter still shifts out its last
+  // characters.
+  WaitUs(2 * characterUs);
+  writtenSinceDrain_ = false;
+  return DrainResult::kDrained;
+}
+
+uint64_t Win32SerialDevice::ClockMs() const {
+  return static_cast<uint64_t>(NowUs() / 1000);
+}
+
+void Win32SerialDevice::Sleep(uint32_t ms) {
+  ::Sleep(ms);  // 0 gives up the rest of the time slice
+}
+
+}  // namespace tarvok
