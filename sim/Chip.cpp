@@ -38,6 +38,7 @@ void Chip::StartLoader(std::vector<uint8_t>& out) {
   if (!options_.cpu) {
     loader_ = std::make_unique<Loader>(flash_, options_.romRate, options_.loader);
   } else if (kHasEmulatedCpu && cpuLink_.lock != nullptr) {
+#if TARVOK_EMULATED_CPU
     std::vector<uint8_t> ram = rom_.Ram();
     uint32_t start = rom_.StartAddress();
     if (!rom_.Started()) {
@@ -46,7 +47,6 @@ void Chip::StartLoader(std::vector<uint8_t>& out) {
       std::copy(options_.programInRam.begin(), options_.programInRam.end(),
                 ram.begin() + kLoaderAddress);
     }
-#if TARVOK_EMULATED_CPU
     loader_ = std::make_unique<CpuLoader>(flash_, std::move(ram), start, options_.romRate, cpuLink_,
                                           options_.cpuFaults);
 #endif
