@@ -15,6 +15,7 @@
 #include <fstream>
 #include <thread>
 
+#include "serial/LineTiming.h"
 #include "serial/PosixBaud.h"
 
 namespace tarvok {
@@ -28,16 +29,6 @@ int64_t NowUs() {
 
 int64_t NowMs() {
   return NowUs() / 1000;
-}
-
-// How long one character takes on the line: start bit, data, parity and stop bits.
-int64_t CharacterTimeUs(const LineSettings& line) {
-  const int64_t halfBits = 2 * (1 + int64_t{line.byteSize}) + (line.parity != kNoParity ? 2 : 0) +
-                           (line.stopBits == kOneStopBit     ? 2
-                            : line.stopBits == kOne5StopBits ? 3
-                                                             : 4);
-  const int64_t rate = line.baudRate != 0 ? line.baudRate : 9600;
-  return (halfBits * 1'000'000 / 2 + rate - 1) / rate;
 }
 
 // Waits `us` precisely enough for a character time at high rates, without burning a core

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "serial/LineTiming.h"
 #include "serial/Win32Text.h"
 
 namespace tarvok {
@@ -32,16 +33,6 @@ int64_t NowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-// How long one character takes on the line: start bit, data, parity and stop bits.
-int64_t CharacterTimeUs(const LineSettings& line) {
-  const int64_t halfBits = 2 * (1 + int64_t{line.byteSize}) + (line.parity != kNoParity ? 2 : 0) +
-                           (line.stopBits == kOneStopBit     ? 2
-                            : line.stopBits == kOne5StopBits ? 3
-                                                             : 4);
-  const int64_t rate = line.baudRate != 0 ? line.baudRate : 9600;
-  return (halfBits * 1'000'000 / 2 + rate - 1) / rate;
 }
 
 // Waits `us`: sleeps the long part, spins the last fraction of a millisecond, since a
