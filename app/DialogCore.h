@@ -12,9 +12,9 @@
 
 #include "app/BurnRun.h"
 #include "app/DialogView.h"
+#include "app/PortSetup.h"
 #include "burn/FlashImage.h"
 #include "burn/LoaderImage.h"
-#include "serial/PortSetup.h"
 
 namespace tarvok {
 

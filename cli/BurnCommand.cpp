@@ -12,13 +12,13 @@
 #include <thread>
 
 #include "app/BurnRun.h"
+#include "app/PortSetup.h"
 #include "app/ProgressText.h"
 #include "app/StoppableDevice.h"
 #include "cli/BurnReport.h"
 #include "cli/LoaderFile.h"
 #include "cli/ProgressDisplay.h"
 #include "serial/PortDiscovery.h"
-#include "serial/PortSetup.h"
 
 namespace tarvok::cli {
 namespace {

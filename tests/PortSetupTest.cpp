@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/PortSetup.h"
 #include "serial/PortDiscovery.h"
-#include "serial/PortSetup.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/FixedChoices.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/DialogView.h"
-#include "serial/PortSetup.h"
+#include "app/PortChoices.h"
 
 namespace tarvok::testing {
 

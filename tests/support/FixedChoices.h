@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/PortSetup.h"
+#include "app/PortChoices.h"
 
 namespace tarvok::testing {
 

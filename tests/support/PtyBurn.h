@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "app/PortSetup.h"
 #include "burn/BurnSequence.h"
 #include "burn/EmbeddedLoader.h"
-#include "serial/PortSetup.h"
 #include "sim/PtyChip.h"
 #include "tests/support/FixedChoices.h"
 #include "tests/support/ImageFactory.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <thread>
 
+#include "app/PortSetup.h"
 #include "burn/BurnSequence.h"
 #include "burn/EmbeddedLoader.h"
-#include "serial/PortSetup.h"
 
 namespace tarvok::soak {
 namespace {

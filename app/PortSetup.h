@@ -1,6 +1,4 @@
 // Turns the user's port choices into an open, configured port for a burn, and closes it.
-// The choices are read by the IDs of the dialog's lists, through a small interface that the
-// dialog, the command line and the tests each provide.
 #pragma once
 
 #include <cstdint>
@@ -8,27 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "app/PortChoices.h"
 #include "serial/OpenDevice.h"
 #include "serial/ProcessPort.h"
 #include "serial/SerialDevice.h"
 
 namespace tarvok {
-
-inline constexpr int kPortListId = 1000;          // "IMG COM:"
-inline constexpr int kParityListId = 1001;        // "Parity:"
-inline constexpr int kOriginalRateListId = 1002;  // "Original BaudRate:"
-inline constexpr int kDataBitsListId = 1003;      // "DataBits:"
-inline constexpr int kStopBitsListId = 1004;      // "StopBits:"
-inline constexpr int kBurnRateListId = 1006;      // "Burn BaudRate:"
-
-class PortChoices {
- public:
-  virtual ~PortChoices() = default;
-  // The selected position of a list, -1 when none is selected.
-  virtual int32_t SelectedIndex(int controlId) const = 0;
-  virtual std::string SelectedText(int controlId) const = 0;
-  virtual void ShowMessage(const std::string& text) = 0;
-};
 
 // The port as the dialog holds it during a run.
 struct PortState {

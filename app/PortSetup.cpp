@@ -1,4 +1,4 @@
-#include "serial/PortSetup.h"
+#include "app/PortSetup.h"
 
 #include <algorithm>
 
