@@ -116,7 +116,7 @@ void DialogCore::OnBurnClicked() {
   const bool portChosen = view_.SelectedIndex(kPortListId) != 0;
   if (portChosen) {
     workerFinished = 0;
-    startSemaphore_ = std::make_unique<std::binary_semaphore>(0);
+    startSignal_ = std::make_unique<StartSignal>();
     workerRunning_ = true;
     if (!startWorker_([self = shared_from_this()] { self->BurnWorker(); })) {
       workerRunning_ = false;
@@ -128,7 +128,7 @@ void DialogCore::OnBurnClicked() {
   PrepareBurnImages();
   EnterBurningState();
   if (portChosen) {
-    startSemaphore_->release();
+    startSignal_->Give();
   }
 }
 
@@ -158,7 +158,7 @@ void DialogCore::EnterIdleState() {
 
 void DialogCore::BurnWorker() {
   if (workerFinished == 0) {
-    startSemaphore_->acquire();
+    startSignal_->Wait();
     OpenSelectedPort(workerSide_, port_, openDevice_);
     if (port_.portOpen != 0) {
       run_.burning = 1;

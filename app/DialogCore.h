@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <semaphore>
 #include <string>
 
 #include "app/BurnRun.h"
 #include "app/DialogView.h"
 #include "app/PortSetup.h"
+#include "app/StartSignal.h"
 #include "burn/FlashImage.h"
 #include "burn/LoaderImage.h"
 
@@ -95,7 +95,7 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   BurnRun run_{workerSide_};
   std::atomic<bool> windowGone_{false};
   std::atomic<bool> workerRunning_{false};
-  std::unique_ptr<std::binary_semaphore> startSemaphore_;
+  std::unique_ptr<StartSignal> startSignal_;
   std::unique_ptr<FlashImage> currentImage_;
   std::unique_ptr<LoaderImage> currentLoader_;
   PortState port_;
