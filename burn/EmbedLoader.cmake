@@ -1,4 +1,5 @@
-# Turns the loader binary into a C++ source file holding its bytes and its length word.
+# Turns the loader binary into a C++ source file holding its bytes, its length word and its
+# SHA-256 (which `--version` names, so a support request says which loader went down the wire).
 # Run as: cmake -DINPUT=<loader.bin> -DOUTPUT=<EmbeddedLoader.cpp> -P EmbedLoader.cmake
 if(NOT EXISTS "${INPUT}" OR IS_DIRECTORY "${INPUT}")
   message(FATAL_ERROR "Loader file '${INPUT}' cannot be read (set TARVOK_LOADER_FILE to a loader binary)")
@@ -8,6 +9,7 @@ if(size EQUAL 0)
   message(FATAL_ERROR "Loader file '${INPUT}' is empty (set TARVOK_LOADER_FILE to a loader binary)")
 endif()
 file(READ "${INPUT}" hex HEX)
+file(SHA256 "${INPUT}" sha256)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n    " bytes "${bytes}")
 file(WRITE "${OUTPUT}.tmp" "// Generated from ${INPUT} at build time. Do not edit.
@@ -19,6 +21,7 @@ const uint8_t kEmbeddedLoader[] = {
     ${bytes}
 };
 const uint32_t kEmbeddedLoaderLength = ${size};
+const char kEmbeddedLoaderSha256[] = \"${sha256}\";
 
 }  // namespace tarvok
 ")

@@ -8,5 +8,7 @@ namespace tarvok {
 
 extern const uint8_t kEmbeddedLoader[];
 extern const uint32_t kEmbeddedLoaderLength;
+// The SHA-256 of those bytes in 64 lower-case hex digits, worked out when they were embedded.
+extern const char kEmbeddedLoaderSha256[];
 
 }  // namespace tarvok

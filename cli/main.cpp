@@ -7,6 +7,7 @@
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
 #include "serial/PortDiscovery.h"
+#include "version/VersionText.h"
 
 namespace {
 
@@ -57,8 +58,11 @@ int ListPorts(std::ostream& out) {
 int main(int argc, char** argv) {
   tarvok::cli::ConsoleArguments arguments(argc, argv);
   using tarvok::cli::BurnOptions;
-  CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port"};
+  CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port", "tarvok"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", tarvok::VersionText("tarvok"),
+                       "print the version and the RAM loader built in, and exit");
+  app.set_help_all_flag("--help-all", "print the help of every command and exit");
   CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
 
   BurnOptions options;
@@ -76,13 +80,13 @@ int main(int argc, char** argv) {
   burn->add_option("--burn-baud", options.burnBaud, "rate of the image transfer")
       ->check(CLI::IsMember({"115200", "230400", "460800", "921600"}))
       ->capture_default_str();
-  burn->add_option("--data-bits", options.dataBits)
+  burn->add_option("--data-bits", options.dataBits, "data bits per character")
       ->check(CLI::IsMember({"8", "7", "6"}))
       ->capture_default_str();
-  burn->add_option("--parity", options.parity)
+  burn->add_option("--parity", options.parity, "parity bit")
       ->check(CLI::IsMember({"none", "odd", "even", "mark", "space"}))
       ->capture_default_str();
-  burn->add_option("--stop-bits", options.stopBits)
+  burn->add_option("--stop-bits", options.stopBits, "stop bits")
       ->check(CLI::IsMember({"1", "1.5", "2"}))
       ->capture_default_str();
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
@@ -100,6 +104,8 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& error) {
     std::cerr << "tarvok: " << error.what() << " (see 'tarvok --help')\n";
     return tarvok::cli::kExitBadInput;

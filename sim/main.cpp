@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/PtyChip.h"
+#include "version/VersionText.h"
 
 namespace {
 
@@ -85,7 +86,9 @@ int main(int argc, char** argv) {
   uint32_t stallMs = 100;
   std::string expectImage;
 
-  CLI::App app{"Simulated TR7340 chip on a pseudo-terminal"};
+  CLI::App app{"Simulated TR7340 chip on a pseudo-terminal", "tarvok-sim"};
+  app.set_version_flag("--version", tarvok::VersionText("tarvok-sim"),
+                       "print the version and the RAM loader of this build, and exit");
   app.add_option("--rom-baud", options.chip.romRate, "rate of the running chip and its boot ROM")
       ->check(CLI::IsMember({9600, 115200}));
   app.add_option("--flash-file", flashFile, "write the flash contents here when the burn ends");

@@ -357,6 +357,27 @@ TEST_F(CommandLine, LoaderFromAFile) {
   }
 }
 
+// --version names the loader the build embeds by its size and the start of its SHA-256, as
+// coreutils works them out from the loader file.
+TEST_F(CommandLine, VersionNamesTheEmbeddedLoader) {
+  const ProcessResult sha256 = RunProcess({"/usr/bin/sha256sum", TARVOK_EMBEDDED_LOADER});
+  ASSERT_EQ(sha256.exitCode, 0) << sha256.err;
+  const std::string loader =
+      "RAM loader: " + std::to_string(fs::file_size(TARVOK_EMBEDDED_LOADER)) + " bytes, SHA-256 " +
+      sha256.out.substr(0, 12) + "\n";
+  const struct {
+    const char* path;
+    const char* name;
+  } programs[] = {{TARVOK_CLI_PATH, "tarvok"}, {TARVOK_SIM_PATH, "tarvok-sim"}};
+  for (const auto& program : programs) {
+    SCOPED_TRACE(program.name);
+    const ProcessResult result = RunProcess({program.path, "--version"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, std::string(program.name) + " " TARVOK_PROJECT_VERSION "\n" + loader);
+    EXPECT_TRUE(result.err.empty()) << result.err;
+  }
+}
+
 TEST_F(CommandLine, ListsPorts) {
   const sim::PtyChip& chip = AddChip();
   const ProcessResult result = Tarvok({"ports"});

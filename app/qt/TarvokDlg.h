@@ -18,6 +18,7 @@
 
 #include "app/DialogCore.h"
 #include "serial/PortDiscovery.h"
+#include "version/Version.h"
 
 namespace tarvok {
 
@@ -26,7 +27,7 @@ struct TProgram {
   BurnContext* context = nullptr;
 };
 
-inline constexpr const char* kDialogCaption = "Tarvok V2.6";
+inline constexpr const char* kDialogCaption = TARVOK_DIALOG_CAPTION;
 inline constexpr const char* kApplicationTitle = "Tarvok";
 
 class CTarvokDlg : public QDialog {

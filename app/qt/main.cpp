@@ -1,7 +1,41 @@
 // tarvok-gui: the Tarvok dialog.
+#include <cstring>
+#include <iostream>
+
 #include "app/qt/TarvokApp.h"
+#include "version/VersionText.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: tarvok-gui [OPTION]\n"
+    "Opens the Tarvok dialog, which burns a flash image into a TR7340 chip over a serial port.\n"
+    "\n"
+    "Choose the port (\"IMG COM:\"), the rate of the chip's boot ROM, the burn rate and the line\n"
+    "settings, pick the image with \"Open\" and press \"Burn\". The bar runs 0-30 % while the RAM\n"
+    "loader goes into the chip and 30-100 % while the image goes into flash.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     print this help and exit\n"
+    "  --version      print the version and the RAM loader built in, and exit\n"
+    "\n"
+    "Environment:\n"
+    "  TARVOK_EXTRA_PORTS  more devices to list as ports, separated by ':' (COM1001 onwards)\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before the window system is touched, so they work without a display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kHelp;
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << tarvok::VersionText("tarvok-gui") << "\n";
+      return 0;
+    }
+  }
   tarvok::CTarvokApp app(argc, argv);
   app.InitInstance();
   return 0;

@@ -1,0 +1,29 @@
+# The Debian package: tarvok_<version>_<arch>.deb, its dependencies worked out by
+# dpkg-shlibdeps from the programs' libraries. scripts/package builds it.
+set(TARVOK_PACKAGE_MAINTAINER "Tarvok maintainers <maintainers@tarvok.example>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tarvok)
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_CONTACT "${TARVOK_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "burn flash images into TR7340 chips over a serial port")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Tarvok wakes a TR7340 chip's boot ROM, downloads a small RAM loader into
+the chip and streams a flash image into it in checked blocks at the fastest
+rate the line allows.
+.
+The package holds the command line (tarvok), which burns one image into
+several chips at once, the dialog for the bench (tarvok-gui), and a simulated
+chip on a pseudo-terminal (tarvok-sim) to try both without hardware.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_SOURCE_DIR}/postinst")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+include(CPack)
