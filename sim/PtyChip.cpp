@@ -498,6 +498,7 @@ ChipReport PtyChip::Report() const {
     report.loader = loader->Stats();
     if (const AcceptedStream* accepted = loader->Accepted(); accepted != nullptr) {
       report.accepted = *accepted;
+      report.streamRecorded = true;
     }
     report.finishArrived = report.loader.finished;
     report.streamComplete = report.accepted.complete;

@@ -59,6 +59,8 @@ struct ChipReport {
   // arrived may have been lost to them.
   uint32_t faultsAfterTrailer = 0;
   uint32_t sentencesHeard = 0;
+  // The running loader keeps a record of the stream it accepted (the emulated CPU does not).
+  bool streamRecorded = false;
   bool streamComplete = false;  // the loader accepted every byte its parameters announced
   bool flashHoldsAcceptedImage = false;
   AcceptedStream accepted;
