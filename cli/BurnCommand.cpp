@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -124,18 +125,30 @@ bool LoadImage(const std::string& path, FlashImage& image, std::ostream& err) {
 }
 
 // "COM1001" names a port from `tarvok ports`; anything else is a device path.
-std::string ResolvePort(const std::string& name) {
-  if (name.rfind("COM", 0) == 0 && PortNumberOfName(name) != 0) {
-    return DevicePathForPortName(name);
-  }
-  return name;
+// COM names ignore case, as the port set-up does when it opens them: com5 is COM5.
+bool IsComName(const std::string& name) {
+  return name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+         std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+         std::toupper(static_cast<unsigned char>(name[2])) == 'M' && PortNumberOfName(name) != 0;
 }
 
-// The device itself, through any symbolic links, to tell one port given twice.
+std::string ResolvePort(const std::string& name) {
+  return IsComName(name) ? DevicePathForPortName(name) : name;
+}
+
+// The device itself, to tell one port given twice: through any symbolic links, and on Windows
+// whatever the case of its name (\\.\com5 is \\.\COM5).
 std::string DeviceIdentity(const std::string& device) {
+#ifdef _WIN32
+  std::string identity = device;
+  std::transform(identity.begin(), identity.end(), identity.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return identity;
+#else
   std::error_code error;
   const std::filesystem::path resolved = std::filesystem::weakly_canonical(device, error);
   return error ? device : resolved.string();
+#endif
 }
 
 // Every port resolved, each device once; false after a one-line error.
