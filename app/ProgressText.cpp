@@ -82,8 +82,9 @@ std::string ExplainBurnStatus(uint32_t status) {
     case 13:
       return "the RAM loader did not take the flash parameters (erase)";
     case 14:
-      return "the image stream failed: the loader rejected the data, reported a flash error or "
-             "stopped answering; the flash does not hold the image";
+      return "the image stream failed: the loader rejected the data, reported a flash error, "
+             "found the image larger than the chip's flash or stopped answering; the flash does "
+             "not hold the image";
     default:
       return "unknown failure";
   }

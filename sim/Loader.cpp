@@ -17,6 +17,7 @@ constexpr uint8_t kFinish = 0xE5;
 constexpr uint8_t kAck = 0x6B;
 constexpr uint8_t kAccepted = 0xB9;
 constexpr uint8_t kFailed = 0xB6;
+constexpr uint8_t kBeyondFlash = 5;  // the block would go beyond the end of the flash
 constexpr uint8_t kEchoTestValues = 11;
 
 }  // namespace
@@ -180,6 +181,12 @@ void Loader::BlockComplete(std::vector<uint8_t>& out) {
       blockIndex_ == faults_.rejectBlock && rejectedThisBlock_ < faults_.rejectTimes;
   if (forcedRejection || static_cast<uint16_t>(sum) != expected) {
     Reject(out);
+    return;
+  }
+  const uint64_t blockEnd = uint64_t{imageStart_} + received_ + length;
+  if (blockEnd > flash_.Cells().size()) {
+    out.push_back(kBeyondFlash);  // in place of the block's acknowledgement; the stream ends
+    state_ = State::kStopped;
     return;
   }
   for (uint32_t k = 0; k < length; ++k) {

@@ -192,6 +192,8 @@ TEST(BurnSequence, StatusNamesTheFailingStep) {
               o.loader.replyCode = 5;
             }),
        4, 14},
+      {"stream: image larger than the flash (reply 5 at its fourth block)",
+       With(LoaderRunning(), [](auto& o) { o.flashBytes = 4096; }), 4, 14},
       {"stream: final 0xB6", With(LoaderRunning(), [](auto& o) { o.loader.finalFailure = true; }),
        4, 14},
       {"switch fails after the chip switched: no flash parameters at the old rate",
