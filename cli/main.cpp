@@ -107,7 +107,14 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    std::cerr << "tarvok: " << error.what() << " (see 'tarvok --help')\n";
+    // Point at the help that lists what was wrong: the burn options are in burn's own.
+    const std::string first = arguments.Count() > 1 ? arguments.Values()[1] : "";
+    if (!first.empty() && first[0] != '-' && !ports->parsed() && !burn->parsed()) {
+      std::cerr << "tarvok: unknown command " << first << " (see 'tarvok --help')\n";
+    } else {
+      std::cerr << "tarvok: " << error.what()
+                << (burn->parsed() ? " (see 'tarvok burn --help')\n" : " (see 'tarvok --help')\n");
+    }
     return tarvok::cli::kExitBadInput;
   }
   if (ports->parsed()) {

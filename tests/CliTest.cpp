@@ -288,9 +288,12 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
        {"burn", good, "--port", chip.Path(), "--loader", bigLoader},
        "the boot ROM can load at most 62464"},
       {"unknown rate", {"burn", good, "--port", chip.Path(), "--burn-baud", "12345"}, "12345"},
-      {"unknown parity", {"burn", good, "--port", chip.Path(), "--parity", "weird"}, "weird"},
+      {"unknown parity",
+       {"burn", good, "--port", chip.Path(), "--parity", "weird"},
+       "weird not in {none,odd,even,mark,space} (see 'tarvok burn --help')"},
       {"no port", {"burn", good}, "--port"},
       {"no command", {}, "subcommand"},
+      {"unknown command", {"frobnicate"}, "unknown command frobnicate (see 'tarvok --help')"},
   };
   for (const BadInput& c : cases) {
     SCOPED_TRACE(c.name);
