@@ -1,4 +1,7 @@
 // tarvok-gui: the Tarvok dialog.
+#include <QCoreApplication>
+#include <QStringList>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -36,7 +39,21 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // Without any display Qt would abort; say what is missing instead.
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+      std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    std::cerr << "tarvok-gui: no display to open the dialog on (neither DISPLAY nor "
+                 "WAYLAND_DISPLAY is set); from a terminal, burn with tarvok\n";
+    return 1;
+  }
   tarvok::CTarvokApp app(argc, argv);
+  // Qt has taken the options it knows (-platform, -style, ...); anything left is a mistake.
+  const QStringList unknown = QCoreApplication::arguments().mid(1);
+  if (!unknown.isEmpty()) {
+    std::cerr << "tarvok-gui: unknown option " << unknown.first().toStdString()
+              << " (see 'tarvok-gui --help')\n";
+    return 2;
+  }
   app.InitInstance();
   return 0;
 }
