@@ -142,7 +142,14 @@ int main(int argc, char** argv) {
   app.add_flag("--trace", options.wire.trace, "print every byte crossing the wire on stderr");
   app.add_option("--hang-up-after-blocks", options.wire.hangUpAfterBlocks,
                  "fault: the line goes dead after this many blocks");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& done) {
+    return app.exit(done);  // --help, --version
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "tarvok-sim: %s (see 'tarvok-sim --help')\n", error.what());
+    return 2;  // bad usage, as for tarvok
+  }
 
   if (!ramLoader.empty()) {
     std::ifstream in(ramLoader, std::ios::binary);
