@@ -65,14 +65,21 @@ int main(int argc, char** argv) {
   app.set_help_all_flag("--help-all", "print the help of every command and exit");
   CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
 
+  // An empty name ('') is a slip in a script, not a file or a port.
+  const CLI::Validator notEmpty(
+      [](const std::string& value) { return value.empty() ? std::string("an empty name") : ""; },
+      "");
+
   BurnOptions options;
   CLI::App* burn = app.add_subcommand("burn", "burn an image into one or more chips");
   burn->add_option("IMAGE", options.image, "the image file, burned from flash address 0")
-      ->required();
+      ->required()
+      ->check(notEmpty);
   burn->add_option("--port", options.ports,
                    "a device path or a COM name from 'tarvok ports'; repeat to burn several chips "
                    "at once")
       ->required()
+      ->check(notEmpty)
       ->take_all();
   burn->add_option("--rom-baud", options.romBaud, "rate of the chip's boot ROM")
       ->check(CLI::IsMember({"9600", "115200"}))

@@ -274,6 +274,7 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
        "Open/dev/tarvok-nonexistent Failed! (/dev/tarvok-nonexistent: no such device)"},
       {"busy port", {"burn", good, "--port", held.Path()}, "in use by another program"},
       {"unknown COM name", {"burn", good, "--port", "COM77"}, "no port COM77"},
+      {"empty port name", {"burn", good, "--port", ""}, "--port: an empty name"},
       {"one port twice, by path and by COM name",
        {"burn", good, "--port", chip.Path(), "--port", "COM1001"},
        "are the same port"},
