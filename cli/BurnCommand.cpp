@@ -132,8 +132,15 @@ bool IsComName(const std::string& name) {
          std::toupper(static_cast<unsigned char>(name[2])) == 'M' && PortNumberOfName(name) != 0;
 }
 
+// The device a --port names, or empty when it names none. Anything but a COM name must be a
+// path: the port set-up reads a bare word's number from its fourth character on, so "foo5"
+// would quietly open COM5.
 std::string ResolvePort(const std::string& name) {
-  return IsComName(name) ? DevicePathForPortName(name) : name;
+  if (IsComName(name)) {
+    return DevicePathForPortName(name);
+  }
+  const bool isPath = name.find('/') != std::string::npos || name.find('\\') != std::string::npos;
+  return isPath ? name : std::string();
 }
 
 // The device itself, to tell one port given twice: through any symbolic links, and on Windows
