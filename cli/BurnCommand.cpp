@@ -124,8 +124,8 @@ bool LoadImage(const std::string& path, FlashImage& image, std::ostream& err) {
   return true;
 }
 
-// "COM1001" names a port from `tarvok ports`; anything else is a device path.
-// COM names ignore case, as the port set-up does when it opens them: com5 is COM5.
+// "COM1001" names a port from `tarvok ports`. COM names ignore case, as the port set-up does
+// when it opens them: com5 is COM5.
 bool IsComName(const std::string& name) {
   return name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
          std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
