@@ -11,13 +11,16 @@ namespace tarvok::testing {
 
 class ChipOnWire {
  public:
-  ChipOnWire(FakeSerialDevice& device, const sim::ChipOptions& options) : chip(options) {
+  // A chip that starts in a running loader greets `greetingDelayUs` after power-on.
+  ChipOnWire(FakeSerialDevice& device, const sim::ChipOptions& options,
+             uint64_t greetingDelayUs = 0)
+      : chip(options) {
     LineSettings settings;
     settings.baudRate = options.romRate;
     device.SetLineSettings(settings);
     std::vector<uint8_t> hello;
     chip.PowerOn(hello);
-    device.PushInput(hello);
+    device.PushInput(hello, greetingDelayUs);
     device.SetResponder([this](FakeSerialDevice& d, std::span<const uint8_t> bytes) {
       std::vector<uint8_t> answer;
       for (const uint8_t byte : bytes) {

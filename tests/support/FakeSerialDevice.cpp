@@ -83,7 +83,7 @@ bool FakeSerialDevice::SetLineSettings(const LineSettings& settings) {
     return false;
   }
   settings_ = settings;
-  events_.push_back({EventKind::kSetLine, nowUs_, {}, settings.baudRate});
+  events_.push_back({EventKind::kSetLine, nowUs_, {}, settings.baudRate, settings});
   return true;
 }
 
@@ -97,7 +97,7 @@ bool FakeSerialDevice::ReadBackLineSettings(LineSettings& settings) {
 
 DrainResult FakeSerialDevice::Drain() {
   const bool timesOut = drainTimesOut.Take();
-  events_.push_back({EventKind::kDrain, nowUs_, {}, timesOut ? 1u : 0u});
+  events_.push_back({EventKind::kDrain, nowUs_, {}, timesOut ? 1u : 0u, {}});
   return timesOut ? DrainResult::kTimedOut : DrainResult::kDrained;
 }
 
@@ -122,7 +122,7 @@ bool FakeSerialDevice::ClearError(CommStatus& status) {
 }
 
 bool FakeSerialDevice::ClearBreak() {
-  events_.push_back({EventKind::kClearBreak, nowUs_, {}, 0});
+  events_.push_back({EventKind::kClearBreak, nowUs_, {}, 0, {}});
   return true;
 }
 
@@ -130,7 +130,7 @@ bool FakeSerialDevice::Purge(uint32_t actions) {
   if (failPurge.Take()) {
     return false;
   }
-  events_.push_back({EventKind::kPurge, nowUs_, {}, actions});
+  events_.push_back({EventKind::kPurge, nowUs_, {}, actions, {}});
   if ((actions & kPurgeRxClear) != 0) {
     // Only what has arrived is discarded; bytes still on their way arrive later.
     std::erase_if(input_, [this](const Arrival& a) { return a.atUs <= nowUs_; });
@@ -154,7 +154,7 @@ bool FakeSerialDevice::Write(const uint8_t* data, uint32_t length, uint32_t& acc
     return true;
   }
   const std::vector<uint8_t> bytes(data, data + accepted);
-  events_.push_back({EventKind::kWrite, nowUs_, bytes, 0});
+  events_.push_back({EventKind::kWrite, nowUs_, bytes, 0, {}});
   if (responder_) {
     responder_(*this, bytes);
   }
@@ -204,7 +204,7 @@ void FakeSerialDevice::Sleep(uint32_t ms) {
   if (ms == 0) {
     return;  // a yield of the time slice, not a pause
   }
-  events_.push_back({EventKind::kSleep, nowUs_, {}, ms});
+  events_.push_back({EventKind::kSleep, nowUs_, {}, ms, {}});
   nowUs_ += uint64_t{ms} * 1000;
 }
 

@@ -31,7 +31,8 @@ class FakeSerialDevice : public SerialDevice {
     EventKind kind;
     uint64_t atUs;
     std::vector<uint8_t> bytes;  // kWrite: the bytes accepted
-    uint32_t value;  // kPurge: actions; kSetLine: baud rate; kSleep: ms; kDrain: 1 timed out
+    uint32_t value;     // kPurge: actions; kSetLine: baud rate; kSleep: ms; kDrain: 1 timed out
+    LineSettings line;  // kSetLine: the whole settings
   };
   // Called after every write with the bytes accepted; typically pushes the chip's answer.
   using Responder = std::function<void(FakeSerialDevice&, std::span<const uint8_t>)>;
