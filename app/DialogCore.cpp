@@ -3,6 +3,8 @@
 #include <system_error>
 #include <thread>
 
+#include "app/BurnEngine.h"
+#include "app/DialogRequest.h"
 #include "app/ProgressText.h"
 
 namespace tarvok {
@@ -55,18 +57,6 @@ void DialogCore::WorkerSide::SetElapsedText(const std::string& text) {
   core_.HandOver([this, &text] { core_.view_.SetElapsedText(text); });
 }
 
-int32_t DialogCore::WorkerSide::SelectedIndex(int controlId) const {
-  int32_t index = 0;  // a window that has gone chose no port
-  core_.HandOver([this, controlId, &index] { index = core_.view_.SelectedIndex(controlId); });
-  return index;
-}
-
-std::string DialogCore::WorkerSide::SelectedText(int controlId) const {
-  std::string text;
-  core_.HandOver([this, controlId, &text] { text = core_.view_.SelectedText(controlId); });
-  return text;
-}
-
 void DialogCore::WorkerSide::ShowMessage(const std::string& text) {
   core_.HandOver([this, &text] { core_.view_.ShowMessageBox(text); });
 }
@@ -74,7 +64,6 @@ void DialogCore::WorkerSide::ShowMessage(const std::string& text) {
 void DialogCore::OnInitDialog() {
   imageFile_.reset();
   imageFileState_ = ImageFileState::kNone;
-  port_.portOpen = 0;
   view_.SetProgress(0);
   view_.EnableControl(kBurnButtonId, false);
   view_.SetSpeedText("0 Bps");
@@ -132,8 +121,17 @@ void DialogCore::OnBurnClicked() {
   }
 }
 
+// The image is read whole here, on the window's thread; one that cannot be read is refused by
+// the burn as not valid (0x505) and reported as a failed burn.
 void DialogCore::PrepareBurnImages() {
-  tarvok::PrepareBurnImages(imagePath_, currentImage_, currentLoader_);
+  currentImage_ = CreateFlashImage();
+  if (currentImage_ && !imagePath_.empty()) {
+    currentImage_->LoadFile(imagePath_.c_str());
+  }
+  request_ = RequestFromDialogLists(Lists(view_));
+  request_.image = currentImage_;
+  request_.loader = loader_;
+  request_.stop = StopToken(stopRequested_);
 }
 
 void DialogCore::EnterBurningState() {
@@ -159,20 +157,17 @@ void DialogCore::EnterIdleState() {
 void DialogCore::BurnWorker() {
   if (workerFinished == 0) {
     startSignal_->Wait();
-    OpenSelectedPort(workerSide_, port_, openDevice_);
-    if (port_.portOpen != 0) {
-      run_.burning = 1;
-      const uint32_t status = run_.RunBurn(port_.portHandle.get(), port_.burnRateIndex,
-                                           currentLoader_.get(), currentImage_.get());
-      run_.burning = 0;
-      if (status == 0) {
-        HandOver([this] { view_.ShowMessageBox(kBurnSuccessText); });
+    outcome_ = Burn(request_, run_, openDevice_);
+    if (!outcome_.portOpened) {
+      if (!outcome_.openFailure.empty()) {
+        workerSide_.ShowMessage(outcome_.openFailure);
       } else {
-        ShowBurnError(status);
+        ShowBurnError(outcome_.status);
       }
-      if (port_.portOpen != 0) {
-        CloseSelectedPort(port_);
-      }
+    } else if (outcome_.status == 0) {
+      HandOver([this] { view_.ShowMessageBox(kBurnSuccessText); });
+    } else {
+      ShowBurnError(outcome_.status);
     }
   }
   workerRunning_ = false;
@@ -201,14 +196,10 @@ void DialogCore::FinishBurnRun() {
   if (workerRunning_) {
     return;  // never release what a running worker still reads
   }
+  request_.image.reset();
   if (currentImage_) {
     currentImage_->UnloadData();
-    DestroyFlashImage(std::move(currentImage_));
-  }
-  if (currentLoader_) {
-    currentLoader_->data.reset();
-    currentLoader_->size = 0;
-    DestroyLoaderImage(std::move(currentLoader_));
+    currentImage_.reset();
   }
 }
 
@@ -220,6 +211,7 @@ void DialogCore::OnClose() {
   EnterIdleState();
   workerFinished = 1;
   windowGone_ = true;
+  stopRequested_ = true;
 }
 
 }  // namespace tarvok

@@ -11,10 +11,11 @@
 
 #include "app/BurnRun.h"
 #include "app/DialogView.h"
+#include "app/PortChoices.h"
 #include "app/PortSetup.h"
 #include "app/StartSignal.h"
+#include "burn/BurnRequest.h"
 #include "burn/FlashImage.h"
-#include "burn/LoaderImage.h"
 
 namespace tarvok {
 
@@ -37,6 +38,10 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
                                             WorkerStarter startWorker = StartDetachedThread,
                                             DeviceOpener openDevice = OpenSerialDevice);
   ~DialogCore();
+  // Downloads `loader` instead of the RAM loader built in (tarvok-gui --loader FILE).
+  void SetLoader(std::shared_ptr<const std::vector<uint8_t>> loader) {
+    loader_ = std::move(loader);
+  }
   DialogCore(const DialogCore&) = delete;
   DialogCore& operator=(const DialogCore&) = delete;
 
@@ -55,24 +60,34 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   bool Burning() const { return run_.burning != 0; }
   const BurnRun& Run() const { return run_; }
   BurnRun& Run() { return run_; }
+  // What the last burn came to (valid once its worker has finished).
+  const BurnOutcome& LastOutcome() const { return outcome_; }
 
   std::atomic<uint32_t> workerFinished{1};
 
  private:
   // The window as the worker sees it: every call handed over to the window's thread, and
   // none at all once the window has gone.
-  class WorkerSide : public ProgressView, public PortChoices {
+  class WorkerSide : public ProgressView {
    public:
     explicit WorkerSide(DialogCore& core) : core_(core) {}
     void SetProgress(uint8_t percent) override;
     void SetSpeedText(const std::string& text) override;
     void SetElapsedText(const std::string& text) override;
-    int32_t SelectedIndex(int controlId) const override;
-    std::string SelectedText(int controlId) const override;
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text);
 
    private:
     DialogCore& core_;
+  };
+  // The dialog's lists as the request is built from them, on the window's thread.
+  class Lists : public PortChoices {
+   public:
+    explicit Lists(DialogView& view) : view_(view) {}
+    int32_t SelectedIndex(int controlId) const override { return view_.SelectedIndex(controlId); }
+    std::string SelectedText(int controlId) const override { return view_.SelectedText(controlId); }
+
+   private:
+    DialogView& view_;
   };
 
   DialogCore(std::shared_ptr<DialogView> view, WorkerStarter startWorker, DeviceOpener openDevice);
@@ -96,9 +111,12 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   std::atomic<bool> windowGone_{false};
   std::atomic<bool> workerRunning_{false};
   std::unique_ptr<StartSignal> startSignal_;
-  std::unique_ptr<FlashImage> currentImage_;
-  std::unique_ptr<LoaderImage> currentLoader_;
-  PortState port_;
+  std::atomic<bool> stopRequested_{false};  // the window has closed: the burn stops
+  std::shared_ptr<const std::vector<uint8_t>> loader_;
+  // The burn the worker runs: built on the window's thread before the worker is let go.
+  BurnRequest request_;
+  std::shared_ptr<FlashImage> currentImage_;
+  BurnOutcome outcome_;
   std::string imagePath_;
   struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }

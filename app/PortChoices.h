@@ -1,5 +1,5 @@
-// The user's choices of port and line settings, read by the IDs of the dialog's lists
-// through a small interface that the dialog, the command line and the tests each provide.
+// The dialog's lists of port and line settings, read by their control IDs. Only the dialog
+// reads them: it turns them into a burn request (app/DialogRequest.h).
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,6 @@ class PortChoices {
   // The selected position of a list, -1 when none is selected.
   virtual int32_t SelectedIndex(int controlId) const = 0;
   virtual std::string SelectedText(int controlId) const = 0;
-  virtual void ShowMessage(const std::string& text) = 0;
 };
 
 }  // namespace tarvok

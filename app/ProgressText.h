@@ -17,8 +17,6 @@ uint8_t LoaderStagePercent(uint8_t stagePercent);
 uint8_t ImageStagePercent(uint8_t stagePercent);
 // "Burn Flash Img Fail ! Error=%0x": the burn status in lower-case hex, no prefix.
 std::string BurnFailureText(uint32_t status);
-// What a burn status means, in words, with what to check.
-std::string ExplainBurnStatus(uint32_t status);
 
 inline constexpr const char* kBurnSuccessText = "Burn Flash Img Success !";
 

@@ -36,7 +36,7 @@ bool IsDeviceGoneError(uint32_t osError) {
 #endif
 }
 
-StoppableDevice::StoppableDevice(SerialDevice& device, const std::atomic<bool>& stop)
+StoppableDevice::StoppableDevice(SerialDevice& device, StopToken stop)
     : device_(device), stop_(stop) {
   lineKnown_ = device_.GetLineSettings(initialLine_);
 }

@@ -4,12 +4,14 @@
 // when a call failed because the device itself has gone (unplugged, hung up), so that the
 // failure can be named for what it is.
 //
-// The burn engine knows nothing of it: it only sees a serial device whose calls fail.
+// The burn engine puts it between the port and the protocol, which knows nothing of it: the
+// protocol only sees a serial device whose calls fail.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "burn/BurnRequest.h"
 #include "serial/SerialDevice.h"
 
 namespace tarvok {
@@ -20,7 +22,7 @@ bool IsDeviceGoneError(uint32_t osError);
 class StoppableDevice : public SerialDevice {
  public:
   // Remembers the line settings `device` has now, for RestoreLine.
-  StoppableDevice(SerialDevice& device, const std::atomic<bool>& stop);
+  StoppableDevice(SerialDevice& device, StopToken stop);
   StoppableDevice(const StoppableDevice&) = delete;
   StoppableDevice& operator=(const StoppableDevice&) = delete;
 
@@ -49,12 +51,12 @@ class StoppableDevice : public SerialDevice {
   void Close() override;
 
  private:
-  bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
+  bool StopRequested() const { return stop_.StopRequested(); }
   bool Refuse();
   bool Noted(bool succeeded);
 
   SerialDevice& device_;
-  const std::atomic<bool>& stop_;
+  StopToken stop_;
   LineSettings initialLine_;
   bool lineKnown_ = false;
   bool stopped_ = false;

@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "burn/LineOptions.h"
+
 extern char** environ;
 
 namespace {
@@ -164,7 +166,10 @@ int main(int argc, char** argv) {
   Programs programs{(buildDir / "cli" / "tarvok").string(),
                     (buildDir / "sim" / "tarvok-sim").string()};
   std::vector<uint32_t> sizesKiB = {64, 1024, 4096};
-  std::vector<uint32_t> rates = {115200, 230400, 460800, 921600};
+  std::vector<uint32_t> rates;
+  for (const auto& rate : tarvok::kBurnRates) {
+    rates.push_back(rate.value);
+  }
   CLI::App app{"Image-stage speed of tarvok against the simulated chip"};
   app.add_option("--tarvok", programs.tarvok, "the tarvok program to measure");
   app.add_option("--sim", programs.sim, "the simulated chip");

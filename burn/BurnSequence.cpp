@@ -1,5 +1,6 @@
 #include "burn/BurnSequence.h"
 
+#include "burn/LineOptions.h"
 #include "rom/RomTR7340.h"
 
 namespace tarvok {
@@ -7,8 +8,8 @@ namespace tarvok {
 namespace {
 
 // Wakes the boot ROM, downloads the loader and starts it: 0 or the burn status.
-uint32_t RunLoaderStage(LoaderJob& job, SerialPort& port) {
-  if (const uint32_t r = job.loader->Validate(&job.loaderView); r != 0) {
+uint32_t RunLoaderStage(LoaderJob& job, SerialPort& port, uint32_t& stepResult) {
+  if (const uint32_t r = job.loader->Validate(nullptr); r != 0) {
     return r | kBurnStepLoaderCheck;
   }
   const BootRequest request{job.loader->data.get(), job.loader->size, job.startFn,
@@ -19,6 +20,7 @@ uint32_t RunLoaderStage(LoaderJob& job, SerialPort& port) {
   }
   DrainAndPurge(*port.handle);
   if (const uint32_t r = rom->Boot(port, request); r != 0) {
+    stepResult = r;
     return r | kBurnStepBoot;
   }
   return kBurnOk;
@@ -27,7 +29,7 @@ uint32_t RunLoaderStage(LoaderJob& job, SerialPort& port) {
 }  // namespace
 
 uint32_t BurnOverHandle(LoaderJob* loaderJob, ImageJob* imageJob, PortRecord* portRecord,
-                        LoaderHello* hello) {
+                        LoaderHello* hello, uint32_t* stepResult) {
   if (portRecord == nullptr || loaderJob == nullptr || imageJob == nullptr ||
       imageJob->image == nullptr) {
     return kBurnMissingArgument;
@@ -38,21 +40,24 @@ uint32_t BurnOverHandle(LoaderJob* loaderJob, ImageJob* imageJob, PortRecord* po
   SerialPort port;
   port.handle = portRecord->handle;
   port.isOpen = 1;
-  return BurnOverPort(loaderJob, imageJob, port, portRecord, hello);
+  return BurnOverPort(loaderJob, imageJob, port, portRecord, hello, stepResult);
 }
 
 uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port,
-                      PortRecord* portRecord, LoaderHello* hello) {
+                      PortRecord* portRecord, LoaderHello* hello, uint32_t* stepResult) {
+  uint32_t discardedResult = 0;
+  uint32_t& failure = stepResult != nullptr ? *stepResult : discardedResult;
+  failure = 0;
   if (portRecord == nullptr || loaderJob == nullptr || imageJob == nullptr ||
       imageJob->image == nullptr) {
     return kBurnMissingArgument;
   }
   FlashImage& image = *imageJob->image;
-  if (const uint32_t r = image.Validate(&imageJob->imageView); r != 0) {
+  if (const uint32_t r = image.Validate(nullptr); r != 0) {
     return r | kBurnStepImageCheck;
   }
   if (loaderJob->loader != nullptr) {
-    if (const uint32_t r = RunLoaderStage(*loaderJob, port); r != kBurnOk) {
+    if (const uint32_t r = RunLoaderStage(*loaderJob, port, failure); r != kBurnOk) {
       return r;
     }
   }
@@ -66,11 +71,8 @@ uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port
   if (port.GetBaudRate(initialRate) != kPortOk) {
     return kBurnBaudRateUnreadable;
   }
-  const int32_t rateIndex = portRecord->burnRateIndex;
-  if (rateIndex != 0) {
-    const uint8_t code = rateIndex > 0 && rateIndex < static_cast<int32_t>(burnRateCodes.size())
-                             ? burnRateCodes[static_cast<std::size_t>(rateIndex)]
-                             : 0;
+  if (portRecord->burnRate != 0) {
+    const uint8_t code = BaudCodeOfRate(portRecord->burnRate);
     if (link.SwitchBaud(port, code, loaderJob->echoRepeats) != 0) {
       // Carry on at the rate both sides started from.
       if (port.SetBaudRate(initialRate) != kPortOk) {
@@ -78,11 +80,15 @@ uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port
       }
     }
   }
-  if (link.SetFlashParameters(port, &image) != 0) {
+  if (const uint32_t r = link.SetFlashParameters(port, &image); r != 0) {
+    failure = r;
     return kBurnFlashParametersFailed;
   }
-  if (link.StreamImage(port, &image, imageJob->blockCount, imageJob->startFn, imageJob->startUser,
-                       imageJob->progressFn, imageJob->progressUser) != 0) {
+  if (const uint32_t r =
+          link.StreamImage(port, &image, imageJob->blockCount, imageJob->startFn,
+                           imageJob->startUser, imageJob->progressFn, imageJob->progressUser);
+      r != 0) {
+    failure = r;
     return kBurnImageStreamFailed;
   }
   // The rate change below lets the finish command leave the port before anything changes.

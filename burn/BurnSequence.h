@@ -33,14 +33,12 @@ inline constexpr uint32_t kBurnCycles = 20;
 
 struct PortRecord {
   SerialDevice* handle = nullptr;
-  uint32_t settings[3] = {};
-  // The chosen burn rate's position in the rate list plus one (1-4); 0 keeps the port's rate.
-  int32_t burnRateIndex = 0;
+  // The rate of the image transfer; 0 keeps the rate the loader greeted at.
+  uint32_t burnRate = 0;
 };
 
 struct LoaderJob {
   LoaderImage* loader = nullptr;  // null skips the whole loader stage
-  LoaderView loaderView{};
   StageStartFn startFn = nullptr;
   void* startUser = nullptr;
   StageProgressFn progressFn = nullptr;
@@ -57,7 +55,6 @@ struct ImageJob {
   void* startUser = nullptr;
   StageProgressFn progressFn = nullptr;
   void* progressUser = nullptr;
-  ImageView imageView{};
 };
 
 struct ProgressState {
@@ -75,9 +72,11 @@ struct BurnContext {
   LoaderHello hello;
 };
 
+// `stepResult`, when given, receives the failing step's own code (0 when none failed): the
+// burn status names the step, this says what went wrong in it (why the stream failed, say).
 uint32_t BurnOverHandle(LoaderJob* loaderJob, ImageJob* imageJob, PortRecord* portRecord,
-                        LoaderHello* hello);
+                        LoaderHello* hello, uint32_t* stepResult = nullptr);
 uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port,
-                      PortRecord* portRecord, LoaderHello* hello);
+                      PortRecord* portRecord, LoaderHello* hello, uint32_t* stepResult = nullptr);
 
 }  // namespace tarvok

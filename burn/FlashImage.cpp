@@ -103,7 +103,7 @@ std::FILE* OpenRegularFile(const char* filePath, uint32_t* failure) {
 uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, uint32_t* size,
                        uint32_t* modifiedTime) {
   if (filePath == nullptr || filePath[0] == '\0' || data == nullptr || size == nullptr) {
-    return 1;
+    return kFileNoPath;
   }
   uint32_t failure = 0;
   const File file(OpenRegularFile(filePath, &failure));
@@ -112,28 +112,28 @@ uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, u
   }
   FileStatus status{};
   if (StatusOf(file.get(), &status) != 0) {
-    return 3;
+    return kFileNotRegular;
   }
   if (status.st_size == 0) {
-    return 4;
+    return kFileEmpty;
   }
   if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > UINT32_MAX) {
-    return 5;
+    return kFileTooLarge;
   }
   const auto length = static_cast<uint32_t>(status.st_size);
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length]);
   if (!buffer) {
-    return 5;
+    return kFileTooLarge;
   }
   if (std::fread(buffer.get(), 1, length, file.get()) != length) {
-    return 6;
+    return kFileReadFailed;
   }
   *data = std::move(buffer);
   *size = length;
   if (modifiedTime != nullptr) {
     *modifiedTime = static_cast<uint32_t>(static_cast<uint64_t>(status.st_mtime));
   }
-  return 0;
+  return kFileRead;
 }
 
 std::unique_ptr<FlashImage> CreateFlashImage() {

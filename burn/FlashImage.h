@@ -66,9 +66,17 @@ void DestroyFlashImage(std::unique_ptr<FlashImage> image);
 // file.
 std::FILE* OpenRegularFile(const char* filePath, uint32_t* failure);
 
-// Reads a whole regular file. 0; 1 missing argument; 2 cannot be opened; 3 cannot be examined
-// or is not a regular file; 4 empty; 5 does not fit in memory (or its length not in 32 bits);
-// 6 could not be read whole. The outputs are written only on success.
+// ReadWholeFile's results.
+inline constexpr uint32_t kFileRead = 0;
+inline constexpr uint32_t kFileNoPath = 1;  // or another argument missing
+inline constexpr uint32_t kFileCannotOpen = 2;
+inline constexpr uint32_t kFileNotRegular = 3;  // or it cannot be examined
+inline constexpr uint32_t kFileEmpty = 4;
+inline constexpr uint32_t kFileTooLarge = 5;  // for memory, or its length not in 32 bits
+inline constexpr uint32_t kFileReadFailed = 6;
+
+// Reads a whole regular file: one of the results above. The outputs are written only on
+// success.
 uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, uint32_t* size,
                        uint32_t* modifiedTime);
 

@@ -23,8 +23,6 @@ inline constexpr uint8_t kBlockAccepted = 0xB9;   // also the host's "resume"
 inline constexpr uint8_t kResyncOrFailed = 0xB6;  // host: hard re-sync; loader: burn failed
 
 inline constexpr uint8_t kMaxBaudCode = 14;
-// Baud code by burn-rate index 1-4 (index 0 unused).
-inline constexpr std::array<uint8_t, 5> burnRateCodes = {0, 4, 3, 2, 1};
 // Rate by baud code 1-14 (code 0 unused).
 inline constexpr std::array<uint32_t, 15> baudRates = {0,     921600, 460800, 230400, 115200,
                                                        57600, 38400,  19200,  14400,  9600,

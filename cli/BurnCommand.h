@@ -8,16 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "burn/BurnRequest.h"
+
 namespace tarvok::cli {
 
 struct BurnOptions {
   std::string image;
   std::vector<std::string> ports;  // device paths or "COM" names
-  std::string romBaud = "9600";
-  std::string burnBaud = "921600";
-  std::string dataBits = "8";
-  std::string parity = "none";
-  std::string stopBits = "1";
+  // The settings' words, by default those of a burn's defaults.
+  std::string romBaud = WordOf(kRomRates, BurnLine{}.romRate);
+  std::string burnBaud = WordOf(kBurnRates, BurnLine{}.burnRate);
+  std::string dataBits = WordOf(kDataBitsOptions, BurnLine{}.dataBits);
+  std::string parity = WordOf(kParityOptions, BurnLine{}.parity);
+  std::string stopBits = WordOf(kStopBitsOptions, BurnLine{}.stopBits);
   bool json = false;
   // The RAM loader has just been started by other means and is about to greet: no boot-ROM
   // stage. It greets only once, so this does not recover a chip after a stopped burn.

@@ -2,64 +2,30 @@
 
 #include <cstdio>
 
-#include "app/ProgressText.h"
+#include "app/OutcomeText.h"
 
 namespace tarvok::cli {
-namespace {
 
-constexpr const char* kInterruptedText = "the burn was interrupted";
-constexpr const char* kPowerCycleText = "the chip needs a power cycle before the next burn";
-constexpr uint32_t kNoHello = 8;
-
-std::string MessageOf(const PortOutcome& outcome) {
-  if (outcome.interrupted) {
-    return kInterruptedText;
-  }
-  return outcome.status == 0 ? std::string(kBurnSuccessText) : BurnFailureText(outcome.status);
-}
-
-std::string ExplanationOf(const PortOutcome& outcome, const BurnOptions& options) {
-  if (outcome.interrupted) {
-    return std::string(
-               "stopped on request at a byte boundary and the port set back; the chip "
-               "was left in the middle of the burn: ") +
-           kPowerCycleText;
-  }
-  if (outcome.status != 0 && outcome.portWentAway) {
-    return "the port went away during the burn (unplugged, or the line hung up): check the "
-           "cable and the adapter; the flash does not hold the image";
-  }
-  if (outcome.status == kNoHello && options.loaderRunning) {
-    return "the RAM loader did not announce itself: --loader-running expects a loader that has "
-           "just been started and is about to greet; it greets only once, so a chip left by "
-           "an earlier burn needs a power cycle and a burn without --loader-running";
-  }
-  return ExplainBurnStatus(outcome.status);
-}
-
-}  // namespace
-
-std::string ResultOf(const PortOutcome& outcome) {
+std::string ResultOf(const BurnOutcome& outcome) {
   if (outcome.interrupted) {
     return "interrupted";
   }
-  return outcome.status == 0 ? "success" : "failure";
+  return outcome.Succeeded() ? "success" : "failure";
 }
 
-void PrintOutcome(std::ostream& out, const PortOutcome& outcome, const BurnOptions& options,
+void PrintOutcome(std::ostream& out, const BurnRequest& request, const BurnOutcome& outcome,
                   bool named) {
   if (outcome.interrupted) {
-    out << outcome.name << ": " << kInterruptedText << ": " << kPowerCycleText << "\n";
+    out << request.portName << ": " << kInterruptedText << ": " << kPowerCycleText << "\n";
     return;
   }
   if (named) {
-    out << outcome.name << ":\n";
+    out << request.portName << ":\n";
   }
-  out << MessageOf(outcome) << "\n" << ExplanationOf(outcome, options) << "\n";
+  out << outcome.summary << "\n" << outcome.explanation << "\n";
 }
 
-nlohmann::json ReportOf(const PortOutcome& outcome, const BurnOptions& options,
-                        uint32_t imageSize) {
+nlohmann::json ReportOf(const BurnRequest& request, const BurnOutcome& outcome) {
   char hex[16];
   std::snprintf(hex, sizeof(hex), "%x", outcome.status);
   const double imageSeconds = outcome.imageStageSeconds;
@@ -67,13 +33,14 @@ nlohmann::json ReportOf(const PortOutcome& outcome, const BurnOptions& options,
       {"result", ResultOf(outcome)},
       {"status", outcome.status},
       {"status_hex", hex},
-      {"message", MessageOf(outcome)},
-      {"explanation", ExplanationOf(outcome, options)},
+      {"step_result", outcome.stepResult},
+      {"message", outcome.summary},
+      {"explanation", outcome.explanation},
       {"port_went_away", outcome.portWentAway},
-      {"image", {{"path", options.image}, {"size", imageSize}}},
-      {"port", outcome.name},
-      {"device", outcome.device},
-      {"rates", {{"rom", std::stoul(options.romBaud)}, {"burn", std::stoul(options.burnBaud)}}},
+      {"image", {{"path", request.image->path}, {"size", request.image->size}}},
+      {"port", request.portName},
+      {"device", request.devicePath},
+      {"rates", {{"rom", request.line.romRate}, {"burn", request.line.burnRate}}},
       {"seconds",
        {{"loader_stage", outcome.loaderStageSeconds},
         {"image_stage", imageSeconds},

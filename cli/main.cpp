@@ -4,6 +4,7 @@
 #include <csignal>
 #include <iostream>
 
+#include "burn/LineOptions.h"
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
 #include "serial/PortDiscovery.h"
@@ -36,6 +37,16 @@ void InstallSignalHandlers() {
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 #endif
+}
+
+// The command-line words of one setting's choices, for the option's check and its help.
+template <typename Value, std::size_t N>
+std::vector<std::string> WordsOf(const std::array<tarvok::LineOption<Value>, N>& options) {
+  std::vector<std::string> words;
+  for (const auto& option : options) {
+    words.emplace_back(option.word);
+  }
+  return words;
 }
 
 int ListPorts(std::ostream& out) {
@@ -82,19 +93,19 @@ int main(int argc, char** argv) {
       ->check(notEmpty)
       ->take_all();
   burn->add_option("--rom-baud", options.romBaud, "rate of the chip's boot ROM")
-      ->check(CLI::IsMember({"9600", "115200"}))
+      ->check(CLI::IsMember(WordsOf(tarvok::kRomRates)))
       ->capture_default_str();
   burn->add_option("--burn-baud", options.burnBaud, "rate of the image transfer")
-      ->check(CLI::IsMember({"115200", "230400", "460800", "921600"}))
+      ->check(CLI::IsMember(WordsOf(tarvok::kBurnRates)))
       ->capture_default_str();
   burn->add_option("--data-bits", options.dataBits, "data bits per character")
-      ->check(CLI::IsMember({"8", "7", "6"}))
+      ->check(CLI::IsMember(WordsOf(tarvok::kDataBitsOptions)))
       ->capture_default_str();
   burn->add_option("--parity", options.parity, "parity bit")
-      ->check(CLI::IsMember({"none", "odd", "even", "mark", "space"}))
+      ->check(CLI::IsMember(WordsOf(tarvok::kParityOptions)))
       ->capture_default_str();
   burn->add_option("--stop-bits", options.stopBits, "stop bits")
-      ->check(CLI::IsMember({"1", "1.5", "2"}))
+      ->check(CLI::IsMember(WordsOf(tarvok::kStopBitsOptions)))
       ->capture_default_str();
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
   burn->add_option("--loader", options.loaderFile,

@@ -24,11 +24,11 @@ using Bytes = std::vector<uint8_t>;
 // One burn as the burn run prepares it, against a simulated chip behind a fake port.
 class Burn {
  public:
-  Burn(const sim::ChipOptions& options, const Bytes& imageBytes, int32_t rateIndex)
+  Burn(const sim::ChipOptions& options, const Bytes& imageBytes, uint32_t burnRate)
       : wire(device, options), bytes(imageBytes), image(MakeImage(imageBytes)) {
     CreateLoaderImage(&loader);
     loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
-    portRecord.burnRateIndex = rateIndex;
+    portRecord.burnRate = burnRate;
     portRecord.handle = &device;
     loaderJob.loader = options.startInLoader ? nullptr : loader.get();
     loaderJob.startFn = ProgressLog::OnStart;
@@ -77,7 +77,7 @@ sim::ChipOptions LoaderRunning() {
 }
 
 TEST(BurnSequence, WholeBurnAt921600) {
-  Burn burn(SmallChip(), ImageBytes(100 * 1024), 4);
+  Burn burn(SmallChip(), ImageBytes(100 * 1024), 921600);
   EXPECT_EQ(burn.Run(), kBurnOk);
   EXPECT_TRUE(burn.FlashHoldsTheImage());
   EXPECT_TRUE(burn.wire.chip.BurnEnded());
@@ -118,7 +118,7 @@ TEST(BurnSequence, WholeBurnAt921600) {
 TEST(BurnSequence, BootRomAt115200AndEchoTest) {
   sim::ChipOptions options = SmallChip();
   options.romRate = 115200;
-  Burn burn(options, ImageBytes(3000), 1);
+  Burn burn(options, ImageBytes(3000), 115200);
   burn.loaderJob.echoRepeats = 1;
   EXPECT_EQ(burn.Run(), kBurnOk);
   EXPECT_TRUE(burn.FlashHoldsTheImage());
@@ -145,7 +145,7 @@ TEST(BurnSequence, NullLoaderStartsWithTheHello) {
 }
 
 TEST(BurnSequence, FailedSwitchCarriesOnAtTheInitialRate) {
-  Burn burn(LoaderRunning(), ImageBytes(6000), 7);  // no such rate: the switch is refused
+  Burn burn(LoaderRunning(), ImageBytes(6000), 12345);  // no code for it: the switch is refused
   EXPECT_EQ(burn.Run(), kBurnOk);
   EXPECT_TRUE(burn.FlashHoldsTheImage());
   EXPECT_EQ(burn.device.Written().front(), 0xE2);
@@ -163,8 +163,8 @@ TEST(BurnSequence, FailedFinishChangesNothing) {
 struct StatusCase {
   const char* name;
   sim::ChipOptions chip;
-  int32_t rateIndex;
   uint32_t status;
+  uint32_t stepResult;  // the failing step's own code
 };
 
 sim::ChipOptions With(sim::ChipOptions options, void (*change)(sim::ChipOptions&)) {
@@ -174,35 +174,55 @@ sim::ChipOptions With(sim::ChipOptions options, void (*change)(sim::ChipOptions&
 
 TEST(BurnSequence, StatusNamesTheFailingStep) {
   const StatusCase cases[] = {
-      {"silent chip", With(SmallChip(), [](auto& o) { o.silent = true; }), 4, 0xB0006},
-      {"no handshake", With(SmallChip(), [](auto& o) { o.noHandshake = true; }), 4, 0xB0006},
-      {"wrong echo of the download", With(SmallChip(), [](auto& o) { o.wrongEcho = true; }), 4,
-       0xA0006},
-      {"wrong checksum", With(SmallChip(), [](auto& o) { o.wrongChecksum = true; }), 4, 0xA0006},
-      {"loader not started", With(SmallChip(), [](auto& o) { o.noExecute = true; }), 4, 0xC0006},
+      {"silent chip", With(SmallChip(), [](auto& o) { o.silent = true; }), 0xB0006, 0xB0000},
+      {"no handshake", With(SmallChip(), [](auto& o) { o.noHandshake = true; }), 0xB0006, 0xB0000},
+      {"wrong echo of the download", With(SmallChip(), [](auto& o) { o.wrongEcho = true; }),
+       0xA0006, 0xA0000},
+      {"wrong checksum", With(SmallChip(), [](auto& o) { o.wrongChecksum = true; }), 0xA0006,
+       0xA0000},
+      {"loader not started", With(SmallChip(), [](auto& o) { o.noExecute = true; }), 0xC0006,
+       0xC0000},
       {"busy instead of hello",
-       With(LoaderRunning(), [](auto& o) { o.loader.busyInsteadOfHello = true; }), 4, 16},
-      {"loader version 1.1", With(LoaderRunning(), [](auto& o) { o.loader.helloMinor = 1; }), 4,
-       10},
-      {"no hello", With(LoaderRunning(), [](auto& o) { o.silent = true; }), 4, 8},
+       With(LoaderRunning(), [](auto& o) { o.loader.busyInsteadOfHello = true; }), 16, 0},
+      {"loader version 1.1", With(LoaderRunning(), [](auto& o) { o.loader.helloMinor = 1; }), 10,
+       0},
+      {"no hello", With(LoaderRunning(), [](auto& o) { o.silent = true; }), 8, 0},
       {"stream: reply 5",
        With(LoaderRunning(),
             [](auto& o) {
               o.loader.replyCodeBlock = 0;
               o.loader.replyCode = 5;
             }),
-       4, 14},
+       14, 9},
       {"stream: image larger than the flash (reply 5 at its fourth block)",
-       With(LoaderRunning(), [](auto& o) { o.flashBytes = 4096; }), 4, 14},
+       With(LoaderRunning(), [](auto& o) { o.flashBytes = 4096; }), 14, 9},
+      {"stream: flash error (reply 6)",
+       With(LoaderRunning(),
+            [](auto& o) {
+              o.loader.replyCodeBlock = 1;
+              o.loader.replyCode = 6;
+            }),
+       14, 10},
+      {"stream: one block rejected 100 times in a row",
+       With(LoaderRunning(),
+            [](auto& o) {
+              o.loader.rejectBlock = 2;
+              o.loader.rejectTimes = 1000;
+            }),
+       14, kStreamTooManyRejections},
       {"stream: final 0xB6", With(LoaderRunning(), [](auto& o) { o.loader.finalFailure = true; }),
-       4, 14},
+       14, 19},
       {"switch fails after the chip switched: no flash parameters at the old rate",
-       With(LoaderRunning(), [](auto& o) { o.loader.firstEchoedProbe = 11; }), 4, 13},
+       With(LoaderRunning(), [](auto& o) { o.loader.firstEchoedProbe = 11; }), 13, 6},
   };
   for (const StatusCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Burn burn(c.chip, ImageBytes(5000), c.rateIndex);
-    EXPECT_EQ(burn.Run(), c.status);
+    Burn burn(c.chip, ImageBytes(5000), 921600);
+    uint32_t stepResult = 99;
+    EXPECT_EQ(
+        BurnOverHandle(&burn.loaderJob, &burn.imageJob, &burn.portRecord, &burn.hello, &stepResult),
+        c.status);
+    EXPECT_EQ(stepResult, c.stepResult);
     // The port is back at the boot-ROM rate only on paths that restore it; either way the
     // burn never reports success.
     EXPECT_FALSE(burn.wire.chip.BurnEnded());
@@ -212,13 +232,13 @@ TEST(BurnSequence, StatusNamesTheFailingStep) {
 TEST(BurnSequence, PortFailures) {
   {
     SCOPED_TRACE("current rate unreadable");
-    Burn burn(LoaderRunning(), ImageBytes(100), 4);
+    Burn burn(LoaderRunning(), ImageBytes(100), 921600);
     burn.device.failGetLine.remaining = 1;
     EXPECT_EQ(burn.Run(), kBurnBaudRateUnreadable);
   }
   {
     SCOPED_TRACE("switch fails and the initial rate cannot be set again");
-    Burn burn(LoaderRunning(), ImageBytes(100), 4);
+    Burn burn(LoaderRunning(), ImageBytes(100), 921600);
     burn.device.failPurge.remaining = 2;
     EXPECT_EQ(burn.Run(), kBurnBaudRateNotRestored);
   }
@@ -238,7 +258,7 @@ TEST(BurnSequence, PortFailures) {
 }
 
 TEST(BurnSequence, ArgumentsAndDescriptors) {
-  Burn burn(SmallChip(), ImageBytes(100), 4);
+  Burn burn(SmallChip(), ImageBytes(100), 921600);
   EXPECT_EQ(BurnOverHandle(nullptr, &burn.imageJob, &burn.portRecord, nullptr),
             kBurnMissingArgument);
   EXPECT_EQ(BurnOverHandle(&burn.loaderJob, nullptr, &burn.portRecord, nullptr),
@@ -256,7 +276,6 @@ TEST(BurnSequence, ArgumentsAndDescriptors) {
   burn.image->size = 1;
   burn.image->endAddress = 0;
   EXPECT_EQ(burn.Run(), 0x505u);
-  EXPECT_EQ(burn.imageJob.imageView.size, 1u);
   burn.image->size = 100;
   burn.image->endAddress = 99;
   EXPECT_EQ(burn.Run(), 0x504u);

@@ -10,10 +10,11 @@
 #include <fstream>
 #include <thread>
 
+#include "app/BurnEngine.h"
 #include "app/DialogCore.h"
 #include "app/ProgressText.h"
 #include "app/StartSignal.h"
-#include "app/StoppableDevice.h"
+#include "burn/BurnFiles.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeDialogView.h"
 #include "tests/support/ImageFactory.h"
@@ -86,6 +87,10 @@ class DialogTest : public ::testing::Test {
           OpenResult result;
           auto device = std::make_unique<FakeSerialDevice>();
           chip = std::make_unique<ChipOnWire>(*device, chipOptions);
+          lastPortClosed = false;
+          device->onDestroy = [this](const FakeSerialDevice& gone) {
+            lastPortClosed = gone.Closed();
+          };
           result.device = std::move(device);
           return result;
         });
@@ -110,6 +115,7 @@ class DialogTest : public ::testing::Test {
   std::function<void()> beforeOpen;
   sim::ChipOptions chipOptions;
   std::unique_ptr<ChipOnWire> chip;
+  std::atomic<bool> lastPortClosed{false};
   bool failThreads = false;
 };
 
@@ -147,11 +153,7 @@ TEST(BurnRunProgress, StagePercentages) {
                {false, 100, "30"}, {true, 0, "30"},  {true, 3, "32"},
                {true, 50, "65"},   {true, 99, "99"}, {true, 100, "100"}};
   for (const auto& c : cases) {
-    if (c.imageStage) {
-      BurnRun::OnImageStageProgress(c.p, 1, 2, &run);
-    } else {
-      BurnRun::OnLoaderStageProgress(c.p, 1, 2, &run);
-    }
+    run.OnStageProgress(c.imageStage ? BurnStage::kImage : BurnStage::kLoader, c.p, 1, 2);
     EXPECT_EQ(view.Last("progress "), c.shown) << int{c.p};
   }
 }
@@ -176,19 +178,19 @@ TEST(BurnRunProgress, TicksElapsedTimeAndAStalledSpeed) {
   FakeDialogView view;
   BurnRun run(view);
   run.burning = 1;
-  BurnRun::OnLoaderStageStart(&run);
+  run.OnStageStart(BurnStage::kLoader);
   for (int k = 0; k < 75; ++k)
     run.OnBurnTick();
   EXPECT_EQ(view.Last("elapsed "), "01:15 sec");
 
   // The image stage restarts the speed but not the elapsed time.
-  BurnRun::OnImageStageStart(&run);
+  run.OnStageStart(BurnStage::kImage);
   EXPECT_EQ(view.Last("progress "), "30");
-  BurnRun::OnImageStageProgress(4, 3840, 100000, &run);
+  run.OnStageProgress(BurnStage::kImage, 4, 3840, 100000);
   EXPECT_EQ(view.Last("speed "), "0 Bps");
   for (int k = 0; k < 3; ++k)
     run.OnBurnTick();
-  BurnRun::OnImageStageProgress(9, 10240, 100000, &run);
+  run.OnStageProgress(BurnStage::kImage, 9, 10240, 100000);
   run.OnBurnTick();  // 4 s: new bytes since the last tick, the label stays
   EXPECT_EQ(view.Last("speed "), "3.33 KBps");
   run.OnBurnTick();  // 5 s, nothing new: the speed sinks
@@ -205,34 +207,63 @@ TEST(BurnRunProgress, TicksElapsedTimeAndAStalledSpeed) {
   EXPECT_EQ(view.Last("elapsed "), "100:00 sec");
 }
 
-// The command line reads the image once: each run's image shares those bytes read-only and
-// reads nothing again (the file may be gone by then), with the burn's own settings.
-TEST(BurnRunImages, SharedFromOneRead) {
+// A fake port with a simulated chip behind it, handed to one burn; what the port saw stays
+// readable after the burn has closed it.
+struct ChipBehindFakePort {
+  explicit ChipBehindFakePort(const sim::ChipOptions& options)
+      : owned(std::make_unique<FakeSerialDevice>()), device(*owned), wire(device, options) {
+    device.onDestroy = [this](const FakeSerialDevice& gone) {
+      events = gone.Events();
+      written = gone.Written();
+      closedAtRate = gone.BaudRate();
+    };
+  }
+  DeviceOpener Opener() {
+    return [this](const std::string&) {
+      OpenResult opened;
+      opened.device = std::move(owned);
+      return opened;
+    };
+  }
+  std::unique_ptr<FakeSerialDevice> owned;
+  FakeSerialDevice& device;  // valid until the burn closes the port
+  ChipOnWire wire;
+  std::vector<FakeSerialDevice::Event> events;
+  std::vector<uint8_t> written;
+  uint32_t closedAtRate = 0;
+};
+
+// The command line reads the image once: every burn shares those bytes read-only and reads
+// nothing again (the file may be gone by then).
+TEST(BurnImages, OneReadServesEveryBurn) {
   const fs::path file = fs::temp_directory_path() / ("tarvok-shared-" + std::to_string(getpid()));
   const auto bytes = testing::ImageBytes(3000);
   std::ofstream(file, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
-  FlashImage source;
-  ASSERT_EQ(source.LoadFile(file.string().c_str()), 0u);
+  auto image = std::make_shared<FlashImage>();
+  ASSERT_EQ(ReadImageFile(file.string(), *image), "");
   fs::remove(file);
   for (int run = 0; run < 2; ++run) {
-    std::unique_ptr<FlashImage> image;
-    std::unique_ptr<LoaderImage> loader;
-    PrepareBurnImages(source, image, loader);
-    EXPECT_EQ(image->data.get(), source.data.get());
-    EXPECT_EQ(image->path, file.string());
-    EXPECT_EQ(image->IsValid(), 0u);
-    EXPECT_EQ(image->endAddress, 2999u);
-    EXPECT_EQ(image->eraseFlag, 1);
-    EXPECT_EQ(image->blockSize, 1024u);
-    EXPECT_EQ(loader->size, 8728u);
+    sim::ChipOptions options;
+    options.flashBytes = 512 * 1024;
+    ChipBehindFakePort port(options);
+    BurnRequest request;
+    request.portName = request.devicePath = "/dev/fake";
+    request.image = image;
+    BurnProgressSink unwatched;
+    const BurnOutcome outcome = Burn(request, unwatched, port.Opener());
+    EXPECT_EQ(outcome.status, kBurnOk);
+    const auto& flash = port.wire.chip.FlashMemory().Cells();
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
+    EXPECT_EQ(image->path, file.string());  // the request's image is left as it was read
+    EXPECT_EQ(image->eraseFlag, 0);
   }
 }
 
 // A stop request ends the run at the next byte boundary wherever it comes: nothing more goes
-// on the wire, no protocol wait is sat out, and the line can be set back to where it began.
-TEST(BurnRunStop, EndsAtTheNextByteBoundary) {
+// on the wire, no protocol wait is sat out, and the line is set back to where it began.
+TEST(BurnStop, EndsAtTheNextByteBoundary) {
   const struct {
     const char* name;
     bool silentChip;
@@ -244,11 +275,11 @@ TEST(BurnRunStop, EndsAtTheNextByteBoundary) {
                {"burning the image", false, 60, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeSerialDevice device;
     sim::ChipOptions options;
     options.flashBytes = 512 * 1024;
     options.silent = c.silentChip;
-    ChipOnWire wire(device, options);
+    ChipBehindFakePort port(options);
+    FakeSerialDevice& device = port.device;
     std::atomic<bool> stop{c.stopAtPercent < 0};
     size_t writtenAtStop = 0;
     uint64_t stoppedAtUs = 0;
@@ -264,7 +295,6 @@ TEST(BurnRunStop, EndsAtTheNextByteBoundary) {
         }
       });
     }
-    StoppableDevice port(device, stop);
     FakeDialogView view;
     view.onEvent = [&](const std::string& event) {
       if (!stop && event.rfind("progress ", 0) == 0 &&
@@ -272,17 +302,28 @@ TEST(BurnRunStop, EndsAtTheNextByteBoundary) {
         stopNow();
       }
     };
-    std::unique_ptr<FlashImage> image;
-    std::unique_ptr<LoaderImage> loader;
-    PrepareBurnImages(*testing::MakeImage(testing::ImageBytes(100 * 1024)), image, loader);
+    BurnRequest request;
+    request.portName = request.devicePath = "/dev/fake";
+    request.image = testing::MakeImage(testing::ImageBytes(100 * 1024));
+    request.stop = StopToken(stop);
     BurnRun run(view);
-    EXPECT_NE(run.RunBurn(&port, 4 /* 921600 for the image */, loader.get(), image.get()), kBurnOk);
-    EXPECT_TRUE(port.Stopped());
-    EXPECT_EQ(device.Written().size(), writtenAtStop);
-    EXPECT_LT(device.NowUs() - stoppedAtUs, 100'000u);  // no idle second or read time-out
-    EXPECT_TRUE(port.RestoreLine());
-    EXPECT_EQ(device.BaudRate(), 9600u);
-    EXPECT_EQ(device.EventsOf(FakeSerialDevice::EventKind::kPurge).back().value, kPurgeAll);
+    uint64_t endedAtUs = 0;
+    device.onDestroy = [&, chained = device.onDestroy](const FakeSerialDevice& gone) {
+      endedAtUs = gone.NowUs();
+      chained(gone);
+    };
+    const BurnOutcome outcome = Burn(request, run, port.Opener());
+    EXPECT_NE(outcome.status, kBurnOk);
+    EXPECT_TRUE(outcome.interrupted);
+    EXPECT_EQ(outcome.summary, "the burn was interrupted");
+    EXPECT_EQ(port.written.size(), writtenAtStop);
+    EXPECT_LT(endedAtUs - stoppedAtUs, 100'000u);  // no idle second or read time-out
+    EXPECT_EQ(port.closedAtRate, 9600u);
+    // Set back and everything queued discarded, then the port closed.
+    const auto purgeAll = std::find_if(port.events.rbegin(), port.events.rend(), [](const auto& e) {
+      return e.kind == FakeSerialDevice::EventKind::kPurge && e.value == kPurgeAll;
+    });
+    EXPECT_NE(purgeAll, port.events.rend());
   }
 }
 
@@ -392,7 +433,7 @@ TEST_F(DialogTest, RunGoesThroughEveryState) {
   const auto& flash = chip->chip.FlashMemory().Cells();
   const auto bytes = testing::ImageBytes(6000);
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
-  EXPECT_EQ(burnPortHandle.load(), nullptr);  // the port was closed
+  EXPECT_TRUE(lastPortClosed);
 }
 
 TEST_F(DialogTest, BurnAgainWithoutOpenUsesTheSamePath) {

@@ -15,14 +15,14 @@
 namespace tarvok {
 namespace {
 
-using testing::BurnOutcome;
 using testing::BurnSetup;
+using testing::ChipBurnResult;
 using testing::ImageBytes;
 using testing::StartChip;
 using Bytes = std::vector<uint8_t>;
 
-BurnOutcome BurnInto(sim::PtyChip& chip, const Bytes& bytes, const std::string& romRate,
-                     int32_t burnRateList, bool withLoader) {
+ChipBurnResult BurnInto(sim::PtyChip& chip, const Bytes& bytes, const std::string& romRate,
+                        int32_t burnRateList, bool withLoader) {
   BurnSetup setup;
   setup.romRate = romRate;
   setup.burnRateList = burnRateList;
@@ -47,7 +47,7 @@ TEST_P(EndToEndWholeBurn, LoaderDownloadAndImage) {
   ASSERT_NE(chip, nullptr);
   const Bytes bytes = ImageBytes(
       48 * 1024 + 5, GetParam().romRate + static_cast<uint32_t>(GetParam().burnRateList));
-  const BurnOutcome outcome =
+  const ChipBurnResult outcome =
       BurnInto(*chip, bytes, std::to_string(GetParam().romRate), GetParam().burnRateList, true);
   EXPECT_EQ(outcome.status, kBurnOk);
   EXPECT_TRUE(outcome.flashHoldsImage);
@@ -88,7 +88,7 @@ TEST_P(EndToEndFault, StatusOfTheFailingStep) {
   GetParam().apply(options);
   const auto chip = StartChip(options);
   ASSERT_NE(chip, nullptr);
-  const BurnOutcome outcome =
+  const ChipBurnResult outcome =
       BurnInto(*chip, ImageBytes(20000), "9600", 3, !options.chip.startInLoader);
   EXPECT_EQ(outcome.status, GetParam().status);
   EXPECT_EQ(outcome.flashHoldsImage, GetParam().flashHoldsImage);
@@ -196,7 +196,7 @@ TEST_P(EndToEndNoisyLine, NeverAWrongSuccess) {
   options.wire.seed = GetParam().seed;
   const auto chip = StartChip(options);
   ASSERT_NE(chip, nullptr);
-  const BurnOutcome outcome =
+  const ChipBurnResult outcome =
       BurnInto(*chip, ImageBytes(64 * 1024, GetParam().seed), "9600", 3, false);
   if (outcome.status == kBurnOk) {
     EXPECT_TRUE(outcome.flashHoldsImage);

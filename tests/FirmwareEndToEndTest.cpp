@@ -13,8 +13,8 @@
 namespace tarvok {
 namespace {
 
-using testing::BurnOutcome;
 using testing::BurnSetup;
+using testing::ChipBurnResult;
 using testing::ImageBytes;
 using testing::StartChip;
 using Bytes = std::vector<uint8_t>;
@@ -58,7 +58,7 @@ TEST_P(FirmwareBurn, FlashHoldsTheImage) {
   }
   const auto chip = StartChip(options);
   ASSERT_NE(chip, nullptr);
-  const BurnOutcome outcome =
+  const ChipBurnResult outcome =
       testing::BurnInto(*chip, ImageBytes(c.imageBytes, c.imageBytes), setup);
   EXPECT_EQ(outcome.status, c.status);
   EXPECT_EQ(outcome.flashHoldsImage, c.flashHoldsImage);
@@ -126,7 +126,7 @@ TEST_P(FirmwareForeignLoader, NoHelloAndTheCpuFault) {
   ASSERT_NE(chip, nullptr);
   BurnSetup setup;
   setup.loader = GetParam().bytes;
-  const BurnOutcome outcome = testing::BurnInto(*chip, ImageBytes(5000), setup);
+  const ChipBurnResult outcome = testing::BurnInto(*chip, ImageBytes(5000), setup);
   EXPECT_EQ(outcome.status, 8u);  // no hello
   EXPECT_NE(chip->Stats().cpuFault, "");
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/DialogRequest.h"
 #include "app/PortSetup.h"
 #include "serial/PortDiscovery.h"
 #include "tests/support/FakeSerialDevice.h"
@@ -59,7 +60,7 @@ struct LineCase {
   std::string rate, dataBits, parity, stopBits;
   int32_t burnIndex;
   LineSettings expected;
-  int32_t rateIndex;
+  uint32_t burnRate;
   bool showsLikeAPty = false;  // the device forgets parity and data bits, and has no 1.5
   std::string refused = "";
 };
@@ -67,11 +68,18 @@ struct LineCase {
 TEST(OpenSelectedPort, AppliesTheChosenSettings) {
   const uint32_t flags = 0xFFFF9C91;  // all bits set, then the edit: clear 0x636E, set 0x1010
   const LineCase cases[] = {
-      {"defaults", "9600", "8", "NOPARITY", "ONESTOPBIT", 3, {9600, 8, 0, 0, flags}, 4},
-      {"odd, 1.5", "115200", "7", "ODDPARITY", "ONE5STOPBITS", 0, {115200, 7, 1, 1, flags}, 1},
-      {"even, two", "9600", "6", "EVENPARITY", "TWOSTOPBITS", 1, {9600, 6, 2, 2, flags}, 2},
-      {"mark", "9600", "8", "MARKPARITY", "ONESTOPBIT", 2, {9600, 8, 3, 0, flags}, 3},
-      {"space by fallback", "9600", "8", "SPACEPARITY", "whatever", 3, {9600, 8, 4, 2, flags}, 4},
+      {"defaults", "9600", "8", "NOPARITY", "ONESTOPBIT", 3, {9600, 8, 0, 0, flags}, 921600},
+      {"odd, 1.5", "115200", "7", "ODDPARITY", "ONE5STOPBITS", 0, {115200, 7, 1, 1, flags}, 115200},
+      {"even, two", "9600", "6", "EVENPARITY", "TWOSTOPBITS", 1, {9600, 6, 2, 2, flags}, 230400},
+      {"mark", "9600", "8", "MARKPARITY", "ONESTOPBIT", 2, {9600, 8, 3, 0, flags}, 460800},
+      {"space by fallback",
+       "9600",
+       "8",
+       "SPACEPARITY",
+       "whatever",
+       3,
+       {9600, 8, 4, 2, flags},
+       921600},
       {"no burn rate selected",
        " 9600x",
        "8",
@@ -87,7 +95,7 @@ TEST(OpenSelectedPort, AppliesTheChosenSettings) {
        "ONE5STOPBITS",
        0,
        {115200, 7, 1, 1, flags},
-       1,
+       115200,
        true,
        "the device did not take data bits 7 (it uses 8), parity odd (it uses none), "
        "stop bits 1.5 (it uses 2)"},
@@ -103,20 +111,22 @@ TEST(OpenSelectedPort, AppliesTheChosenSettings) {
     choices.choices[kBurnRateListId].index = c.burnIndex;
     FakeOpener opener;
     opener.showsLikeAPty = c.showsLikeAPty;
+    // The lists as the dialog reads them, then the port as the burn opens it.
+    const BurnRequest request = RequestFromDialogLists(choices);
+    EXPECT_EQ(request.portName, "/dev/fake");
+    EXPECT_EQ(request.line.burnRate, c.burnRate);
     PortState state;
-    OpenSelectedPort(choices, state, opener.Get());
+    OpenSelectedPort(request.devicePath, request.line, state, opener.Get());
     ASSERT_EQ(state.portOpen, 1);
+    EXPECT_EQ(opener.paths, std::vector<std::string>{"/dev/fake"});
     ASSERT_NE(opener.last, nullptr);
     EXPECT_EQ(state.refusedSettings, c.refused);
-    EXPECT_EQ(state.burnRateIndex, c.rateIndex);
     const LineSettings& applied = opener.last->Settings();
     EXPECT_EQ(applied.baudRate, c.expected.baudRate);
     EXPECT_EQ(applied.byteSize, c.expected.byteSize);
     EXPECT_EQ(applied.parity, c.expected.parity);
     EXPECT_EQ(applied.stopBits, c.expected.stopBits);
     EXPECT_EQ(applied.flags, c.expected.flags);
-    EXPECT_EQ(burnRateIndex.load(), c.rateIndex);
-    EXPECT_EQ(burnPortHandle.load(), opener.last);
     const Timeouts& timeouts = opener.last->CurrentTimeouts();
     EXPECT_EQ(timeouts.readInterval, UINT32_MAX);
     EXPECT_EQ(timeouts.readTotalMultiplier, 10u);
@@ -128,37 +138,27 @@ TEST(OpenSelectedPort, AppliesTheChosenSettings) {
     EXPECT_EQ(events[2].kind, Kind::kClearBreak);
     EXPECT_EQ(events[3].kind, Kind::kPurge);
     EXPECT_EQ(events[3].value, kPurgeAll);
-    EXPECT_TRUE(choices.messages.empty());
+    EXPECT_TRUE(state.openFailure.empty());
     CloseSelectedPort(state);
   }
 }
 
-TEST(OpenSelectedPort, NoPortChosenAndFailedOpens) {
-  FixedChoices choices;
+TEST(OpenSelectedPort, FailedOpen) {
   FakeOpener opener;
   PortState state;
-  choices.choices[kPortListId] = {0, ""};
-  OpenSelectedPort(choices, state, opener.Get());
-  EXPECT_EQ(state.portOpen, 0);
-  EXPECT_TRUE(opener.paths.empty());
-  EXPECT_TRUE(choices.messages.empty());
-
-  choices.choices[kPortListId] = {1, "/dev/ttyUSB9"};
   opener.fail = true;
-  OpenSelectedPort(choices, state, opener.Get());
+  OpenSelectedPort("/dev/ttyUSB9", BurnLine{}, state, opener.Get());
   EXPECT_EQ(state.portOpen, 0);
-  EXPECT_EQ(choices.messages, std::vector<std::string>{"Open/dev/ttyUSB9 Failed!"});
-  EXPECT_EQ(state.openFailure, "/dev/ttyUSB9: in use by another program");
+  EXPECT_EQ(state.openFailure, "Open/dev/ttyUSB9 Failed!");
+  EXPECT_EQ(state.openFailureReason, "/dev/ttyUSB9: in use by another program");
   CloseSelectedPort(state);  // does nothing after a failed open
   EXPECT_EQ(state.portOpen, 0);
 }
 
 TEST(OpenSelectedPort, ReopeningClosesThePortFirst) {
-  FixedChoices choices;
-  choices.choices[kPortListId] = {1, "/dev/fake"};
   FakeOpener opener;
   PortState state;
-  OpenSelectedPort(choices, state, opener.Get());
+  OpenSelectedPort("/dev/fake", BurnLine{}, state, opener.Get());
   ASSERT_EQ(state.portOpen, 1);
   // The first device is drained, purged, closed and let go of before the second is opened.
   std::vector<std::string> order;
@@ -171,19 +171,16 @@ TEST(OpenSelectedPort, ReopeningClosesThePortFirst) {
     order.push_back(device.Closed() ? "closed" : "not closed");
   };
   opener.beforeOpen = [&order, &state] {
-    order.push_back(state.portHandle == nullptr && burnPortHandle.load() == nullptr
-                        ? "handles cleared, open"
-                        : "open with a port still held");
+    order.push_back(state.portHandle == nullptr ? "handle cleared, open"
+                                                : "open with a port still held");
   };
-  OpenSelectedPort(choices, state, opener.Get());
+  OpenSelectedPort("/dev/fake", BurnLine{}, state, opener.Get());
   EXPECT_EQ(order,
-            (std::vector<std::string>{"drained and purged", "closed", "handles cleared, open"}));
+            (std::vector<std::string>{"drained and purged", "closed", "handle cleared, open"}));
   EXPECT_EQ(opener.paths.size(), 2u);
-  EXPECT_EQ(burnPortHandle.load(), opener.last);
   CloseSelectedPort(state);
   EXPECT_EQ(state.portOpen, 0);
   EXPECT_EQ(state.portHandle, nullptr);
-  EXPECT_EQ(burnPortHandle.load(), nullptr);
 }
 
 #ifndef _WIN32  // sysfs: the Linux enumeration
@@ -264,8 +261,8 @@ TEST(PortDiscovery, NamesAndNumbers) {
   for (const auto& n : names) {
     EXPECT_EQ(PortNumberOfName(n.name), n.number) << n.name;
   }
-  EXPECT_EQ(ParityFromText("EVENPARITY"), kEvenParity);
-  EXPECT_EQ(StopBitsFromText("ONE5STOPBITS"), kOne5StopBits);
+  EXPECT_EQ(ParityFromListText("EVENPARITY"), Parity::kEven);
+  EXPECT_EQ(StopBitsFromListText("ONE5STOPBITS"), StopBits::kOneAndHalf);
 }
 
 }  // namespace

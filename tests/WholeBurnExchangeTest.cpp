@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/BurnEngine.h"
 #include "app/BurnRun.h"
-#include "app/PortSetup.h"
+#include "app/DialogRequest.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/FixedChoices.h"
@@ -149,26 +150,22 @@ std::string RecordBurn(const ExchangeCase& c) {
   ExchangeLog log;
   log.Follow(*device);
 
-  FixedChoices choices;
-  choices.choices[kOriginalRateListId] = {0, c.romRate};
-  choices.choices[kBurnRateListId] = {c.burnRateIndex, c.burnRate};
-  choices.choices[kDataBitsListId] = {0, c.dataBits};
-  choices.choices[kParityListId] = {0, c.parity};
-  choices.choices[kStopBitsListId] = {0, c.stopBits};
-  PortState state;
-  OpenSelectedPort(choices, state, [&device](const std::string&) {
-    OpenResult opened;
-    opened.device = std::move(device);
-    return opened;
-  });
-  const auto source = testing::MakeImage(testing::ImageBytes(c.imageBytes));
-  std::unique_ptr<FlashImage> image;
-  std::unique_ptr<LoaderImage> loader;
-  PrepareBurnImages(*source, image, loader);
+  // The dialog's lists, read as the dialog reads them when "Burn" is pressed.
+  FixedChoices lists;
+  lists.choices[kOriginalRateListId] = {0, c.romRate};
+  lists.choices[kBurnRateListId] = {c.burnRateIndex, c.burnRate};
+  lists.choices[kDataBitsListId] = {0, c.dataBits};
+  lists.choices[kParityListId] = {0, c.parity};
+  lists.choices[kStopBitsListId] = {0, c.stopBits};
+  BurnRequest request = RequestFromDialogLists(lists);
+  request.image = testing::MakeImage(testing::ImageBytes(c.imageBytes));
+  request.loaderRunning = c.loaderRunning;
   BurnRun run(log);
-  const uint32_t status = run.RunBurn(state.portHandle.get(), state.burnRateIndex,
-                                      c.loaderRunning ? nullptr : loader.get(), image.get());
-  CloseSelectedPort(state);
+  const uint32_t status = Burn(request, run, [&device](const std::string&) {
+                            OpenResult opened;
+                            opened.device = std::move(device);
+                            return opened;
+                          }).status;
   log.AddLine("status " + std::to_string(status));
   return log.Text();
 }

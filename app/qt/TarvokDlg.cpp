@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 
+#include "app/DialogRequest.h"
 #include "app/qt/AppIcon.h"
 #include "app/qt/QtDialogView.h"
 #include "app/qt/TarvokApp.h"
@@ -20,23 +21,15 @@ struct Place {
   int x, y, width, height;
 };
 
-const char* const kOriginalRates[] = {"9600", "115200"};
-const char* const kBurnRates[] = {"115200", "230400", "460800", "921600"};
-const char* const kParities[] = {"NOPARITY", "ODDPARITY", "EVENPARITY", "MARKPARITY",
-                                 "SPACEPARITY"};
-const char* const kDataBits[] = {"8", "7", "6"};
-const char* const kStopBits[] = {"ONESTOPBIT", "ONE5STOPBITS", "TWOSTOPBITS"};
-constexpr int kBurnRateDefault = 3;  // "921600"
 constexpr int kGroupBoxId = 301;
 constexpr int kUsedTimeLabelId = 3005;
 constexpr int kSpeedCaptionId = 3004;
 
-template <size_t N>
-void Fill(QComboBox* list, const char* const (&items)[N], int selected) {
-  for (const char* item : items) {
-    list->addItem(item);
+void Fill(QComboBox* list, const DialogList& contents) {
+  for (const std::string& text : contents.texts) {
+    list->addItem(QString::fromStdString(text));
   }
-  list->setCurrentIndex(selected);
+  list->setCurrentIndex(contents.selected);
 }
 
 }  // namespace
@@ -152,13 +145,10 @@ void CTarvokDlg::OnInitDialog() {
   portList->setCurrentIndex(0);
   progressBar->setRange(0, 100);
   progressBar->setValue(0);
-  Fill(originalRateList, kOriginalRates, 0);
-  Fill(burnRateList, kBurnRates, kBurnRateDefault);
-  Fill(parityList, kParities, 0);
-  Fill(dataBitsList, kDataBits, 0);
-  Fill(stopBitsList, kStopBits, 0);
+  for (const DialogList& list : FixedDialogLists()) {
+    Fill(findChild<QComboBox*>(QString::number(list.controlId)), list);
+  }
   core_->OnInitDialog();
-  program.context = &core_->Run().context;
   ShowSelectedDevice();
 }
 

@@ -22,11 +22,6 @@
 
 namespace tarvok {
 
-// The worker's parameter object: the run in progress.
-struct TProgram {
-  BurnContext* context = nullptr;
-};
-
 inline constexpr const char* kDialogCaption = TARVOK_DIALOG_CAPTION;
 inline constexpr const char* kApplicationTitle = "Tarvok";
 
@@ -67,7 +62,6 @@ class CTarvokDlg : public QDialog {
   QPushButton* openButton = nullptr;
   QPushButton* burnButton = nullptr;
   QProgressBar* progressBar = nullptr;
-  TProgram program;
 
  public slots:
   void accept() override;

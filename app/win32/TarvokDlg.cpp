@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/DialogRequest.h"
 #include "app/win32/SelfTest.h"
 #include "app/win32/resource.h"
 #include "serial/Win32Text.h"
@@ -19,20 +20,13 @@ static_assert(IDC_OPEN_BUTTON == kOpenButtonId && IDC_PATH_EDIT == kPathEditId &
               IDC_BURN_BUTTON == kBurnButtonId && IDC_PROGRESS == kProgressBarId &&
               IDC_SPEED_LABEL == kSpeedLabelId && IDC_ELAPSED_LABEL == kElapsedLabelId);
 
-const wchar_t* const kOriginalRates[] = {L"9600", L"115200"};
-const wchar_t* const kBurnRates[] = {L"115200", L"230400", L"460800", L"921600"};
-const wchar_t* const kParities[] = {L"NOPARITY", L"ODDPARITY", L"EVENPARITY", L"MARKPARITY",
-                                    L"SPACEPARITY"};
-const wchar_t* const kDataBits[] = {L"8", L"7", L"6"};
-const wchar_t* const kStopBits[] = {L"ONESTOPBIT", L"ONE5STOPBITS", L"TWOSTOPBITS"};
-constexpr WPARAM kBurnRateDefault = 3;  // "921600"
-
-template <std::size_t N>
-void Fill(HWND dialog, int listId, const wchar_t* const (&items)[N], WPARAM selected) {
-  for (const wchar_t* item : items) {
-    SendDlgItemMessageW(dialog, listId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+void Fill(HWND dialog, const DialogList& list) {
+  for (const std::string& text : list.texts) {
+    const std::wstring item = WideFromUtf8(text);
+    SendDlgItemMessageW(dialog, list.controlId, CB_ADDSTRING, 0,
+                        reinterpret_cast<LPARAM>(item.c_str()));
   }
-  SendDlgItemMessageW(dialog, listId, CB_SETCURSEL, selected, 0);
+  SendDlgItemMessageW(dialog, list.controlId, CB_SETCURSEL, static_cast<WPARAM>(list.selected), 0);
 }
 
 }  // namespace
@@ -139,11 +133,9 @@ void CTarvokDlg::OnInitDialog() {
   }
   SendDlgItemMessageW(window_, IDC_PORT_LIST, CB_SETCURSEL, 0, 0);
   SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
-  Fill(window_, IDC_ORIGINAL_RATE_LIST, kOriginalRates, 0);
-  Fill(window_, IDC_BURN_RATE_LIST, kBurnRates, kBurnRateDefault);
-  Fill(window_, IDC_PARITY_LIST, kParities, 0);
-  Fill(window_, IDC_DATA_BITS_LIST, kDataBits, 0);
-  Fill(window_, IDC_STOP_BITS_LIST, kStopBits, 0);
+  for (const DialogList& list : FixedDialogLists()) {
+    Fill(window_, list);
+  }
   core_->OnInitDialog();
   if (selfTest_ != nullptr) {
     selfTest_->Start(*this);

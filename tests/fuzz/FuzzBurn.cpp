@@ -6,6 +6,7 @@
 
 #include "burn/BurnSequence.h"
 #include "burn/EmbeddedLoader.h"
+#include "burn/LineOptions.h"
 #include "rom/RomTR7340.h"
 #include "tests/fuzz/LoaderBounds.h"
 #include "tests/fuzz/Require.h"
@@ -67,7 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool keepHello = (choices & 2) != 0;
   const uint32_t loaderBytes = 1 + input.Below(kMaxLoaderBytes, 299);
   const uint32_t imageSize = input.Below(kMaxImageBytes + 1, 5000);
-  const auto rateIndex = static_cast<int32_t>(input.Byte(4) % 6);  // 5 is not a list position
+  // 0 keeps the rate; 1-4 the burn rates; 5 a rate the loader has no code for.
+  const uint32_t rateChoice = input.Byte(4) % 6u;
+  constexpr uint32_t kRateWithoutCode = 12345;
+  const uint32_t burnRate = rateChoice == 0   ? 0
+                            : rateChoice == 5 ? kRateWithoutCode
+                                              : kBurnRates[rateChoice - 1].value;
   const auto echoRepeats = static_cast<uint8_t>(input.Byte() % 3);
   const uint8_t eraseWait = input.Byte();
   FlashImage image = SeededImage(imageSize, kDefaultBlockSize, input.Byte());
@@ -101,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   PortRecord record;
   record.handle = &line;
-  record.burnRateIndex = rateIndex;
+  record.burnRate = burnRate;
   LoaderHello hello;
   const uint32_t status =
       BurnOverHandle(&loaderJob, &imageJob, &record, keepHello ? &hello : nullptr);

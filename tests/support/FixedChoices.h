@@ -1,4 +1,4 @@
-// The dialog's port choices as fixed values, for tests and the command line alike.
+// The dialog's lists as fixed selections, for tests of the dialog's logic.
 #pragma once
 
 #include <map>
@@ -20,11 +20,9 @@ class FixedChoices : public PortChoices {
       {kBurnRateListId, {3, "921600"}}, {kDataBitsListId, {0, "8"}},
       {kParityListId, {0, "NOPARITY"}}, {kStopBitsListId, {0, "ONESTOPBIT"}},
   };
-  std::vector<std::string> messages;
 
   int32_t SelectedIndex(int controlId) const override { return choices.at(controlId).index; }
   std::string SelectedText(int controlId) const override { return choices.at(controlId).text; }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
 };
 
 }  // namespace tarvok::testing

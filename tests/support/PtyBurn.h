@@ -13,16 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "app/PortSetup.h"
+#include "app/BurnEngine.h"
 #include "burn/BurnSequence.h"
 #include "burn/EmbeddedLoader.h"
 #include "sim/PtyChip.h"
-#include "tests/support/FixedChoices.h"
 #include "tests/support/ImageFactory.h"
 
 namespace tarvok::testing {
 
-struct BurnOutcome {
+struct ChipBurnResult {
   uint32_t status = 0xFFFFFFFF;
   bool flashHoldsImage = false;
   bool finishArrived = false;  // the chip received 0xE5
@@ -31,46 +30,38 @@ struct BurnOutcome {
 
 struct BurnSetup {
   std::string romRate = "9600";
-  int32_t burnRateList = 3;  // position in the "Burn BaudRate:" list
+  int32_t burnRateList = 3;  // position in the table of burn rates; -1 keeps the ROM's rate
   bool download = true;      // false: the chip already runs its loader
   std::vector<uint8_t> loader{kEmbeddedLoader, kEmbeddedLoader + kEmbeddedLoaderLength};
   uint8_t echoRepeats = 0;
 };
 
-// Opens the chip's port as the dialog would (listed through TARVOK_EXTRA_PORTS), burns the
-// image through the burn sequence and closes the port again.
-inline BurnOutcome BurnInto(sim::PtyChip& chip, const std::vector<uint8_t>& bytes,
-                            const BurnSetup& setup) {
+// Burns the image into the chip as a front end asks for a burn, with the chip's port named
+// as the dialog lists it (through TARVOK_EXTRA_PORTS).
+inline ChipBurnResult BurnInto(sim::PtyChip& chip, const std::vector<uint8_t>& bytes,
+                               const BurnSetup& setup) {
   setenv("TARVOK_EXTRA_PORTS", chip.Path().c_str(), 1);
-  FixedChoices choices;
-  choices.choices[kOriginalRateListId].text = setup.romRate;
-  choices.choices[kBurnRateListId].index = setup.burnRateList;
-  PortState state;
-  OpenSelectedPort(choices, state);
-  EXPECT_EQ(state.portOpen, 1) << state.openFailure;
-  BurnOutcome outcome;
-  if (state.portOpen == 0) {
+  BurnRequest request;
+  request.portName = "COM1001";
+  request.devicePath = DevicePathForChoice(request.portName);
+  request.line.romRate = static_cast<uint32_t>(std::stoul(setup.romRate));
+  request.line.burnRate = setup.burnRateList < 0
+                              ? 0
+                              : kBurnRates.at(static_cast<std::size_t>(setup.burnRateList)).value;
+  request.image = MakeImage(bytes);
+  request.loader = std::make_shared<const std::vector<uint8_t>>(setup.loader);
+  request.loaderRunning = !setup.download;
+  request.echoRepeats = setup.echoRepeats;
+  BurnProgressSink unwatched;
+  const auto start = std::chrono::steady_clock::now();
+  const BurnOutcome burned = Burn(request, unwatched);
+  ChipBurnResult outcome;
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(burned.portOpened) << burned.openFailureReason;
+  if (!burned.portOpened) {
     return outcome;
   }
-  auto image = MakeImage(bytes);
-  std::unique_ptr<LoaderImage> loader;
-  CreateLoaderImage(&loader);
-  loader->LoadEmbedded(setup.loader.data(), static_cast<uint32_t>(setup.loader.size()));
-  PortRecord portRecord;
-  portRecord.handle = state.portHandle.get();
-  portRecord.burnRateIndex = state.burnRateIndex;
-  LoaderJob loaderJob;
-  loaderJob.loader = setup.download ? loader.get() : nullptr;
-  loaderJob.triesPerCycle = kBurnTriesPerCycle;
-  loaderJob.cycles = kBurnCycles;
-  loaderJob.echoRepeats = setup.echoRepeats;
-  ImageJob imageJob;
-  imageJob.image = image.get();
-  LoaderHello hello;
-  const auto start = std::chrono::steady_clock::now();
-  outcome.status = BurnOverHandle(&loaderJob, &imageJob, &portRecord, &hello);
-  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  CloseSelectedPort(state);
+  outcome.status = burned.status;
   const std::vector<uint8_t> flash = chip.FlashContents();
   outcome.flashHoldsImage =
       flash.size() >= bytes.size() && std::equal(bytes.begin(), bytes.end(), flash.begin());

@@ -1,5 +1,7 @@
 #include "tools/soak/BurnPlan.h"
 
+#include "burn/LineOptions.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -54,7 +56,9 @@ BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
   plan.seed = seed;
   plan.imageSize = DrawSize(random, profile);
   plan.romRate = chance(random) < 0.7 ? 9600 : 115200;
-  plan.burnRateList = std::uniform_int_distribution<int32_t>(-1, 3)(random);
+  // One of the burn rates, or none (-1): the loader keeps the ROM's rate.
+  const int32_t burnRate = std::uniform_int_distribution<int32_t>(-1, 3)(random);
+  plan.burnRate = burnRate < 0 ? 0 : kBurnRates[static_cast<std::size_t>(burnRate)].value;
   plan.fullRun = chance(random) < (profile == Profile::kQuick ? fullRunShare / 2 : fullRunShare);
 
   sim::PtyChipOptions& o = plan.chip;
@@ -152,12 +156,11 @@ std::vector<uint8_t> PlanImage(const BurnPlan& plan) {
 
 std::string Describe(const BurnPlan& plan) {
   char line[256];
-  std::snprintf(
-      line, sizeof(line), "seed %llu: %u bytes, ROM %u, burn %s, %s, latency %u ms, %s",
-      static_cast<unsigned long long>(plan.seed), plan.imageSize, plan.romRate,
-      plan.burnRateList < 0 ? "at ROM rate" : std::to_string(115200u << plan.burnRateList).c_str(),
-      plan.fullRun ? "boot ROM and loader download" : "loader running", plan.chip.wire.latencyMs,
-      plan.scenario.c_str());
+  std::snprintf(line, sizeof(line), "seed %llu: %u bytes, ROM %u, burn %s, %s, latency %u ms, %s",
+                static_cast<unsigned long long>(plan.seed), plan.imageSize, plan.romRate,
+                plan.burnRate == 0 ? "at ROM rate" : std::to_string(plan.burnRate).c_str(),
+                plan.fullRun ? "boot ROM and loader download" : "loader running",
+                plan.chip.wire.latencyMs, plan.scenario.c_str());
   return line;
 }
 

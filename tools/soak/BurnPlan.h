@@ -21,9 +21,9 @@ struct BurnPlan {
   uint64_t seed = 0;
   uint32_t imageSize = 0;
   uint32_t romRate = 9600;
-  int32_t burnRateList = -1;  // position in the "Burn BaudRate:" list; -1 keeps the ROM's rate
-  bool fullRun = false;       // wake the boot ROM and download the loader
-  std::string scenario;       // what the plan does to the burn, for people
+  uint32_t burnRate = 0;  // of the image transfer; 0 keeps the ROM's rate
+  bool fullRun = false;   // wake the boot ROM and download the loader
+  std::string scenario;   // what the plan does to the burn, for people
   sim::PtyChipOptions chip;
 };
 

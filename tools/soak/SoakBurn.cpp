@@ -5,68 +5,33 @@
 #include <cstring>
 #include <thread>
 
-#include "app/PortSetup.h"
+#include "app/BurnEngine.h"
 #include "burn/BurnSequence.h"
-#include "burn/EmbeddedLoader.h"
 
 namespace tarvok::soak {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The dialog's choices for the plan's port and rates, 8 data bits, no parity, one stop bit.
-class PlanChoices : public PortChoices {
- public:
-  PlanChoices(const std::string& path, const BurnPlan& plan) : path_(path), plan_(plan) {}
-  int32_t SelectedIndex(int controlId) const override {
-    switch (controlId) {
-      case kPortListId:
-        return 1;  // the first entry is the empty one
-      case kBurnRateListId:
-        return plan_.burnRateList;
-      default:
-        return 0;
-    }
-  }
-  std::string SelectedText(int controlId) const override {
-    switch (controlId) {
-      case kPortListId:
-        return path_;
-      case kOriginalRateListId:
-        return std::to_string(plan_.romRate);
-      case kDataBitsListId:
-        return "8";
-      case kParityListId:
-        return "NOPARITY";
-      case kStopBitsListId:
-        return "ONESTOPBIT";
-      default:
-        return {};
-    }
-  }
-  void ShowMessage(const std::string& text) override { message = text; }
-  std::string message;
-
- private:
-  std::string path_;
-  const BurnPlan& plan_;
-};
-
-// The image as a burn prepares it: burned from 0 with erase, in 1,024-byte blocks.
-std::unique_ptr<FlashImage> MakeFlashImage(const std::vector<uint8_t>& bytes) {
-  auto image = CreateFlashImage();
+std::shared_ptr<const FlashImage> MakeFlashImage(const std::vector<uint8_t>& bytes) {
+  auto image = std::make_shared<FlashImage>();
   image->path = "soak.bin";
   image->size = static_cast<uint32_t>(bytes.size());
   auto data = std::make_unique<uint8_t[]>(bytes.size());
   std::memcpy(data.get(), bytes.data(), bytes.size());
   image->data = std::move(data);
-  image->startAddress = 0;
   image->endAddress = image->size - 1;
-  image->valid = 1;
-  image->eraseFlag = 1;
-  image->blockSize = kDefaultBlockSize;
   return image;
 }
+
+// The burn on its own thread, and what it leaves; shared, so that a host that never returns
+// can be left behind.
+struct HostRun {
+  BurnRequest request;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> done{false};
+  BurnOutcome outcome;
+};
 
 // More bytes than any burn of this image can send, every block resent as often as the host
 // allows, with the loader download and the handshake on top.
@@ -86,35 +51,21 @@ BurnResult RunBurn(const BurnPlan& plan) {
     return result;
   }
   const std::vector<uint8_t> bytes = PlanImage(plan);
-  PlanChoices choices(chip->Path(), plan);
-  PortState state;
-  OpenSelectedPort(choices, state);
-  if (state.portOpen == 0) {
-    result.detail = "the port did not open: " + choices.message;
-    return result;
-  }
-  auto image = MakeFlashImage(bytes);
-  std::unique_ptr<LoaderImage> loader;
-  CreateLoaderImage(&loader);
-  loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
-  PortRecord record;
-  record.handle = state.portHandle.get();
-  record.burnRateIndex = state.burnRateIndex;
-  LoaderJob loaderJob;
-  loaderJob.loader = plan.fullRun ? loader.get() : nullptr;
-  loaderJob.triesPerCycle = kBurnTriesPerCycle;
-  loaderJob.cycles = kBurnCycles;
-  ImageJob imageJob;
-  imageJob.image = image.get();
+  auto run = std::make_shared<HostRun>();
+  run->request.portName = run->request.devicePath = chip->Path();
+  run->request.line.romRate = plan.romRate;
+  run->request.line.burnRate = plan.burnRate;
+  run->request.image = MakeFlashImage(bytes);
+  run->request.loaderRunning = !plan.fullRun;
+  run->request.stop = StopToken(run->stop);
 
   const auto start = Clock::now();
-  std::atomic<bool> done{false};
-  uint32_t status = 0;
-  std::thread host([&] {
-    LoaderHello hello;
-    status = BurnOverHandle(&loaderJob, &imageJob, &record, &hello);
-    done = true;
+  std::thread host([run] {
+    BurnProgressSink unwatched;
+    run->outcome = Burn(run->request, unwatched);
+    run->done = true;
   });
+  const std::atomic<bool>& done = run->done;
   const uint64_t runaway = RunawayBytes(plan.imageSize);
   bool hang = false;
   while (!done) {
@@ -129,6 +80,7 @@ BurnResult RunBurn(const BurnPlan& plan) {
     result.detail = chip->BytesFromHost() > runaway ? "the host kept sending past any bound"
                                                     : "the host went silent past its longest wait";
     chip.reset();  // the line goes dead: every read of the host fails from now on
+    run->stop = true;
     for (int waited = 0; !done && waited < 3000; ++waited) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -137,13 +89,16 @@ BurnResult RunBurn(const BurnPlan& plan) {
       return result;
     }
     host.join();
-    CloseSelectedPort(state);
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return result;
   }
   host.join();
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  CloseSelectedPort(state);
+  if (!run->outcome.portOpened) {
+    result.detail = "the port did not open: " + run->outcome.summary;
+    return result;
+  }
+  const uint32_t status = run->outcome.status;
   result.status = status;
   if (status == kBurnOk) {
     chip->WaitForBurnEnd(3000);  // the finish may still be on its way

@@ -1,0 +1,103 @@
+// A burn as every front end asks for it, and what came of it.
+//
+// A request names the port, the line settings in their own types, the image (read once and
+// shared read-only, so one read serves many ports), the RAM loader and a stop token. The
+// outcome says whether the chip took the image, what failed if it did not, how long each stage
+// took, and the words to show people. Progress arrives at a small sink while the burn runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "burn/FlashImage.h"
+#include "burn/LineOptions.h"
+#include "burn/LoaderLink.h"
+
+namespace tarvok {
+
+struct BurnLine {
+  uint32_t romRate = kRomRates.front().value;  // the rate the chip's boot ROM talks
+  // The rate of the image transfer; 0 keeps the rate the loader greeted at.
+  uint32_t burnRate = kDefaultBurnRate;
+  DataBits dataBits = DataBits::k8;
+  Parity parity = Parity::kNone;
+  StopBits stopBits = StopBits::kOne;
+};
+
+// Asks a running burn to stop at its next byte boundary. It only reads the flag, which its
+// owner keeps alive for the whole burn and may set from any thread or a signal handler.
+class StopToken {
+ public:
+  StopToken() = default;
+  explicit StopToken(const std::atomic<bool>& flag) : flag_(&flag) {}
+  bool StopRequested() const { return flag_ != nullptr && flag_->load(std::memory_order_relaxed); }
+
+ private:
+  const std::atomic<bool>* flag_ = nullptr;
+};
+
+struct BurnRequest {
+  std::string portName;    // as people know the port: "COM5", "/dev/ttyUSB0"
+  std::string devicePath;  // what is opened: "/dev/ttyUSB0", "\\.\COM5"
+  BurnLine line;
+  // Burned from flash address 0. An image that did not load is refused by the burn (0x505).
+  std::shared_ptr<const FlashImage> image;
+  // The RAM loader to download; null downloads the one built in.
+  std::shared_ptr<const std::vector<uint8_t>> loader;
+  // The loader already runs and is about to greet: skip the boot ROM and the download.
+  bool loaderRunning = false;
+  // After the rate switch, how often the loader echoes each test value (0x00-0x0A) back at the
+  // new rate before the burn goes on; 0 trusts the switch's own probes.
+  uint8_t echoRepeats = 0;
+  StopToken stop;
+};
+
+// Why a request cannot be burned as it stands, for people; empty when it can.
+std::string ProblemWithRequest(const BurnRequest& request);
+
+enum class BurnStage { kLoader, kImage };
+
+// Told what the burn does while it runs, on the burning thread. The loader stage reports the
+// RAM loader going into the chip; the image stage the image going into flash.
+class BurnProgressSink {
+ public:
+  virtual ~BurnProgressSink() = default;
+  // The port is open and configured; the chip is about to be spoken to. `refusedSettings`
+  // names the settings the device did not take, for people (empty when it took them all).
+  virtual void OnBurnStart(const std::string& /*refusedSettings*/) {}
+  virtual void OnStageStart(BurnStage /*stage*/) {}
+  virtual void OnStageProgress(BurnStage /*stage*/, uint8_t /*percent*/, uint32_t /*done*/,
+                               uint32_t /*total*/) {}
+  // The chip has been left alone; the port is about to be closed.
+  virtual void OnBurnEnd() {}
+};
+
+struct BurnOutcome {
+  bool portOpened = false;
+  std::string openFailure;        // "Open<device> Failed!" when the port did not open
+  std::string openFailureReason;  // why, for people
+  // The settings the device did not take, for people; empty when it took them all.
+  std::string refusedSettings;
+
+  uint32_t status = 0;        // the burn status, 0 for success
+  uint32_t stepResult = 0;    // the failing step's own code (why the stream failed, say)
+  bool interrupted = false;   // stopped through the request's stop token
+  bool portWentAway = false;  // the device disappeared or hung up under the burn
+  LoaderHello hello;          // what the loader announced
+
+  double loaderStageSeconds = 0;  // 0 for a stage that never began
+  double imageStageSeconds = 0;
+  double totalSeconds = 0;
+  uint32_t imageBytesDone = 0;
+  uint32_t imageBytes = 0;
+
+  std::string summary;      // "Burn Flash Img Success !" or "Burn Flash Img Fail ! Error=e"
+  std::string explanation;  // what the chip confirmed, or what failed and what to check
+
+  bool Succeeded() const { return portOpened && status == 0 && !interrupted; }
+};
+
+}  // namespace tarvok

@@ -1,0 +1,115 @@
+#include "cli/BurnPlan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <ostream>
+
+#include "burn/BurnFiles.h"
+#include "serial/PortDiscovery.h"
+
+namespace tarvok::cli {
+namespace {
+
+// "COM1001" names a port from `tarvok ports`. COM names ignore case, as Windows does when it
+// opens them: com5 is COM5.
+bool IsComName(const std::string& name) {
+  return name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+         std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+         std::toupper(static_cast<unsigned char>(name[2])) == 'M' && PortNumberOfName(name) != 0;
+}
+
+// The device a --port names, or empty when it names none. Anything but a COM name must be a
+// path: a bare word such as "foo5" is a slip, not COM5.
+std::string ResolvePort(const std::string& name) {
+  if (IsComName(name)) {
+    return DevicePathForPortName(name);
+  }
+  const bool isPath = name.find('/') != std::string::npos || name.find('\\') != std::string::npos;
+  return isPath ? name : std::string();
+}
+
+// The device itself, to tell one port given twice: through any symbolic links, and on Windows
+// whatever the case of its name (\\.\com5 is \\.\COM5).
+std::string DeviceIdentity(const std::string& device) {
+#ifdef _WIN32
+  std::string identity = device;
+  std::transform(identity.begin(), identity.end(), identity.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return identity;
+#else
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(device, error);
+  return error ? device : resolved.string();
+#endif
+}
+
+bool ReadImage(const std::string& path, BurnPlan& plan, std::ostream& err) {
+  auto image = std::make_shared<FlashImage>();
+  if (const std::string problem = ReadImageFile(path, *image); !problem.empty()) {
+    err << "tarvok: image " << path << " " << problem << "\n";
+    return false;
+  }
+  plan.image = std::move(image);
+  return true;
+}
+
+bool ReadLoader(const std::string& path, std::shared_ptr<const std::vector<uint8_t>>& loader,
+                std::ostream& err) {
+  auto bytes = std::make_shared<std::vector<uint8_t>>();
+  if (const std::string problem = ReadLoaderFile(path, *bytes); !problem.empty()) {
+    err << "tarvok: loader " << path << " " << problem << "\n";
+    return false;
+  }
+  loader = std::move(bytes);
+  return true;
+}
+
+}  // namespace
+
+BurnLine LineOfOptions(const BurnOptions& options) {
+  BurnLine line;
+  line.romRate = OptionByWord(kRomRates, options.romBaud).value_or(line.romRate);
+  line.burnRate = OptionByWord(kBurnRates, options.burnBaud).value_or(line.burnRate);
+  line.dataBits = OptionByWord(kDataBitsOptions, options.dataBits).value_or(line.dataBits);
+  line.parity = OptionByWord(kParityOptions, options.parity).value_or(line.parity);
+  line.stopBits = OptionByWord(kStopBitsOptions, options.stopBits).value_or(line.stopBits);
+  return line;
+}
+
+bool PlanBurn(const BurnOptions& options, StopToken stop, BurnPlan& plan, std::ostream& err) {
+  if (!ReadImage(options.image, plan, err)) {
+    return false;
+  }
+  std::shared_ptr<const std::vector<uint8_t>> loader;
+  if (!options.loaderFile.empty() && !ReadLoader(options.loaderFile, loader, err)) {
+    return false;
+  }
+  std::map<std::string, std::string> nameOfDevice;
+  for (const std::string& name : options.ports) {
+    BurnRequest request;
+    request.portName = name;
+    request.devicePath = ResolvePort(name);
+    if (request.devicePath.empty()) {
+      err << "tarvok: no port " << name << " (see 'tarvok ports')\n";
+      return false;
+    }
+    const std::string identity = DeviceIdentity(request.devicePath);
+    const auto [earlier, fresh] = nameOfDevice.emplace(identity, name);
+    if (!fresh) {
+      err << "tarvok: " << earlier->second << " and " << name << " are the same port (" << identity
+          << "): give each port once\n";
+      return false;
+    }
+    request.line = LineOfOptions(options);
+    request.image = plan.image;
+    request.loader = loader;
+    request.loaderRunning = options.loaderRunning;
+    request.stop = stop;
+    plan.requests.push_back(std::move(request));
+  }
+  return true;
+}
+
+}  // namespace tarvok::cli
