@@ -203,6 +203,14 @@ void DialogCore::FinishBurnRun() {
   }
 }
 
+bool DialogCore::AwaitStoppedWorker(std::chrono::milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (workerRunning_ && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return !workerRunning_;
+}
+
 void DialogCore::OnClose() {
   if (imageFileState_ == ImageFileState::kHeldOpen) {
     imageFile_.reset();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -53,8 +54,11 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   // running worker is not waited for and no longer touches the window.
   void OnClose();
 
-  // A worker still runs (after OnClose: one the program must not wait for).
+  // A worker still runs (after OnClose: one the program must not wait for without bound).
   bool WorkerRunning() const { return workerRunning_; }
+  // After OnClose: waits up to `limit` for the worker, which stops its burn at the next byte
+  // boundary and sets the port back; true when it has ended.
+  bool AwaitStoppedWorker(std::chrono::milliseconds limit) const;
   ImageFileState ImageFile() const { return imageFileState_; }
   const std::string& ImagePath() const { return imagePath_; }
   bool Burning() const { return run_.burning != 0; }

@@ -112,12 +112,19 @@ TEST_F(CommandLine, FailedBurnNamesTheStep) {
   });
   const std::string good = AddChip().Path();
   AddChip([](auto& o) { o.wire.hangUpAfterBlocks = 5; });  // COM1003
-  const ProcessResult result = Tarvok({"burn", WriteImage("a.bin", ImageBytes(9000)), "--port",
-                                       good, "--port", "COM1001", "--port", "COM1003"});
+  // A port that cannot be opened fails on its own; the other chips are burned.
+  const ProcessResult result =
+      Tarvok({"burn", WriteImage("a.bin", ImageBytes(9000)), "--port", good, "--port", "COM1001",
+              "--port", "COM1003", "--port", "/dev/tarvok-nonexistent"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.out.find("COM1001:\nBurn Flash Img Fail ! Error=e\nthe image stream failed"),
+  EXPECT_NE(result.out.find("COM1001:\nBurn Flash Img Fail ! Error=e\nthe image stream failed: "
+                            "the loader reported a flash error"),
             std::string::npos)
       << result.out;
+  EXPECT_NE(result.err.find("tarvok: Open/dev/tarvok-nonexistent Failed! "
+                            "(/dev/tarvok-nonexistent: no such device)\n"),
+            std::string::npos)
+      << result.err;
   EXPECT_NE(result.out.find("COM1003:\nBurn Flash Img Fail ! Error=e\nthe port went away"),
             std::string::npos)
       << result.out;
@@ -185,6 +192,24 @@ TEST_F(CommandLine, JsonReport) {
   EXPECT_GE(failure["seconds"]["total"].get<double>(), 0.5);
   EXPECT_NE(failure["explanation"].get<std::string>().find("greets only once"), std::string::npos)
       << failure["explanation"];
+
+  // With several ports, one that cannot be opened is a failed port in the report, not a
+  // reason to burn none; and a report that cannot be written is an error, not silence.
+  const ProcessResult mixed = Tarvok(
+      {"burn", image, "--port", AddChip().Path(), "--port", "/dev/tarvok-nonexistent", "--json"});
+  EXPECT_EQ(mixed.exitCode, 1) << mixed.err;
+  const auto reports = nlohmann::json::parse(mixed.out)["results"];
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0]["result"], "success");
+  EXPECT_EQ(reports[1]["result"], "failure");
+  EXPECT_EQ(reports[1]["status"], 3);
+  EXPECT_EQ(reports[1]["message"], "Open/dev/tarvok-nonexistent Failed!");
+  const ProcessResult full =
+      RunProcess({"/bin/bash", "-c", "\"$0\" \"$@\" >/dev/full", TARVOK_CLI_PATH, "burn", image,
+                  "--port", AddChip().Path(), "--json", "--loader-running"});
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_NE(full.err.find("tarvok: the JSON report could not be written"), std::string::npos)
+      << full.err;
 }
 
 // A burn stopped by SIGINT or SIGTERM: it ends at the next byte boundary, the port goes back

@@ -498,6 +498,20 @@ TEST_F(DialogTest, ClosingDuringARunLeavesTheWindowAlone) {
   // The recorded "progress 30" was the last thing the window saw.
   EXPECT_EQ(view.Events().size(), eventsAtClose + 1);
   EXPECT_EQ(view.Events().back(), "progress 30");
+  // The close stopped the burn: the image never went into the chip, and the port was closed.
+  EXPECT_FALSE(chip->chip.BurnEnded());
+  EXPECT_TRUE(lastPortClosed);
+}
+
+TEST_F(DialogTest, LoaderFromTheCommandLineGoesIntoTheChip) {
+  const std::vector<uint8_t> loader = testing::ImageBytes(700, 9);
+  core->SetLoader(std::make_shared<const std::vector<uint8_t>>(loader));
+  ChooseImage();
+  core->OnBurnClicked();
+  ASSERT_TRUE(WaitFor([&] { return core->workerFinished == 1; }));
+  EXPECT_EQ(view.Last("message "), kBurnSuccessText);
+  const auto& ram = chip->chip.Rom().Ram();
+  EXPECT_TRUE(std::equal(loader.begin(), loader.end(), ram.begin() + 0xC00));
 }
 
 }  // namespace

@@ -20,12 +20,13 @@ CTarvokApp::CTarvokApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 bool CTarvokApp::InitInstance() {
   CTarvokDlg dialog;
+  dialog.Core().SetLoader(loader_);
   mainDialog = &dialog;
   dialog.exec();
   mainDialog = nullptr;
-  if (dialog.WorkerRunning()) {
-    // Closed during a burn: the program ends now, without waiting for the chip. Nothing is
-    // torn down under the worker's feet; the system closes the port.
+  if (dialog.WorkerRunning() && !dialog.Core().AwaitStoppedWorker(kCloseWaitsForBurn)) {
+    // Closed during a burn that did not stop in time: the program ends now. Nothing is torn
+    // down under the worker's feet; the system closes the port.
     std::_Exit(0);
   }
   return false;

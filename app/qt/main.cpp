@@ -6,12 +6,13 @@
 #include <iostream>
 
 #include "app/qt/TarvokApp.h"
+#include "burn/BurnFiles.h"
 #include "version/VersionText.h"
 
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: tarvok-gui [OPTION]\n"
+    "Usage: tarvok-gui [OPTION]...\n"
     "Opens the Tarvok dialog, which burns a flash image into a TR7340 chip over a serial port.\n"
     "\n"
     "Choose the port (\"IMG COM:\"), the rate of the chip's boot ROM, the burn rate and the line\n"
@@ -19,6 +20,8 @@ constexpr const char* kHelp =
     "loader goes into the chip and 30-100 % while the image goes into flash.\n"
     "\n"
     "Options:\n"
+    "  --loader FILE  download this RAM loader instead of the one built in: a real board\n"
+    "                 needs its own (the built-in loader is for the simulated chip)\n"
     "  -h, --help     print this help and exit\n"
     "  --version      print the version and the RAM loader built in, and exit\n"
     "\n"
@@ -26,6 +29,31 @@ constexpr const char* kHelp =
     "  TARVOK_EXTRA_PORTS  more devices to list as ports, separated by ':' (COM1001 onwards)\n";
 
 }  // namespace
+
+// Takes "--loader FILE" out of the arguments and reads the file; false after a one-line error.
+bool TakeLoaderOption(int& argc, char** argv, std::shared_ptr<const std::vector<uint8_t>>& loader) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--loader") != 0) {
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::cerr << "tarvok-gui: --loader needs a file (see 'tarvok-gui --help')\n";
+      return false;
+    }
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    if (const std::string problem = tarvok::ReadLoaderFile(argv[i + 1], *bytes); !problem.empty()) {
+      std::cerr << "tarvok-gui: loader " << argv[i + 1] << " " << problem << "\n";
+      return false;
+    }
+    loader = std::move(bytes);
+    for (int k = i; k + 2 <= argc; ++k) {
+      argv[k] = argv[k + 2];
+    }
+    argc -= 2;
+    --i;
+  }
+  return true;
+}
 
 int main(int argc, char** argv) {
   // Answered before the window system is touched, so they work without a display.
@@ -46,7 +74,12 @@ int main(int argc, char** argv) {
                  "WAYLAND_DISPLAY is set); from a terminal, burn with tarvok\n";
     return 1;
   }
+  std::shared_ptr<const std::vector<uint8_t>> loader;
+  if (!TakeLoaderOption(argc, argv, loader)) {
+    return 2;
+  }
   tarvok::CTarvokApp app(argc, argv);
+  app.SetLoader(loader);
   // Qt has taken the options it knows (-platform, -style, ...); anything left is a mistake.
   const QStringList unknown = QCoreApplication::arguments().mid(1);
   if (!unknown.isEmpty()) {
