@@ -47,20 +47,26 @@ void Noise(std::mt19937_64& random, sim::LineFaults& faults, double low, double 
   }
 }
 
-}  // namespace
+// One of the ways the loader can refuse a burn.
+void DrawLoaderRefusal(std::mt19937_64& random, uint32_t blocks, sim::LoaderFaults& faults) {
+  const uint32_t which = std::uniform_int_distribution<uint32_t>(0, 4)(random);
+  if (which == 0 && blocks > 0) {
+    faults.replyCodeBlock = std::uniform_int_distribution<uint32_t>(0, blocks - 1)(random);
+    faults.replyCode = static_cast<uint8_t>(std::uniform_int_distribution<int>(5, 7)(random));
+  } else if (which == 1) {
+    faults.finalFailure = true;
+  } else if (which == 2) {
+    faults.busyInsteadOfHello = true;
+  } else if (which == 3) {
+    faults.helloMinor = 1;
+  } else {
+    faults.firstEchoedProbe = std::uniform_int_distribution<uint32_t>(2, 12)(random);
+  }
+}
 
-BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
-  std::mt19937_64 random(seed);
+// The chip's flash, the wire's seed and latency, and the loader's erase wait.
+void DrawChipAndWire(std::mt19937_64& random, BurnPlan& plan) {
   std::uniform_real_distribution<double> chance(0.0, 1.0);
-  BurnPlan plan;
-  plan.seed = seed;
-  plan.imageSize = DrawSize(random, profile);
-  plan.romRate = chance(random) < 0.7 ? 9600 : 115200;
-  // One of the burn rates, or none (-1): the loader keeps the ROM's rate.
-  const int32_t burnRate = std::uniform_int_distribution<int32_t>(-1, 3)(random);
-  plan.burnRate = burnRate < 0 ? 0 : kBurnRates[static_cast<std::size_t>(burnRate)].value;
-  plan.fullRun = chance(random) < (profile == Profile::kQuick ? fullRunShare / 2 : fullRunShare);
-
   sim::PtyChipOptions& o = plan.chip;
   o.chip.romRate = plan.romRate;
   o.chip.startInLoader = !plan.fullRun;
@@ -74,7 +80,12 @@ BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
   if (chance(random) < 0.05) {
     o.chip.loader.eraseWait = static_cast<uint8_t>(random());
   }
+}
 
+// What the plan does to the burn: noise, stalls, rejections, refusals or nothing.
+void DrawScenario(std::mt19937_64& random, Profile profile, BurnPlan& plan) {
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  sim::PtyChipOptions& o = plan.chip;
   const uint32_t blocks = plan.imageSize > 4 ? (plan.imageSize - 4 + 1023) / 1024 : 0;
   const double scenario = chance(random);
   if (scenario < 0.30) {
@@ -99,20 +110,7 @@ BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
                                     : std::uniform_int_distribution<uint32_t>(1, 8)(random);
   } else if (scenario < 0.76) {
     plan.scenario = "loader refuses";
-    const uint32_t which = std::uniform_int_distribution<uint32_t>(0, 4)(random);
-    if (which == 0 && blocks > 0) {
-      o.chip.loader.replyCodeBlock = std::uniform_int_distribution<uint32_t>(0, blocks - 1)(random);
-      o.chip.loader.replyCode =
-          static_cast<uint8_t>(std::uniform_int_distribution<int>(5, 7)(random));
-    } else if (which == 1) {
-      o.chip.loader.finalFailure = true;
-    } else if (which == 2) {
-      o.chip.loader.busyInsteadOfHello = true;
-    } else if (which == 3) {
-      o.chip.loader.helloMinor = 1;
-    } else {
-      o.chip.loader.firstEchoedProbe = std::uniform_int_distribution<uint32_t>(2, 12)(random);
-    }
+    DrawLoaderRefusal(random, blocks, o.chip.loader);
   } else if (scenario < 0.84) {
     plan.scenario = "stalls to chip";
     o.wire.toChip.stall = LogUniform(random, 1e-4, 1e-2);
@@ -135,6 +133,24 @@ BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
   } else {
     plan.scenario = "clean";
   }
+}
+
+}  // namespace
+
+BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
+  std::mt19937_64 random(seed);
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  BurnPlan plan;
+  plan.seed = seed;
+  plan.imageSize = DrawSize(random, profile);
+  plan.romRate = chance(random) < 0.7 ? 9600 : 115200;
+  // One of the burn rates, or none (-1): the loader keeps the ROM's rate.
+  const int32_t burnRate = std::uniform_int_distribution<int32_t>(-1, 3)(random);
+  plan.burnRate = burnRate < 0 ? 0 : kBurnRates[static_cast<std::size_t>(burnRate)].value;
+  plan.fullRun = chance(random) < (profile == Profile::kQuick ? fullRunShare / 2 : fullRunShare);
+
+  DrawChipAndWire(random, plan);
+  DrawScenario(random, profile, plan);
   return plan;
 }
 

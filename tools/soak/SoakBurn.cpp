@@ -42,6 +42,68 @@ uint64_t RunawayBytes(uint32_t imageSize) {
 
 }  // namespace
 
+namespace {
+
+std::shared_ptr<HostRun> RequestFor(const BurnPlan& plan, const std::string& port,
+                                    const std::vector<uint8_t>& bytes) {
+  auto run = std::make_shared<HostRun>();
+  run->request.portName = run->request.devicePath = port;
+  run->request.line.romRate = plan.romRate;
+  run->request.line.burnRate = plan.burnRate;
+  run->request.image = MakeFlashImage(bytes);
+  run->request.loaderRunning = !plan.fullRun;
+  run->request.stop = StopToken(run->stop);
+  return run;
+}
+
+// Watches the host until its burn ends; false when it went quiet past its most patient wait
+// or kept sending past any bound.
+bool HostKeptItsBounds(const sim::PtyChip& chip, const HostRun& run, uint32_t imageSize,
+                       std::string& detail) {
+  const uint64_t runaway = RunawayBytes(imageSize);
+  while (!run.done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (chip.BytesFromHost() > runaway) {
+      detail = "the host kept sending past any bound";
+      return false;
+    }
+    if (chip.HostQuietMs() > kLongestHostSilenceMs) {
+      detail = "the host went silent past its longest wait";
+      return false;
+    }
+  }
+  return true;
+}
+
+// What the chip makes of a burn the host has ended with `status`.
+void ClassifyBurn(sim::PtyChip& chip, const std::vector<uint8_t>& bytes, uint32_t status,
+                  BurnResult& result) {
+  result.status = status;
+  if (status == kBurnOk) {
+    chip.WaitForBurnEnd(3000);  // the finish may still be on its way
+  }
+  const sim::ChipReport report = chip.Report();
+  result.sentencesHeard = report.sentencesHeard;
+  result.rejections = report.loader.rejections;
+  if (status != kBurnOk) {
+    result.outcome = Outcome::kReportedFailure;
+  } else if (!chip.FlashHolds(bytes)) {
+    result.detail = ExplainWrongFlash(bytes, report.accepted);
+    result.outcome =
+        result.detail.empty() ? Outcome::kWrongFlashDefect : Outcome::kWrongFlashExplained;
+    if (result.detail.empty()) {
+      result.detail = "the chip accepted what the host sent, yet its flash differs";
+    }
+  } else if (!report.finishArrived) {
+    result.outcome =
+        report.faultsAfterTrailer > 0 ? Outcome::kFinishLostToFaults : Outcome::kFinishLost;
+  } else {
+    result.outcome = Outcome::kSuccess;
+  }
+}
+
+}  // namespace
+
 BurnResult RunBurn(const BurnPlan& plan) {
   BurnResult result;
   std::string error;
@@ -51,40 +113,21 @@ BurnResult RunBurn(const BurnPlan& plan) {
     return result;
   }
   const std::vector<uint8_t> bytes = PlanImage(plan);
-  auto run = std::make_shared<HostRun>();
-  run->request.portName = run->request.devicePath = chip->Path();
-  run->request.line.romRate = plan.romRate;
-  run->request.line.burnRate = plan.burnRate;
-  run->request.image = MakeFlashImage(bytes);
-  run->request.loaderRunning = !plan.fullRun;
-  run->request.stop = StopToken(run->stop);
-
+  const std::shared_ptr<HostRun> run = RequestFor(plan, chip->Path(), bytes);
   const auto start = Clock::now();
   std::thread host([run] {
     BurnProgressSink unwatched;
     run->outcome = Burn(run->request, unwatched);
     run->done = true;
   });
-  const std::atomic<bool>& done = run->done;
-  const uint64_t runaway = RunawayBytes(plan.imageSize);
-  bool hang = false;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (chip->HostQuietMs() > kLongestHostSilenceMs || chip->BytesFromHost() > runaway) {
-      hang = true;
-      break;
-    }
-  }
-  if (hang) {
+  if (!HostKeptItsBounds(*chip, *run, plan.imageSize, result.detail)) {
     result.outcome = Outcome::kHang;
-    result.detail = chip->BytesFromHost() > runaway ? "the host kept sending past any bound"
-                                                    : "the host went silent past its longest wait";
     chip.reset();  // the line goes dead: every read of the host fails from now on
     run->stop = true;
-    for (int waited = 0; !done && waited < 3000; ++waited) {
+    for (int waited = 0; !run->done && waited < 3000; ++waited) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!done) {
+    if (!run->done) {
       host.detach();  // it never returns: the process ends without it
       return result;
     }
@@ -98,29 +141,7 @@ BurnResult RunBurn(const BurnPlan& plan) {
     result.detail = "the port did not open: " + run->outcome.summary;
     return result;
   }
-  const uint32_t status = run->outcome.status;
-  result.status = status;
-  if (status == kBurnOk) {
-    chip->WaitForBurnEnd(3000);  // the finish may still be on its way
-  }
-  const sim::ChipReport report = chip->Report();
-  result.sentencesHeard = report.sentencesHeard;
-  result.rejections = report.loader.rejections;
-  if (status != kBurnOk) {
-    result.outcome = Outcome::kReportedFailure;
-  } else if (!chip->FlashHolds(bytes)) {
-    result.detail = ExplainWrongFlash(bytes, report.accepted);
-    result.outcome =
-        result.detail.empty() ? Outcome::kWrongFlashDefect : Outcome::kWrongFlashExplained;
-    if (result.detail.empty()) {
-      result.detail = "the chip accepted what the host sent, yet its flash differs";
-    }
-  } else if (!report.finishArrived) {
-    result.outcome =
-        report.faultsAfterTrailer > 0 ? Outcome::kFinishLostToFaults : Outcome::kFinishLost;
-  } else {
-    result.outcome = Outcome::kSuccess;
-  }
+  ClassifyBurn(*chip, bytes, run->outcome.status, result);
   return result;
 }
 
