@@ -6,6 +6,7 @@
 
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
+#include "cli/HelpLayout.h"
 #include "serial/PortDiscovery.h"
 #include "version/VersionText.h"
 
@@ -59,8 +60,9 @@ int main(int argc, char** argv) {
   tarvok::cli::ConsoleArguments arguments(argc, argv);
   using tarvok::cli::BurnOptions;
   CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port", "tarvok"};
-  // Before the commands, which take it over: no "/option" forms (CLI11's default on
-  // Windows), so that an image path may start with '/' there too.
+  // Both before the commands, which take them over: the help's layout, and no "/option"
+  // forms (CLI11's default on Windows), so that an image path may start with '/' there too.
+  tarvok::cli::UseHelpLayout(app);
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.set_version_flag("--version", tarvok::VersionText("tarvok"),
