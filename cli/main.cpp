@@ -7,6 +7,7 @@
 #include "burn/LineOptions.h"
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
+#include "cli/HelpLayout.h"
 #include "serial/PortDiscovery.h"
 #include "version/VersionText.h"
 
@@ -70,6 +71,10 @@ int main(int argc, char** argv) {
   tarvok::cli::ConsoleArguments arguments(argc, argv);
   using tarvok::cli::BurnOptions;
   CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port", "tarvok"};
+  // Both before the commands, which take them over: the help's layout, and no "/option"
+  // forms (CLI11's default on Windows), so that an image path may start with '/' there too.
+  tarvok::cli::UseHelpLayout(app);
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.set_version_flag("--version", tarvok::VersionText("tarvok"),
                        "print the version and the RAM loader built in, and exit");

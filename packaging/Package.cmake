@@ -1,5 +1,6 @@
 # The Debian package: tarvok_<version>_<arch>.deb, its dependencies worked out by
-# dpkg-shlibdeps from the programs' libraries. scripts/package builds it.
+# dpkg-shlibdeps from the programs' libraries, plus Qt's platform plugins. scripts/package
+# builds it.
 set(TARVOK_PACKAGE_MAINTAINER "Tarvok maintainers <maintainers@tarvok.example>"
     CACHE STRING "Maintainer field of the Debian package")
 
@@ -20,6 +21,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What dpkg-shlibdeps cannot see: Qt loads its platform plugins (xcb, wayland, offscreen) at
+# run time, and without them the dialog cannot open a window. CPack puts these before the
+# libraries dpkg-shlibdeps finds.
+if(TARGET tarvok-gui)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_SOURCE_DIR}/postinst")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

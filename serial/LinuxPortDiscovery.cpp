@@ -127,4 +127,15 @@ std::vector<PortInfo> DiscoverSerialPorts() {
   return DiscoverSerialPorts("/sys", extra != nullptr ? extra : "");
 }
 
+// A COM number stands for whatever device discovery gives it now.
+std::string DevicePathForPortName(const std::string& portName) {
+  const uint32_t number = PortNumberOfName(portName);
+  for (const PortInfo& port : DiscoverSerialPorts()) {
+    if (port.number == number) {
+      return port.device;
+    }
+  }
+  return {};
+}
+
 }  // namespace tarvok

@@ -39,14 +39,4 @@ uint32_t PortNumberOfName(const std::string& portName) {
   return number > 0 && number <= UINT32_MAX ? static_cast<uint32_t>(number) : 0;
 }
 
-std::string DevicePathForPortName(const std::string& portName) {
-  const uint32_t number = PortNumberOfName(portName);
-  for (const PortInfo& port : DiscoverSerialPorts()) {
-    if (port.number == number) {
-      return port.device;
-    }
-  }
-  return {};
-}
-
 }  // namespace tarvok

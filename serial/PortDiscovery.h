@@ -9,8 +9,8 @@
 // Numbers on Windows: the number of the registered name (COM5 is 5, kept whole above 255);
 // the device is "\\.\" followed by that name.
 //
-// Each platform's enumeration lives in its own file (LinuxPortDiscovery.cpp,
-// Win32PortDiscovery.cpp); the numbering and naming here are shared.
+// Each platform's enumeration, and the device it gives a port name, lives in its own file
+// (LinuxPortDiscovery.cpp, Win32PortDiscovery.cpp); the numbering of names here is shared.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +39,9 @@ void EnumSerialPorts(std::vector<uint32_t>& portNumbers, int32_t& portCount);
 // The number a port name stands for: its fourth and later characters as a decimal number
 // ("COM12" gives 12, "VCOM2" 0, "USB7" 7).
 uint32_t PortNumberOfName(const std::string& portName);
-// The device behind a port name such as "COM101", or empty when no such port is found.
+// The device behind a port name such as "COM101". On Linux the one discovery numbers so, or
+// empty when there is none; on Windows "\\.\" + the name whether or not the registry lists
+// it now, and empty only for a name without a number.
 std::string DevicePathForPortName(const std::string& portName);
 
 // A decimal number as the C library's atoi reads it: optional leading white space and sign,

@@ -9,6 +9,11 @@ namespace {
 constexpr DWORD kNameChars = 100;
 constexpr DWORD kDataBytes = 100;
 
+// Windows opens a COM port through the device namespace under the port's own name.
+std::string DeviceOfName(const std::string& portName) {
+  return "\\\\.\\" + portName;
+}
+
 struct KeyCloser {
   HKEY key;
   ~KeyCloser() { RegCloseKey(key); }
@@ -46,7 +51,7 @@ std::vector<PortInfo> DiscoverRegisteredPorts(HKEY root, const wchar_t* keyPath)
     portName.resize(portName.find(L'\0') == std::wstring::npos ? portName.size()
                                                                : portName.find(L'\0'));
     const std::string utf8Name = Utf8FromWide(portName);
-    ports.push_back(PortInfo{PortNumberOfName(utf8Name), "\\\\.\\" + utf8Name,
+    ports.push_back(PortInfo{PortNumberOfName(utf8Name), DeviceOfName(utf8Name),
                              Utf8FromWide(std::wstring(name, nameChars))});
   }
   return ports;
@@ -54,6 +59,12 @@ std::vector<PortInfo> DiscoverRegisteredPorts(HKEY root, const wchar_t* keyPath)
 
 std::vector<PortInfo> DiscoverSerialPorts() {
   return DiscoverRegisteredPorts(HKEY_LOCAL_MACHINE, kSerialCommKey);
+}
+
+// The name alone gives the device, whatever the registry lists now: a port that has left it
+// since the list was shown (an adapter pulled out) is still opened, and named, as \\.\COM5.
+std::string DevicePathForPortName(const std::string& portName) {
+  return PortNumberOfName(portName) != 0 ? DeviceOfName(portName) : std::string();
 }
 
 }  // namespace tarvok

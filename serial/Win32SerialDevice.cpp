@@ -252,7 +252,15 @@ bool Win32SerialDevice::ClearError(CommStatus& status) {
   if (!QueryStatus(status.inputCount, outputCount)) {
     return false;
   }
-  // The line-error bits of ClearCommError are the ones of CommStatus.
+  // The line-error bits of ClearCommError are the ones of CommStatus. Kept are the five that
+  // say received bytes were lost or garbled since the last query: CE_RXOVER (the driver's
+  // input queue was full), CE_OVERRUN (the UART overran before the driver read it),
+  // CE_RXPARITY, CE_FRAME (a wrong rate or a garbled stop bit) and CE_BREAK. Any of them
+  // makes SerialPort::GetInputCount report failure (2): the bytes waiting are not all the
+  // chip sent, so their count is no answer; the query has cleared the error, and the
+  // handshake polling the count asks again. They are the five the Linux device derives from
+  // the driver's counters. Left out are CE_TXFULL (about sending: a write reports what it
+  // took), CE_MODE and the parallel-port flags (CE_PTO, CE_IOE, CE_DNS, CE_OOP).
   status.errors = pendingErrors_ &
                   (kErrorRxOverflow | kErrorOverrun | kErrorParity | kErrorFrame | kErrorBreak);
   pendingErrors_ = 0;

@@ -153,6 +153,14 @@ TEST(OpenSelectedPort, FailedOpen) {
   EXPECT_EQ(state.openFailureReason, "/dev/ttyUSB9: in use by another program");
   CloseSelectedPort(state);  // does nothing after a failed open
   EXPECT_EQ(state.portOpen, 0);
+#ifdef _WIN32
+  // A COM port that has left the registry since the list was shown is named by its device.
+  choices.messages.clear();
+  choices.choices[kPortListId] = {1, "COM77"};
+  OpenSelectedPort(choices, state, opener.Get());
+  EXPECT_EQ(opener.paths.back(), "\\\\.\\COM77");
+  EXPECT_EQ(choices.messages, std::vector<std::string>{"Open\\\\.\\COM77 Failed!"});
+#endif
 }
 
 TEST(OpenSelectedPort, ReopeningClosesThePortFirst) {
@@ -253,13 +261,28 @@ TEST(PortDiscovery, NamesAndNumbers) {
   for (const auto& d : decimals) {
     EXPECT_EQ(ParseDecimal(d.text), d.value) << d.text;
   }
+  // On Windows a name opens as "\\.\" + the name whether or not the registry lists it:
+  // none of these is registered where the tests run (COM77 stands for a port unplugged
+  // after the list was shown).
   const struct {
     const char* name;
     uint32_t number;
-  } names[] = {{"COM3", 3}, {"COM12", 12}, {"COM256", 256}, {"VCOM2", 0},
-               {"USB7", 7}, {"COM", 0},    {"CO", 0},       {"COMx", 0}};
+    const char* windowsDevice;
+  } names[] = {{"COM3", 3, "\\\\.\\COM3"},
+               {"COM12", 12, "\\\\.\\COM12"},
+               {"COM256", 256, "\\\\.\\COM256"},
+               {"COM77", 77, "\\\\.\\COM77"},
+               {"com77", 77, "\\\\.\\com77"},
+               {"VCOM2", 0, ""},
+               {"USB7", 7, "\\\\.\\USB7"},
+               {"COM", 0, ""},
+               {"CO", 0, ""},
+               {"COMx", 0, ""}};
   for (const auto& n : names) {
     EXPECT_EQ(PortNumberOfName(n.name), n.number) << n.name;
+#ifdef _WIN32
+    EXPECT_EQ(DevicePathForPortName(n.name), n.windowsDevice) << n.name;
+#endif
   }
   EXPECT_EQ(ParityFromListText("EVENPARITY"), Parity::kEven);
   EXPECT_EQ(StopBitsFromListText("ONE5STOPBITS"), StopBits::kOneAndHalf);
