@@ -11,9 +11,16 @@ namespace {
 bool ReadWithinHalfASecond(SerialPort& port, uint8_t* buffer, uint32_t length) {
   return port.Read(buffer, length, 0, 100) == kPortOk;
 }
+bool ReadByteWithinHalfASecond(SerialPort& port, uint8_t& byte) {
+  return ReadWithinHalfASecond(port, &byte, 1);
+}
 // 16 s (11 empty reads and 10 pauses of 1 s): the loader erasing or programming.
 bool ReadWithin16Seconds(SerialPort& port, uint8_t& byte) {
   return port.Read(&byte, 1, 10, 1000) == kPortOk;
+}
+// 31 s (51 empty reads and 50 pauses of 0.1 s): the loader's answer to the probes' end.
+bool ReadWithin31Seconds(SerialPort& port, uint8_t& byte) {
+  return port.Read(&byte, 1, 50, 100) == kPortOk;
 }
 // 3 minutes (121 empty reads and 120 pauses of 1 s): the loader finishing the flash.
 bool ReadWithin3Minutes(SerialPort& port, uint8_t& byte) {
@@ -38,6 +45,50 @@ constexpr uint32_t kEraseWaitNumerator = 229376;
 constexpr uint32_t kEraseWaitDenominator = 100000;
 constexpr uint8_t kErasedFlash = 0xFF;
 
+using ReadByteFn = bool (*)(SerialPort&, uint8_t&);
+
+// The loader's acknowledgement, read with `read`: 0 a k; `noReply` when nothing came in
+// time, `notAck` when another byte did.
+uint32_t ExpectAck(SerialPort& port, ReadByteFn read, uint32_t noReply, uint32_t notAck) {
+  uint8_t reply = 0;
+  if (!read(port, reply)) {
+    return noReply;
+  }
+  return reply == kAck ? 0 : notAck;
+}
+
+// Probes the new rate with B0, up to ten times: true as soon as the loader echoes one.
+bool ProbeEchoed(SerialPort& port) {
+  for (uint32_t probe = 0; probe < kProbes; ++probe) {
+    uint8_t echo = 0;
+    if (WriteByte(port, kLoaderHello) && ReadByteWithinHalfASecond(port, echo) &&
+        echo == kLoaderHello) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Echo test: each value 0x00 to 0x0A, `repeats` times each, every byte echoed before the
+// next. 0; 11 write failed, 12 echo differs, 13 no echo.
+uint32_t RunEchoTest(SerialPort& port, uint8_t repeats) {
+  for (uint8_t value = 0; value < kEchoTestValues; ++value) {
+    for (uint8_t repeat = 0; repeat < repeats; ++repeat) {
+      if (!WriteByte(port, value)) {
+        return 11;
+      }
+      uint8_t echo = 0;
+      if (!ReadByteWithinHalfASecond(port, echo)) {
+        return 13;
+      }
+      if (echo != value) {
+        return 12;
+      }
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 uint32_t LoaderLink::ReadHello(SerialPort& port, LoaderHello* hello) const {
@@ -47,7 +98,7 @@ uint32_t LoaderLink::ReadHello(SerialPort& port, LoaderHello* hello) const {
   *hello = LoaderHello{};
   hello->started = 1;
   uint8_t first = 0;
-  if (!ReadWithinHalfASecond(port, &first, 1)) {
+  if (!ReadByteWithinHalfASecond(port, first)) {
     return 8;
   }
   if (first == kLoaderBusy) {
@@ -73,54 +124,23 @@ uint32_t LoaderLink::SwitchBaud(SerialPort& port, uint8_t baudCode, uint8_t echo
   if (port.Write(command.data(), 3) != kPortOk) {
     return 2;
   }
-  uint8_t reply = 0;
-  if (!ReadWithinHalfASecond(port, &reply, 1)) {
-    return 3;
-  }
-  if (reply != kAck) {
-    return 4;
+  if (const uint32_t ack = ExpectAck(port, ReadByteWithinHalfASecond, 3, 4); ack != 0) {
+    return ack;
   }
   if (port.SetBaudRate(baudRates[baudCode]) != kPortOk) {
     return 5;
   }
   SleepMs(port, kSettleAfterRateChangeMs);
-
-  bool probeEchoed = false;
-  for (uint32_t probe = 0; probe < kProbes && !probeEchoed; ++probe) {
-    uint8_t echo = 0;
-    probeEchoed = WriteByte(port, kLoaderHello) && ReadWithinHalfASecond(port, &echo, 1) &&
-                  echo == kLoaderHello;
-  }
-  if (!probeEchoed) {
+  if (!ProbeEchoed(port)) {
     return 7;
   }
   if (!WriteByte(port, kAck)) {
     return 8;
   }
-  // About 31 s: 51 empty reads and 50 pauses of 0.1 s.
-  if (port.Read(&reply, 1, 50, 100) != kPortOk) {
-    return 10;
+  if (const uint32_t ack = ExpectAck(port, ReadWithin31Seconds, 10, 9); ack != 0) {
+    return ack;
   }
-  if (reply != kAck) {
-    return 9;
-  }
-
-  // Echo test: each value 0x00 to 0x0A, `echoRepeats` times each.
-  for (uint8_t value = 0; value < kEchoTestValues; ++value) {
-    for (uint8_t repeat = 0; repeat < echoRepeats; ++repeat) {
-      if (!WriteByte(port, value)) {
-        return 11;
-      }
-      uint8_t echo = 0;
-      if (!ReadWithinHalfASecond(port, &echo, 1)) {
-        return 13;
-      }
-      if (echo != value) {
-        return 12;
-      }
-    }
-  }
-  return 0;
+  return RunEchoTest(port, echoRepeats);
 }
 
 uint32_t LoaderLink::SetFlashParameters(SerialPort& port, FlashImage* image) const {
@@ -138,15 +158,11 @@ uint32_t LoaderLink::SetFlashParameters(SerialPort& port, FlashImage* image) con
   if (port.Write(BigEndian(image->endAddress & kAddressMask).data(), 4) != kPortOk) {
     return 4;
   }
-  uint8_t reply = 0;
-  if (!ReadWithinHalfASecond(port, &reply, 1)) {
-    return 5;
-  }
-  if (reply != kAck) {
-    return 6;
+  if (const uint32_t ack = ExpectAck(port, ReadByteWithinHalfASecond, 5, 6); ack != 0) {
+    return ack;
   }
   uint8_t eraseWait = 0;
-  if (!ReadWithinHalfASecond(port, &eraseWait, 1)) {
+  if (!ReadByteWithinHalfASecond(port, eraseWait)) {
     return 7;
   }
   image->eraseWait = eraseWait;
