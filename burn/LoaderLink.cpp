@@ -11,9 +11,16 @@ namespace {
 bool ReadWithinHalfASecond(SerialPort& port, uint8_t* buffer, uint32_t length) {
   return port.Read(buffer, length, 0, 100) == kPortOk;
 }
+bool ReadByteWithinHalfASecond(SerialPort& port, uint8_t& byte) {
+  return ReadWithinHalfASecond(port, &byte, 1);
+}
 // 16 s (11 empty reads and 10 pauses of 1 s): the loader erasing or programming.
 bool ReadWithin16Seconds(SerialPort& port, uint8_t& byte) {
   return port.Read(&byte, 1, 10, 1000) == kPortOk;
+}
+// 31 s (51 empty reads and 50 pauses of 0.1 s): the loader's answer to the probes' end.
+bool ReadWithin31Seconds(SerialPort& port, uint8_t& byte) {
+  return port.Read(&byte, 1, 50, 100) == kPortOk;
 }
 // 3 minutes (121 empty reads and 120 pauses of 1 s): the loader finishing the flash.
 bool ReadWithin3Minutes(SerialPort& port, uint8_t& byte) {
@@ -38,6 +45,209 @@ constexpr uint32_t kEraseWaitNumerator = 229376;
 constexpr uint32_t kEraseWaitDenominator = 100000;
 constexpr uint8_t kErasedFlash = 0xFF;
 
+using ReadByteFn = bool (*)(SerialPort&, uint8_t&);
+
+// The loader's acknowledgement, read with `read`: 0 a k; `noReply` when nothing came in
+// time, `notAck` when another byte did.
+uint32_t ExpectAck(SerialPort& port, ReadByteFn read, uint32_t noReply, uint32_t notAck) {
+  uint8_t reply = 0;
+  if (!read(port, reply)) {
+    return noReply;
+  }
+  return reply == kAck ? 0 : notAck;
+}
+
+// Probes the new rate with B0, up to ten times: true as soon as the loader echoes one.
+bool ProbeEchoed(SerialPort& port) {
+  for (uint32_t probe = 0; probe < kProbes; ++probe) {
+    uint8_t echo = 0;
+    if (WriteByte(port, kLoaderHello) && ReadByteWithinHalfASecond(port, echo) &&
+        echo == kLoaderHello) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Echo test: each value 0x00 to 0x0A, `repeats` times each, every byte echoed before the
+// next. 0; 11 write failed, 12 echo differs, 13 no echo.
+uint32_t RunEchoTest(SerialPort& port, uint8_t repeats) {
+  for (uint8_t value = 0; value < kEchoTestValues; ++value) {
+    for (uint8_t repeat = 0; repeat < repeats; ++repeat) {
+      if (!WriteByte(port, value)) {
+        return 11;
+      }
+      uint8_t echo = 0;
+      if (!ReadByteWithinHalfASecond(port, echo)) {
+        return 13;
+      }
+      if (echo != value) {
+        return 12;
+      }
+    }
+  }
+  return 0;
+}
+
+// The stream header: E3, the block size and the image's first four bytes. A shorter image is
+// padded with the erased-flash value, which programs nothing.
+bool WriteStreamHeader(SerialPort& port, const FlashImage& image) {
+  std::array<uint8_t, 9> header{};
+  header[0] = kCmdStreamImage;
+  const auto blockSizeBytes = BigEndian(image.blockSize);
+  std::copy(blockSizeBytes.begin(), blockSizeBytes.end(), header.begin() + 1);
+  for (uint32_t k = 0; k < 4; ++k) {
+    header[5 + k] = k < image.size ? image.data[k] : kErasedFlash;
+  }
+  return port.Write(header.data(), static_cast<uint32_t>(header.size())) == kPortOk;
+}
+
+// The header's two acknowledgements, after the erase wait the loader asked for. 0; 4, 5 the
+// first; 6, 7 the second.
+uint32_t AwaitHeaderAcks(SerialPort& port, uint8_t eraseWait) {
+  if (eraseWait != 0) {
+    SleepMs(port, eraseWait * kEraseWaitNumerator / kEraseWaitDenominator);
+  }
+  if (const uint32_t first = ExpectAck(port, ReadWithin16Seconds, 4, 5); first != 0) {
+    return first;
+  }
+  return ExpectAck(port, ReadWithin16Seconds, 6, 7);
+}
+
+// One block: its bytes, then their 16-bit sum, high byte first. A failed write shows in the
+// loader's reply (or its silence).
+void WriteBlock(SerialPort& port, const uint8_t* block, uint32_t length) {
+  if (port.Write(block, length) != kPortOk) {
+    return;
+  }
+  uint32_t sum = 0;
+  for (uint32_t k = 0; k < length; ++k) {
+    sum += block[k];
+  }
+  const std::array<uint8_t, 2> sumBytes = {static_cast<uint8_t>(sum >> 8),
+                                           static_cast<uint8_t>(sum)};
+  port.Write(sumBytes.data(), 2);
+}
+
+// Sends one block and reads the loader's reply to it. 0 with `accepted` telling whether the
+// loader took it or rejected it; 8 no reply; 9 beyond the end of the flash, 10 the flash
+// failed, 11 no flash parameters.
+uint32_t SendBlock(SerialPort& port, const uint8_t* block, uint32_t length, bool& accepted) {
+  WriteBlock(port, block, length);
+  uint8_t reply = 0;
+  if (!ReadWithin16Seconds(port, reply)) {
+    return 8;
+  }
+  switch (reply) {
+    case 5:
+      return 9;
+    case 6:
+      return 10;
+    case 7:
+      return 11;
+    default:
+      accepted = reply == kBlockAccepted;
+      return 0;
+  }
+}
+
+// After the `rejections`-th rejection of a block in a row: from the fourth on a hard
+// re-synchronisation (B6) first; then the loader's k, and B9 to resume. 0; 12 B6 not
+// written; 13 no k, 14 another byte; 15 B9 not written.
+uint32_t Resynchronise(SerialPort& port, uint32_t rejections) {
+  if (rejections > kPlainResyncs && !WriteByte(port, kResyncOrFailed)) {
+    return 12;
+  }
+  if (const uint32_t ack = ExpectAck(port, ReadWithin3Minutes, 13, 14); ack != 0) {
+    return ack;
+  }
+  return WriteByte(port, kBlockAccepted) ? 0 : 15;
+}
+
+// The trailer: k after the last block, then k when the flash holds what was written or B6
+// when it does not. 0; 16 no k, 17 another byte; 18 no verdict, 19 B6, 20 another byte.
+uint32_t ReadTrailer(SerialPort& port) {
+  if (const uint32_t first = ExpectAck(port, ReadWithin3Minutes, 16, 17); first != 0) {
+    return first;
+  }
+  uint8_t verdict = 0;
+  if (!ReadWithin3Minutes(port, verdict)) {
+    return 18;
+  }
+  if (verdict == kResyncOrFailed) {
+    return 19;
+  }
+  return verdict == kAck ? 0 : 20;
+}
+
+// The image stream's progress: `steps` even steps over the image's bytes, each reported as it
+// is reached, and 100 % once the loader has confirmed the stream.
+class StreamProgress {
+ public:
+  // `steps` 0 derives them from the size: one per kBytesPerProgressStep bytes, at least one.
+  StreamProgress(uint32_t steps, uint32_t size, StageProgressFn progressFn, void* progressUser)
+      : steps_(steps != 0 ? steps : std::max<uint32_t>(size / kBytesPerProgressStep, 1)),
+        size_(size),
+        progressFn_(progressFn),
+        progressUser_(progressUser) {}
+
+  void Accepted(uint32_t blockBytes) {
+    done_ += blockBytes;
+    const auto step =
+        std::min(static_cast<uint32_t>(static_cast<double>(done_) / size_ * steps_), steps_);
+    if (step != lastStep_) {
+      lastStep_ = step;
+      if (progressFn_ != nullptr) {
+        const auto percent = static_cast<uint8_t>(static_cast<double>(step) / steps_ * 100);
+        progressFn_(percent, done_, size_, progressUser_);
+      }
+    }
+  }
+
+  void Complete() const {
+    if (progressFn_ != nullptr) {
+      progressFn_(100, done_, size_, progressUser_);
+    }
+  }
+
+ private:
+  uint32_t steps_;
+  uint32_t size_;
+  StageProgressFn progressFn_;
+  void* progressUser_;
+  uint32_t done_ = 0;
+  uint32_t lastStep_ = 0;
+};
+
+// The blocks after the header's four bytes, each sent again after a rejection until the
+// loader takes it. 0; 8-11 as SendBlock; 12-15 as Resynchronise; kStreamTooManyRejections.
+uint32_t SendBlocks(SerialPort& port, const FlashImage& image, StreamProgress& progress) {
+  const uint32_t size = image.size;
+  uint32_t offset = 4;
+  uint32_t rejections = 0;  // of the current block, in a row
+  while (offset < size) {
+    const uint32_t length = std::min(image.blockSize, size - offset);
+    bool accepted = false;
+    if (const uint32_t sent = SendBlock(port, image.data.get() + offset, length, accepted);
+        sent != 0) {
+      return sent;
+    }
+    if (accepted) {
+      offset += length;
+      rejections = 0;
+      progress.Accepted(length);
+      continue;
+    }
+    if (++rejections >= kMaxBlockRejections) {
+      return kStreamTooManyRejections;
+    }
+    if (const uint32_t resync = Resynchronise(port, rejections); resync != 0) {
+      return resync;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 uint32_t LoaderLink::ReadHello(SerialPort& port, LoaderHello* hello) const {
@@ -47,7 +257,7 @@ uint32_t LoaderLink::ReadHello(SerialPort& port, LoaderHello* hello) const {
   *hello = LoaderHello{};
   hello->started = 1;
   uint8_t first = 0;
-  if (!ReadWithinHalfASecond(port, &first, 1)) {
+  if (!ReadByteWithinHalfASecond(port, first)) {
     return 8;
   }
   if (first == kLoaderBusy) {
@@ -73,54 +283,23 @@ uint32_t LoaderLink::SwitchBaud(SerialPort& port, uint8_t baudCode, uint8_t echo
   if (port.Write(command.data(), 3) != kPortOk) {
     return 2;
   }
-  uint8_t reply = 0;
-  if (!ReadWithinHalfASecond(port, &reply, 1)) {
-    return 3;
-  }
-  if (reply != kAck) {
-    return 4;
+  if (const uint32_t ack = ExpectAck(port, ReadByteWithinHalfASecond, 3, 4); ack != 0) {
+    return ack;
   }
   if (port.SetBaudRate(baudRates[baudCode]) != kPortOk) {
     return 5;
   }
   SleepMs(port, kSettleAfterRateChangeMs);
-
-  bool probeEchoed = false;
-  for (uint32_t probe = 0; probe < kProbes && !probeEchoed; ++probe) {
-    uint8_t echo = 0;
-    probeEchoed = WriteByte(port, kLoaderHello) && ReadWithinHalfASecond(port, &echo, 1) &&
-                  echo == kLoaderHello;
-  }
-  if (!probeEchoed) {
+  if (!ProbeEchoed(port)) {
     return 7;
   }
   if (!WriteByte(port, kAck)) {
     return 8;
   }
-  // About 31 s: 51 empty reads and 50 pauses of 0.1 s.
-  if (port.Read(&reply, 1, 50, 100) != kPortOk) {
-    return 10;
+  if (const uint32_t ack = ExpectAck(port, ReadWithin31Seconds, 10, 9); ack != 0) {
+    return ack;
   }
-  if (reply != kAck) {
-    return 9;
-  }
-
-  // Echo test: each value 0x00 to 0x0A, `echoRepeats` times each.
-  for (uint8_t value = 0; value < kEchoTestValues; ++value) {
-    for (uint8_t repeat = 0; repeat < echoRepeats; ++repeat) {
-      if (!WriteByte(port, value)) {
-        return 11;
-      }
-      uint8_t echo = 0;
-      if (!ReadWithinHalfASecond(port, &echo, 1)) {
-        return 13;
-      }
-      if (echo != value) {
-        return 12;
-      }
-    }
-  }
-  return 0;
+  return RunEchoTest(port, echoRepeats);
 }
 
 uint32_t LoaderLink::SetFlashParameters(SerialPort& port, FlashImage* image) const {
@@ -138,15 +317,11 @@ uint32_t LoaderLink::SetFlashParameters(SerialPort& port, FlashImage* image) con
   if (port.Write(BigEndian(image->endAddress & kAddressMask).data(), 4) != kPortOk) {
     return 4;
   }
-  uint8_t reply = 0;
-  if (!ReadWithinHalfASecond(port, &reply, 1)) {
-    return 5;
-  }
-  if (reply != kAck) {
-    return 6;
+  if (const uint32_t ack = ExpectAck(port, ReadByteWithinHalfASecond, 5, 6); ack != 0) {
+    return ack;
   }
   uint8_t eraseWait = 0;
-  if (!ReadWithinHalfASecond(port, &eraseWait, 1)) {
+  if (!ReadByteWithinHalfASecond(port, eraseWait)) {
     return 7;
   }
   image->eraseWait = eraseWait;
@@ -163,125 +338,23 @@ uint32_t LoaderLink::StreamImage(SerialPort& port, FlashImage* image, uint32_t b
   if (image->IsValid() != 0 || image->blockSize == 0) {
     return 2;
   }
-  const uint8_t* data = image->data.get();
-  const uint32_t size = image->size;
-
-  // The header carries the first four image bytes; a shorter image is padded with the
-  // erased-flash value, which programs nothing.
-  std::array<uint8_t, 9> header{};
-  header[0] = kCmdStreamImage;
-  const auto blockSizeBytes = BigEndian(image->blockSize);
-  std::copy(blockSizeBytes.begin(), blockSizeBytes.end(), header.begin() + 1);
-  for (uint32_t k = 0; k < 4; ++k) {
-    header[5 + k] = k < size ? data[k] : kErasedFlash;
-  }
-  if (port.Write(header.data(), static_cast<uint32_t>(header.size())) != kPortOk) {
+  if (!WriteStreamHeader(port, *image)) {
     return 3;
   }
   if (startFn != nullptr) {
     startFn(startUser);
   }
-  uint32_t steps = blockCount;
-  if (steps == 0) {
-    steps = std::max<uint32_t>(size / kBytesPerProgressStep, 1);
+  if (const uint32_t acks = AwaitHeaderAcks(port, image->eraseWait); acks != 0) {
+    return acks;
   }
-  if (image->eraseWait != 0) {
-    SleepMs(port, image->eraseWait * kEraseWaitNumerator / kEraseWaitDenominator);
+  StreamProgress progress(blockCount, image->size, progressFn, progressUser);
+  if (const uint32_t blocks = SendBlocks(port, *image, progress); blocks != 0) {
+    return blocks;
   }
-  uint8_t reply = 0;
-  if (!ReadWithin16Seconds(port, reply)) {
-    return 4;
+  if (const uint32_t trailer = ReadTrailer(port); trailer != 0) {
+    return trailer;
   }
-  if (reply != kAck) {
-    return 5;
-  }
-  if (!ReadWithin16Seconds(port, reply)) {
-    return 6;
-  }
-  if (reply != kAck) {
-    return 7;
-  }
-
-  uint32_t offset = 4;
-  uint32_t done = 0;
-  uint32_t lastStep = 0;
-  uint32_t rejections = 0;  // of the current block, in a row
-  while (offset < size) {
-    const uint32_t length = std::min(image->blockSize, size - offset);
-    const uint8_t* block = data + offset;
-    if (port.Write(block, length) == kPortOk) {
-      uint32_t sum = 0;
-      for (uint32_t k = 0; k < length; ++k) {
-        sum += block[k];
-      }
-      const std::array<uint8_t, 2> sumBytes = {static_cast<uint8_t>(sum >> 8),
-                                               static_cast<uint8_t>(sum)};
-      port.Write(sumBytes.data(), 2);
-    }
-    if (!ReadWithin16Seconds(port, reply)) {
-      return 8;
-    }
-    switch (reply) {
-      case kBlockAccepted:
-        offset += length;
-        done += length;
-        rejections = 0;
-        break;
-      case 5:
-        return 9;
-      case 6:
-        return 10;
-      case 7:
-        return 11;
-      default:
-        // Rejected: re-synchronise and send the block again. From the fourth rejection in
-        // a row on, the host asks for a hard re-synchronisation first.
-        if (++rejections >= kMaxBlockRejections) {
-          return kStreamTooManyRejections;
-        }
-        if (rejections > kPlainResyncs && !WriteByte(port, kResyncOrFailed)) {
-          return 12;
-        }
-        if (!ReadWithin3Minutes(port, reply)) {
-          return 13;
-        }
-        if (reply != kAck) {
-          return 14;
-        }
-        if (!WriteByte(port, kBlockAccepted)) {
-          return 15;
-        }
-        continue;
-    }
-    const auto step =
-        std::min(static_cast<uint32_t>(static_cast<double>(done) / size * steps), steps);
-    if (step != lastStep) {
-      lastStep = step;
-      if (progressFn != nullptr) {
-        const auto percent = static_cast<uint8_t>(static_cast<double>(step) / steps * 100);
-        progressFn(percent, done, size, progressUser);
-      }
-    }
-  }
-
-  if (!ReadWithin3Minutes(port, reply)) {
-    return 16;
-  }
-  if (reply != kAck) {
-    return 17;
-  }
-  if (!ReadWithin3Minutes(port, reply)) {
-    return 18;
-  }
-  if (reply == kResyncOrFailed) {
-    return 19;
-  }
-  if (reply != kAck) {
-    return 20;
-  }
-  if (progressFn != nullptr) {
-    progressFn(100, done, size, progressUser);
-  }
+  progress.Complete();
   return 0;
 }
 

@@ -65,6 +65,23 @@ class Rom_Base {
   Rom_Base() = default;
   Rom_Base(const Rom_Base&) = default;
   Rom_Base& operator=(const Rom_Base&) = default;
+
+  // The opening of the addressed commands: the command byte, the address and the count, each
+  // checked against its echo. 0; 1 command, 2 address, 3 count.
+  uint32_t SendHeader(SerialPort& port, uint8_t command, uint32_t address, uint32_t count);
+
+ private:
+  // Sends `value` with `put` and, when `verify`, reads it back with `get` after `pauseMs`.
+  // 0; 1 write failed, 2 read-back failed, 3 read-back differs.
+  template <typename Value>
+  uint32_t SendEchoed(SerialPort& port, Value value, bool verify, uint32_t pauseMs,
+                      uint32_t (Rom_Base::*put)(SerialPort&, Value),
+                      uint32_t (Rom_Base::*get)(SerialPort&, Value&));
+  // An array command: the header, then `count` elements, each one call of `element(k)`.
+  // 0; 1 command, 2 address, 3 count, 4 an element.
+  template <typename ElementExchange>
+  uint32_t ArrayCommand(SerialPort& port, uint8_t command, uint32_t address, uint32_t count,
+                        ElementExchange element);
 };
 
 // Block size of the bulk path of WriteMemory, and its pause before the echo is read.

@@ -9,6 +9,59 @@ uint32_t SaturatingIncrement(uint32_t value) {
   return value == UINT32_MAX ? value : value + 1;
 }
 
+// Where the handshake stands.
+struct Handshake {
+  uint32_t state = 0;   // the index of the pattern byte being answered
+  uint32_t misses = 0;  // misses since the last good answer, across states
+  bool cycleOver = false;
+  bool flooded = false;
+  // Survives the end of a cycle: a cycle that ended while listening makes the next one
+  // listen once after its sentence before it sends 0x90.
+  bool send = true;
+
+  void StartCycle() {
+    state = 0;
+    misses = 0;
+    cycleOver = false;
+    flooded = false;
+  }
+};
+
+// Moves the handshake on by one answer, given as its complement `v`. True when that
+// completed the pattern.
+bool TakeAnswer(SerialPort& port, uint8_t v, uint32_t triesPerCycle, Handshake& hs) {
+  if (v == kSyncPattern[hs.state]) {
+    if (hs.state == kSyncPattern.size() - 1) {
+      return true;
+    }
+    ++hs.state;
+    hs.misses = 0;
+    hs.send = true;
+  } else if (hs.state == 0) {
+    hs.send = true;
+    hs.misses = SaturatingIncrement(hs.misses);
+    if (hs.misses > kSyncMaxFirstByteMisses) {
+      DrainAndPurge(*port.handle);
+      hs.misses = triesPerCycle;
+      hs.cycleOver = true;
+    } else {
+      SleepMs(port, kSyncResendPauseMs);
+    }
+  } else if (hs.state == 1 && v == kSyncPattern[0]) {
+    // A late answer to an earlier 0x90: listen again without cost.
+    hs.send = false;
+  } else if (v == 0xFF) {
+    // No answer (or 0x00): listen again without resending.
+    hs.send = false;
+    hs.misses = SaturatingIncrement(hs.misses);
+  } else {
+    hs.state = 0;
+    hs.misses = SaturatingIncrement(hs.misses);
+    hs.send = true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Rom_TR7340::Rom_TR7340(uint32_t tries, uint32_t cycleCount)
@@ -54,62 +107,30 @@ uint32_t Rom_TR7340::Sync(SerialPort& port) {
     return kSyncNoHandle;
   }
   const bool budgeted = triesPerCycle != kNoTryBudget;
-  // Survives the end of a cycle: a cycle that ended while listening makes the next one
-  // listen once after its sentence before it sends 0x90.
-  bool send = true;
+  Handshake hs;
   for (uint32_t cycle = 0; cycle < cycles; ++cycle) {
     if (port.Write(kSyncSentence.data(), static_cast<uint32_t>(kSyncSentence.size())) != kPortOk) {
       return kSyncSentenceFailed;
     }
-    uint32_t state = 0;
-    uint32_t misses = 0;  // misses since the last good answer, across states
-    bool cycleOver = false;
-    bool flooded = false;
+    hs.StartCycle();
     uint64_t listeningSinceMs = port.handle->ClockMs();
-    for (uint32_t pass = 0; !cycleOver && pass < kSyncMaxPassesPerCycle; ++pass) {
-      if (budgeted && misses >= triesPerCycle) {
+    for (uint32_t pass = 0; !hs.cycleOver && pass < kSyncMaxPassesPerCycle; ++pass) {
+      if (budgeted && hs.misses >= triesPerCycle) {
         // Polls run out faster on a faster computer; the answer may still be on its way.
         const bool listenedLongEnough =
             port.handle->ClockMs() - listeningSinceMs >= kSyncListenFloorMs;
-        if (state == 0 || flooded || listenedLongEnough) {
+        if (hs.state == 0 || hs.flooded || listenedLongEnough) {
           break;
         }
         SleepMs(port, 1);
       }
-      if (send) {
-        port.Write(&kSyncPattern[state], 1);
+      if (hs.send) {
+        port.Write(&kSyncPattern[hs.state], 1);
         listeningSinceMs = port.handle->ClockMs();
       }
-      const auto v = static_cast<uint8_t>(~ReceiveAnswer(port, misses, flooded));
-
-      if (v == kSyncPattern[state]) {
-        if (state == kSyncPattern.size() - 1) {
-          return 0;
-        }
-        ++state;
-        misses = 0;
-        send = true;
-      } else if (state == 0) {
-        send = true;
-        misses = SaturatingIncrement(misses);
-        if (misses > kSyncMaxFirstByteMisses) {
-          DrainAndPurge(*port.handle);
-          misses = triesPerCycle;
-          cycleOver = true;
-        } else {
-          SleepMs(port, kSyncResendPauseMs);
-        }
-      } else if (state == 1 && v == kSyncPattern[0]) {
-        // A late answer to an earlier 0x90: listen again without cost.
-        send = false;
-      } else if (v == 0xFF) {
-        // No answer (or 0x00): listen again without resending.
-        send = false;
-        misses = SaturatingIncrement(misses);
-      } else {
-        state = 0;
-        misses = SaturatingIncrement(misses);
-        send = true;
+      const auto v = static_cast<uint8_t>(~ReceiveAnswer(port, hs.misses, hs.flooded));
+      if (TakeAnswer(port, v, triesPerCycle, hs)) {
+        return 0;
       }
     }
   }

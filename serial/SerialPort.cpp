@@ -5,28 +5,74 @@
 #include <thread>
 
 namespace tarvok {
+namespace {
 
-int32_t SerialPort::GetBaudRate(uint32_t& rate) {
-  if (isOpen == 0) {
+// What GetBaudRate and SetBaudRate start with. 0; 1 not open; 2 the device could not say
+// (its OS error kept in `lastError`).
+int32_t ReadLineSettings(SerialPort& port, LineSettings& settings) {
+  if (port.isOpen == 0) {
     return kPortNotOpen;
   }
-  LineSettings settings;
-  if (!handle->GetLineSettings(settings)) {
-    lastError = handle->LastError();
+  if (!port.handle->GetLineSettings(settings)) {
+    port.lastError = port.handle->LastError();
     return 2;
+  }
+  return kPortOk;
+}
+
+// What Write and Read check before they touch the device.
+int32_t CheckTransfer(const SerialPort& port, const uint8_t* buffer, uint32_t length) {
+  if (port.isOpen == 0) {
+    return kPortNotOpen;
+  }
+  if (buffer == nullptr || length == 0) {
+    return kPortBadArgument;
+  }
+  return kPortOk;
+}
+
+// The loop of Write and Read: hands the rest of the `length` bytes to `osCall(offset, asked,
+// moved)` until all have moved, holding a call that reports more than it was asked to what
+// it was asked. After a call that moved less than the rest, `afterShortCall(moved)` says
+// whether to go on (kPortOk) or with which status to stop.
+template <typename OsCall, typename AfterShortCall>
+int32_t TransferAll(uint32_t length, OsCall osCall, AfterShortCall afterShortCall) {
+  uint32_t done = 0;
+  while (done < length) {
+    const uint32_t asked = length - done;
+    uint32_t moved = 0;
+    if (!osCall(done, asked, moved)) {
+      return kPortOsCallFailed;
+    }
+    if (moved > asked) {
+      moved = asked;
+    }
+    done += moved;
+    if (moved == asked) {
+      continue;
+    }
+    if (const int32_t status = afterShortCall(moved); status != kPortOk) {
+      return status;
+    }
+  }
+  return kPortOk;
+}
+
+}  // namespace
+
+int32_t SerialPort::GetBaudRate(uint32_t& rate) {
+  LineSettings settings;
+  if (const int32_t read = ReadLineSettings(*this, settings); read != kPortOk) {
+    return read;
   }
   rate = settings.baudRate;
   return kPortOk;
 }
 
 int32_t SerialPort::SetBaudRate(uint32_t rate) {
-  if (isOpen == 0) {
-    return kPortNotOpen;
-  }
   LineSettings settings;
-  if (!handle->GetLineSettings(settings)) {
-    lastError = handle->LastError();
-    return 2;
+  if (const int32_t read = ReadLineSettings(*this, settings); read != kPortOk) {
+    return read;
   }
   // Bytes still leaving at the old rate would be garbled by the change.
   const bool drained = handle->Drain() == DrainResult::kDrained;
@@ -50,26 +96,18 @@ int32_t SerialPort::SetBaudRate(uint32_t rate) {
 }
 
 int32_t SerialPort::Write(const uint8_t* data, uint32_t length) {
-  if (isOpen == 0) {
-    return kPortNotOpen;
+  if (const int32_t usable = CheckTransfer(*this, data, length); usable != kPortOk) {
+    return usable;
   }
-  if (data == nullptr || length == 0) {
-    return kPortBadArgument;
-  }
-  uint32_t written = 0;
-  while (written < length) {
-    const uint32_t asked = length - written;
-    uint32_t accepted = 0;
-    if (!handle->Write(data + written, asked, accepted)) {
-      return kPortOsCallFailed;
-    }
-    if (accepted > asked) {
-      accepted = asked;
-    }
-    written += accepted;
-    if (accepted == 0) {
-      return kPortIdle;
-    }
+  const auto writeRest = [&](uint32_t offset, uint32_t asked, uint32_t& accepted) {
+    return handle->Write(data + offset, asked, accepted);
+  };
+  // A write that takes nothing will take nothing the next time either.
+  const auto afterShortWrite = [](uint32_t accepted) {
+    return accepted == 0 ? kPortIdle : kPortOk;
+  };
+  if (const int32_t written = TransferAll(length, writeRest, afterShortWrite); written != kPortOk) {
+    return written;
   }
   handle->Sleep(0);
   if (handle->Drain() != DrainResult::kDrained) {
@@ -80,42 +118,31 @@ int32_t SerialPort::Write(const uint8_t* data, uint32_t length) {
 
 int32_t SerialPort::Read(uint8_t* buffer, uint32_t length, uint32_t maxIdleTries,
                          uint32_t idleSleepMs) {
-  if (isOpen == 0) {
-    return kPortNotOpen;
-  }
-  if (buffer == nullptr || length == 0) {
-    return kPortBadArgument;
+  if (const int32_t usable = CheckTransfer(*this, buffer, length); usable != kPortOk) {
+    return usable;
   }
   std::memset(buffer, 0, length);
-  uint32_t received = 0;
+  const auto readRest = [&](uint32_t offset, uint32_t asked, uint32_t& got) {
+    return handle->Read(buffer + offset, asked, got);
+  };
+  // An empty read spends the idle budget and sleeps; any bytes restore it, so a slow but
+  // steady sender never exhausts it. The counter is 16 bits wide: at its top it ends the read
+  // whatever the budget, so a budget of 65,536 or more cannot wrap it around into a read
+  // without end.
   uint16_t idle = 0;
-  while (received < length) {
-    const uint32_t asked = length - received;
-    uint32_t got = 0;
-    if (!handle->Read(buffer + received, asked, got)) {
-      return kPortOsCallFailed;
-    }
-    if (got > asked) {
-      got = asked;
-    }
-    received += got;
-    if (got == asked) {
-      continue;
-    }
-    if (got == 0) {
-      // The counter is 16 bits wide: at its top it ends the read whatever the budget, so a
-      // budget of 65,536 or more cannot wrap it around into a read without end.
-      if (static_cast<uint32_t>(idle) >= maxIdleTries || idle == UINT16_MAX) {
-        return kPortIdle;
-      }
-      ++idle;
-      handle->Sleep(idleSleepMs);
-    } else {
-      // A slow but steady sender never exhausts the idle budget.
+  const auto afterShortRead = [&](uint32_t got) {
+    if (got != 0) {
       idle = 0;
+      return kPortOk;
     }
-  }
-  return kPortOk;
+    if (static_cast<uint32_t>(idle) >= maxIdleTries || idle == UINT16_MAX) {
+      return kPortIdle;
+    }
+    ++idle;
+    handle->Sleep(idleSleepMs);
+    return kPortOk;
+  };
+  return TransferAll(length, readRest, afterShortRead);
 }
 
 int32_t SerialPort::GetInputCount(uint32_t& count) {
