@@ -8,6 +8,7 @@
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
 #include "cli/HelpLayout.h"
+#include "cli/UsageError.h"
 #include "serial/PortDiscovery.h"
 #include "version/VersionText.h"
 
@@ -65,28 +66,12 @@ int ListPorts(std::ostream& out) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  tarvok::cli::ConsoleArguments arguments(argc, argv);
-  using tarvok::cli::BurnOptions;
-  CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port", "tarvok"};
-  // Both before the commands, which take them over: the help's layout, and no "/option"
-  // forms (CLI11's default on Windows), so that an image path may start with '/' there too.
-  tarvok::cli::UseHelpLayout(app);
-  app.allow_windows_style_options(false);
-  app.require_subcommand(1);
-  app.set_version_flag("--version", tarvok::VersionText("tarvok"),
-                       "print the version and the RAM loader built in, and exit");
-  app.set_help_all_flag("--help-all", "print the help of every command and exit");
-  CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
-
+// The burn command's arguments and options, with the settings' words from the one table.
+CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
   // An empty name ('') is a slip in a script, not a file or a port.
   const CLI::Validator notEmpty(
       [](const std::string& value) { return value.empty() ? std::string("an empty name") : ""; },
       "");
-
-  BurnOptions options;
   CLI::App* burn = app.add_subcommand("burn", "burn an image into one or more chips");
   burn->add_option("IMAGE", options.image, "the image file, burned from flash address 0")
       ->required()
@@ -97,6 +82,9 @@ int main(int argc, char** argv) {
       ->required()
       ->check(notEmpty)
       ->take_all();
+  burn->add_option("--loader", options.loaderFile,
+                   "download this RAM loader binary instead of the one built into tarvok; a real "
+                   "board needs its own (the built-in loader is for the simulated chip)");
   burn->add_option("--rom-baud", options.romBaud, "rate of the chip's boot ROM")
       ->check(CLI::IsMember(WordsOf(tarvok::kRomRates)))
       ->capture_default_str();
@@ -113,13 +101,44 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(WordsOf(tarvok::kStopBitsOptions)))
       ->capture_default_str();
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
-  burn->add_option("--loader", options.loaderFile,
-                   "download this RAM loader binary instead of the one built into tarvok");
   burn->add_flag("--loader-running", options.loaderRunning,
                  "for tests and set-ups that start the RAM loader by other means: the loader has "
                  "just been started and is about to greet, so skip waking the boot ROM and "
                  "downloading it. It does not recover a chip after a failed or interrupted burn "
                  "(the loader greets only once): power-cycle the chip and burn without it");
+  return burn;
+}
+
+// One line in our own words for what the parser refused, pointing at the help that lists what
+// was wrong: the burn options are in burn's own.
+void ReportUsageError(const CLI::ParseError& error, tarvok::cli::ConsoleArguments& arguments,
+                      const CLI::App& burn, const CLI::App& ports) {
+  const std::string first = arguments.Count() > 1 ? arguments.Values()[1] : "";
+  const std::string help = burn.parsed() ? "'tarvok burn --help'" : "'tarvok --help'";
+  if (!first.empty() && !ports.parsed() && !burn.parsed()) {
+    std::cerr << "tarvok: unknown " << (first[0] == '-' ? "option " : "command ") << first
+              << " (see 'tarvok --help')\n";
+    return;
+  }
+  std::cerr << "tarvok: " << tarvok::cli::UsageErrorText(error) << " (see " << help << ")\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tarvok::cli::ConsoleArguments arguments(argc, argv);
+  CLI::App app{"Tarvok: burns a flash image into a TR7340 chip over a serial port", "tarvok"};
+  // Both before the commands, which take them over: the help's layout, and no "/option"
+  // forms (CLI11's default on Windows), so that an image path may start with '/' there too.
+  tarvok::cli::UseHelpLayout(app);
+  app.allow_windows_style_options(false);
+  app.require_subcommand(1);
+  app.set_version_flag("--version", tarvok::VersionText("tarvok"),
+                       "print the version and the RAM loader built in, and exit");
+  app.set_help_all_flag("--help-all", "print the help of every command and exit");
+  CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
+  tarvok::cli::BurnOptions options;
+  CLI::App* burn = AddBurnCommand(app, options);
 
   try {
     app.parse(arguments.Count(), arguments.Values());
@@ -130,14 +149,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    // Point at the help that lists what was wrong: the burn options are in burn's own.
-    const std::string first = arguments.Count() > 1 ? arguments.Values()[1] : "";
-    if (!first.empty() && first[0] != '-' && !ports->parsed() && !burn->parsed()) {
-      std::cerr << "tarvok: unknown command " << first << " (see 'tarvok --help')\n";
-    } else {
-      std::cerr << "tarvok: " << error.what()
-                << (burn->parsed() ? " (see 'tarvok burn --help')\n" : " (see 'tarvok --help')\n");
-    }
+    ReportUsageError(error, arguments, *burn, *ports);
     return tarvok::cli::kExitBadInput;
   }
   if (ports->parsed()) {

@@ -321,7 +321,11 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
        {"burn", good, "--port", chip.Path(), "--parity", "weird"},
        "weird not in {none,odd,even,mark,space} (see 'tarvok burn --help')"},
       {"no port", {"burn", good}, "--port"},
-      {"no command", {}, "subcommand"},
+      {"no command", {}, "tarvok: a command is required: burn or ports (see 'tarvok --help')"},
+      {"one argument too many",
+       {"burn", good, "extra.bin", "--port", chip.Path()},
+       "tarvok: unexpected argument extra.bin (see 'tarvok burn --help')"},
+      {"unknown option", {"--frobnicate"}, "tarvok: unknown option --frobnicate"},
       {"unknown command", {"frobnicate"}, "unknown command frobnicate (see 'tarvok --help')"},
   };
   for (const BadInput& c : cases) {
