@@ -155,11 +155,12 @@ TEST(OpenSelectedPort, FailedOpen) {
   EXPECT_EQ(state.portOpen, 0);
 #ifdef _WIN32
   // A COM port that has left the registry since the list was shown is named by its device.
-  choices.messages.clear();
-  choices.choices[kPortListId] = {1, "COM77"};
-  OpenSelectedPort(choices, state, opener.Get());
+  FixedChoices lists;
+  lists.choices[kPortListId] = {1, "COM77"};
+  const BurnRequest request = RequestFromDialogLists(lists);
+  OpenSelectedPort(request.devicePath, request.line, state, opener.Get());
   EXPECT_EQ(opener.paths.back(), "\\\\.\\COM77");
-  EXPECT_EQ(choices.messages, std::vector<std::string>{"Open\\\\.\\COM77 Failed!"});
+  EXPECT_EQ(state.openFailure, "Open\\\\.\\COM77 Failed!");
 #endif
 }
 
