@@ -158,47 +158,40 @@ double WireBoundSeconds(uint64_t size, uint32_t rate) {
   return static_cast<double>(bytes) * 10 / rate;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // Beside this program's folder in the build tree: cli/tarvok and sim/tarvok-sim.
-  const fs::path buildDir = fs::absolute(argv[0]).parent_path().parent_path();
-  Programs programs{(buildDir / "cli" / "tarvok").string(),
-                    (buildDir / "sim" / "tarvok-sim").string()};
+struct BenchOptions {
   std::vector<uint32_t> sizesKiB = {64, 1024, 4096};
   std::vector<uint32_t> rates;
-  for (const auto& rate : tarvok::kBurnRates) {
-    rates.push_back(rate.value);
-  }
-  CLI::App app{"Image-stage speed of tarvok against the simulated chip"};
-  app.add_option("--tarvok", programs.tarvok, "the tarvok program to measure");
-  app.add_option("--sim", programs.sim, "the simulated chip");
-  app.add_option("--firmware", programs.firmware, "the loader firmware for the emulated CPU");
-  app.add_option("--sizes", sizesKiB, "image sizes in KiB");
-  app.add_option("--rates", rates, "burn rates");
   std::vector<uint32_t> latencies = {1, 16};
-  app.add_option("--latencies", latencies,
-                 "USB adapter latency timers (ms) to measure at 921600; none for no such rows");
-  CLI11_PARSE(app, argc, argv);
-  fs::create_directories("/tmp/tarvok-bench");
+};
 
-  std::printf("%-8s %-8s %-8s %9s %9s %12s %8s %10s %8s %9s %10s\n", "image", "rate", "loader",
-              "stage s", "wire s", "bytes/s", "of bound", "CPU ms/MiB", "CPU %", "peak MiB",
-              "sim ms/MiB");
+std::string ImagePath(uint32_t kib) {
+  return "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
+}
+
+// One image of random bytes per size, the same bytes every run.
+void WriteImages(const std::vector<uint32_t>& sizesKiB) {
+  fs::create_directories("/tmp/tarvok-bench");
   std::mt19937 random(1);
   for (const uint32_t kib : sizesKiB) {
     const uint64_t size = uint64_t{kib} * 1024;
-    const std::string image = "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
-    {
-      std::vector<char> bytes(size);
-      for (char& b : bytes)
-        b = static_cast<char>(random());
-      std::ofstream(image, std::ios::binary)
-          .write(bytes.data(), static_cast<std::streamsize>(size));
-    }
-    for (const uint32_t rate : rates) {
+    std::vector<char> bytes(size);
+    for (char& b : bytes)
+      b = static_cast<char>(random());
+    std::ofstream(ImagePath(kib), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(size));
+  }
+}
+
+// Each size at each rate, into the loader model and into our firmware, wire throttled.
+void PrintThrottledTable(const Programs& programs, const BenchOptions& options) {
+  std::printf("%-8s %-8s %-8s %9s %9s %12s %8s %10s %8s %9s %10s\n", "image", "rate", "loader",
+              "stage s", "wire s", "bytes/s", "of bound", "CPU ms/MiB", "CPU %", "peak MiB",
+              "sim ms/MiB");
+  for (const uint32_t kib : options.sizesKiB) {
+    const uint64_t size = uint64_t{kib} * 1024;
+    for (const uint32_t rate : options.rates) {
       for (const bool firmware : {false, true}) {
-        const Measurement m = Burn(programs, image, rate, true, firmware);
+        const Measurement m = Burn(programs, ImagePath(kib), rate, true, firmware);
         const double bound = WireBoundSeconds(size, rate);
         const double mib = static_cast<double>(size) / (1024 * 1024);
         std::printf("%-8s %-8u %-8s %9.2f %9.2f %12.0f %7.1f%% %10.1f %7.2f%% %9.1f %10.1f%s\n",
@@ -211,18 +204,21 @@ int main(int argc, char** argv) {
       }
     }
   }
-  // Every block waits for its one-byte reply, which a USB adapter hands over only when its
-  // latency timer fires: each block costs up to one timer period on top of its line time.
-  if (!latencies.empty()) {
-    std::printf("\nAdapter latency at 921600 (the chip's answers leave in bursts):\n");
-    std::printf("%-8s %-8s %10s %10s %12s %8s\n", "image", "latency", "stage s", "wire s",
-                "bytes/s", "of bound");
+}
+
+// Every block waits for its one-byte reply, which a USB adapter hands over only when its
+// latency timer fires: each block costs up to one timer period on top of its line time.
+void PrintLatencyTable(const Programs& programs, const BenchOptions& options) {
+  if (options.latencies.empty()) {
+    return;
   }
-  for (const uint32_t kib : latencies.empty() ? std::vector<uint32_t>{} : sizesKiB) {
+  std::printf("\nAdapter latency at 921600 (the chip's answers leave in bursts):\n");
+  std::printf("%-8s %-8s %10s %10s %12s %8s\n", "image", "latency", "stage s", "wire s", "bytes/s",
+              "of bound");
+  for (const uint32_t kib : options.sizesKiB) {
     const uint64_t size = uint64_t{kib} * 1024;
-    const std::string image = "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
-    for (const uint32_t latency : latencies) {
-      const Measurement m = Burn(programs, image, 921600, true, false, latency);
+    for (const uint32_t latency : options.latencies) {
+      const Measurement m = Burn(programs, ImagePath(kib), 921600, true, false, latency);
       const double bound = WireBoundSeconds(size, 921600);
       std::printf("%-8s %-8s %10.2f %10.2f %12.0f %7.1f%%%s\n", (std::to_string(kib) + "K").c_str(),
                   (std::to_string(latency) + " ms").c_str(), m.imageSeconds, bound,
@@ -231,11 +227,13 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
   }
+}
+
+void PrintUnthrottledTable(const Programs& programs, const BenchOptions& options) {
   std::printf("\nUnthrottled (the host's own cost per block):\n");
-  for (const uint32_t kib : sizesKiB) {
-    const std::string image = "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
+  for (const uint32_t kib : options.sizesKiB) {
     for (const bool firmware : {false, true}) {
-      const Measurement m = Burn(programs, image, 921600, false, firmware);
+      const Measurement m = Burn(programs, ImagePath(kib), 921600, false, firmware);
       const double mib = static_cast<double>(kib) / 1024;
       std::printf("%-8s %-8s %10.3f s %10.2f MiB/s  sim %8.1f ms/MiB%s\n",
                   (std::to_string(kib) + "K").c_str(), firmware ? "firmware" : "model",
@@ -243,6 +241,33 @@ int main(int argc, char** argv) {
                   m.ok ? "" : "  FAILED");
     }
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Beside this program's folder in the build tree: cli/tarvok and sim/tarvok-sim.
+  const fs::path buildDir = fs::absolute(argv[0]).parent_path().parent_path();
+  Programs programs{(buildDir / "cli" / "tarvok").string(),
+                    (buildDir / "sim" / "tarvok-sim").string()};
+  BenchOptions options;
+  for (const auto& rate : tarvok::kBurnRates) {
+    options.rates.push_back(rate.value);
+  }
+  CLI::App app{"Image-stage speed of tarvok against the simulated chip"};
+  app.add_option("--tarvok", programs.tarvok, "the tarvok program to measure");
+  app.add_option("--sim", programs.sim, "the simulated chip");
+  app.add_option("--firmware", programs.firmware, "the loader firmware for the emulated CPU");
+  app.add_option("--sizes", options.sizesKiB, "image sizes in KiB");
+  app.add_option("--rates", options.rates, "burn rates");
+  app.add_option("--latencies", options.latencies,
+                 "USB adapter latency timers (ms) to measure at 921600; none for no such rows");
+  CLI11_PARSE(app, argc, argv);
+
+  WriteImages(options.sizesKiB);
+  PrintThrottledTable(programs, options);
+  PrintLatencyTable(programs, options);
+  PrintUnthrottledTable(programs, options);
   fs::remove_all("/tmp/tarvok-bench");
   return 0;
 }
