@@ -11,7 +11,6 @@
 #include <string>
 
 #include "burn/BurnRequest.h"
-#include "burn/BurnSequence.h"
 
 namespace tarvok {
 
@@ -21,6 +20,14 @@ class ProgressView {
   virtual void SetProgress(uint8_t percent) = 0;
   virtual void SetSpeedText(const std::string& text) = 0;
   virtual void SetElapsedText(const std::string& text) = 0;
+};
+
+// What the display last showed of the run.
+struct ProgressState {
+  uint8_t valid = 0;
+  uint8_t percent = 0;  // overall, 0-100
+  uint32_t done = 0;    // bytes of the current stage
+  uint32_t total = 0;
 };
 
 class BurnRun : public BurnProgressSink {

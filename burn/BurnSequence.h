@@ -57,15 +57,8 @@ struct ImageJob {
   void* progressUser = nullptr;
 };
 
-struct ProgressState {
-  uint8_t valid = 0;
-  uint8_t percent = 0;  // overall, 0-100
-  uint32_t done = 0;    // bytes of the current stage
-  uint32_t total = 0;
-};
-
+// The records of one burn run, owned by the run.
 struct BurnContext {
-  ProgressState progress;
   PortRecord portRecord;
   LoaderJob loaderJob;
   ImageJob imageJob;

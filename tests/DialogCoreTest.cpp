@@ -15,6 +15,7 @@
 #include "app/ProgressText.h"
 #include "app/StartSignal.h"
 #include "burn/BurnFiles.h"
+#include "burn/BurnSequence.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeDialogView.h"
 #include "tests/support/ImageFactory.h"
