@@ -161,6 +161,8 @@ BurnOutcome Burn(const BurnRequest& request, BurnProgressSink& sink, const Devic
   // A stopped run may have left the port at the burn rate, with bytes queued.
   outcome.interrupted = device.Stopped();
   if (outcome.interrupted) {
+    // The step that was cut short did not fail on its own: it has no result to tell.
+    outcome.stepResult = 0;
     device.RestoreLine();
   }
   outcome.portWentAway = device.WentAway();

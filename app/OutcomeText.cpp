@@ -7,6 +7,7 @@ namespace tarvok {
 namespace {
 
 constexpr uint32_t kNoHello = 8;
+constexpr uint32_t kNotAHello = 9;
 constexpr const char* kNoImageInFlash = "; the flash does not hold the image";
 
 // Which of the stream's failures it was, by the stream's own result.
@@ -120,6 +121,11 @@ void DescribeOutcome(BurnOutcome& outcome, const BurnRequest& request) {
     outcome.explanation =
         "the port went away during the burn (unplugged, or the line hung up): check the "
         "cable and the adapter; the flash does not hold the image";
+  } else if (outcome.status == kNotAHello && request.loaderRunning) {
+    outcome.explanation =
+        "the chip answered something other than the RAM loader's hello: --loader-running "
+        "expects a chip whose RAM loader has just been started; a chip still in its boot ROM "
+        "needs a burn without --loader-running";
   } else if (outcome.status == kNoHello && request.loaderRunning) {
     outcome.explanation =
         "the RAM loader did not announce itself: --loader-running expects a loader that has "

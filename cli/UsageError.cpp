@@ -19,7 +19,7 @@ std::string UsageErrorText(const CLI::ParseError& error) {
     const std::string extras = AfterColon(text);
     const bool several = extras.find(' ') != std::string::npos;
     const bool option = !extras.empty() && extras[0] == '-';
-    return std::string("unexpected ") + (option ? "option" : "argument") + (several ? "s " : " ") +
+    return std::string(option ? "unknown option" : "unexpected argument") + (several ? "s " : " ") +
            extras;
   }
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr &&

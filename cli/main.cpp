@@ -82,9 +82,10 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
       ->required()
       ->check(notEmpty)
       ->take_all();
-  burn->add_option("--loader", options.loaderFile,
-                   "download this RAM loader binary instead of the one built into tarvok; a real "
-                   "board needs its own (the built-in loader is for the simulated chip)");
+  CLI::Option* loader = burn->add_option(
+      "--loader", options.loaderFile,
+      "download this RAM loader binary instead of the one built into tarvok; a real "
+      "board needs its own (the built-in loader is for the simulated chip)");
   burn->add_option("--rom-baud", options.romBaud, "rate of the chip's boot ROM")
       ->check(CLI::IsMember(WordsOf(tarvok::kRomRates)))
       ->capture_default_str();
@@ -101,11 +102,13 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
       ->check(CLI::IsMember(WordsOf(tarvok::kStopBitsOptions)))
       ->capture_default_str();
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
-  burn->add_flag("--loader-running", options.loaderRunning,
-                 "for tests and set-ups that start the RAM loader by other means: the loader has "
-                 "just been started and is about to greet, so skip waking the boot ROM and "
-                 "downloading it. It does not recover a chip after a failed or interrupted burn "
-                 "(the loader greets only once): power-cycle the chip and burn without it");
+  CLI::Option* running = burn->add_flag(
+      "--loader-running", options.loaderRunning,
+      "for tests and set-ups that start the RAM loader by other means: the loader has "
+      "just been started and is about to greet, so skip waking the boot ROM and "
+      "downloading it. It does not recover a chip after a failed or interrupted burn "
+      "(the loader greets only once): power-cycle the chip and burn without it");
+  running->excludes(loader);  // a running loader is not downloaded: the file would be ignored
   return burn;
 }
 
@@ -114,7 +117,9 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
 void ReportUsageError(const CLI::ParseError& error, tarvok::cli::ConsoleArguments& arguments,
                       const CLI::App& burn, const CLI::App& ports) {
   const std::string first = arguments.Count() > 1 ? arguments.Values()[1] : "";
-  const std::string help = burn.parsed() ? "'tarvok burn --help'" : "'tarvok --help'";
+  const std::string help = burn.parsed()    ? "'tarvok burn --help'"
+                           : ports.parsed() ? "'tarvok ports --help'"
+                                            : "'tarvok --help'";
   if (!first.empty() && !ports.parsed() && !burn.parsed()) {
     std::cerr << "tarvok: unknown " << (first[0] == '-' ? "option " : "command ") << first
               << " (see 'tarvok --help')\n";

@@ -28,32 +28,38 @@ constexpr const char* kHelp =
     "Environment:\n"
     "  TARVOK_EXTRA_PORTS  more devices to list as ports, separated by ':' (COM1001 onwards)\n";
 
-}  // namespace
-
-// Takes "--loader FILE" out of the arguments and reads the file; false after a one-line error.
+// Takes "--loader FILE" (or "--loader=FILE") out of the arguments and reads the file; false
+// after a one-line error.
 bool TakeLoaderOption(int& argc, char** argv, std::shared_ptr<const std::vector<uint8_t>>& loader) {
+  constexpr const char* kJoined = "--loader=";
+  const std::size_t joinedLength = std::strlen(kJoined);
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--loader") != 0) {
+    const bool joined = std::strncmp(argv[i], kJoined, joinedLength) == 0;
+    if (!joined && std::strcmp(argv[i], "--loader") != 0) {
       continue;
     }
-    if (i + 1 >= argc) {
+    if (!joined && i + 1 >= argc) {
       std::cerr << "tarvok-gui: --loader needs a file (see 'tarvok-gui --help')\n";
       return false;
     }
+    const std::string path = joined ? argv[i] + joinedLength : argv[i + 1];
     auto bytes = std::make_shared<std::vector<uint8_t>>();
-    if (const std::string problem = tarvok::ReadLoaderFile(argv[i + 1], *bytes); !problem.empty()) {
-      std::cerr << "tarvok-gui: loader " << argv[i + 1] << " " << problem << "\n";
+    if (const std::string problem = tarvok::ReadLoaderFile(path, *bytes); !problem.empty()) {
+      std::cerr << "tarvok-gui: loader " << path << " " << problem << "\n";
       return false;
     }
     loader = std::move(bytes);
-    for (int k = i; k + 2 <= argc; ++k) {
-      argv[k] = argv[k + 2];
+    const int taken = joined ? 1 : 2;
+    for (int k = i; k + taken <= argc; ++k) {
+      argv[k] = argv[k + taken];
     }
-    argc -= 2;
+    argc -= taken;
     --i;
   }
   return true;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Answered before the window system is touched, so they work without a display.
