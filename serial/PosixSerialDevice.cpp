@@ -17,31 +17,13 @@
 
 #include "serial/LineTiming.h"
 #include "serial/PosixBaud.h"
+#include "serial/PreciseClock.h"
 
 namespace tarvok {
 namespace {
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 int64_t NowMs() {
-  return NowUs() / 1000;
-}
-
-// Waits `us` precisely enough for a character time at high rates, without burning a core
-// for the longer waits of slow rates.
-void WaitUs(int64_t us) {
-  constexpr int64_t kSpinBelowUs = 200;
-  const int64_t until = NowUs() + us;
-  if (us >= kSpinBelowUs) {
-    std::this_thread::sleep_for(std::chrono::microseconds(us - kSpinBelowUs / 2));
-  }
-  while (NowUs() < until) {
-    std::this_thread::yield();
-  }
+  return MonotonicUs() / 1000;
 }
 
 OpenResult Failed(OpenFailure failure, const std::string& path, int error) {
@@ -439,9 +421,9 @@ DrainResult PosixSerialDevice::Drain() {
   constexpr int64_t kMarginUs = 200'000;
   constexpr int64_t kPollUs = 1'000;
   const int64_t characterUs = CharacterTimeUs(line_);
-  const int64_t deadline = NowUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
+  const int64_t deadline = MonotonicUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
   while (queued > 0) {
-    if (NowUs() >= deadline) {
+    if (MonotonicUs() >= deadline) {
       errno = ETIMEDOUT;
       Fail();
       return DrainResult::kTimedOut;

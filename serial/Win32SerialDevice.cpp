@@ -3,12 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <cstring>
-#include <thread>
 
 #include "serial/LineTiming.h"
+#include "serial/PreciseClock.h"
 #include "serial/Win32Text.h"
 
 namespace tarvok {
@@ -27,25 +26,6 @@ uint32_t FlagWordOf(const DCB& dcb) {
 
 void SetFlagWord(DCB& dcb, uint32_t flags) {
   std::memcpy(reinterpret_cast<char*>(&dcb) + kFlagWordOffset, &flags, sizeof(flags));
-}
-
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Waits `us`: sleeps the long part, spins the last fraction of a millisecond, since a
-// character time at high rates is far below the scheduler's tick.
-void WaitUs(int64_t us) {
-  constexpr int64_t kSpinBelowUs = 2'000;
-  const int64_t until = NowUs() + us;
-  if (us >= kSpinBelowUs) {
-    std::this_thread::sleep_for(std::chrono::microseconds(us - kSpinBelowUs / 2));
-  }
-  while (NowUs() < until) {
-    std::this_thread::yield();
-  }
 }
 
 OpenResult Failed(OpenFailure failure, const std::string& path, DWORD error) {
@@ -315,9 +295,9 @@ DrainResult Win32SerialDevice::Drain() {
   constexpr int64_t kMarginUs = 200'000;
   constexpr int64_t kPollUs = 1'000;
   const int64_t characterUs = CharacterTimeUs(line_);
-  const int64_t deadline = NowUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
+  const int64_t deadline = MonotonicUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
   while (queued > 0) {
-    if (NowUs() >= deadline) {
+    if (MonotonicUs() >= deadline) {
       SetLastError(ERROR_TIMEOUT);
       Fail();
       return DrainResult::kTimedOut;
@@ -335,7 +315,7 @@ DrainResult Win32SerialDevice::Drain() {
 }
 
 uint64_t Win32SerialDevice::ClockMs() const {
-  return static_cast<uint64_t>(NowUs() / 1000);
+  return static_cast<uint64_t>(MonotonicUs() / 1000);
 }
 
 void Win32SerialDevice::Sleep(uint32_t ms) {

@@ -14,28 +14,10 @@
 #include <fstream>
 
 #include "serial/PosixBaud.h"
+#include "serial/PreciseClock.h"
 
 namespace tarvok::sim {
 namespace {
-
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Sleeps most of the way and spins the rest: a plain sleep wakes a tenth of a millisecond late,
-// which at 921600 baud is ten bytes the line would have carried.
-void SleepUntilUs(int64_t atUs) {
-  constexpr int64_t kSpinUs = 200;
-  const int64_t left = atUs - NowUs();
-  if (left > kSpinUs) {
-    std::this_thread::sleep_for(std::chrono::microseconds(left - kSpinUs));
-  }
-  while (NowUs() < atUs) {
-    std::this_thread::yield();
-  }
-}
 
 // A receiver's fix, as a running chip reports it once a second.
 std::string NmeaSentence(uint32_t counter) {
@@ -137,7 +119,7 @@ PtyChip::PtyChip(const PtyChipOptions& options, int master, int slave, std::stri
       chip_(options.chip),
       random_(options.wire.seed),
       knownRate_(options.chip.romRate),
-      lastActivityUs_(NowUs()) {
+      lastActivityUs_(MonotonicUs()) {
   chip_.ConnectCpu({&mutex_, [this](std::vector<uint8_t>& bytes) { Send(bytes); }});
 }
 
@@ -174,7 +156,7 @@ void PtyChip::PaceBytes(std::size_t count, uint32_t rate, int64_t handedAtUs,
   }
   const int64_t start = std::max(handedAtUs, lineFreeAtUs);
   lineFreeAtUs = start + static_cast<int64_t>(count) * 10'000'000 / rate;
-  SleepUntilUs(lineFreeAtUs);
+  WaitUntilUs(lineFreeAtUs);
 }
 
 // When the chip must look at the line again though nothing arrives.
@@ -197,7 +179,7 @@ void PtyChip::Run() {
     int64_t waitUs = 0;
     {
       std::lock_guard lock(mutex_);
-      waitUs = std::max<int64_t>(0, NextWakeUs(NowUs()) - NowUs());
+      waitUs = std::max<int64_t>(0, NextWakeUs(MonotonicUs()) - MonotonicUs());
     }
     pollfd entry{master_, POLLIN, 0};
     const timespec timeout{0, static_cast<long>(waitUs * 1000)};
@@ -210,7 +192,7 @@ void PtyChip::Run() {
       if (n > 1 && buffer[0] == TIOCPKT_DATA) {
         bytesFromHost_ += static_cast<uint64_t>(n - 1);
         DeliverAtTheirRates(buffer.data() + 1, static_cast<std::size_t>(n - 1), rate);
-        lastActivityUs_ = NowUs();
+        lastActivityUs_ = MonotonicUs();
         knownRate_ = rate;
       } else if (n > 0 && (buffer[0] & TIOCPKT_IOCTL) != 0) {
         // What is waiting now was written before the change, at the rate before it.
@@ -233,7 +215,7 @@ void PtyChip::Run() {
       }
     } else {
       Chatter();
-      if (NowUs() - lastActivityUs_ > int64_t{options_.wire.silenceMs} * 1000) {
+      if (MonotonicUs() - lastActivityUs_ > int64_t{options_.wire.silenceMs} * 1000) {
         std::vector<uint8_t> out;
         std::lock_guard lock(mutex_);
         chip_.OnSilence(out);
@@ -261,7 +243,7 @@ void PtyChip::DeliverAtTheirRates(const uint8_t* bytes, std::size_t count, uint3
 
 // Bytes from the host, as the chip's UART receives them.
 void PtyChip::Deliver(const uint8_t* bytes, std::size_t count, uint32_t hostRate) {
-  const int64_t handedAt = NowUs();
+  const int64_t handedAt = MonotonicUs();
   if (options_.wire.trace) {
     Trace("host>chip", hostRate, bytes, count);
   }
@@ -322,7 +304,7 @@ void PtyChip::Send(std::vector<uint8_t>& bytes) {
     return;
   }
   const bool garbled = HostRate() != chip_.Rate();
-  const int64_t now = NowUs();
+  const int64_t now = MonotonicUs();
   bool hangUp = false;
   for (const uint8_t original : bytes) {
     const ByteFate fate = DrawFate(options_.wire.toHost, random_);
@@ -358,7 +340,7 @@ void PtyChip::Send(std::vector<uint8_t>& bytes) {
 
 // Hands the host what the line holds for it once its time has come; the caller holds the lock.
 void PtyChip::ReleaseHeldBytes() {
-  if (heldForHost_.empty() || NowUs() < releaseAtUs_) {
+  if (heldForHost_.empty() || MonotonicUs() < releaseAtUs_) {
     return;
   }
   std::vector<uint8_t> wire;
@@ -368,7 +350,7 @@ void PtyChip::ReleaseHeldBytes() {
 
 // The caller holds the lock.
 void PtyChip::WriteToHost(const std::vector<uint8_t>& wire) {
-  const int64_t handedAt = NowUs();
+  const int64_t handedAt = MonotonicUs();
   const uint32_t chipRate = chip_.Rate();
   if (options_.wire.trace) {
     Trace(HostRate() != chipRate ? "chip>host (garbled)" : "chip>host", chipRate, wire.data(),
@@ -407,7 +389,7 @@ void PtyChip::Chatter() {
     chatterLeft_.clear();
     return;
   }
-  const int64_t now = NowUs();
+  const int64_t now = MonotonicUs();
   if (chatterLeft_.empty()) {
     if (now < nextChatterUs_) {
       return;
@@ -484,7 +466,7 @@ LoaderStats PtyChip::Stats() const {
 }
 
 int64_t PtyChip::HostQuietMs() const {
-  return (NowUs() - lastActivityUs_) / 1000;
+  return (MonotonicUs() - lastActivityUs_) / 1000;
 }
 
 ChipReport PtyChip::Report() const {
