@@ -120,13 +120,15 @@ class PtyChip {
   std::atomic<bool> ended_{false};
   bool hungUp_ = false;
   uint32_t faultsAfterTrailer_ = 0;
-  // The host's rate when the chip last found the line empty: every byte that arrives later
-  // was sent at it, unless the host changed the rate in between, which the chip cannot see
-  // on a pseudo-terminal (bytes there carry no time of sending).
   std::vector<uint8_t> heldForHost_;  // waiting for the latency timer or a stall to pass
   int64_t releaseAtUs_ = 0;
   int64_t startUs_ = 0;
   std::condition_variable endedChanged_;
+  // Which rate the host's bytes were sent at. In packet mode with EXTPROC every change of the
+  // host's line settings reaches the chip as a control packet, ahead of any byte written
+  // after it: the bytes of one read were sent at the rate the chip reads just before it,
+  // and the bytes still waiting when a control packet arrives were sent at the rate before
+  // the change.
   std::size_t sentAtEarlierRate_ = 0;  // bytes still waiting that predate a rate change
   uint32_t earlierRate_ = 0;
   uint32_t knownRate_;      // the host's rate as of the last data or rate change seen
