@@ -49,29 +49,6 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
   return static_cast<bool>(in) || in.eof();
 }
 
-// What the chip knows about the burn, after the path on standard output. With an expected
-// image, the exit status says whether the burn truly happened: 0, or 3 when the finish never
-// arrived or the flash does not hold the image.
-int PrintReport(const tarvok::sim::ChipReport& report, bool checkImage, bool flashHoldsImage) {
-  std::printf("finish: %s\n", report.finishArrived ? "arrived"
-                              : report.hungUp      ? "never arrived (the line went dead)"
-                                                   : "never arrived");
-  std::printf("handshake sentences heard: %u\n", report.sentencesHeard);
-  std::printf("blocks accepted: %u, rejected: %u\n", report.loader.blocksAccepted,
-              report.loader.rejections);
-  std::printf("flash: %s\n",
-              !report.streamRecorded
-                  ? "not compared (the emulated CPU keeps no record of what its loader accepted)"
-              : !report.streamComplete         ? "no complete image accepted"
-              : report.flashHoldsAcceptedImage ? "holds the image it accepted"
-                                               : "differs from the image it accepted");
-  if (!checkImage) {
-    return 0;
-  }
-  std::printf("expected image: %s\n", flashHoldsImage ? "in flash" : "not in flash");
-  return report.finishArrived && flashHoldsImage ? 0 : 3;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,7 +171,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   chip->Stop();
-  int status = PrintReport(chip->Report(), !expectImage.empty(), chip->FlashHolds(expected));
+  int status =
+      tarvok::sim::PrintReport(chip->Report(), !expectImage.empty(), chip->FlashHolds(expected));
   if (!flashFile.empty() && !chip->WriteFlashFile(flashFile)) {
     std::cerr << "tarvok-sim: cannot write " << flashFile << "\n";
     status = 1;
