@@ -53,7 +53,9 @@ void CpuLoader::Start(std::vector<uint8_t>&) {
   thread_ = std::thread([this] { Run(); });
 }
 
-void CpuLoader::Run() {
+// A Unicorn engine with the chip's memory map and this loader's hooks; null, with the fault
+// noted, when it cannot be set up.
+uc_struct* CpuLoader::OpenEngine() {
   uc_struct* uc = nullptr;
   uc_err err = uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc);
   if (err == UC_ERR_OK) {
@@ -82,6 +84,14 @@ void CpuLoader::Run() {
     if (uc != nullptr) {
       uc_close(uc);
     }
+    return nullptr;
+  }
+  return uc;
+}
+
+void CpuLoader::Run() {
+  uc_struct* uc = OpenEngine();
+  if (uc == nullptr) {
     done_ = true;
     return;
   }
@@ -92,7 +102,7 @@ void CpuLoader::Run() {
   }
   // One run for the whole session: stopping and resuming this engine mid-run would replay
   // instructions, so only Halt stops it.
-  err = uc_emu_start(uc, startAddress_, kNeverReached, 0, 0);
+  const uc_err err = uc_emu_start(uc, startAddress_, kNeverReached, 0, 0);
   uint32_t pc = 0;  // registers read back as 32 bits
   uc_reg_read(uc, UC_ARM_REG_PC, &pc);
   {
