@@ -45,6 +45,77 @@ void Noise(std::mt19937_64& random, sim::LineFaults& faults, double low, double 
   }
 }
 
+// One of the ways the loader can refuse: a block answered with 5, 6 or 7, the stream ended
+// with 0xB6, busy instead of hello, a hello of version 1.1, or the first probes unanswered.
+void DrawRefusal(std::mt19937_64& random, uint32_t blocks, sim::LoaderFaults& loader) {
+  const uint32_t which = std::uniform_int_distribution<uint32_t>(0, 4)(random);
+  if (which == 0 && blocks > 0) {
+    loader.replyCodeBlock = std::uniform_int_distribution<uint32_t>(0, blocks - 1)(random);
+    loader.replyCode = static_cast<uint8_t>(std::uniform_int_distribution<int>(5, 7)(random));
+  } else if (which == 1) {
+    loader.finalFailure = true;
+  } else if (which == 2) {
+    loader.busyInsteadOfHello = true;
+  } else if (which == 3) {
+    loader.helloMinor = 1;
+  } else {
+    loader.firstEchoedProbe = std::uniform_int_distribution<uint32_t>(2, 12)(random);
+  }
+}
+
+// What goes wrong in the burn, drawn after the rest of the plan.
+void DrawScenario(std::mt19937_64& random, Profile profile, BurnPlan& plan) {
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  sim::PtyChipOptions& o = plan.chip;
+  const uint32_t blocks = plan.imageSize > 4 ? (plan.imageSize - 4 + 1023) / 1024 : 0;
+  const double scenario = chance(random);
+  if (scenario < 0.30) {
+    plan.scenario = "clean";
+  } else if (scenario < 0.50) {
+    // Every block hit is sent again, after a 50 ms silence when a byte went missing: keep the
+    // image to a size whose burn still ends in seconds.
+    plan.scenario = "noise to chip";
+    Noise(random, o.wire.toChip, 1e-5, 3e-3);
+    plan.imageSize = std::min<uint32_t>(plan.imageSize, 256 * 1024);
+  } else if (scenario < 0.60) {
+    // As hard as a fault campaign goes: most blocks need several tries; small images so
+    // that some still get through.
+    plan.scenario = "heavy noise to chip";
+    Noise(random, o.wire.toChip, 2e-3, 5e-2);
+    plan.imageSize = std::min<uint32_t>(plan.imageSize, 8 * 1024);
+  } else if (scenario < 0.70 && blocks > 0) {
+    plan.scenario = "rejection streak";
+    o.chip.loader.rejectBlock = std::uniform_int_distribution<uint32_t>(0, blocks - 1)(random);
+    o.chip.loader.rejectTimes = chance(random) < 0.1
+                                    ? std::uniform_int_distribution<uint32_t>(90, 110)(random)
+                                    : std::uniform_int_distribution<uint32_t>(1, 8)(random);
+  } else if (scenario < 0.76) {
+    plan.scenario = "loader refuses";
+    DrawRefusal(random, blocks, o.chip.loader);
+  } else if (scenario < 0.84) {
+    plan.scenario = "stalls to chip";
+    o.wire.toChip.stall = LogUniform(random, 1e-4, 1e-2);
+    o.wire.toChip.stallMs = std::uniform_int_distribution<uint32_t>(5, 200)(random);
+    plan.imageSize = std::min<uint32_t>(plan.imageSize, 256 * 1024);  // each stall is real time
+  } else if (scenario < 0.88) {
+    plan.scenario = "hang-up";
+    const uint64_t bytes = uint64_t{plan.imageSize} + 64;
+    o.wire.toChip.hangUp = 1.0 / static_cast<double>(bytes) / std::max(0.05, chance(random));
+  } else if (profile == Profile::kFull && scenario < 0.93) {
+    plan.scenario = "stalls to host";
+    o.wire.toHost.stall = LogUniform(random, 1e-3, 5e-2);
+    o.wire.toHost.stallMs = std::uniform_int_distribution<uint32_t>(5, 300)(random);
+  } else if (profile == Profile::kFull) {
+    // Every lost or changed reply costs the host one of its waits (0.5 s, 16 s or 3 min).
+    plan.scenario = "noise both ways";
+    Noise(random, o.wire.toChip, 1e-5, 1e-3);
+    Noise(random, o.wire.toHost, 1e-4, 1e-2);
+    plan.imageSize = std::min<uint32_t>(plan.imageSize, 16 * 1024);
+  } else {
+    plan.scenario = "clean";
+  }
+}
+
 }  // namespace
 
 BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
@@ -71,66 +142,7 @@ BurnPlan PlanBurn(uint64_t seed, Profile profile, double fullRunShare) {
     o.chip.loader.eraseWait = static_cast<uint8_t>(random());
   }
 
-  const uint32_t blocks = plan.imageSize > 4 ? (plan.imageSize - 4 + 1023) / 1024 : 0;
-  const double scenario = chance(random);
-  if (scenario < 0.30) {
-    plan.scenario = "clean";
-  } else if (scenario < 0.50) {
-    // Every block hit is sent again, after a 50 ms silence when a byte went missing: keep the
-    // image to a size whose burn still ends in seconds.
-    plan.scenario = "noise to chip";
-    Noise(random, o.wire.toChip, 1e-5, 3e-3);
-    plan.imageSize = std::min<uint32_t>(plan.imageSize, 256 * 1024);
-  } else if (scenario < 0.60) {
-    // As hard as a fault campaign goes: most blocks need several tries; small images so
-    // that some still get through.
-    plan.scenario = "heavy noise to chip";
-    Noise(random, o.wire.toChip, 2e-3, 5e-2);
-    plan.imageSize = std::min<uint32_t>(plan.imageSize, 8 * 1024);
-  } else if (scenario < 0.70 && blocks > 0) {
-    plan.scenario = "rejection streak";
-    o.chip.loader.rejectBlock = std::uniform_int_distribution<uint32_t>(0, blocks - 1)(random);
-    o.chip.loader.rejectTimes = chance(random) < 0.1
-                                    ? std::uniform_int_distribution<uint32_t>(90, 110)(random)
-                                    : std::uniform_int_distribution<uint32_t>(1, 8)(random);
-  } else if (scenario < 0.76) {
-    plan.scenario = "loader refuses";
-    const uint32_t which = std::uniform_int_distribution<uint32_t>(0, 4)(random);
-    if (which == 0 && blocks > 0) {
-      o.chip.loader.replyCodeBlock = std::uniform_int_distribution<uint32_t>(0, blocks - 1)(random);
-      o.chip.loader.replyCode =
-          static_cast<uint8_t>(std::uniform_int_distribution<int>(5, 7)(random));
-    } else if (which == 1) {
-      o.chip.loader.finalFailure = true;
-    } else if (which == 2) {
-      o.chip.loader.busyInsteadOfHello = true;
-    } else if (which == 3) {
-      o.chip.loader.helloMinor = 1;
-    } else {
-      o.chip.loader.firstEchoedProbe = std::uniform_int_distribution<uint32_t>(2, 12)(random);
-    }
-  } else if (scenario < 0.84) {
-    plan.scenario = "stalls to chip";
-    o.wire.toChip.stall = LogUniform(random, 1e-4, 1e-2);
-    o.wire.toChip.stallMs = std::uniform_int_distribution<uint32_t>(5, 200)(random);
-    plan.imageSize = std::min<uint32_t>(plan.imageSize, 256 * 1024);  // each stall is real time
-  } else if (scenario < 0.88) {
-    plan.scenario = "hang-up";
-    const uint64_t bytes = uint64_t{plan.imageSize} + 64;
-    o.wire.toChip.hangUp = 1.0 / static_cast<double>(bytes) / std::max(0.05, chance(random));
-  } else if (profile == Profile::kFull && scenario < 0.93) {
-    plan.scenario = "stalls to host";
-    o.wire.toHost.stall = LogUniform(random, 1e-3, 5e-2);
-    o.wire.toHost.stallMs = std::uniform_int_distribution<uint32_t>(5, 300)(random);
-  } else if (profile == Profile::kFull) {
-    // Every lost or changed reply costs the host one of its waits (0.5 s, 16 s or 3 min).
-    plan.scenario = "noise both ways";
-    Noise(random, o.wire.toChip, 1e-5, 1e-3);
-    Noise(random, o.wire.toHost, 1e-4, 1e-2);
-    plan.imageSize = std::min<uint32_t>(plan.imageSize, 16 * 1024);
-  } else {
-    plan.scenario = "clean";
-  }
+  DrawScenario(random, profile, plan);
   return plan;
 }
 
