@@ -75,6 +75,75 @@ uint64_t RunawayBytes(uint32_t imageSize) {
   return (uint64_t{imageSize} + blocks * 4 + 64) * (kMaxBlockRejections + 1) + 4 * 1024 * 1024;
 }
 
+// The host's side of the burn as the dialog runs it: the image and the embedded loader
+// prepared, and the burn sequence over the opened port.
+struct HostBurn {
+  HostBurn(const BurnPlan& plan, const std::vector<uint8_t>& bytes, const PortState& state)
+      : image(MakeFlashImage(bytes)) {
+    CreateLoaderImage(&loader);
+    loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
+    record.handle = state.portHandle.get();
+    record.burnRateIndex = state.burnRateIndex;
+    loaderJob.loader = plan.fullRun ? loader.get() : nullptr;
+    loaderJob.triesPerCycle = kBurnTriesPerCycle;
+    loaderJob.cycles = kBurnCycles;
+    imageJob.image = image.get();
+  }
+  uint32_t Run() {
+    LoaderHello hello;
+    return BurnOverHandle(&loaderJob, &imageJob, &record, &hello);
+  }
+
+  std::unique_ptr<FlashImage> image;
+  std::unique_ptr<LoaderImage> loader;
+  PortRecord record;
+  LoaderJob loaderJob;
+  ImageJob imageJob;
+};
+
+// Watches the host until its burn is done; true when it went quiet for longer than its most
+// patient wait or sent more than any burn of the image can.
+bool HostHangs(const sim::PtyChip& chip, const std::atomic<bool>& done, uint64_t runaway) {
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (chip.HostQuietMs() > kLongestHostSilenceMs || chip.BytesFromHost() > runaway) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Gives a hung host, whose line has gone dead, three seconds to return; false when it does not.
+bool HostReturns(const std::atomic<bool>& done) {
+  for (int waited = 0; !done && waited < 3000; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done;
+}
+
+// What became of a burn the host finished with `status`, from the chip's side.
+void Classify(uint32_t status, const std::vector<uint8_t>& bytes, const sim::PtyChip& chip,
+              BurnResult& result) {
+  const sim::ChipReport report = chip.Report();
+  result.sentencesHeard = report.sentencesHeard;
+  result.rejections = report.loader.rejections;
+  if (status != kBurnOk) {
+    result.outcome = Outcome::kReportedFailure;
+  } else if (!chip.FlashHolds(bytes)) {
+    result.detail = ExplainWrongFlash(bytes, report.accepted);
+    result.outcome =
+        result.detail.empty() ? Outcome::kWrongFlashDefect : Outcome::kWrongFlashExplained;
+    if (result.detail.empty()) {
+      result.detail = "the chip accepted what the host sent, yet its flash differs";
+    }
+  } else if (!report.finishArrived) {
+    result.outcome =
+        report.faultsAfterTrailer > 0 ? Outcome::kFinishLostToFaults : Outcome::kFinishLost;
+  } else {
+    result.outcome = Outcome::kSuccess;
+  }
+}
+
 }  // namespace
 
 BurnResult RunBurn(const BurnPlan& plan) {
@@ -93,46 +162,22 @@ BurnResult RunBurn(const BurnPlan& plan) {
     result.detail = "the port did not open: " + choices.message;
     return result;
   }
-  auto image = MakeFlashImage(bytes);
-  std::unique_ptr<LoaderImage> loader;
-  CreateLoaderImage(&loader);
-  loader->LoadEmbedded(kEmbeddedLoader, kEmbeddedLoaderLength);
-  PortRecord record;
-  record.handle = state.portHandle.get();
-  record.burnRateIndex = state.burnRateIndex;
-  LoaderJob loaderJob;
-  loaderJob.loader = plan.fullRun ? loader.get() : nullptr;
-  loaderJob.triesPerCycle = kBurnTriesPerCycle;
-  loaderJob.cycles = kBurnCycles;
-  ImageJob imageJob;
-  imageJob.image = image.get();
+  HostBurn burn(plan, bytes, state);
 
   const auto start = Clock::now();
   std::atomic<bool> done{false};
   uint32_t status = 0;
   std::thread host([&] {
-    LoaderHello hello;
-    status = BurnOverHandle(&loaderJob, &imageJob, &record, &hello);
+    status = burn.Run();
     done = true;
   });
   const uint64_t runaway = RunawayBytes(plan.imageSize);
-  bool hang = false;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (chip->HostQuietMs() > kLongestHostSilenceMs || chip->BytesFromHost() > runaway) {
-      hang = true;
-      break;
-    }
-  }
-  if (hang) {
+  if (HostHangs(*chip, done, runaway)) {
     result.outcome = Outcome::kHang;
     result.detail = chip->BytesFromHost() > runaway ? "the host kept sending past any bound"
                                                     : "the host went silent past its longest wait";
     chip.reset();  // the line goes dead: every read of the host fails from now on
-    for (int waited = 0; !done && waited < 3000; ++waited) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!done) {
+    if (!HostReturns(done)) {
       host.detach();  // it never returns: the process ends without it
       return result;
     }
@@ -148,24 +193,7 @@ BurnResult RunBurn(const BurnPlan& plan) {
   if (status == kBurnOk) {
     chip->WaitForBurnEnd(3000);  // the finish may still be on its way
   }
-  const sim::ChipReport report = chip->Report();
-  result.sentencesHeard = report.sentencesHeard;
-  result.rejections = report.loader.rejections;
-  if (status != kBurnOk) {
-    result.outcome = Outcome::kReportedFailure;
-  } else if (!chip->FlashHolds(bytes)) {
-    result.detail = ExplainWrongFlash(bytes, report.accepted);
-    result.outcome =
-        result.detail.empty() ? Outcome::kWrongFlashDefect : Outcome::kWrongFlashExplained;
-    if (result.detail.empty()) {
-      result.detail = "the chip accepted what the host sent, yet its flash differs";
-    }
-  } else if (!report.finishArrived) {
-    result.outcome =
-        report.faultsAfterTrailer > 0 ? Outcome::kFinishLostToFaults : Outcome::kFinishLost;
-  } else {
-    result.outcome = Outcome::kSuccess;
-  }
+  Classify(status, bytes, *chip, result);
   return result;
 }
 
