@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "serial/LineTiming.h"
 #include "serial/PreciseClock.h"
+#include "serial/QueueDrain.h"
 #include "serial/Win32Text.h"
 
 namespace tarvok {
@@ -29,26 +29,7 @@ void SetFlagWord(DCB& dcb, uint32_t flags) {
 }
 
 OpenResult Failed(OpenFailure failure, const std::string& path, DWORD error) {
-  OpenResult result;
-  result.failure = failure;
-  switch (failure) {
-    case OpenFailure::kMissing:
-      result.reason = path + ": no such device";
-      break;
-    case OpenFailure::kBusy:
-      result.reason = path + ": in use by another program";
-      break;
-    case OpenFailure::kForbidden:
-      result.reason = path + ": permission denied";
-      break;
-    case OpenFailure::kNotATty:
-      result.reason = path + ": not a serial port";
-      break;
-    default:
-      result.reason = path + ": error " + std::to_string(error);
-      break;
-  }
-  return result;
+  return FailedOpen(failure, path, "permission denied", "error " + std::to_string(error));
 }
 
 OpenFailure FailureOf(DWORD error) {
@@ -281,37 +262,15 @@ bool Win32SerialDevice::Write(const uint8_t* data, uint32_t length, uint32_t& ac
 }
 
 DrainResult Win32SerialDevice::Drain() {
-  // FlushFileBuffers would wait without bound for a line that no longer moves (a stalled
-  // adapter, flow control held): the output queue is watched instead, against a deadline of
-  // twice what the queued bytes need plus a margin.
-  uint32_t inputCount = 0;
-  uint32_t queued = 0;
-  if (!QueryStatus(inputCount, queued)) {
-    return DrainResult::kFailed;
-  }
-  if (queued == 0 && !writtenSinceDrain_) {
-    return DrainResult::kDrained;
-  }
-  constexpr int64_t kMarginUs = 200'000;
-  constexpr int64_t kPollUs = 1'000;
-  const int64_t characterUs = CharacterTimeUs(line_);
-  const int64_t deadline = MonotonicUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
-  while (queued > 0) {
-    if (MonotonicUs() >= deadline) {
-      SetLastError(ERROR_TIMEOUT);
-      Fail();
-      return DrainResult::kTimedOut;
-    }
-    WaitUs(std::min(kPollUs, int64_t{queued} * characterUs));
-    if (!QueryStatus(inputCount, queued)) {
-      return DrainResult::kFailed;
-    }
-  }
-  // The queue counts what the driver holds; the transmitter still shifts out its last
-  // characters.
-  WaitUs(2 * characterUs);
-  writtenSinceDrain_ = false;
-  return DrainResult::kDrained;
+  const auto count = [this](uint32_t& queued) {
+    uint32_t inputCount = 0;
+    return QueryStatus(inputCount, queued);
+  };
+  const auto timedOut = [this] {
+    SetLastError(ERROR_TIMEOUT);
+    Fail();
+  };
+  return DrainQueue(line_, writtenSinceDrain_, {count, timedOut});
 }
 
 uint64_t Win32SerialDevice::ClockMs() const {
