@@ -1,7 +1,8 @@
 // The line between the host and the simulated chip, as WireOptions make it: each direction
 // throttled to its baud rate and garbled while the two sides' rates differ, the bytes towards
 // the host held back for a USB adapter's latency timer, and each direction's seeded faults.
-// It is no thread's own: the chip's transport calls it under its lock.
+// It does no locking of its own: the chip's transport calls it under its lock, all but the
+// pacing and stalls towards the chip, which only its reading thread uses.
 #pragma once
 
 #include <cstddef>
