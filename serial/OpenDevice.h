@@ -18,4 +18,9 @@ struct OpenResult {
 
 OpenResult OpenSerialDevice(const std::string& path);
 
+// A failed open, its reason for people "<path>: <what went wrong>". The platform gives the
+// words for a refused permission and for an error of no kind in particular.
+OpenResult FailedOpen(OpenFailure failure, const std::string& path, const std::string& forbidden,
+                      const std::string& otherError);
+
 }  // namespace tarvok

@@ -9,62 +9,27 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
-#include "serial/LineTiming.h"
 #include "serial/PosixBaud.h"
+#include "serial/PreciseClock.h"
+#include "serial/QueueDrain.h"
 
 namespace tarvok {
 namespace {
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 int64_t NowMs() {
-  return NowUs() / 1000;
-}
-
-// Waits `us` precisely enough for a character time at high rates, without burning a core
-// for the longer waits of slow rates.
-void WaitUs(int64_t us) {
-  constexpr int64_t kSpinBelowUs = 200;
-  const int64_t until = NowUs() + us;
-  if (us >= kSpinBelowUs) {
-    std::this_thread::sleep_for(std::chrono::microseconds(us - kSpinBelowUs / 2));
-  }
-  while (NowUs() < until) {
-    std::this_thread::yield();
-  }
+  return MonotonicUs() / 1000;
 }
 
 OpenResult Failed(OpenFailure failure, const std::string& path, int error) {
-  OpenResult result;
-  result.failure = failure;
-  switch (failure) {
-    case OpenFailure::kMissing:
-      result.reason = path + ": no such device";
-      break;
-    case OpenFailure::kBusy:
-      result.reason = path + ": in use by another program";
-      break;
-    case OpenFailure::kForbidden:
-      result.reason = path + ": permission denied (is the user in the dialout group?)";
-      break;
-    case OpenFailure::kNotATty:
-      result.reason = path + ": not a serial port";
-      break;
-    default:
-      result.reason = path + ": " + std::strerror(error);
-      break;
-  }
-  return result;
+  return FailedOpen(failure, path, "permission denied (is the user in the dialout group?)",
+                    std::strerror(error));
 }
 
 tcflag_t CharacterSize(uint8_t byteSize) {
@@ -426,37 +391,19 @@ bool PosixSerialDevice::Write(const uint8_t* data, uint32_t length, uint32_t& ac
 }
 
 DrainResult PosixSerialDevice::Drain() {
-  int queued = 0;
-  if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+  const auto count = [this](uint32_t& queued) {
+    int bytes = 0;
+    if (ioctl(fd_, TIOCOUTQ, &bytes) != 0) {
+      return Fail();
+    }
+    queued = static_cast<uint32_t>(std::max(bytes, 0));
+    return true;
+  };
+  const auto timedOut = [this] {
+    errno = ETIMEDOUT;
     Fail();
-    return DrainResult::kFailed;
-  }
-  if (queued <= 0 && !writtenSinceDrain_) {
-    return DrainResult::kDrained;
-  }
-  // tcdrain would wait without bound for a line that no longer moves; this waits twice
-  // what the queued bytes need, plus a margin for a USB adapter's round trips.
-  constexpr int64_t kMarginUs = 200'000;
-  constexpr int64_t kPollUs = 1'000;
-  const int64_t characterUs = CharacterTimeUs(line_);
-  const int64_t deadline = NowUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
-  while (queued > 0) {
-    if (NowUs() >= deadline) {
-      errno = ETIMEDOUT;
-      Fail();
-      return DrainResult::kTimedOut;
-    }
-    WaitUs(std::min(kPollUs, int64_t{queued} * characterUs));
-    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
-      Fail();
-      return DrainResult::kFailed;
-    }
-  }
-  // The queue counts what the driver holds; the transmitter still shifts out its last
-  // characters.
-  WaitUs(2 * characterUs);
-  writtenSinceDrain_ = false;
-  return DrainResult::kDrained;
+  };
+  return DrainQueue(line_, writtenSinceDrain_, {count, timedOut});
 }
 
 uint64_t PosixSerialDevice::ClockMs() const {

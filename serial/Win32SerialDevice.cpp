@@ -3,12 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <cstring>
-#include <thread>
 
-#include "serial/LineTiming.h"
+#include "serial/PreciseClock.h"
+#include "serial/QueueDrain.h"
 #include "serial/Win32Text.h"
 
 namespace tarvok {
@@ -29,46 +28,8 @@ void SetFlagWord(DCB& dcb, uint32_t flags) {
   std::memcpy(reinterpret_cast<char*>(&dcb) + kFlagWordOffset, &flags, sizeof(flags));
 }
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Waits `us`: sleeps the long part, spins the last fraction of a millisecond, since a
-// character time at high rates is far below the scheduler's tick.
-void WaitUs(int64_t us) {
-  constexpr int64_t kSpinBelowUs = 2'000;
-  const int64_t until = NowUs() + us;
-  if (us >= kSpinBelowUs) {
-    std::this_thread::sleep_for(std::chrono::microseconds(us - kSpinBelowUs / 2));
-  }
-  while (NowUs() < until) {
-    std::this_thread::yield();
-  }
-}
-
 OpenResult Failed(OpenFailure failure, const std::string& path, DWORD error) {
-  OpenResult result;
-  result.failure = failure;
-  switch (failure) {
-    case OpenFailure::kMissing:
-      result.reason = path + ": no such device";
-      break;
-    case OpenFailure::kBusy:
-      result.reason = path + ": in use by another program";
-      break;
-    case OpenFailure::kForbidden:
-      result.reason = path + ": permission denied";
-      break;
-    case OpenFailure::kNotATty:
-      result.reason = path + ": not a serial port";
-      break;
-    default:
-      result.reason = path + ": error " + std::to_string(error);
-      break;
-  }
-  return result;
+  return FailedOpen(failure, path, "permission denied", "error " + std::to_string(error));
 }
 
 OpenFailure FailureOf(DWORD error) {
@@ -309,41 +270,19 @@ bool Win32SerialDevice::Write(const uint8_t* data, uint32_t length, uint32_t& ac
 }
 
 DrainResult Win32SerialDevice::Drain() {
-  // FlushFileBuffers would wait without bound for a line that no longer moves (a stalled
-  // adapter, flow control held): the output queue is watched instead, against a deadline of
-  // twice what the queued bytes need plus a margin.
-  uint32_t inputCount = 0;
-  uint32_t queued = 0;
-  if (!QueryStatus(inputCount, queued)) {
-    return DrainResult::kFailed;
-  }
-  if (queued == 0 && !writtenSinceDrain_) {
-    return DrainResult::kDrained;
-  }
-  constexpr int64_t kMarginUs = 200'000;
-  constexpr int64_t kPollUs = 1'000;
-  const int64_t characterUs = CharacterTimeUs(line_);
-  const int64_t deadline = NowUs() + 2 * int64_t{queued} * characterUs + kMarginUs;
-  while (queued > 0) {
-    if (NowUs() >= deadline) {
-      SetLastError(ERROR_TIMEOUT);
-      Fail();
-      return DrainResult::kTimedOut;
-    }
-    WaitUs(std::min(kPollUs, int64_t{queued} * characterUs));
-    if (!QueryStatus(inputCount, queued)) {
-      return DrainResult::kFailed;
-    }
-  }
-  // The queue counts what the driver holds; the transmitter still shifts out its last
-  // characters.
-  WaitUs(2 * characterUs);
-  writtenSinceDrain_ = false;
-  return DrainResult::kDrained;
+  const auto count = [this](uint32_t& queued) {
+    uint32_t inputCount = 0;
+    return QueryStatus(inputCount, queued);
+  };
+  const auto timedOut = [this] {
+    SetLastError(ERROR_TIMEOUT);
+    Fail();
+  };
+  return DrainQueue(line_, writtenSinceDrain_, {count, timedOut});
 }
 
 uint64_t Win32SerialDevice::ClockMs() const {
-  return static_cast<uint64_t>(NowUs() / 1000);
+  return static_cast<uint64_t>(MonotonicUs() / 1000);
 }
 
 void Win32SerialDevice::Sleep(uint32_t ms) {

@@ -9,6 +9,7 @@
 
 #include "firmware/loader_status.h"
 #include "firmware/tr7340.h"
+#include "serial/PreciseClock.h"
 
 namespace tarvok::sim {
 namespace {
@@ -20,12 +21,6 @@ constexpr auto kEmptyPollHold = std::chrono::milliseconds(2);
 // How long the flash controller stays busy after an erase (real NOR takes far longer); a
 // program completes at once.
 constexpr int64_t kEraseUs = 100;
-
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 uint32_t DivisorFor(uint32_t rate) {
   return rate == 0 ? 1 : (TR7340_UART_CLOCK_HZ + 8 * rate) / (16 * rate);
@@ -54,11 +49,13 @@ CpuLoader::~CpuLoader() {
 }
 
 void CpuLoader::Start(std::vector<uint8_t>&) {
-  startUs_ = NowUs();
+  startUs_ = MonotonicUs();
   thread_ = std::thread([this] { Run(); });
 }
 
-void CpuLoader::Run() {
+// A Unicorn engine with the chip's memory map and this loader's hooks; null, with the fault
+// noted, when it cannot be set up.
+uc_struct* CpuLoader::OpenEngine() {
   uc_struct* uc = nullptr;
   uc_err err = uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc);
   if (err == UC_ERR_OK) {
@@ -87,6 +84,14 @@ void CpuLoader::Run() {
     if (uc != nullptr) {
       uc_close(uc);
     }
+    return nullptr;
+  }
+  return uc;
+}
+
+void CpuLoader::Run() {
+  uc_struct* uc = OpenEngine();
+  if (uc == nullptr) {
     done_ = true;
     return;
   }
@@ -97,7 +102,7 @@ void CpuLoader::Run() {
   }
   // One run for the whole session: stopping and resuming this engine mid-run would replay
   // instructions, so only Halt stops it.
-  err = uc_emu_start(uc, startAddress_, kNeverReached, 0, 0);
+  const uc_err err = uc_emu_start(uc, startAddress_, kNeverReached, 0, 0);
   uint32_t pc = 0;  // registers read back as 32 bits
   uc_reg_read(uc, UC_ARM_REG_PC, &pc);
   {
@@ -224,7 +229,7 @@ uint32_t CpuLoader::UartStatus(std::unique_lock<std::mutex>& lock) {
 }
 
 uint32_t CpuLoader::FlashStatus() {
-  if (NowUs() < flashBusyUntilUs_) {
+  if (MonotonicUs() < flashBusyUntilUs_) {
     return TR7340_FLASH_STATUS_BUSY;
   }
   if (flashError_) {
@@ -246,7 +251,7 @@ void CpuLoader::FlashProgram(uint32_t word) {
 }
 
 void CpuLoader::FlashErase() {
-  flashBusyUntilUs_ = NowUs() + kEraseUs;
+  flashBusyUntilUs_ = MonotonicUs() + kEraseUs;
   if (flashAddress_ >= flash_.Cells().size()) {
     flashError_ = true;
     return;
@@ -287,7 +292,7 @@ uint64_t CpuLoader::ReadPeripheral(uc_struct*, uint64_t offset, unsigned, void* 
     case TR7340_FLASH_SIZE:
       return std::min<uint64_t>(cpu.flash_.Cells().size(), TR7340_FLASH_MAX_BYTES);
     case TR7340_TIMER_MICROSECONDS:
-      return static_cast<uint32_t>(NowUs() - cpu.startUs_);
+      return static_cast<uint32_t>(MonotonicUs() - cpu.startUs_);
     default:
       if (address >= TR7340_SYSCTL_SCRATCH(0) &&
           address < TR7340_SYSCTL_SCRATCH(TR7340_SYSCTL_SCRATCH_COUNT)) {

@@ -72,6 +72,7 @@ class CpuLoader : public RamProgram {
   static uint64_t ReadFlash(uc_struct* uc, uint64_t offset, unsigned size, void* self);
   static void OnInterrupt(uc_struct* uc, uint32_t number, void* self);
 
+  uc_struct* OpenEngine();
   void Run();
   uint32_t UartStatus(std::unique_lock<std::mutex>& lock);
   uint32_t FlashStatus();

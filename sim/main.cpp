@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -49,159 +50,190 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
   return static_cast<bool>(in) || in.eof();
 }
 
-// What the chip knows about the burn, after the path on standard output. With an expected
-// image, the exit status says whether the burn truly happened: 0, or 3 when the finish never
-// arrived or the flash does not hold the image.
-int PrintReport(const tarvok::sim::ChipReport& report, bool checkImage, bool flashHoldsImage) {
-  std::printf("finish: %s\n", report.finishArrived ? "arrived"
-                              : report.hungUp      ? "never arrived (the line went dead)"
-                                                   : "never arrived");
-  std::printf("handshake sentences heard: %u\n", report.sentencesHeard);
-  std::printf("blocks accepted: %u, rejected: %u\n", report.loader.blocksAccepted,
-              report.loader.rejections);
-  std::printf("flash: %s\n",
-              !report.streamRecorded
-                  ? "not compared (the emulated CPU keeps no record of what its loader accepted)"
-              : !report.streamComplete         ? "no complete image accepted"
-              : report.flashHoldsAcceptedImage ? "holds the image it accepted"
-                                               : "differs from the image it accepted");
-  if (!checkImage) {
-    return 0;
-  }
-  std::printf("expected image: %s\n", flashHoldsImage ? "in flash" : "not in flash");
-  return report.finishArrived && flashHoldsImage ? 0 : 3;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  using tarvok::sim::PtyChipOptions;
-  PtyChipOptions options;
+// What the command line asks for: the chip's options, which CLI11 fills in place where it
+// can, and the rest, from which Prepare completes them.
+struct SimArgs {
+  tarvok::sim::PtyChipOptions options;
   std::string flashFile;
   std::string link;
   std::string loaderVersion = "1.0";
+  std::string ramLoader;
+  std::string expectImage;
   bool exitAfterBurn = false;
   uint32_t replyCodeBlock = 0;
   int replyCode = 0;
   int eraseWait = 0;
   int flashFill = 0;
   uint32_t stallMs = 100;
-  std::string expectImage;
+};
 
-  CLI::App app{"Simulated TR7340 chip on a pseudo-terminal", "tarvok-sim"};
-  app.set_version_flag("--version", tarvok::VersionText("tarvok-sim"),
-                       "print the version and the RAM loader of this build, and exit");
+// The chip, its flash and how the program runs. (--help lists the options in the order they
+// are added.)
+void AddChipOptions(CLI::App& app, SimArgs& args) {
+  tarvok::sim::PtyChipOptions& options = args.options;
   app.add_option("--rom-baud", options.chip.romRate, "rate of the running chip and its boot ROM")
       ->check(CLI::IsMember({9600, 115200}));
-  app.add_option("--flash-file", flashFile, "write the flash contents here when the burn ends");
+  app.add_option("--flash-file", args.flashFile,
+                 "write the flash contents here when the burn ends");
   app.add_option("--flash-size", options.chip.flashBytes, "flash size in bytes")
       ->check(CLI::Range(4096u, 256u * 1024 * 1024));
-  app.add_option("--flash-fill", flashFill, "what the flash holds before the burn (0-255)")
+  app.add_option("--flash-fill", args.flashFill, "what the flash holds before the burn (0-255)")
       ->check(CLI::Range(0, 255));
-  app.add_option("--link", link, "also make a symbolic link to the pseudo-terminal here");
-  app.add_flag("--exit-after-burn", exitAfterBurn, "stop when one burn has ended");
+  app.add_option("--link", args.link, "also make a symbolic link to the pseudo-terminal here");
+  app.add_flag("--exit-after-burn", args.exitAfterBurn, "stop when one burn has ended");
   app.add_flag("--throttle", options.wire.throttle, "carry bytes at the line's baud rate");
   app.add_flag("--cpu", options.chip.cpu,
                "run the downloaded loader on an emulated ARM926 instead of the C++ model");
-  std::string ramLoader;
-  app.add_option("--ram-loader", ramLoader,
+  app.add_option("--ram-loader", args.ramLoader,
                  "with --cpu --start-in-loader: the loader binary already in RAM at 0xC00")
       ->check(CLI::ExistingFile);
   app.add_flag("--start-in-loader", options.chip.startInLoader,
                "the loader already runs and says hello (skips the loader download)");
-  app.add_flag("--silent", options.chip.silent, "fault: never answer");
-  app.add_flag("--no-handshake", options.chip.noHandshake, "fault: boot ROM ignores the handshake");
-  app.add_flag("--wrong-echo", options.chip.wrongEcho, "fault: boot ROM garbles a download echo");
-  app.add_flag("--wrong-checksum", options.chip.wrongChecksum, "fault: boot ROM checksum is off");
-  app.add_option("--reject-block", options.chip.loader.rejectBlock, "fault: reject this block...");
-  app.add_option("--reject-times", options.chip.loader.rejectTimes, "...this many times in a row");
-  app.add_option("--reply-code", replyCode, "fault: answer a block with 5, 6 or 7")
+}
+
+// Faults of the boot ROM and of the loader model.
+void AddChipFaults(CLI::App& app, SimArgs& args) {
+  tarvok::sim::ChipOptions& chip = args.options.chip;
+  app.add_flag("--silent", chip.silent, "fault: never answer");
+  app.add_flag("--no-handshake", chip.noHandshake, "fault: boot ROM ignores the handshake");
+  app.add_flag("--wrong-echo", chip.wrongEcho, "fault: boot ROM garbles a download echo");
+  app.add_flag("--wrong-checksum", chip.wrongChecksum, "fault: boot ROM checksum is off");
+  app.add_option("--reject-block", chip.loader.rejectBlock, "fault: reject this block...");
+  app.add_option("--reject-times", chip.loader.rejectTimes, "...this many times in a row");
+  app.add_option("--reply-code", args.replyCode, "fault: answer a block with 5, 6 or 7")
       ->check(CLI::IsMember({5, 6, 7}));
-  app.add_option("--reply-block", replyCodeBlock, "the block --reply-code answers (default 0)");
-  app.add_flag("--final-failure", options.chip.loader.finalFailure,
-               "fault: end the stream with 0xB6");
-  app.add_option("--loader-version", loaderVersion, "version the loader announces")
+  app.add_option("--reply-block", args.replyCodeBlock,
+                 "the block --reply-code answers (default 0)");
+  app.add_flag("--final-failure", chip.loader.finalFailure, "fault: end the stream with 0xB6");
+  app.add_option("--loader-version", args.loaderVersion, "version the loader announces")
       ->check(CLI::IsMember({"1.0", "1.1"}));
-  app.add_flag("--busy-hello", options.chip.loader.busyInsteadOfHello,
-               "fault: 0x1C instead of hello");
-  app.add_option("--erase-wait", eraseWait, "the loader's erase-wait byte")
+  app.add_flag("--busy-hello", chip.loader.busyInsteadOfHello, "fault: 0x1C instead of hello");
+  app.add_option("--erase-wait", args.eraseWait, "the loader's erase-wait byte")
       ->check(CLI::Range(0, 255));
-  app.add_flag("--skip-erase", options.chip.loader.skipErase,
-               "fault: acknowledge but do not erase");
-  app.add_option("--latency-ms", options.wire.latencyMs,
+  app.add_flag("--skip-erase", chip.loader.skipErase, "fault: acknowledge but do not erase");
+}
+
+// The line: the adapter's timer, faults both ways, and what to check and show at the end.
+void AddWireOptions(CLI::App& app, SimArgs& args) {
+  tarvok::sim::WireOptions& wire = args.options.wire;
+  app.add_option("--latency-ms", wire.latencyMs,
                  "bytes to the host leave in bursts every N ms (a USB adapter's latency timer)")
       ->check(CLI::Range(0u, 1000u));
-  AddLineFaults(app, "chip", options.wire.toChip);
-  AddLineFaults(app, "host", options.wire.toHost);
-  app.add_option("--stall-ms", stallMs, "how long a stall lasts (both directions)")
+  AddLineFaults(app, "chip", wire.toChip);
+  AddLineFaults(app, "host", wire.toHost);
+  app.add_option("--stall-ms", args.stallMs, "how long a stall lasts (both directions)")
       ->check(CLI::Range(0u, 60000u));
-  app.add_option("--seed", options.wire.seed, "seed of the line's faults");
-  app.add_option("--expect-image", expectImage,
+  app.add_option("--seed", wire.seed, "seed of the line's faults");
+  app.add_option("--expect-image", args.expectImage,
                  "at the end, check the flash against this image file (exit 3 when it differs "
                  "or the finish never arrived)");
-  app.add_flag("--trace", options.wire.trace, "print every byte crossing the wire on stderr");
-  app.add_option("--hang-up-after-blocks", options.wire.hangUpAfterBlocks,
+  app.add_flag("--trace", wire.trace, "print every byte crossing the wire on stderr");
+  app.add_option("--hang-up-after-blocks", wire.hangUpAfterBlocks,
                  "fault: the line goes dead after this many blocks");
+}
+
+// The exit status when the program is done already: 0 after --help or --version, 2 on bad
+// usage (as for tarvok); nothing when the chip is to start.
+std::optional<int> ParseArgs(int argc, char** argv, SimArgs& args) {
+  CLI::App app{"Simulated TR7340 chip on a pseudo-terminal", "tarvok-sim"};
+  app.set_version_flag("--version", tarvok::VersionText("tarvok-sim"),
+                       "print the version and the RAM loader of this build, and exit");
+  AddChipOptions(app, args);
+  AddChipFaults(app, args);
+  AddWireOptions(app, args);
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& done) {
-    return app.exit(done);  // --help, --version
+    return app.exit(done);
   } catch (const CLI::ParseError& error) {
     std::fprintf(stderr, "tarvok-sim: %s (see 'tarvok-sim --help')\n", error.what());
-    return 2;  // bad usage, as for tarvok
-  }
-
-  if (!ramLoader.empty()) {
-    std::ifstream in(ramLoader, std::ios::binary);
-    options.chip.programInRam.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  options.chip.flashFill = static_cast<uint8_t>(flashFill);
-  options.wire.toChip.stallMs = stallMs;
-  options.wire.toHost.stallMs = stallMs;
-  std::vector<uint8_t> expected;
-  if (!expectImage.empty() && !ReadFile(expectImage, expected)) {
-    std::cerr << "tarvok-sim: cannot read " << expectImage << "\n";
     return 2;
   }
-  options.chip.loader.eraseWait = static_cast<uint8_t>(eraseWait);
-  options.chip.loader.helloMinor = loaderVersion == "1.1" ? 1 : 0;
-  if (replyCode != 0) {
-    options.chip.loader.replyCode = static_cast<uint8_t>(replyCode);
-    options.chip.loader.replyCodeBlock = replyCodeBlock;
-  }
+  return std::nullopt;
+}
 
-  std::string error;
-  const auto chip = tarvok::sim::PtyChip::Start(options, &error);
-  if (!chip) {
-    std::cerr << "tarvok-sim: " << error << "\n";
-    return 1;
+// Completes the chip's options from the rest of the arguments and reads the expected image.
+// False when that image cannot be read.
+bool Prepare(SimArgs& args, std::vector<uint8_t>& expected) {
+  tarvok::sim::PtyChipOptions& options = args.options;
+  if (!args.ramLoader.empty()) {
+    std::ifstream in(args.ramLoader, std::ios::binary);
+    options.chip.programInRam.assign(std::istreambuf_iterator<char>(in), {});
   }
+  options.chip.flashFill = static_cast<uint8_t>(args.flashFill);
+  options.wire.toChip.stallMs = args.stallMs;
+  options.wire.toHost.stallMs = args.stallMs;
+  if (!args.expectImage.empty() && !ReadFile(args.expectImage, expected)) {
+    std::cerr << "tarvok-sim: cannot read " << args.expectImage << "\n";
+    return false;
+  }
+  options.chip.loader.eraseWait = static_cast<uint8_t>(args.eraseWait);
+  options.chip.loader.helloMinor = args.loaderVersion == "1.1" ? 1 : 0;
+  if (args.replyCode != 0) {
+    options.chip.loader.replyCode = static_cast<uint8_t>(args.replyCode);
+    options.chip.loader.replyCodeBlock = args.replyCodeBlock;
+  }
+  return true;
+}
+
+// Tells the host where the chip is: the path on standard output, and the link if asked for.
+void Announce(const tarvok::sim::PtyChip& chip, const std::string& link) {
   if (!link.empty()) {
     std::error_code ignored;
     std::filesystem::remove(link, ignored);
-    std::filesystem::create_symlink(chip->Path(), link, ignored);
+    std::filesystem::create_symlink(chip.Path(), link, ignored);
   }
-  std::cout << chip->Path() << std::endl;
+  std::cout << chip.Path() << std::endl;
+}
 
+// Until Ctrl-C or SIGTERM, or with --exit-after-burn until one burn has ended.
+void WaitForTheEnd(tarvok::sim::PtyChip& chip, bool exitAfterBurn) {
   signal(SIGINT, OnSignal);
   signal(SIGTERM, OnSignal);
-  while (!interrupted && !(exitAfterBurn && chip->BurnEnded())) {
-    chip->WaitForBurnEnd(100);
+  while (!interrupted && !(exitAfterBurn && chip.BurnEnded())) {
+    chip.WaitForBurnEnd(100);
   }
   if (!interrupted) {
     // A real chip stays powered after the finish: give the host time to set its port back
     // and close it before the line goes away.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
-  chip->Stop();
-  int status = PrintReport(chip->Report(), !expectImage.empty(), chip->FlashHolds(expected));
-  if (!flashFile.empty() && !chip->WriteFlashFile(flashFile)) {
-    std::cerr << "tarvok-sim: cannot write " << flashFile << "\n";
+}
+
+// Stops the chip, prints its report and writes its flash; returns the exit status.
+int Finish(tarvok::sim::PtyChip& chip, const SimArgs& args, const std::vector<uint8_t>& expected) {
+  chip.Stop();
+  int status =
+      tarvok::sim::PrintReport(chip.Report(), !args.expectImage.empty(), chip.FlashHolds(expected));
+  if (!args.flashFile.empty() && !chip.WriteFlashFile(args.flashFile)) {
+    std::cerr << "tarvok-sim: cannot write " << args.flashFile << "\n";
     status = 1;
   }
-  if (!link.empty()) {
+  if (!args.link.empty()) {
     std::error_code ignored;
-    std::filesystem::remove(link, ignored);
+    std::filesystem::remove(args.link, ignored);
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimArgs args;
+  if (const std::optional<int> done = ParseArgs(argc, argv, args)) {
+    return *done;
+  }
+  std::vector<uint8_t> expected;
+  if (!Prepare(args, expected)) {
+    return 2;
+  }
+  std::string error;
+  const auto chip = tarvok::sim::PtyChip::Start(args.options, &error);
+  if (!chip) {
+    std::cerr << "tarvok-sim: " << error << "\n";
+    return 1;
+  }
+  Announce(*chip, args.link);
+  WaitForTheEnd(*chip, args.exitAfterBurn);
+  return Finish(*chip, args, expected);
 }

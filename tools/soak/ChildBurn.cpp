@@ -1,0 +1,98 @@
+#include "tools/soak/ChildBurn.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace tarvok::soak {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A child that outlives every bound of the burn it runs, its own watchdog included.
+constexpr double kChildKillSeconds = 600;
+
+std::string Encode(const BurnResult& r) {
+  char head[128];
+  std::snprintf(head, sizeof(head), "%d %u %.3f %u %u ", static_cast<int>(r.outcome), r.status,
+                r.seconds, r.sentencesHeard, r.rejections);
+  return head + r.detail + "\n";
+}
+
+bool Decode(const std::string& text, BurnResult& r) {
+  int outcome = 0;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%d %u %lf %u %u %n", &outcome, &r.status, &r.seconds,
+                  &r.sentencesHeard, &r.rejections, &used) < 5) {
+    return false;
+  }
+  r.outcome = static_cast<Outcome>(outcome);
+  r.detail = text.substr(static_cast<std::size_t>(used));
+  while (!r.detail.empty() && r.detail.back() == '\n') {
+    r.detail.pop_back();
+  }
+  return true;
+}
+
+}  // namespace
+
+ChildBurn Launch(const BurnPlan& plan) {
+  ChildBurn child;
+  child.plan = plan;
+  child.started = Clock::now();
+  int fds[2];
+  if (pipe(fds) != 0) {
+    return child;
+  }
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const std::string line = Encode(RunBurn(plan));
+    const ssize_t ignored = write(fds[1], line.data(), line.size());
+    (void)ignored;
+    _exit(0);
+  }
+  close(fds[1]);
+  child.pid = pid;
+  child.out = fds[0];
+  return child;
+}
+
+bool ReadOutput(ChildBurn& child) {
+  char buffer[1024];
+  const ssize_t n = read(child.out, buffer, sizeof(buffer));
+  if (n > 0) {
+    child.text.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+  return n < 0 && errno == EINTR;
+}
+
+bool Overdue(const ChildBurn& child) {
+  return std::chrono::duration<double>(Clock::now() - child.started).count() > kChildKillSeconds;
+}
+
+BurnResult Collect(ChildBurn& child, bool killed) {
+  BurnResult result;
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+  close(child.out);
+  if (killed) {
+    result.outcome = Outcome::kHang;
+    result.detail = "the child was killed after " + std::to_string(kChildKillSeconds) + " s";
+  } else if (WIFSIGNALED(status)) {
+    result.outcome = Outcome::kCrash;
+    result.detail = std::string("died of ") + strsignal(WTERMSIG(status));
+  } else if (!Decode(child.text, result)) {
+    result.outcome = Outcome::kCrash;
+    result.detail = "ended without a verdict (exit " + std::to_string(WEXITSTATUS(status)) + ")";
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - child.started).count();
+  return result;
+}
+
+}  // namespace tarvok::soak
