@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "burn/LineOptions.h"
+#include "tests/support/Subprocess.h"
 
 extern char** environ;
 
@@ -71,25 +72,6 @@ Child Spawn(const std::vector<std::string>& args, const std::vector<std::string>
   return child;
 }
 
-std::string ReadLine(int fd) {
-  std::string line;
-  char c = 0;
-  while (read(fd, &c, 1) == 1 && c != '\n') {
-    line += c;
-  }
-  return line;
-}
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  ssize_t n = 0;
-  while ((n = read(fd, buffer, sizeof(buffer))) > 0) {
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
-}
-
 struct Measurement {
   bool ok = false;
   double imageSeconds = 0;
@@ -124,11 +106,11 @@ Measurement Burn(const Programs& programs, const std::string& image, uint32_t bu
     simArgs.insert(simArgs.end(), {"--latency-ms", std::to_string(latencyMs)});
   }
   Child sim = Spawn(simArgs, {});
-  const std::string pty = ReadLine(sim.out);
+  const std::string pty = tarvok::testing::ReadLineFrom(sim.out);
   Child host = Spawn({programs.tarvok, "burn", image, "--port", pty, "--burn-baud",
                       std::to_string(burnRate), "--loader-running", "--json"},
                      {});
-  const std::string output = ReadAll(host.out);
+  const std::string output = tarvok::testing::ReadRestFrom(host.out);
   int status = 0;
   rusage usage{};
   wait4(host.pid, &status, 0, &usage);

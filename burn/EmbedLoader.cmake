@@ -1,13 +1,9 @@
 # Turns the loader binary into a C++ source file holding its bytes, its length word and its
 # SHA-256 (which `--version` names, so a support request says which loader went down the wire).
 # Run as: cmake -DINPUT=<loader.bin> -DOUTPUT=<EmbeddedLoader.cpp> -P EmbedLoader.cmake
-if(NOT EXISTS "${INPUT}" OR IS_DIRECTORY "${INPUT}")
-  message(FATAL_ERROR "Loader file '${INPUT}' cannot be read (set TARVOK_LOADER_FILE to a loader binary)")
-endif()
-file(SIZE "${INPUT}" size)
-if(size EQUAL 0)
-  message(FATAL_ERROR "Loader file '${INPUT}' is empty (set TARVOK_LOADER_FILE to a loader binary)")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/LoaderFileCheck.cmake")
+tarvok_check_loader_file("${INPUT}" "Loader file" " (set TARVOK_LOADER_FILE to a loader binary)"
+                         size)
 file(READ "${INPUT}" hex HEX)
 file(SHA256 "${INPUT}" sha256)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")

@@ -5,21 +5,13 @@
 #include "burn/BurnSequence.h"
 #include "burn/EmbeddedLoader.h"
 #include "tests/support/ChipOnWire.h"
-#include "tests/support/FakeSerialDevice.h"
 #include "tests/support/ImageFactory.h"
-#include "tests/support/ProgressLog.h"
+#include "tests/support/WireTest.h"
 
 namespace tarvok {
 namespace {
 
-using testing::ChipOnWire;
-using testing::FakeSerialDevice;
-using testing::ImageBytes;
-using testing::MakeImage;
-using testing::ProgressLog;
-using testing::ProgressReport;
-using Kind = FakeSerialDevice::EventKind;
-using Bytes = std::vector<uint8_t>;
+using namespace testing;
 
 // One burn as the burn run prepares it, against a simulated chip behind a fake port.
 class Burn {
@@ -172,6 +164,14 @@ sim::ChipOptions With(sim::ChipOptions options, void (*change)(sim::ChipOptions&
   return options;
 }
 
+// A running loader that answers one block of the stream (counted from 0) with a reply code.
+sim::ChipOptions LoaderReplies(uint32_t block, uint8_t code) {
+  sim::ChipOptions options = LoaderRunning();
+  options.loader.replyCodeBlock = block;
+  options.loader.replyCode = code;
+  return options;
+}
+
 TEST(BurnSequence, StatusNamesTheFailingStep) {
   const StatusCase cases[] = {
       {"silent chip", With(SmallChip(), [](auto& o) { o.silent = true; }), 0xB0006, 0xB0000},
@@ -187,22 +187,10 @@ TEST(BurnSequence, StatusNamesTheFailingStep) {
       {"loader version 1.1", With(LoaderRunning(), [](auto& o) { o.loader.helloMinor = 1; }), 10,
        0},
       {"no hello", With(LoaderRunning(), [](auto& o) { o.silent = true; }), 8, 0},
-      {"stream: reply 5",
-       With(LoaderRunning(),
-            [](auto& o) {
-              o.loader.replyCodeBlock = 0;
-              o.loader.replyCode = 5;
-            }),
-       14, 9},
+      {"stream: reply 5", LoaderReplies(0, 5), 14, 9},
       {"stream: image larger than the flash (reply 5 at its fourth block)",
        With(LoaderRunning(), [](auto& o) { o.flashBytes = 4096; }), 14, 9},
-      {"stream: flash error (reply 6)",
-       With(LoaderRunning(),
-            [](auto& o) {
-              o.loader.replyCodeBlock = 1;
-              o.loader.replyCode = 6;
-            }),
-       14, 10},
+      {"stream: flash error (reply 6)", LoaderReplies(1, 6), 14, 10},
       {"stream: one block rejected 100 times in a row",
        With(LoaderRunning(),
             [](auto& o) {

@@ -15,10 +15,7 @@
 namespace tarvok {
 namespace {
 
-using testing::BurnSetup;
-using testing::ChipBurnResult;
-using testing::ImageBytes;
-using testing::StartChip;
+using namespace testing;
 using Bytes = std::vector<uint8_t>;
 
 ChipBurnResult BurnInto(sim::PtyChip& chip, const Bytes& bytes, const std::string& romRate,
@@ -82,8 +79,7 @@ struct FaultCase {
 class EndToEndFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(EndToEndFault, StatusOfTheFailingStep) {
-  sim::PtyChipOptions options;
-  options.chip.flashBytes = 256 * 1024;
+  sim::PtyChipOptions options = SmallChipOptions();
   options.chip.startInLoader = true;
   GetParam().apply(options);
   const auto chip = StartChip(options);
@@ -94,6 +90,20 @@ TEST_P(EndToEndFault, StatusOfTheFailingStep) {
   EXPECT_EQ(outcome.flashHoldsImage, GetParam().flashHoldsImage);
   // The finish command follows a successful stream and nothing else.
   EXPECT_EQ(outcome.finishArrived, GetParam().status == kBurnOk);
+}
+
+// The loader answers the third block of the stream with a reply code.
+template <uint8_t kCode>
+void ReplyAtThirdBlock(sim::PtyChipOptions& options) {
+  options.chip.loader.replyCodeBlock = 2;
+  options.chip.loader.replyCode = kCode;
+}
+
+// The chip starts in its boot ROM, which shows the fault.
+template <bool sim::ChipOptions::*kFault>
+void BootRomFault(sim::PtyChipOptions& options) {
+  options.chip.startInLoader = false;
+  options.chip.*kFault = true;
 }
 
 const FaultCase kFaults[] = {
@@ -107,24 +117,9 @@ const FaultCase kFaults[] = {
        o.chip.loader.rejectTimes = 5;
      },
      kBurnOk, true},
-    {"Reply5",
-     [](auto& o) {
-       o.chip.loader.replyCodeBlock = 2;
-       o.chip.loader.replyCode = 5;
-     },
-     kBurnImageStreamFailed, false},
-    {"Reply6",
-     [](auto& o) {
-       o.chip.loader.replyCodeBlock = 2;
-       o.chip.loader.replyCode = 6;
-     },
-     kBurnImageStreamFailed, false},
-    {"Reply7",
-     [](auto& o) {
-       o.chip.loader.replyCodeBlock = 2;
-       o.chip.loader.replyCode = 7;
-     },
-     kBurnImageStreamFailed, false},
+    {"Reply5", ReplyAtThirdBlock<5>, kBurnImageStreamFailed, false},
+    {"Reply6", ReplyAtThirdBlock<6>, kBurnImageStreamFailed, false},
+    {"Reply7", ReplyAtThirdBlock<7>, kBurnImageStreamFailed, false},
     {"FinalFailure", [](auto& o) { o.chip.loader.finalFailure = true; }, kBurnImageStreamFailed,
      true},
     {"FlashNotErased",
@@ -143,36 +138,13 @@ const FaultCase kFaults[] = {
      },
      kBurnOk, true},
     {"AnswersBehindA40msAdapterTimer", [](auto& o) { o.wire.latencyMs = 40; }, kBurnOk, true},
-    {"SilentChip",
-     [](auto& o) {
-       o.chip.startInLoader = false;
-       o.chip.silent = true;
-     },
-     0xB0006, false},
-    {"NoHandshake",
-     [](auto& o) {
-       o.chip.startInLoader = false;
-       o.chip.noHandshake = true;
-     },
-     0xB0006, false},
-    {"WrongEcho",
-     [](auto& o) {
-       o.chip.startInLoader = false;
-       o.chip.wrongEcho = true;
-     },
-     0xA0006, false},
-    {"WrongChecksum",
-     [](auto& o) {
-       o.chip.startInLoader = false;
-       o.chip.wrongChecksum = true;
-     },
-     0xA0006, false},
+    {"SilentChip", BootRomFault<&sim::ChipOptions::silent>, 0xB0006, false},
+    {"NoHandshake", BootRomFault<&sim::ChipOptions::noHandshake>, 0xB0006, false},
+    {"WrongEcho", BootRomFault<&sim::ChipOptions::wrongEcho>, 0xA0006, false},
+    {"WrongChecksum", BootRomFault<&sim::ChipOptions::wrongChecksum>, 0xA0006, false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFault, ::testing::ValuesIn(kFaults),
-                         [](const ::testing::TestParamInfo<FaultCase>& param) {
-                           return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFault, ::testing::ValuesIn(kFaults), CaseName());
 
 // A line that corrupts and loses bytes on the way to the chip: the burn either succeeds with
 // the flash equal to the image, or fails. It never reports a success it did not achieve.
@@ -185,8 +157,7 @@ struct NoisyLine {
 class EndToEndNoisyLine : public ::testing::TestWithParam<NoisyLine> {};
 
 TEST_P(EndToEndNoisyLine, NeverAWrongSuccess) {
-  sim::PtyChipOptions options;
-  options.chip.flashBytes = 256 * 1024;
+  sim::PtyChipOptions options = SmallChipOptions();
   options.chip.startInLoader = true;
   if (GetParam().cpu) {
     testing::RunFirmwareOnCpu(options);

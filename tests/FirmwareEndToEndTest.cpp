@@ -13,10 +13,7 @@
 namespace tarvok {
 namespace {
 
-using testing::BurnSetup;
-using testing::ChipBurnResult;
-using testing::ImageBytes;
-using testing::StartChip;
+using namespace testing;
 using Bytes = std::vector<uint8_t>;
 
 // Bytes the chip's UART receives before the first block, with one answered probe and no echo
@@ -102,10 +99,7 @@ const FirmwareCase kFirmwareCases[] = {
      kBurnImageStreamFailed, false, 1, 0, 0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, FirmwareBurn, ::testing::ValuesIn(kFirmwareCases),
-                         [](const ::testing::TestParamInfo<FirmwareCase>& param) {
-                           return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, FirmwareBurn, ::testing::ValuesIn(kFirmwareCases), CaseName());
 
 // What the host downloads runs, whatever it is: a block that is not a loader fails as on a
 // chip (no hello), and the simulated chip names the CPU's fault. Zeros run on through RAM
@@ -119,8 +113,7 @@ struct ForeignLoader {
 class FirmwareForeignLoader : public ::testing::TestWithParam<ForeignLoader> {};
 
 TEST_P(FirmwareForeignLoader, NoHelloAndTheCpuFault) {
-  sim::PtyChipOptions options;
-  options.chip.flashBytes = 256 * 1024;
+  sim::PtyChipOptions options = SmallChipOptions();
   options.chip.cpu = true;
   const auto chip = StartChip(options);
   ASSERT_NE(chip, nullptr);
@@ -134,9 +127,7 @@ TEST_P(FirmwareForeignLoader, NoHelloAndTheCpuFault) {
 INSTANTIATE_TEST_SUITE_P(Loaders, FirmwareForeignLoader,
                          ::testing::Values(ForeignLoader{"Zeros", Bytes(260, 0x00)},
                                            ForeignLoader{"Undefined", Bytes(260, 0xFF)}),
-                         [](const ::testing::TestParamInfo<ForeignLoader>& param) {
-                           return std::string(param.param.name);
-                         });
+                         CaseName());
 
 }  // namespace
 }  // namespace tarvok

@@ -4,22 +4,13 @@
 
 #include "burn/LoaderLink.h"
 #include "tests/support/ChipOnWire.h"
-#include "tests/support/FakeSerialDevice.h"
 #include "tests/support/ImageFactory.h"
-#include "tests/support/ProgressLog.h"
+#include "tests/support/WireTest.h"
 
 namespace tarvok {
 namespace {
 
-using testing::ChipOnWire;
-using testing::FakeSerialDevice;
-using testing::ImageBytes;
-using testing::MakeImage;
-using testing::OpenPort;
-using testing::ProgressLog;
-using testing::ProgressReport;
-using Kind = FakeSerialDevice::EventKind;
-using Bytes = std::vector<uint8_t>;
+using namespace testing;
 
 // A chip whose loader already runs and has said its hello (consumed here).
 sim::ChipOptions LoaderRunning() {
@@ -33,14 +24,6 @@ void SkipHello(FakeSerialDevice& device) {
   SerialPort port = OpenPort(device);
   LoaderHello hello;
   ASSERT_EQ(LoaderLink().ReadHello(port, &hello), 0u);
-}
-
-std::vector<size_t> WriteSizes(const FakeSerialDevice& device) {
-  std::vector<size_t> sizes;
-  for (const auto& e : device.EventsOf(Kind::kWrite)) {
-    sizes.push_back(e.bytes.size());
-  }
-  return sizes;
 }
 
 struct HelloCase {

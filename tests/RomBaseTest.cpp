@@ -4,20 +4,13 @@
 #include <vector>
 
 #include "rom/RomTR7340.h"
-#include "tests/support/FakeSerialDevice.h"
-#include "tests/support/ProgressLog.h"
 #include "tests/support/RomOnWire.h"
+#include "tests/support/WireTest.h"
 
 namespace tarvok {
 namespace {
 
-using testing::FakeSerialDevice;
-using testing::OpenPort;
-using testing::ProgressLog;
-using testing::ProgressReport;
-using testing::RomOnWire;
-using Kind = FakeSerialDevice::EventKind;
-using Bytes = std::vector<uint8_t>;
+using namespace testing;
 
 Bytes Pattern(uint32_t length) {
   Bytes data(length);
@@ -27,26 +20,22 @@ Bytes Pattern(uint32_t length) {
   return data;
 }
 
-std::vector<size_t> WriteSizes(const FakeSerialDevice& device) {
-  std::vector<size_t> sizes;
-  for (const auto& e : device.EventsOf(Kind::kWrite)) {
-    sizes.push_back(e.bytes.size());
-  }
-  return sizes;
-}
+// A boot ROM past its handshake behind a fake device, and the host's port to it.
+struct RomPastHandshake {
+  RomPastHandshake() { wire.rom.SkipHandshake(); }
 
-class RomCommands : public ::testing::Test {
+  FakeSerialDevice device;
+  RomOnWire wire{device};
+  SerialPort port = OpenPort(device);
+};
+
+class RomCommands : public ::testing::Test, protected RomPastHandshake {
  protected:
-  RomCommands() { wire.rom.SkipHandshake(); }
-
   uint32_t WriteMemory(const Bytes& data) {
     return rom.WriteMemory(port, kLoaderAddress, data.data(), static_cast<uint32_t>(data.size()),
                            ProgressLog::OnStart, &log, ProgressLog::OnProgress, &log);
   }
 
-  FakeSerialDevice device;
-  RomOnWire wire{device};
-  SerialPort port = OpenPort(device);
   Rom_TR7340 rom{200, 20};
   ProgressLog log;
 };
@@ -83,32 +72,30 @@ TEST_F(RomCommands, WriteMemoryBlocksWhileMoreThan256BytesRemain) {
   };
   for (const LengthCase& c : cases) {
     SCOPED_TRACE(c.length);
-    FakeSerialDevice dev;
-    RomOnWire onWire(dev);
-    onWire.rom.SkipHandshake();
-    SerialPort p = OpenPort(dev);
+    RomPastHandshake chip;
     ProgressLog progress;
     const Bytes data = Pattern(c.length);
-    EXPECT_EQ(rom.WriteMemory(p, kLoaderAddress, data.data(), c.length, ProgressLog::OnStart,
-                              &progress, ProgressLog::OnProgress, &progress),
+    EXPECT_EQ(rom.WriteMemory(chip.port, kLoaderAddress, data.data(), c.length,
+                              ProgressLog::OnStart, &progress, ProgressLog::OnProgress, &progress),
               0u);
 
     std::vector<size_t> expected = {1, 4, 4};
     expected.insert(expected.end(), c.blocks, 256);
     expected.insert(expected.end(), c.halfwords, 2);
     expected.insert(expected.end(), {1, 4, 4});
-    EXPECT_EQ(WriteSizes(dev), expected);
+    EXPECT_EQ(WriteSizes(chip.device), expected);
     // Command, two parameters, each halfword and the checksum's parameters read back after
     // their pause; each block after 200 ms.
-    const auto sleeps = dev.EventsOf(Kind::kSleep);
+    const auto sleeps = chip.device.EventsOf(Kind::kSleep);
     EXPECT_EQ(std::count_if(sleeps.begin(), sleeps.end(), [](auto& e) { return e.value == 200; }),
               c.blocks);
     EXPECT_EQ(std::count_if(sleeps.begin(), sleeps.end(), [](auto& e) { return e.value == 50; }),
               c.halfwords);
     EXPECT_EQ(std::count_if(sleeps.begin(), sleeps.end(), [](auto& e) { return e.value == 100; }),
               4);
-    EXPECT_EQ(Bytes(onWire.rom.Ram().begin() + 0xC00, onWire.rom.Ram().begin() + 0xC00 + c.length),
-              data);
+    EXPECT_EQ(
+        Bytes(chip.wire.rom.Ram().begin() + 0xC00, chip.wire.rom.Ram().begin() + 0xC00 + c.length),
+        data);
     ASSERT_EQ(progress.reports.size(), c.reports);
     EXPECT_EQ(progress.reports.back().percent, 100);
     EXPECT_EQ(progress.reports.back().total, c.length);
@@ -172,16 +159,13 @@ TEST_F(RomCommands, WriteMemoryStepCodes) {
   };
   for (const StepCase& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeSerialDevice dev;
-    RomOnWire onWire(dev);
-    onWire.rom.SkipHandshake();
-    SerialPort p = OpenPort(dev);
+    RomPastHandshake chip;
     // Writes of a 259-byte download: A1, address, count, block, halfword, halfword, A4, ...
-    dev.failWriteNumber = static_cast<uint32_t>(c.failingWriteCall);
+    chip.device.failWriteNumber = static_cast<uint32_t>(c.failingWriteCall);
     const Bytes data = Pattern(259);
-    EXPECT_EQ(
-        rom.WriteMemory(p, kLoaderAddress, data.data(), 259, nullptr, nullptr, nullptr, nullptr),
-        c.status);
+    EXPECT_EQ(rom.WriteMemory(chip.port, kLoaderAddress, data.data(), 259, nullptr, nullptr,
+                              nullptr, nullptr),
+              c.status);
   }
 }
 
@@ -253,13 +237,11 @@ class CountingRom : public Rom_TR7340 {
 };
 
 TEST(RomLayers, HigherOperationsCallLowerOnesVirtually) {
-  FakeSerialDevice device;
-  RomOnWire wire(device);
-  wire.rom.SkipHandshake();
-  SerialPort port = OpenPort(device);
+  RomPastHandshake chip;
   CountingRom rom;
   const Bytes data = Pattern(5);
-  EXPECT_EQ(rom.WriteMemory(port, 0xC00, data.data(), 5, nullptr, nullptr, nullptr, nullptr), 0u);
+  EXPECT_EQ(rom.WriteMemory(chip.port, 0xC00, data.data(), 5, nullptr, nullptr, nullptr, nullptr),
+            0u);
   EXPECT_EQ(rom.putWords, 4u);      // address and count, twice
   EXPECT_EQ(rom.putHalfwords, 3u);  // three data halfwords
 }

@@ -5,19 +5,13 @@
 #include <vector>
 
 #include "rom/RomTR7340.h"
-#include "tests/support/FakeSerialDevice.h"
-#include "tests/support/ProgressLog.h"
 #include "tests/support/RomOnWire.h"
+#include "tests/support/WireTest.h"
 
 namespace tarvok {
 namespace {
 
-using testing::FakeSerialDevice;
-using testing::OpenPort;
-using testing::ProgressLog;
-using testing::RomOnWire;
-using Kind = FakeSerialDevice::EventKind;
-using Bytes = std::vector<uint8_t>;
+using namespace testing;
 
 constexpr uint8_t S = 0;  // marks a whole sync sentence in an expected wire sequence
 

@@ -6,10 +6,17 @@
 namespace tarvok::fuzz {
 namespace {
 
-constexpr uint8_t kAck = 0x6B;
-constexpr uint8_t kAccepted = 0xB9;
-constexpr uint8_t kRejected = 0xA5;
-constexpr uint8_t kProbe = 0xB0;
+// The loader's bytes on the wire, both ways.
+enum LoaderByte : uint8_t {
+  kAck = 0x6B,
+  kAccepted = 0xB9,  // a block taken; from the host, resume after a rejection
+  kRejected = 0xA5,
+  kProbe = 0xB0,  // the hello's first byte, and the switch's probe
+  kSwitchBaud = 0xE1,
+  kFlashParameters = 0xE2,
+  kStreamImage = 0xE3,
+  kFinish = 0xE5,
+};
 
 uint32_t BigEndianWord(const Bytes& bytes, size_t at) {
   return (uint32_t{bytes[at]} << 24) | (uint32_t{bytes[at + 1]} << 16) |
@@ -110,7 +117,7 @@ void RomModel::ParametersDone(Bytes& out) {
 }
 
 void LoaderModel::Start(Bytes& out) {
-  out.insert(out.end(), {0xB0, 0x01, 0x00});
+  out.insert(out.end(), {kProbe, 0x01, 0x00});
 }
 
 void LoaderModel::Receive(uint8_t byte, Bytes& out) {
@@ -118,9 +125,9 @@ void LoaderModel::Receive(uint8_t byte, Bytes& out) {
     case State::kCommand:
       command_ = byte;
       collected_.clear();
-      if (byte == 0xE1 || byte == 0xE2 || byte == 0xE3) {
+      if (byte == kSwitchBaud || byte == kFlashParameters || byte == kStreamImage) {
         state_ = State::kArguments;
-      } else if (byte == 0xE5) {
+      } else if (byte == kFinish) {
         state_ = State::kFinished;
       }
       return;
@@ -163,11 +170,11 @@ void LoaderModel::Receive(uint8_t byte, Bytes& out) {
 
 void LoaderModel::ArgumentsDone(Bytes& out) {
   const size_t have = collected_.size();
-  if (command_ == 0xE1 && have == 2) {
+  if (command_ == kSwitchBaud && have == 2) {
     echoRepeats_ = collected_[1];
     out.push_back(kAck);
     state_ = State::kProbe;
-  } else if (command_ == 0xE2 && have == 9) {
+  } else if (command_ == kFlashParameters && have == 9) {
     const uint32_t start = BigEndianWord(collected_, 1);
     const uint32_t end = BigEndianWord(collected_, 5);
     if (end >= start) {
@@ -175,7 +182,7 @@ void LoaderModel::ArgumentsDone(Bytes& out) {
     }
     out.insert(out.end(), {kAck, eraseWait_});
     state_ = State::kCommand;
-  } else if (command_ == 0xE3 && have == 8) {
+  } else if (command_ == kStreamImage && have == 8) {
     blockSize_ = std::max<uint32_t>(BigEndianWord(collected_, 0), 1);
     remaining_ = size_ > 4 ? size_ - 4 : 0;
     taken_.assign(collected_.begin() + 4, collected_.begin() + 4 + std::min<uint32_t>(size_, 4));

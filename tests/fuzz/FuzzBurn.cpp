@@ -8,8 +8,10 @@
 #include "burn/EmbeddedLoader.h"
 #include "burn/LineOptions.h"
 #include "rom/RomTR7340.h"
+#include "tests/fuzz/FuzzTarget.h"
 #include "tests/fuzz/LoaderBounds.h"
 #include "tests/fuzz/Require.h"
+#include "tests/fuzz/SyncBounds.h"
 #include "tests/fuzz/TestData.h"
 
 namespace tarvok::fuzz {
@@ -40,29 +42,21 @@ constexpr std::array<uint32_t, 17> kBurnStatuses = {kBurnOk,
                                                     kBurnImageStreamFailed};
 
 LineBounds BurnBounds(uint32_t loaderBytes, uint32_t imageSize, uint8_t echoRepeats) {
-  LineBounds bounds;
-  const uint64_t syncWrites = uint64_t{kBurnCycles} * (1 + kSyncMaxPassesPerCycle);
   const uint64_t downloadWrites = 3 + loaderBytes / 2 + 1 + 3 + 2;
-  bounds.maxWrites =
-      syncWrites + downloadWrites + LoaderMaxWrites(imageSize, kDefaultBlockSize, echoRepeats);
-  // The longest stretch without a write: the loader's stream end, or a block echo of the
-  // loader download trickling in byte by byte.
-  bounds.maxMsBetweenWrites = std::max<uint64_t>(
-      kLoaderMaxMsBetweenWrites, kRomBlockEchoPauseMs + ReadBoundMs(kRomBlockBytes, 0, 100));
-  bounds.maxCallsBetweenWrites =
-      uint64_t{kSyncMaxPassesPerCycle} * (kSyncPollsPerAnswer + kSyncMaxFailedQueries + 3);
-  bounds.maxWriteBytes = kDefaultBlockSize;
-  return bounds;
+  return {
+      .maxWrites = SyncMaxWrites(kBurnCycles) + downloadWrites +
+                   LoaderMaxWrites(imageSize, kDefaultBlockSize, echoRepeats),
+      // The longest stretch without a write: the loader's stream end, or a block echo of
+      // the loader download trickling in byte by byte.
+      .maxMsBetweenWrites = std::max<uint64_t>(
+          kLoaderMaxMsBetweenWrites, kRomBlockEchoPauseMs + ReadBoundMs(kRomBlockBytes, 0, 100)),
+      .maxCallsBetweenWrites = kSyncMaxCallsBetweenWrites,
+      .maxWriteBytes = kDefaultBlockSize};
 }
 
 }  // namespace
-}  // namespace tarvok::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace tarvok;
-  using namespace tarvok::fuzz;
-  FuzzInput input(data, size);
-  const auto end = (input.Byte() & 1) != 0 ? WhenScriptEnds::kSilence : WhenScriptEnds::kAnswer;
+void RunTarget(FuzzInput& input, WhenScriptEnds end) {
   const uint8_t choices = input.Byte();
   const bool loaderRunning = (choices & 1) != 0;  // no loader stage: the loader greets at once
   const bool keepHello = (choices & 2) != 0;
@@ -120,13 +114,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Whether the finish command went does not change the status; that it was sent does.
     Require(line.LastWriteAttempt() == Bytes{kCmdFinish}, "a burn ends with the finish command");
   }
-  if (!line.Bent() && end == WhenScriptEnds::kAnswer && imageSize >= 2) {
+  if (line.AnsweredRightly() && imageSize >= 2) {
     Require(status == kBurnOk, "a chip that answers rightly is burned");
-    const Bytes& taken = chipLoader.Taken();
-    Require(taken.size() == imageSize && std::equal(taken.begin(), taken.end(), image.data.get()),
+    Require(TookImageWhole(chipLoader.Taken(), image),
             "a chip that answers rightly receives the image whole");
     Require(chipLoader.Finished(), "the finish command reaches the chip");
   }
   line.CheckTotal("burn ms");
-  return 0;
 }
+
+}  // namespace tarvok::fuzz

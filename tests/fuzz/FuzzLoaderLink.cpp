@@ -4,6 +4,7 @@
 // each also from whatever state the one before left the line in.
 #include <array>
 
+#include "tests/fuzz/FuzzTarget.h"
 #include "tests/fuzz/LoaderBounds.h"
 #include "tests/fuzz/Require.h"
 #include "tests/fuzz/TestData.h"
@@ -15,13 +16,8 @@ constexpr std::array<uint32_t, 6> kBlockSizes = {kDefaultBlockSize, 1, 7, 256, 4
 constexpr uint32_t kMaxImageBytes = 6000;
 
 }  // namespace
-}  // namespace tarvok::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace tarvok;
-  using namespace tarvok::fuzz;
-  FuzzInput input(data, size);
-  const auto end = (input.Byte() & 1) != 0 ? WhenScriptEnds::kSilence : WhenScriptEnds::kAnswer;
+void RunTarget(FuzzInput& input, WhenScriptEnds end) {
   const uint32_t imageSize = input.Below(kMaxImageBytes + 1, 5000);
   const uint32_t blockSize = kBlockSizes[input.Byte() % kBlockSizes.size()];
   const auto baudCode = static_cast<uint8_t>(input.Byte(4) % 16);  // 0 and 15 are refused
@@ -70,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t finishResult = link.Finish(port);
   Require(finishResult <= 1, "Finish returns one of its codes");
 
-  if (!line.Bent() && end == WhenScriptEnds::kAnswer) {
+  if (line.AnsweredRightly()) {
     const bool validCode = baudCode >= 1 && baudCode <= kMaxBaudCode;
     const bool validImage = image.IsValid() == 0 && blockSize != 0;
     Require(helloResult == 0 && switchResult == (validCode ? 0u : 1u) && parametersResult == 0,
@@ -78,12 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(streamResult == (validImage ? 0u : 2u),
             "a loader that answers rightly takes the image");
     if (validImage && validCode) {
-      const Bytes& taken = chip.Taken();
-      Require(taken.size() == imageSize && std::equal(taken.begin(), taken.end(), image.data.get()),
+      Require(TookImageWhole(chip.Taken(), image),
               "a loader that answers rightly receives the image whole");
       Require(chip.Finished(), "the finish command reaches the loader");
     }
   }
   line.CheckTotal("loader protocol ms");
-  return 0;
 }
+
+}  // namespace tarvok::fuzz

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "rom/RomTR7340.h"
+#include "tests/fuzz/FuzzTarget.h"
 #include "tests/fuzz/Require.h"
-#include "tests/fuzz/ScriptedLine.h"
 #include "tests/fuzz/TestData.h"
 
 namespace tarvok::fuzz {
@@ -24,32 +24,38 @@ enum Command : uint8_t {
   kCommandCount,
 };
 
+// The last step number each command can fail at.
+constexpr uint32_t HighestStep(Command command) {
+  switch (command) {
+    case kWriteMemory:
+      return 10;
+    case kExecute:
+      return 2;
+    default:
+      return 4;
+  }
+}
+
 constexpr uint32_t kMaxLength = 1200;  // bytes of WriteMemory: a few blocks, then halfwords
 constexpr uint32_t kMaxCount = 64;     // elements of the array commands
 
 // Between two writes the host pauses at most a block's echo pause and then reads either one
 // echo (a block at most) or, for the read commands, every element in a row.
 LineBounds RomBounds(uint32_t length, uint32_t count) {
-  LineBounds bounds;
-  bounds.maxWrites = 3 + length / 2 + 1 + 3 + count;
-  bounds.maxMsBetweenWrites =
-      kRomBlockEchoPauseMs +
-      std::max(ReadBoundMs(kRomBlockBytes, 0, 100), (uint64_t{count} + 1) * ReadBoundMs(4, 0, 100));
-  // The write's yield and the pause, then the echo and, for the read commands, the elements.
-  bounds.maxCallsBetweenWrites =
-      2 + std::max(ReadCallsBound(kRomBlockBytes, 0), (uint64_t{count} + 1) * ReadCallsBound(4, 0));
-  bounds.maxWriteBytes = kRomBlockBytes;
-  return bounds;
+  const uint64_t elements = uint64_t{count} + 1;
+  return {.maxWrites = 3 + length / 2 + 1 + 3 + count,
+          .maxMsBetweenWrites = kRomBlockEchoPauseMs + std::max(ReadBoundMs(kRomBlockBytes, 0, 100),
+                                                                elements * ReadBoundMs(4, 0, 100)),
+          // The write's yield and the pause, then the echo and, for the read commands, the
+          // elements.
+          .maxCallsBetweenWrites =
+              2 + std::max(ReadCallsBound(kRomBlockBytes, 0), elements * ReadCallsBound(4, 0)),
+          .maxWriteBytes = kRomBlockBytes};
 }
 
 }  // namespace
-}  // namespace tarvok::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace tarvok;
-  using namespace tarvok::fuzz;
-  FuzzInput input(data, size);
-  const auto end = (input.Byte() & 1) != 0 ? WhenScriptEnds::kSilence : WhenScriptEnds::kAnswer;
+void RunTarget(FuzzInput& input, WhenScriptEnds end) {
   const auto command = static_cast<Command>(input.Byte() % kCommandCount);
   const uint32_t length = input.Below(kMaxLength + 1, 8728 % kMaxLength);
   const uint32_t count = input.Below(kMaxCount + 1, 3);
@@ -71,52 +77,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     words[k] = halfwords[k] * 65537u;
   }
   ProgressWatch progress;
-  uint32_t result = 0;
-  uint32_t highest = 0;
-  switch (command) {
-    case kWriteMemory:
-      result = rom.WriteMemory(port, address, length == 0 ? nullptr : bytes.get(), length, nullptr,
+  const auto send = [&]() -> uint32_t {
+    uint16_t checksum = 0;
+    switch (command) {
+      case kWriteMemory:
+        return rom.WriteMemory(port, address, length == 0 ? nullptr : bytes.get(), length, nullptr,
                                nullptr, &ProgressWatch::Report, &progress);
-      highest = 10;
-      Require(progress.reports <= kRomProgressSteps, "at most 30 download progress reports");
-      if (result == 9 || result == 10 || result == 0) {
-        Require(progress.lastPercent == 100, "the whole download reported before the checksum");
-      }
-      break;
-    case kChecksum: {
-      uint16_t answer = 0;
-      result = rom.Checksum(port, address, count, answer);
-      highest = 4;
-      break;
+      case kChecksum:
+        return rom.Checksum(port, address, count, checksum);
+      case kExecute:
+        return rom.Execute(port, address, (seed & 1) != 0);
+      case kWriteHalfwords:
+        return rom.WriteHalfwords(port, address, halfwords.data(), count);
+      case kReadHalfwords:
+        return rom.ReadHalfwords(port, address, halfwords.data(), count);
+      case kWriteWords:
+        return rom.WriteWords(port, address, words.data(), count);
+      case kReadWords:
+        return rom.ReadWords(port, address, words.data(), count);
+      default:
+        return 0;
     }
-    case kExecute:
-      result = rom.Execute(port, address, (seed & 1) != 0);
-      highest = 2;
-      break;
-    case kWriteHalfwords:
-      result = rom.WriteHalfwords(port, address, halfwords.data(), count);
-      highest = 4;
-      break;
-    case kReadHalfwords:
-      result = rom.ReadHalfwords(port, address, halfwords.data(), count);
-      highest = 4;
-      break;
-    case kWriteWords:
-      result = rom.WriteWords(port, address, words.data(), count);
-      highest = 4;
-      break;
-    case kReadWords:
-      result = rom.ReadWords(port, address, words.data(), count);
-      highest = 4;
-      break;
-    default:
-      break;
+  };
+  const uint32_t result = send();
+  if (command == kWriteMemory) {
+    Require(progress.reports <= kRomProgressSteps, "at most 30 download progress reports");
+    if (result == 9 || result == 10 || result == 0) {
+      Require(progress.lastPercent == 100, "the whole download reported before the checksum");
+    }
   }
-  Require(result <= highest, "a ROM command returns one of its step numbers");
-  if (!line.Bent() && end == WhenScriptEnds::kAnswer) {
+  Require(result <= HighestStep(command), "a ROM command returns one of its step numbers");
+  if (line.AnsweredRightly()) {
     const bool nothingToWrite = command == kWriteMemory && length == 0;
     Require(result == (nothingToWrite ? 1u : 0u), "a ROM that echoes rightly accepts the command");
   }
   line.CheckTotal("ROM command ms");
-  return 0;
 }
+
+}  // namespace tarvok::fuzz

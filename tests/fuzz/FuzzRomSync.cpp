@@ -2,8 +2,9 @@
 #include <array>
 
 #include "rom/RomTR7340.h"
+#include "tests/fuzz/FuzzTarget.h"
 #include "tests/fuzz/Require.h"
-#include "tests/fuzz/ScriptedLine.h"
+#include "tests/fuzz/SyncBounds.h"
 
 namespace tarvok::fuzz {
 namespace {
@@ -14,23 +15,15 @@ constexpr std::array<uint32_t, 4> kCycleCounts = {20, 1, 2, 3};
 // Gaps between two host writes in the handshake: state 1-3 listens at least its floor and
 // then one 1 ms step; state 0 pauses before it resends.
 LineBounds SyncBounds(uint32_t cycles) {
-  LineBounds bounds;
-  bounds.maxWrites = uint64_t{cycles} * (1 + kSyncMaxPassesPerCycle);
-  bounds.maxMsBetweenWrites = kSyncListenFloorMs + 1 + kSyncResendPauseMs;
-  bounds.maxCallsBetweenWrites =
-      uint64_t{kSyncMaxPassesPerCycle} * (kSyncPollsPerAnswer + kSyncMaxFailedQueries + 3);
-  bounds.maxWriteBytes = kSyncSentence.size();
-  return bounds;
+  return {.maxWrites = SyncMaxWrites(cycles),
+          .maxMsBetweenWrites = kSyncListenFloorMs + 1 + kSyncResendPauseMs,
+          .maxCallsBetweenWrites = kSyncMaxCallsBetweenWrites,
+          .maxWriteBytes = kSyncSentence.size()};
 }
 
 }  // namespace
-}  // namespace tarvok::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace tarvok;
-  using namespace tarvok::fuzz;
-  FuzzInput input(data, size);
-  const auto end = (input.Byte() & 1) != 0 ? WhenScriptEnds::kSilence : WhenScriptEnds::kAnswer;
+void RunTarget(FuzzInput& input, WhenScriptEnds end) {
   const uint32_t tries = kTryBudgets[input.Byte() % kTryBudgets.size()];
   // Without a budget every cycle may run its whole pass bound: keep those runs short.
   const uint32_t cycles =
@@ -49,9 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(!written.empty() && written.back() == kSyncPattern[3],
             "a completed handshake ends with the host's 0x06");
   }
-  if (!line.Bent() && end == WhenScriptEnds::kAnswer && tries != 0) {
+  if (line.AnsweredRightly() && tries != 0) {
     Require(result == 0, "a chip that answers every byte rightly is woken");
   }
   line.CheckTotal("Sync ms");
-  return 0;
 }
+
+}  // namespace tarvok::fuzz

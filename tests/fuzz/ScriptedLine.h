@@ -55,6 +55,9 @@ class ScriptedLine : public testing::FakeSerialDevice {
   const Bytes& LastWriteAttempt() const { return lastWriteAttempt_; }
   // Whether the script changed anything about what the chip answered.
   bool Bent() const { return bent_; }
+  // Whether the chip answered every write as a well-behaved chip does: nothing bent, and an
+  // answer still once the script ran out.
+  bool AnsweredRightly() const { return !bent_ && end_ == WhenScriptEnds::kAnswer; }
   // Aborts when the whole run took longer than its bounds allow.
   void CheckTotal(const char* operation) const;
 

@@ -2,9 +2,11 @@
 // a seed from the input picks them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "burn/FlashImage.h"
 
@@ -32,6 +34,11 @@ inline FlashImage SeededImage(uint32_t size, uint32_t blockSize, uint8_t seed) {
   image.eraseFlag = 1;
   image.blockSize = blockSize;
   return image;
+}
+
+// Whether a chip model took exactly the image's bytes.
+inline bool TookImageWhole(const std::vector<uint8_t>& taken, const FlashImage& image) {
+  return taken.size() == image.size && std::equal(taken.begin(), taken.end(), image.data.get());
 }
 
 }  // namespace tarvok::fuzz

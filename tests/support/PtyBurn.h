@@ -74,6 +74,21 @@ inline ChipBurnResult BurnInto(sim::PtyChip& chip, const std::vector<uint8_t>& b
   return outcome;
 }
 
+// A chip with 256 KiB of flash, room for every image of the end-to-end tests.
+inline sim::PtyChipOptions SmallChipOptions() {
+  sim::PtyChipOptions options;
+  options.chip.flashBytes = 256 * 1024;
+  return options;
+}
+
+// Names the cases of a parameterised test after their `name` field.
+struct CaseName {
+  template <typename Case>
+  std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+    return info.param.name;
+  }
+};
+
 inline std::unique_ptr<sim::PtyChip> StartChip(sim::PtyChipOptions options) {
   options.wire.trace = std::getenv("TARVOK_SIM_TRACE") != nullptr;
   std::string error;

@@ -77,8 +77,6 @@ ProcessResult RunProcess(const std::vector<std::string>& args,
   return result;
 }
 
-namespace {
-
 std::string ReadLineFrom(int fd) {
   std::string line;
   char c = 0;
@@ -97,8 +95,6 @@ std::string ReadRestFrom(int fd) {
   }
   return rest;
 }
-
-}  // namespace
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& args, bool captureErrors) {
   int outPipe[2];

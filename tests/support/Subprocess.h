@@ -15,6 +15,11 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnvironment = {});
 
+// From a pipe, until the program closes it: the next line without its end (empty at the end
+// of the output), or all that is left.
+std::string ReadLineFrom(int fd);
+std::string ReadRestFrom(int fd);
+
 // A program left running in the background, its standard output readable line by line, and
 // its standard error too when asked for (otherwise it goes where the test's goes).
 class BackgroundProcess {

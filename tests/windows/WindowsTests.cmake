@@ -1,19 +1,7 @@
 # The Windows build's tests, run under Wine (CMAKE_CROSSCOMPILING_EMULATOR): the portable
 # unit tests as built by mingw-w64, and the Win32 layers against the real Win32 calls. One
 # Wine process per program: a process start costs far more there than the tests in it.
-add_executable(tarvok_unit_tests
-  SerialPortTest.cpp
-  RomBaseTest.cpp
-  RomSyncTest.cpp
-  DescriptorTest.cpp
-  LoaderLinkTest.cpp
-  BurnSequenceTest.cpp
-  PortSetupTest.cpp
-  DialogCoreTest.cpp
-)
-target_link_libraries(tarvok_unit_tests PRIVATE tarvok_test_support tarvok_app_core tarvok_burn
-                                                tarvok_rom tarvok_sim_model tarvok_serial_platform
-                                                tarvok_warnings GTest::gtest_main)
+# tests/CMakeLists.txt defines tarvok_unit_tests for both systems.
 add_test(NAME windows_unit_tests COMMAND tarvok_unit_tests)
 
 add_executable(tarvok_win32_tests
