@@ -25,21 +25,16 @@ struct LineOption {
 };
 
 // In the dialog's list order; the first entry is each list's default.
-inline constexpr std::array<LineOption<uint32_t>, 2> kRomRates = {{
-    {9600, "9600", "9600"},
-    {115200, "115200", "115200"},
-}};
+inline constexpr std::array<LineOption<uint32_t>, 2> kRomRates = {
+    {{9600, "9600", "9600"}, {115200, "115200", "115200"}}};
 inline constexpr std::array<LineOption<uint32_t>, 4> kBurnRates = {{
     {115200, "115200", "115200"},
     {230400, "230400", "230400"},
     {460800, "460800", "460800"},
     {921600, "921600", "921600"},
 }};
-inline constexpr std::array<LineOption<DataBits>, 3> kDataBitsOptions = {{
-    {DataBits::k8, "8", "8"},
-    {DataBits::k7, "7", "7"},
-    {DataBits::k6, "6", "6"},
-}};
+inline constexpr std::array<LineOption<DataBits>, 3> kDataBitsOptions = {
+    {{DataBits::k8, "8", "8"}, {DataBits::k7, "7", "7"}, {DataBits::k6, "6", "6"}}};
 inline constexpr std::array<LineOption<Parity>, 5> kParityOptions = {{
     {Parity::kNone, "none", "NOPARITY"},
     {Parity::kOdd, "odd", "ODDPARITY"},

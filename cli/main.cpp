@@ -51,6 +51,16 @@ std::vector<std::string> WordsOf(const std::array<tarvok::LineOption<Value>, N>&
   return words;
 }
 
+// An option that takes one of a line setting's words, its default shown in the help.
+template <typename Value, std::size_t N>
+void AddSettingOption(CLI::App& command, const std::string& name, std::string& word,
+                      const std::string& description,
+                      const std::array<tarvok::LineOption<Value>, N>& choices) {
+  command.add_option(name, word, description)
+      ->check(CLI::IsMember(WordsOf(choices)))
+      ->capture_default_str();
+}
+
 int ListPorts(std::ostream& out) {
   const auto ports = tarvok::DiscoverSerialPorts();
   if (ports.empty()) {
@@ -86,21 +96,14 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
       "--loader", options.loaderFile,
       "download this RAM loader binary instead of the one built into tarvok; a real "
       "board needs its own (the built-in loader is for the simulated chip)");
-  burn->add_option("--rom-baud", options.romBaud, "rate of the chip's boot ROM")
-      ->check(CLI::IsMember(WordsOf(tarvok::kRomRates)))
-      ->capture_default_str();
-  burn->add_option("--burn-baud", options.burnBaud, "rate of the image transfer")
-      ->check(CLI::IsMember(WordsOf(tarvok::kBurnRates)))
-      ->capture_default_str();
-  burn->add_option("--data-bits", options.dataBits, "data bits per character")
-      ->check(CLI::IsMember(WordsOf(tarvok::kDataBitsOptions)))
-      ->capture_default_str();
-  burn->add_option("--parity", options.parity, "parity bit")
-      ->check(CLI::IsMember(WordsOf(tarvok::kParityOptions)))
-      ->capture_default_str();
-  burn->add_option("--stop-bits", options.stopBits, "stop bits")
-      ->check(CLI::IsMember(WordsOf(tarvok::kStopBitsOptions)))
-      ->capture_default_str();
+  AddSettingOption(*burn, "--rom-baud", options.romBaud, "rate of the chip's boot ROM",
+                   tarvok::kRomRates);
+  AddSettingOption(*burn, "--burn-baud", options.burnBaud, "rate of the image transfer",
+                   tarvok::kBurnRates);
+  AddSettingOption(*burn, "--data-bits", options.dataBits, "data bits per character",
+                   tarvok::kDataBitsOptions);
+  AddSettingOption(*burn, "--parity", options.parity, "parity bit", tarvok::kParityOptions);
+  AddSettingOption(*burn, "--stop-bits", options.stopBits, "stop bits", tarvok::kStopBitsOptions);
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
   CLI::Option* running = burn->add_flag(
       "--loader-running", options.loaderRunning,
@@ -137,6 +140,7 @@ int main(int argc, char** argv) {
   // forms (CLI11's default on Windows), so that an image path may start with '/' there too.
   tarvok::cli::UseHelpLayout(app);
   app.allow_windows_style_options(false);
+  app.set_help_flag("-h,--help", "print this help and exit");
   app.require_subcommand(1);
   app.set_version_flag("--version", tarvok::VersionText("tarvok"),
                        "print the version and the RAM loader built in, and exit");
