@@ -36,6 +36,14 @@ class PortBurn : public BurnRun {
     const std::lock_guard lock(mutex_);
     return std::exchange(warning_, {});
   }
+  // Once the worker is done: why its port did not open, to be printed once.
+  std::string TakeOpenFailure() {
+    if (!done_ || openFailureTaken_ || outcome_.portOpened || outcome_.openFailure.empty()) {
+      return "";
+    }
+    openFailureTaken_ = true;
+    return outcome_.openFailure + " (" + outcome_.openFailureReason + ")";
+  }
   void OnBurnStart(const std::string& refusedSettings) override {
     {
       const std::lock_guard lock(mutex_);
@@ -54,16 +62,22 @@ class PortBurn : public BurnRun {
   std::thread worker_;
   std::atomic<bool> done_{false};
   BurnOutcome outcome_;
+  bool openFailureTaken_ = false;
   std::mutex mutex_;
   std::string warning_;
 };
 
 using PortBurns = std::vector<std::unique_ptr<PortBurn>>;
 
+// What the ports' set-ups said, as soon as they said it: a setting the device refused, or a
+// port that did not open while the others burn on.
 void PrintWarnings(PortBurns& burns, std::ostream& err) {
   for (auto& burn : burns) {
     if (const std::string warning = burn->TakeWarning(); !warning.empty()) {
       err << "tarvok: warning: " << burn->Request().portName << ": " << warning << "\n";
+    }
+    if (const std::string failure = burn->TakeOpenFailure(); !failure.empty()) {
+      err << "tarvok: " << failure << "\n";
     }
   }
 }
@@ -101,22 +115,11 @@ void RunPorts(PortBurns& burns, ProgressDisplay& display, std::ostream& err) {
   display.Redraw();
 }
 
-// Every port that could not be opened, on standard error; true when not one could.
-bool ReportUnopenedPorts(const PortBurns& burns, std::ostream& err) {
-  bool noneOpened = true;
-  for (const auto& burn : burns) {
-    const BurnOutcome& outcome = burn->Outcome();
-    noneOpened = noneOpened && !outcome.portOpened;
-    if (!outcome.portOpened && !outcome.openFailure.empty()) {
-      err << "tarvok: " << outcome.openFailure << " (" << outcome.openFailureReason << ")\n";
-    }
-  }
-  return noneOpened;
-}
-
 int Report(const PortBurns& burns, const BurnOptions& options, std::ostream& out,
            std::ostream& human, std::ostream& err) {
-  if (ReportUnopenedPorts(burns, err)) {
+  const bool noneOpened = std::none_of(burns.begin(), burns.end(),
+                                       [](const auto& burn) { return burn->Outcome().portOpened; });
+  if (noneOpened) {
     return kExitBadInput;  // no chip was touched: the ports were wrong, not a burn
   }
   bool allOk = true;
