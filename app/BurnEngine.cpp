@@ -138,7 +138,6 @@ BurnOutcome Burn(const BurnRequest& request, BurnProgressSink& sink, const Devic
     outcome.explanation = problem;
     return outcome;
   }
-  outcome.imageBytes = request.image->size;
   PortState port;
   OpenSelectedPort(request.devicePath, request.line, port, open);
   if (port.portOpen == 0) {

@@ -157,17 +157,13 @@ void DialogCore::EnterIdleState() {
 void DialogCore::BurnWorker() {
   if (workerFinished == 0) {
     startSignal_->Wait();
-    outcome_ = Burn(request_, run_, openDevice_);
-    if (!outcome_.portOpened) {
-      if (!outcome_.openFailure.empty()) {
-        workerSide_.ShowMessage(outcome_.openFailure);
-      } else {
-        ShowBurnError(outcome_.status);
-      }
-    } else if (outcome_.status == 0) {
+    const BurnOutcome outcome = Burn(request_, run_, openDevice_);
+    if (!outcome.openFailure.empty()) {
+      workerSide_.ShowMessage(outcome.openFailure);
+    } else if (outcome.status == 0) {
       HandOver([this] { view_.ShowMessageBox(kBurnSuccessText); });
     } else {
-      ShowBurnError(outcome_.status);
+      ShowBurnError(outcome.status);
     }
   }
   workerRunning_ = false;

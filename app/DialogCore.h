@@ -64,8 +64,6 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   bool Burning() const { return run_.burning != 0; }
   const BurnRun& Run() const { return run_; }
   BurnRun& Run() { return run_; }
-  // What the last burn came to (valid once its worker has finished).
-  const BurnOutcome& LastOutcome() const { return outcome_; }
 
   std::atomic<uint32_t> workerFinished{1};
 
@@ -120,7 +118,6 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   // The burn the worker runs: built on the window's thread before the worker is let go.
   BurnRequest request_;
   std::shared_ptr<FlashImage> currentImage_;
-  BurnOutcome outcome_;
   std::string imagePath_;
   struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }

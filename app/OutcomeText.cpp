@@ -83,7 +83,7 @@ std::string ExplainBurnStatus(uint32_t status, uint32_t stepResult) {
       return "the RAM loader did not announce itself after it was started: first check that it "
              "is a loader for this board (--loader FILE; the one built in is for the simulated "
              "chip), then the chip's power and the cable";
-    case 9:
+    case kNotAHello:
       return "the chip answered something other than the RAM loader's hello";
     case 10:
       return "the RAM loader announced a version other than 1.0";

@@ -8,7 +8,6 @@
 // protocol only sees a serial device whose calls fail.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "burn/BurnRequest.h"

@@ -92,7 +92,6 @@ struct BurnOutcome {
   double imageStageSeconds = 0;
   double totalSeconds = 0;
   uint32_t imageBytesDone = 0;
-  uint32_t imageBytes = 0;
 
   std::string summary;      // "Burn Flash Img Success !" or "Burn Flash Img Fail ! Error=e"
   std::string explanation;  // what the chip confirmed, or what failed and what to check
