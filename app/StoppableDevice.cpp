@@ -89,6 +89,10 @@ bool StoppableDevice::ClearBreak() {
   return Noted(device_.ClearBreak());
 }
 
+bool StoppableDevice::GetModemStatus(uint32_t& lines) {
+  return Noted(device_.GetModemStatus(lines));
+}
+
 bool StoppableDevice::Purge(uint32_t actions) {
   return Noted(device_.Purge(actions));
 }

@@ -285,6 +285,16 @@ bool PosixSerialDevice::ClearBreak() {
   return true;
 }
 
+bool PosixSerialDevice::GetModemStatus(uint32_t& lines) {
+  int bits = 0;
+  if (ioctl(fd_, TIOCMGET, &bits) != 0) {
+    return Fail();
+  }
+  lines = ((bits & TIOCM_CTS) != 0 ? kModemCts : 0) | ((bits & TIOCM_DSR) != 0 ? kModemDsr : 0) |
+          ((bits & TIOCM_RNG) != 0 ? kModemRing : 0) | ((bits & TIOCM_CAR) != 0 ? kModemDcd : 0);
+  return true;
+}
+
 bool PosixSerialDevice::Purge(uint32_t actions) {
   const bool input = (actions & kPurgeRxClear) != 0;
   const bool output = (actions & kPurgeTxClear) != 0;

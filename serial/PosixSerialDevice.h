@@ -27,6 +27,7 @@ class PosixSerialDevice : public SerialDevice {
   bool SetTimeouts(const Timeouts& timeouts) override;
   bool ClearError(CommStatus& status) override;
   bool ClearBreak() override;
+  bool GetModemStatus(uint32_t& lines) override;
   bool Purge(uint32_t actions) override;
   bool Write(const uint8_t* data, uint32_t length, uint32_t& accepted) override;
   bool Read(uint8_t* buffer, uint32_t length, uint32_t& received) override;

@@ -78,6 +78,12 @@ enum class DrainResult {
   kFailed,    // the call failed (LastError tells why)
 };
 
+// Modem-status inputs reported by GetModemStatus (the bits of GetCommModemStatus).
+inline constexpr uint32_t kModemCts = 0x10;
+inline constexpr uint32_t kModemDsr = 0x20;
+inline constexpr uint32_t kModemRing = 0x40;
+inline constexpr uint32_t kModemDcd = 0x80;
+
 struct CommStatus {
   uint32_t errors = 0;      // pending line-error flags, cleared by the query
   uint32_t inputCount = 0;  // bytes waiting in the input queue
@@ -99,6 +105,9 @@ class SerialDevice {
   // Reports and clears the pending line errors, and counts the waiting input.
   virtual bool ClearError(CommStatus& status) = 0;
   virtual bool ClearBreak() = 0;
+  // Which modem-status inputs (kModemCts, kModemDsr, kModemRing, kModemDcd) are asserted now.
+  // A device without modem lines (a pseudo-terminal) fails the call.
+  virtual bool GetModemStatus(uint32_t& lines) = 0;
   virtual bool Purge(uint32_t actions) = 0;
   // Writes up to `length` bytes within the write time-out; `accepted` says how many went.
   virtual bool Write(const uint8_t* data, uint32_t length, uint32_t& accepted) = 0;

@@ -233,6 +233,15 @@ bool Win32SerialDevice::ClearBreak() {
   return true;
 }
 
+bool Win32SerialDevice::GetModemStatus(uint32_t& lines) {
+  DWORD bits = 0;
+  if (GetCommModemStatus(Handle(handle_), &bits) == 0) {
+    return Fail();
+  }
+  lines = bits & (kModemCts | kModemDsr | kModemRing | kModemDcd);  // the MS_*_ON bits
+  return true;
+}
+
 bool Win32SerialDevice::Purge(uint32_t actions) {
   // The purge bits are the ones of PurgeComm.
   return PurgeComm(Handle(handle_), actions & kPurgeAll) != 0 || Fail();

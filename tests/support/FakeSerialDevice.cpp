@@ -121,6 +121,10 @@ bool FakeSerialDevice::ClearError(CommStatus& status) {
   return true;
 }
 
+bool FakeSerialDevice::GetModemStatus(uint32_t& lines) {
+  return modemStatus && modemStatus(lines);
+}
+
 bool FakeSerialDevice::ClearBreak() {
   events_.push_back({EventKind::kClearBreak, nowUs_, {}, 0, {}});
   return true;

@@ -55,6 +55,11 @@ class FakeSerialDevice : public SerialDevice {
   // Each OS write accepts at most the next number; then writes accept everything.
   void ScriptWriteAccepts(std::vector<uint32_t> accepts);
   void SetPendingErrors(uint32_t errors) { pendingErrors_ = errors; }
+  // The modem-status inputs the device reports from now on; null fails the query, as a
+  // device without modem lines does.
+  std::function<bool(uint32_t& lines)> modemStatus;
+  // Starts this device's clock where another one (or a test's own clock) stands.
+  void SetNowUs(uint64_t nowUs) { nowUs_ = nowUs; }
 
   // The OS write call with this number (counted from 1) fails; 0 for none.
   uint32_t failWriteNumber = 0;
@@ -87,6 +92,7 @@ class FakeSerialDevice : public SerialDevice {
   bool SetTimeouts(const Timeouts& timeouts) override;
   bool ClearError(CommStatus& status) override;
   bool ClearBreak() override;
+  bool GetModemStatus(uint32_t& lines) override;
   bool Purge(uint32_t actions) override;
   bool Write(const uint8_t* data, uint32_t length, uint32_t& accepted) override;
   bool Read(uint8_t* buffer, uint32_t length, uint32_t& received) override;
