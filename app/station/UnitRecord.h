@@ -1,0 +1,40 @@
+// The record of one unit's burn, as the station writes it to its log: one JSON object a line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace tarvok {
+
+struct UnitRecord {
+  std::string time;     // UTC ISO 8601 with milliseconds, "2026-12-08T19:21:58.123Z"
+  std::string station;  // the station's name
+  std::string port, device, adapterSerial;  // adapterSerial empty when unknown (written as null)
+  std::string imagePath;
+  uint32_t imageSize = 0;
+  std::string imageSha256;
+  std::string loaderSha256;
+  uint32_t romRate = 0, burnRate = 0;
+  std::string dataBits, parity, stopBits;  // words as on the command line
+  std::string result;                      // "pass", "fail", "interrupted"
+  uint32_t status = 0, stepResult = 0;
+  std::string message;
+  double loaderSeconds = 0, imageSeconds = 0, totalSeconds = 0;
+  uint64_t sequence = 0;  // the run's sequence number of this attempt
+  bool hasUnit = false;   // unit is written as null without it
+  uint64_t unit = 0;      // the unit number burned (or used up by a failed burn)
+};
+
+// One JSON object with snake_case keys, ending in '\n' and holding no other newline. Text that
+// is not UTF-8 is written with replacement characters.
+std::string UnitRecordLine(const UnitRecord& record);
+
+// The time as "2026-12-08T19:21:58.123Z".
+std::string UtcTimestamp(std::chrono::system_clock::time_point time);
+std::string UtcTimestampNow();
+
+// The computer's name (UTF-8), the station's default name; empty when the system does not say.
+std::string HostName();
+
+}  // namespace tarvok
