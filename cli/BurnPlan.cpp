@@ -10,7 +10,6 @@
 #include "serial/PortDiscovery.h"
 
 namespace tarvok::cli {
-namespace {
 
 // "COM1001" names a port from `tarvok ports`. COM names ignore case, as Windows does when it
 // opens them: com5 is COM5.
@@ -44,6 +43,8 @@ std::string DeviceIdentity(const std::string& device) {
   return error ? device : resolved.string();
 #endif
 }
+
+namespace {
 
 bool ReadImage(const std::string& path, BurnPlan& plan, std::ostream& err) {
   auto image = std::make_shared<FlashImage>();

@@ -24,7 +24,7 @@ std::string UsageErrorText(const CLI::ParseError& error) {
   }
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr &&
       text.find("subcommand") != std::string::npos) {
-    return "a command is required: burn or ports";
+    return "a command is required: burn, station or ports";
   }
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
     const std::size_t colon = text.find(':');

@@ -8,6 +8,7 @@
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
 #include "cli/HelpLayout.h"
+#include "cli/StationCommand.h"
 #include "cli/UsageError.h"
 #include "serial/PortDiscovery.h"
 #include "version/VersionText.h"
@@ -115,15 +116,78 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
   return burn;
 }
 
+// The station command: the burn's image, ports, loader and settings, and what a production line
+// adds to them.
+CLI::App* AddStationCommand(CLI::App& app, tarvok::cli::StationOptions& options) {
+  CLI::App* station = app.add_subcommand(
+      "station",
+      "production line: on every port wait for a board, burn it, record it, wait for "
+      "it to leave, again; until Ctrl-C or --count");
+  tarvok::cli::BurnOptions& burn = options.burn;
+  station->add_option("IMAGE", burn.image, "the image file, burned from flash address 0")
+      ->required();
+  station->add_option("--port", burn.ports, "a device path or a COM name; repeat for each fixture")
+      ->required()
+      ->take_all();
+  station
+      ->add_option("--log", options.log,
+                   "append one JSON line per board to this file (kept across restarts)")
+      ->required();
+  station
+      ->add_option("--board", options.board,
+                   "how a board arrives and leaves: operator (Enter on the terminal), port "
+                   "(the port appears and disappears), dsr, cts, dcd or ri (a modem-status "
+                   "input follows the fixture's contact), chip (the chip's own traffic)")
+      ->check(CLI::IsMember(tarvok::cli::BoardSignalWords()))
+      ->capture_default_str();
+  station
+      ->add_option("--leave-silence-ms", options.leaveSilenceMs,
+                   "with --board chip: a burned board has left once its line has been quiet "
+                   "this long after it last spoke")
+      ->capture_default_str();
+  station->add_option("--expect-sha256", options.expectSha256,
+                      "refuse the image unless its SHA-256 is this (from the release note)");
+  station->add_option("--name", options.name, "the station's name in the log (default: host name)");
+  station->add_option("--count", options.count, "end once this many boards have passed");
+  station
+      ->add_option("--max-failures", options.maxFailures,
+                   "failed boards in a row that stop a port (0: never)")
+      ->capture_default_str();
+  station->add_option("--unit-offset", options.unitOffset,
+                      "write a unit number into each board's image at this offset (0x... for hex)");
+  station->add_option("--unit-first", options.unitFirst, "the first unit number of the series");
+  station->add_option("--unit-step", options.unitStep, "added for each board")
+      ->capture_default_str();
+  station
+      ->add_option("--unit-format", options.unitFormat,
+                   "le32, be32 (32-bit little or big end first) or dec:WIDTH (ASCII digits)")
+      ->capture_default_str();
+  station->add_option("--unit-state", options.unitState,
+                      "where the next unit number is kept (default: beside the log)");
+  station->add_option("--loader", burn.loaderFile,
+                      "download this RAM loader binary instead of the one built in");
+  AddSettingOption(*station, "--rom-baud", burn.romBaud, "rate of the chip's boot ROM",
+                   tarvok::kRomRates);
+  AddSettingOption(*station, "--burn-baud", burn.burnBaud, "rate of the image transfer",
+                   tarvok::kBurnRates);
+  AddSettingOption(*station, "--data-bits", burn.dataBits, "data bits per character",
+                   tarvok::kDataBitsOptions);
+  AddSettingOption(*station, "--parity", burn.parity, "parity bit", tarvok::kParityOptions);
+  AddSettingOption(*station, "--stop-bits", burn.stopBits, "stop bits", tarvok::kStopBitsOptions);
+  station->add_flag("--json", burn.json, "print the counts as one JSON object at the end");
+  return station;
+}
+
 // One line in our own words for what the parser refused, pointing at the help that lists what
 // was wrong: the burn options are in burn's own.
 void ReportUsageError(const CLI::ParseError& error, tarvok::cli::ConsoleArguments& arguments,
-                      const CLI::App& burn, const CLI::App& ports) {
+                      const CLI::App& burn, const CLI::App& ports, const CLI::App& station) {
   const std::string first = arguments.Count() > 1 ? arguments.Values()[1] : "";
-  const std::string help = burn.parsed()    ? "'tarvok burn --help'"
-                           : ports.parsed() ? "'tarvok ports --help'"
-                                            : "'tarvok --help'";
-  if (!first.empty() && !ports.parsed() && !burn.parsed()) {
+  const std::string help = burn.parsed()      ? "'tarvok burn --help'"
+                           : ports.parsed()   ? "'tarvok ports --help'"
+                           : station.parsed() ? "'tarvok station --help'"
+                                              : "'tarvok --help'";
+  if (!first.empty() && !ports.parsed() && !burn.parsed() && !station.parsed()) {
     std::cerr << "tarvok: unknown " << (first[0] == '-' ? "option " : "command ") << first
               << " (see 'tarvok --help')\n";
     return;
@@ -148,6 +212,8 @@ int main(int argc, char** argv) {
   CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
   tarvok::cli::BurnOptions options;
   CLI::App* burn = AddBurnCommand(app, options);
+  tarvok::cli::StationOptions stationOptions;
+  CLI::App* station = AddStationCommand(app, stationOptions);
 
   try {
     app.parse(arguments.Count(), arguments.Values());
@@ -158,13 +224,17 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    ReportUsageError(error, arguments, *burn, *ports);
+    ReportUsageError(error, arguments, *burn, *ports, *station);
     return tarvok::cli::kExitBadInput;
   }
   if (ports->parsed()) {
     return ListPorts(std::cout);
   }
   InstallSignalHandlers();
+  if (station->parsed()) {
+    return tarvok::cli::RunStationCommand(stationOptions, std::cin, std::cout, std::cerr,
+                                          stopRequested);
+  }
   return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, tarvok::cli::StdoutIsTerminal(),
                                      stopRequested);
 }

@@ -326,7 +326,7 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
        {"burn", good, "--port", chip.Path(), "--parity", "weird"},
        "weird not in {none,odd,even,mark,space} (see 'tarvok burn --help')"},
       {"no port", {"burn", good}, "--port"},
-      {"no command", {}, "tarvok: a command is required: burn or ports (see 'tarvok --help')"},
+      {"no command", {}, "tarvok: a command is required: burn, station or ports (see 'tarvok --help')"},
       {"one argument too many",
        {"burn", good, "extra.bin", "--port", chip.Path()},
        "tarvok: unexpected argument extra.bin (see 'tarvok burn --help')"},

@@ -1,0 +1,253 @@
+#include "app/station/StationPort.h"
+
+#include <cstring>
+
+#include "app/BurnEngine.h"
+#include "burn/LineOptions.h"
+
+namespace tarvok {
+namespace {
+
+constexpr uint32_t kLoaderStageShare = 30;  // percent of a whole burn's progress
+constexpr uint32_t kNoPortPauseMs = 1000;
+
+std::string MessageOf(const BurnOutcome& outcome) {
+  if (!outcome.portOpened && !outcome.openFailure.empty()) {
+    return outcome.openFailure + " (" + outcome.openFailureReason + ")";
+  }
+  return outcome.explanation.empty() ? outcome.summary
+                                     : outcome.summary + ": " + outcome.explanation;
+}
+
+const char* ResultOf(const BurnOutcome& outcome) {
+  return outcome.interrupted ? "interrupted" : outcome.Succeeded() ? "pass" : "fail";
+}
+
+}  // namespace
+
+struct StationPort::Attempt {
+  std::string device;
+  BurnOutcome outcome;
+  bool reachedChip = false;  // the boot ROM answered: a board was there
+  bool hasUnit = false;
+  uint64_t unit = 0;
+  std::string unitProblem;
+};
+
+// Follows one burn: its progress for people, and the board's unit number, taken (and saved)
+// only once the boot ROM has answered and written into the burn's own copy of the image
+// before the image stage reads it.
+class StationPort::AttemptSink : public BurnProgressSink {
+ public:
+  AttemptSink(StationPort& port, Attempt& attempt, uint8_t* imageCopy)
+      : port_(port), attempt_(attempt), imageCopy_(imageCopy) {}
+
+  void OnStageStart(BurnStage stage) override {
+    if (stage != BurnStage::kLoader) {
+      return;
+    }
+    attempt_.reachedChip = true;
+    UnitNumberStore* units = port_.shared_.units;
+    if (units == nullptr || imageCopy_ == nullptr) {
+      return;
+    }
+    uint64_t number = 0;
+    if (!units->Take(number, attempt_.unitProblem)) {
+      port_.shared_.stopStation("no unit number for the next board: " + attempt_.unitProblem);
+      return;
+    }
+    WriteUnitNumber(*port_.shared_.setup->units, number, imageCopy_);
+    attempt_.hasUnit = true;
+    attempt_.unit = number;
+  }
+  void OnStageProgress(BurnStage stage, uint8_t percent, uint32_t, uint32_t) override {
+    const uint32_t whole = stage == BurnStage::kLoader
+                               ? percent * kLoaderStageShare / 100
+                               : kLoaderStageShare + percent * (100 - kLoaderStageShare) / 100;
+    if (whole != shown_) {
+      shown_ = whole;
+      port_.shared_.observer->OnBurnProgress(port_.index_, static_cast<uint8_t>(whole));
+    }
+  }
+
+ private:
+  StationPort& port_;
+  Attempt& attempt_;
+  uint8_t* imageCopy_;
+  uint32_t shown_ = 0;
+};
+
+StationPort::StationPort(std::size_t index, const StationShared& shared)
+    : index_(index), shared_(shared), setup_(shared.setup->ports.at(index)) {
+  WatchContext context;
+  context.port = index;
+  context.setup = &setup_;
+  context.line = &shared.setup->line;
+  context.world = shared.world;
+  context.observer = shared.observer;
+  context.desk = shared.desk;
+  context.stop = &stop_;
+  watch_ = MakeBoardWatch(context);
+}
+
+void StationPort::Stop(const std::string& reason) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopReason_.empty()) {
+      stopReason_ = reason;
+    }
+  }
+  stop_ = true;
+}
+
+const std::string& StationPort::Name() const {
+  return setup_.portName;
+}
+
+PortCounts StationPort::Counts() const {
+  const std::lock_guard lock(mutex_);
+  return counts_;
+}
+
+std::string StationPort::StopReason() const {
+  const std::lock_guard lock(mutex_);
+  return stopReason_;
+}
+
+void StationPort::EnterPhase(PortPhase phase, const std::string& detail) {
+  shared_.observer->OnPortPhase(index_, phase, detail);
+}
+
+StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
+  Attempt attempt;
+  attempt.device = device;
+  const StationSetup& setup = *shared_.setup;
+  BurnRequest request;
+  request.portName = setup_.portName;
+  request.devicePath = device;
+  request.line = setup.line;
+  request.image = setup.image;
+  request.loader = setup.loader;
+  request.echoRepeats = setup.echoRepeats;
+  request.stop = StopToken(stop_);
+  // With unit numbers each board gets its own copy of the image; the shared one stays as read.
+  std::shared_ptr<uint8_t[]> copy;
+  if (shared_.units != nullptr) {
+    copy.reset(new uint8_t[setup.image->size]);
+    std::memcpy(copy.get(), setup.image->data.get(), setup.image->size);
+    auto own = std::make_shared<FlashImage>(*setup.image);
+    own->data = copy;
+    request.image = std::move(own);
+  }
+  AttemptSink sink(*this, attempt, copy.get());
+  attempt.outcome = Burn(request, sink, shared_.world->open);
+  return attempt;
+}
+
+bool StationPort::Record(const Attempt& attempt) {
+  const StationSetup& setup = *shared_.setup;
+  const BurnOutcome& outcome = attempt.outcome;
+  UnitRecord record;
+  record.time = UtcTimestampNow();
+  record.station = setup.name;
+  record.port = setup_.portName;
+  record.device = attempt.device;
+  if (shared_.world->adapterSerial) {
+    record.adapterSerial = shared_.world->adapterSerial(attempt.device);
+  }
+  record.imagePath = setup.imagePath;
+  record.imageSize = setup.image->size;
+  record.imageSha256 = setup.imageSha256;
+  record.loaderSha256 = setup.loaderSha256;
+  record.romRate = setup.line.romRate;
+  record.burnRate = setup.line.burnRate;
+  record.dataBits = WordOf(kDataBitsOptions, setup.line.dataBits);
+  record.parity = WordOf(kParityOptions, setup.line.parity);
+  record.stopBits = WordOf(kStopBitsOptions, setup.line.stopBits);
+  record.result = ResultOf(outcome);
+  record.status = outcome.status;
+  record.stepResult = outcome.stepResult;
+  record.message = attempt.unitProblem.empty()
+                       ? MessageOf(outcome)
+                       : "no unit number: " + attempt.unitProblem + "; " + MessageOf(outcome);
+  record.loaderSeconds = outcome.loaderStageSeconds;
+  record.imageSeconds = outcome.imageStageSeconds;
+  record.totalSeconds = outcome.totalSeconds;
+  record.sequence = ++*shared_.sequence;
+  record.hasUnit = attempt.hasUnit;
+  record.unit = attempt.unit;
+
+  std::string problem;
+  const bool written = shared_.log->Append(UnitRecordLine(record), problem);
+  PortCounts counts;
+  {
+    const std::lock_guard lock(mutex_);
+    uint64_t& count = outcome.interrupted   ? counts_.interrupted
+                      : outcome.Succeeded() ? counts_.passed
+                                            : counts_.failed;
+    ++count;
+    counts = counts_;
+  }
+  if (!written) {
+    shared_.stopStation("the log " + shared_.log->Path() + " cannot be written: " + problem);
+    return false;
+  }
+  shared_.observer->OnBoardRecorded(index_, record, counts);
+  return true;
+}
+
+void StationPort::Run() {
+  std::string reason;
+  while (!Stopping()) {
+    EnterPhase(PortPhase::kWaitingForBoard, watch_->WhatArrivalIs());
+    if (!watch_->WaitForArrival() || !shared_.budget->TryBegin()) {
+      break;
+    }
+    std::string device;
+    if (!shared_.world->findPort(setup_.portName, device)) {
+      shared_.budget->End(false);
+      shared_.observer->OnPortNotice(index_, "no port " + setup_.portName + " on this machine");
+      shared_.world->sleep(kNoPortPauseMs);
+      continue;
+    }
+    EnterPhase(PortPhase::kBurning, "");
+    const Attempt attempt = BurnBoard(device);
+    const BurnOutcome& outcome = attempt.outcome;
+    if (watch_->SilentRomMeansNoBoard() && !attempt.reachedChip) {
+      // Nobody answered the wake-up: no board yet, nothing to record.
+      shared_.budget->End(false);
+      if (!outcome.portOpened && !outcome.interrupted) {
+        shared_.observer->OnPortNotice(index_, MessageOf(outcome));
+        shared_.world->sleep(kNoPortPauseMs);
+      }
+      continue;
+    }
+    const bool recorded = Record(attempt);
+    shared_.budget->End(outcome.Succeeded());
+    if (!recorded || outcome.interrupted) {
+      break;
+    }
+    failuresInRow_ = outcome.Succeeded() ? 0 : failuresInRow_ + 1;
+    if (shared_.setup->failuresToStopPort != 0 &&
+        failuresInRow_ >= shared_.setup->failuresToStopPort) {
+      reason = std::to_string(failuresInRow_) +
+               " boards failed in a row; the last: " + MessageOf(outcome) +
+               ". Check the fixture and the port, then start the port again";
+      break;
+    }
+    EnterPhase(PortPhase::kWaitingForLeave, "waiting for the board to leave");
+    if (!watch_->WaitForLeave()) {
+      break;
+    }
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopReason_.empty()) {
+      stopReason_ = reason.empty() ? "stopped" : reason;
+    }
+    reason = stopReason_;
+  }
+  EnterPhase(PortPhase::kStopped, reason);
+}
+
+}  // namespace tarvok

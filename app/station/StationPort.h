@@ -1,0 +1,71 @@
+// One port of a station: wait for a board, burn it, record it, wait for it to leave, again,
+// until the station stops or the port gives up after too many failed boards in a row.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/station/BoardBudget.h"
+#include "app/station/BoardWatch.h"
+#include "app/station/StationLog.h"
+#include "app/station/StationObserver.h"
+#include "app/station/StationSetup.h"
+#include "app/station/UnitNumberStore.h"
+
+namespace tarvok {
+
+// What every port of one station shares.
+struct StationShared {
+  const StationSetup* setup = nullptr;
+  StationWorld* world = nullptr;
+  StationObserver* observer = nullptr;
+  OperatorDesk* desk = nullptr;
+  StationLog* log = nullptr;
+  UnitNumberStore* units = nullptr;  // null without unit numbers
+  BoardBudget* budget = nullptr;
+  std::atomic<uint64_t>* sequence = nullptr;  // the run's last attempt number
+  // Stops the whole station, for a fault no port can go on after (the log, the numbers).
+  std::function<void(const std::string& reason)> stopStation;
+};
+
+class StationPort {
+ public:
+  StationPort(std::size_t index, const StationShared& shared);
+  StationPort(const StationPort&) = delete;
+  StationPort& operator=(const StationPort&) = delete;
+
+  // The port's loop; returns once it has stopped.
+  void Run();
+  // From any thread: the port stops at its next byte, a burn under way is recorded as
+  // interrupted. `reason` is the port's stop reason unless it already has one.
+  void Stop(const std::string& reason);
+
+  PortCounts Counts() const;
+  std::string StopReason() const;
+  const std::string& Name() const;
+
+ private:
+  struct Attempt;
+  class AttemptSink;
+
+  Attempt BurnBoard(const std::string& device);
+  bool Record(const Attempt& attempt);
+  void EnterPhase(PortPhase phase, const std::string& detail);
+  bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
+
+  const std::size_t index_;
+  const StationShared shared_;
+  const StationPortSetup& setup_;
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<BoardWatch> watch_;
+  uint32_t failuresInRow_ = 0;
+  mutable std::mutex mutex_;
+  PortCounts counts_;
+  std::string stopReason_;
+};
+
+}  // namespace tarvok

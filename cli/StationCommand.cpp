@@ -1,0 +1,182 @@
+#include "cli/StationCommand.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <istream>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <thread>
+
+#include "app/station/Station.h"
+#include "cli/BurnReport.h"
+
+namespace tarvok::cli {
+namespace {
+
+std::string PortColumn(const std::string& name) {
+  return name.size() >= 14 ? name + " " : name + std::string(14 - name.size(), ' ');
+}
+
+std::string CountsText(const PortCounts& counts) {
+  return "passed " + std::to_string(counts.passed) + ", failed " + std::to_string(counts.failed) +
+         ", interrupted " + std::to_string(counts.interrupted);
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", seconds);
+  return text;
+}
+
+// One line per event, readable from a distance: the port, then its state in capitals.
+class StationPrinter : public StationObserver {
+ public:
+  StationPrinter(const StationSetup& setup, std::ostream& out) : setup_(setup), out_(out) {}
+
+  void OnPortPhase(std::size_t port, PortPhase phase, const std::string& detail) override {
+    switch (phase) {
+      case PortPhase::kWaitingForBoard:
+        Print(port, "WAITING  " + detail);
+        break;
+      case PortPhase::kBurning:
+        Print(port, "BURNING");
+        break;
+      case PortPhase::kWaitingForLeave:
+        break;  // the board's result line says it; the next line is its leaving
+      case PortPhase::kStopped:
+        Print(port, "STOPPED  " + detail);
+        break;
+    }
+  }
+  void OnPortNotice(std::size_t port, const std::string& text) override { Print(port, text); }
+  void OnBoardRecorded(std::size_t port, const UnitRecord& record,
+                       const PortCounts& counts) override {
+    std::string line = record.result == "pass"   ? "PASS   "
+                       : record.result == "fail" ? "FAIL   "
+                                                 : "INTERRUPTED ";
+    if (record.hasUnit) {
+      line += "unit " + std::to_string(record.unit) + "  ";
+    }
+    line += Seconds(record.totalSeconds) + "  (" + CountsText(counts) + ")";
+    if (record.result != "pass") {
+      line += "\n" + std::string(16, ' ') + record.message;
+    }
+    Print(port, line);
+  }
+
+ private:
+  void Print(std::size_t port, const std::string& text) {
+    const std::lock_guard lock(mutex_);
+    out_ << PortColumn(setup_.ports[port].portName) << text << "\n" << std::flush;
+  }
+
+  const StationSetup& setup_;
+  std::ostream& out_;
+  std::mutex mutex_;
+};
+
+void PrintStart(const StationPlan& plan, const StationOptions& options, std::ostream& out) {
+  const StationSetup& setup = plan.setup;
+  out << "station " << setup.name << ": " << setup.ports.size() << " port"
+      << (setup.ports.size() == 1 ? "" : "s") << ", boards signalled by " << options.board << "\n";
+  out << "image   " << setup.imagePath << ", " << setup.image->size << " bytes, SHA-256 "
+      << setup.imageSha256 << "\n";
+  out << "loader  " << (options.burn.loaderFile.empty() ? "built in" : options.burn.loaderFile)
+      << ", SHA-256 " << setup.loaderSha256 << "\n";
+  out << "log     " << plan.log->Path() << "\n";
+  if (plan.units) {
+    out << "units   next " << plan.units->Next() << ", step " << setup.units->step << ", "
+        << UnitEncodingWord(*setup.units) << " at offset " << setup.units->offset << " (state "
+        << plan.units->Path() << ")\n";
+  }
+  out << std::flush;
+}
+
+// Lines typed on the terminal confirm boards for ports that wait for the operator.
+// The reader may still wait for a line when the station has ended: it shares the desk.
+void StartOperatorReader(std::istream& in, std::shared_ptr<OperatorDesk> desk,
+                         std::vector<std::string> names, std::ostream& err) {
+  std::thread([&in, desk = std::move(desk), names = std::move(names), &err] {
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!desk->Confirm(line, names)) {
+        err << "tarvok: no port " << line << " (type its number or name, or Enter for all)\n";
+      }
+    }
+  }).detach();
+}
+
+nlohmann::json CountsJson(const PortCounts& counts) {
+  return {
+      {"passed", counts.passed}, {"failed", counts.failed}, {"interrupted", counts.interrupted}};
+}
+
+int Report(const Station& station, const StationPlan& plan, const StationOptions& options,
+           std::ostream& out, std::ostream& human) {
+  nlohmann::json ports = nlohmann::json::array();
+  human << "\n";
+  for (std::size_t port = 0; port < station.PortCount(); ++port) {
+    const PortCounts counts = station.Counts(port);
+    human << PortColumn(station.PortName(port)) << CountsText(counts) << "\n";
+    nlohmann::json entry = {{"port", station.PortName(port)}};
+    entry.update(CountsJson(counts));
+    entry["stopped"] = station.PortStopReason(port);
+    ports.push_back(entry);
+  }
+  const PortCounts total = station.Total();
+  human << PortColumn("total") << CountsText(total) << "\n";
+  const std::string end = station.EndReason();
+  if (!end.empty()) {
+    human << "station ended: " << end << "\n";
+  }
+  const bool done = plan.setup.boardsToPass != 0 && total.passed >= plan.setup.boardsToPass;
+  const int exitCode = station.Interrupted() ? kExitInterrupted
+                       : done                ? kExitSuccess
+                                             : kExitBurnFailed;
+  if (options.burn.json) {
+    nlohmann::json report = {{"station", plan.setup.name},
+                             {"result", station.Interrupted() ? "interrupted"
+                                        : done                ? "done"
+                                                              : "stopped"},
+                             {"end", end},
+                             {"log", plan.log->Path()},
+                             {"image_sha256", plan.setup.imageSha256},
+                             {"ports", ports},
+                             {"total", CountsJson(total)}};
+    out << JsonText(report) << "\n" << std::flush;
+  }
+  return exitCode;
+}
+
+}  // namespace
+
+int RunStationCommand(const StationOptions& options, std::istream& in, std::ostream& out,
+                      std::ostream& err, const std::atomic<bool>& stop) {
+  StationPlan plan;
+  if (!PlanStation(options, plan, err)) {
+    return kExitBadInput;
+  }
+  // With --json only the JSON object goes to standard output.
+  std::ostream& human = options.burn.json ? err : out;
+  PrintStart(plan, options, human);
+  StationPrinter printer(plan.setup, human);
+  const auto desk = std::make_shared<OperatorDesk>(plan.setup.ports.size());
+  std::vector<std::string> names;
+  for (const StationPortSetup& port : plan.setup.ports) {
+    names.push_back(port.portName);
+  }
+  const bool operatorNeeded = std::any_of(
+      plan.setup.ports.begin(), plan.setup.ports.end(), [](const StationPortSetup& port) {
+        return port.signal.kind == BoardSignal::kOperator || port.signal.kind == BoardSignal::kChip;
+      });
+  if (operatorNeeded) {
+    StartOperatorReader(in, desk, names, err);
+  }
+  Station station(plan.setup, RealStationWorld(), printer, *desk, *plan.log, plan.units.get());
+  station.Run(stop);
+  return Report(station, plan, options, out, human);
+}
+
+}  // namespace tarvok::cli

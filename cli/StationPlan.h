@@ -1,0 +1,46 @@
+// `tarvok station`'s plan: the options turned into a station, its log and its unit numbers,
+// before any port is touched. Everything that would make a board wrong is refused here.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/station/StationLog.h"
+#include "app/station/StationSetup.h"
+#include "app/station/UnitNumberStore.h"
+#include "cli/BurnCommand.h"
+
+namespace tarvok::cli {
+
+struct StationOptions {
+  BurnOptions burn;          // the image, the ports, the loader, the line settings, --json
+  std::string expectSha256;  // the image must have this SHA-256, when given
+  std::string log;
+  std::string board = "operator";  // port, dsr, cts, dcd, ri, operator or chip
+  uint32_t leaveSilenceMs = 3000;
+  std::string name;  // the host's name when empty
+  uint64_t count = 0;
+  uint32_t maxFailures = 3;
+  std::string unitOffset;  // unit numbers when given (decimal or 0x hexadecimal)
+  std::optional<uint64_t> unitFirst;
+  uint64_t unitStep = 1;
+  std::string unitFormat = "le32";
+  std::string unitState;  // beside the log when empty
+};
+
+struct StationPlan {
+  StationSetup setup;
+  std::unique_ptr<StationLog> log;
+  std::unique_ptr<UnitNumberStore> units;
+};
+
+// The board signals' words, for the option's check.
+const std::vector<std::string>& BoardSignalWords();
+
+// False after a one-line message on `err`.
+bool PlanStation(const StationOptions& options, StationPlan& plan, std::ostream& err);
+
+}  // namespace tarvok::cli
