@@ -74,13 +74,15 @@ BoardRecord BoardLife::Record(const Chip& chip, int64_t nowUs) const {
   BoardRecord record;
   record.number = plan_.number;
   record.result = result_;
-  record.romWakes = chip.Rom().Woken() ? 1 : 0;
+  const bool arrivedInLoader = !chip.Rom().Started() && chip.RunningLoader() != nullptr;
+  const bool started = chip.Rom().Woken() || (arrivedInLoader && lastHostByteUs_ >= 0);
+  record.burnsStarted = started ? 1 : 0;
   if (const RamProgram* loader = chip.RunningLoader(); loader != nullptr) {
     const LoaderStats stats = loader->Stats();
     const AcceptedStream* accepted = loader->Accepted();
-    const bool started = (accepted != nullptr && accepted->headerSeen) || stats.erased ||
-                         stats.blocksAccepted > 0 || stats.failureReplied;
-    record.imageStagesStarted = started ? 1 : 0;
+    const bool streamStarted = (accepted != nullptr && accepted->headerSeen) || stats.erased ||
+                               stats.blocksAccepted > 0 || stats.failureReplied;
+    record.imageStagesStarted = streamStarted ? 1 : 0;
     record.imageStagesFinished = stats.trailerSent ? 1 : 0;
   }
   record.wakeSentencesAfterBurn = wakeSentences_;

@@ -32,7 +32,9 @@ enum class BoardResult { kNeverBurned, kBurned, kFailed, kPulled };
 struct BoardRecord {
   uint32_t number = 0;
   BoardResult result = BoardResult::kNeverBurned;
-  uint32_t romWakes = 0;  // boot-ROM handshakes the host completed
+  // The host woke the boot ROM (completed its handshake), or spoke to the loader of a board
+  // that arrived with its loader running.
+  uint32_t burnsStarted = 0;
   uint32_t imageStagesStarted = 0;
   uint32_t imageStagesFinished = 0;
   // Wake-up sentences the host sent once the application ran: attempts at a second burn.

@@ -33,7 +33,8 @@ bool WriteWhole(const std::filesystem::path& path, const char* bytes, std::size_
 
 std::string BoardLine(const BoardRecord& record) {
   std::string line = "board " + std::to_string(record.number) + ": " + ResultName(record.result);
-  line += ", " + std::to_string(record.romWakes) + (record.romWakes == 1 ? " burn" : " burns");
+  line +=
+      ", " + std::to_string(record.burnsStarted) + (record.burnsStarted == 1 ? " burn" : " burns");
   if (record.wakeSentencesAfterBurn > 0) {
     line +=
         ", " + std::to_string(record.wakeSentencesAfterBurn) + " wake-up sentences after its burn";
@@ -44,7 +45,8 @@ std::string BoardLine(const BoardRecord& record) {
 
 std::string BoardJson(const BoardRecord& record) {
   return "{\"board\": " + std::to_string(record.number) + ", \"result\": \"" +
-         ResultName(record.result) + "\", \"burns_started\": " + std::to_string(record.romWakes) +
+         ResultName(record.result) +
+         "\", \"burns_started\": " + std::to_string(record.burnsStarted) +
          ", \"image_stages_started\": " + std::to_string(record.imageStagesStarted) +
          ", \"image_stages_finished\": " + std::to_string(record.imageStagesFinished) +
          ", \"wake_sentences_after_burn\": " + std::to_string(record.wakeSentencesAfterBurn) +

@@ -57,16 +57,17 @@ bool WaitUnlessStopped(uint32_t ms, const std::atomic<bool>& stop) {
   return !stop;
 }
 
-// The board's line on standard error and its files; false when the files failed.
+// The board's files, then its line on standard error (whoever reads the line finds the
+// files); false when the files failed.
 bool ReportBoard(const PtyChip& chip, const std::string& boardDir) {
   const BoardRecord record = chip.Board();
-  std::cerr << BoardLine(record) << std::endl;
-  if (boardDir.empty() || WriteBoardFiles(boardDir, record, chip.FlashContents())) {
-    return true;
+  const bool written = boardDir.empty() || WriteBoardFiles(boardDir, record, chip.FlashContents());
+  if (!written) {
+    std::cerr << "tarvok-sim: cannot write board " << record.number << "'s files in " << boardDir
+              << "\n";
   }
-  std::cerr << "tarvok-sim: cannot write board " << record.number << "'s files in " << boardDir
-            << "\n";
-  return false;
+  std::cerr << BoardLine(record) << std::endl;
+  return written;
 }
 
 }  // namespace
