@@ -162,16 +162,17 @@ void AddFixtureOptions(CLI::App& app, SimArgs& args) {
                  "older firmware; the rest as --flash-fill says)")
       ->check(CLI::ExistingFile);
   app.add_option("--app-ms", args.appMs,
-                 "how long a board runs its application after its burn before it leaves")
+                 "how long a board runs its application after its burn before it leaves (default "
+                 "3000)")
       ->check(CLI::Range(0u, 3600000u))
       ->needs(boards);
   app.add_option("--app-speaks", args.appSpeaks,
                  "what a burned board's application sends: nmea (a sentence a second at the "
-                 "boot ROM's rate) or silent; a failed board is silent")
+                 "boot ROM's rate; the default) or silent; a failed board is silent")
       ->check(CLI::IsMember({"nmea", "silent"}))
       ->needs(boards);
   app.add_option("--board-gap-ms", args.boardGapMs,
-                 "from one board's leaving to the next one's arrival")
+                 "from one board's leaving to the next one's arrival (default 2000)")
       ->check(CLI::Range(0u, 3600000u))
       ->needs(boards);
   app.add_flag("--port-per-board", args.portPerBoard,
