@@ -53,6 +53,17 @@ void BoardLife::Follow(const Chip& chip, int64_t nowUs) {
   }
 }
 
+void BoardLife::LineDied(int64_t nowUs) {
+  if (phase_ == Phase::kGone) {
+    return;
+  }
+  if (phase_ == Phase::kInPlace) {
+    result_ = BoardResult::kPulled;
+  }
+  phase_ = Phase::kGone;
+  leftUs_ = nowUs;
+}
+
 void BoardLife::EndBurn(BoardResult result, int64_t nowUs) {
   result_ = result;
   phase_ = Phase::kApplication;

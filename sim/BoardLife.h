@@ -54,6 +54,9 @@ class BoardLife {
   void Follow(const Chip& chip, int64_t nowUs);
   // A byte of the host's reached the chip at `nowUs` while the board waited for its burn.
   void NoteHostByte(int64_t nowUs) { lastHostByteUs_ = nowUs; }
+  // The line went dead on a fault (--hang-up-to-chip and the like): a board in place is as
+  // good as pulled.
+  void LineDied(int64_t nowUs);
   // A byte of the host's while the application runs (the chip does not hear it).
   void HearWhileRunning(uint8_t byte);
 

@@ -104,6 +104,9 @@ int RunBoardSeries(const BoardSeriesOptions& options, const std::atomic<bool>& s
     }
     if (!options.portPerBoard) {
       line = chip->TakePty();
+      if (!line->IsOpen()) {
+        line.reset();  // a fault hung it up: the next board comes on a new one
+      }
     }
   }
   RemoveLink(options.link);

@@ -133,12 +133,13 @@ void PtyChip::FollowBoard() {
 // middle of a block hears that the rest stopped coming.
 void PtyChip::OnQuiet() {
   Chatter();
-  if (ChipListens() &&
-      MonotonicUs() - pty_->LastHeardUs() > int64_t{options_.wire.silenceMs} * 1000) {
+  if (MonotonicUs() - pty_->LastHeardUs() > int64_t{options_.wire.silenceMs} * 1000) {
     std::vector<uint8_t> out;
     std::lock_guard lock(mutex_);
-    chip_.OnSilence(out);
-    Send(out);
+    if (ChipListens()) {
+      chip_.OnSilence(out);
+      Send(out);
+    }
   }
 }
 
@@ -310,6 +311,9 @@ void PtyChip::HangUp() {
   }
   record_.NoteHangUp(chip_);
   pty_->HangUp();
+  if (board_) {
+    board_->LineDied(MonotonicUs());
+  }
   ended_ = true;
   endedChanged_.notify_all();
 }
