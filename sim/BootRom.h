@@ -19,6 +19,8 @@ class BootRom {
   // For tests of the command set alone: behave as if the handshake had just completed.
   void SkipHandshake() { mode_ = Mode::kCommand; }
 
+  // The host has woken the ROM: the handshake is complete.
+  bool Woken() const { return mode_ != Mode::kHandshake; }
   // Set once 0xA8 has received its whole address: the chip then runs from there.
   bool Started() const { return started_; }
   uint32_t StartAddress() const { return startAddress_; }

@@ -1,13 +1,10 @@
 #include "sim/Chip.h"
 
 #include <algorithm>
-#include <array>
 
 namespace tarvok::sim {
 namespace {
 
-constexpr std::array<uint8_t, 12> kRebootSentence = {'$', 'P', 'V', 'Q', 'T',  '7',
-                                                     '5', '*', '0', '1', 0x0D, 0x0A};
 constexpr uint32_t kLoaderAddress = 0xC00;
 
 }  // namespace
@@ -21,6 +18,7 @@ Chip::Chip(const ChipOptions& options)
     : options_(options),
       mode_(options.startInLoader ? Mode::kLoader : Mode::kApplication),
       flash_(options.flashBytes, options.flashFill) {
+  flash_.Preload(options.flashAtStart);
   rom_.answerHandshake = !options.noHandshake;
   rom_.corruptNextDataEcho = options.wrongEcho;
   rom_.wrongChecksum = options.wrongChecksum;
@@ -80,12 +78,7 @@ void Chip::Receive(uint8_t byte, std::vector<uint8_t>& out) {
     return;
   }
   if (mode_ != Mode::kLoader) {
-    sentenceWindow_.push_back(byte);
-    if (sentenceWindow_.size() > kRebootSentence.size()) {
-      sentenceWindow_.erase(sentenceWindow_.begin());
-    }
-    if (std::equal(sentenceWindow_.begin(), sentenceWindow_.end(), kRebootSentence.begin(),
-                   kRebootSentence.end())) {
+    if (wakeSentence_.Hear(byte)) {
       ++sentencesHeard_;
     }
   }

@@ -18,6 +18,7 @@
 #endif
 #include "sim/Flash.h"
 #include "sim/Loader.h"
+#include "sim/WakeSentence.h"
 
 namespace tarvok::sim {
 
@@ -27,13 +28,14 @@ inline constexpr bool kHasEmulatedCpu = TARVOK_EMULATED_CPU != 0;
 struct ChipOptions {
   uint32_t romRate = 9600;  // the rate of the application and the boot ROM
   uint32_t flashBytes = 8 * 1024 * 1024;
-  uint8_t flashFill = 0x00;    // what the flash holds before the burn
-  bool startInLoader = false;  // the loader already runs and is about to say hello
-  bool silent = false;         // never answers anything
-  bool noHandshake = false;    // the boot ROM does not answer the handshake
-  bool wrongEcho = false;      // the boot ROM garbles the echo of the first data byte
-  bool wrongChecksum = false;  // the boot ROM's checksum answer is off
-  bool noExecute = false;      // the boot ROM does not answer 0xA8
+  uint8_t flashFill = 0x00;           // what the flash holds before the burn...
+  std::vector<uint8_t> flashAtStart;  // ...but for these bytes from address 0 on
+  bool startInLoader = false;         // the loader already runs and is about to say hello
+  bool silent = false;                // never answers anything
+  bool noHandshake = false;           // the boot ROM does not answer the handshake
+  bool wrongEcho = false;             // the boot ROM garbles the echo of the first data byte
+  bool wrongChecksum = false;         // the boot ROM's checksum answer is off
+  bool noExecute = false;             // the boot ROM does not answer 0xA8
   LoaderFaults loader;
   // The boot ROM hands RAM to an emulated ARM926 that runs what was downloaded, instead of
   // the C++ model of our loader. A chip that starts in the loader runs `programInRam` from
@@ -88,7 +90,7 @@ class Chip {
   BootRom rom_;
   std::unique_ptr<RamProgram> loader_;
   CpuLink cpuLink_;
-  std::vector<uint8_t> sentenceWindow_;
+  WakeSentence wakeSentence_;
   uint32_t sentencesHeard_ = 0;
 };
 

@@ -4,6 +4,10 @@
 
 namespace tarvok::sim {
 
+void Flash::Preload(const std::vector<uint8_t>& bytes) {
+  std::copy_n(bytes.begin(), std::min(bytes.size(), cells_.size()), cells_.begin());
+}
+
 void Flash::Erase(uint32_t first, uint32_t last) {
   if (cells_.empty() || first > last || first >= cells_.size()) {
     return;

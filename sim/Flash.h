@@ -13,6 +13,8 @@ class Flash {
 
   Flash(uint32_t bytes, uint8_t initialFill) : cells_(bytes, initialFill) {}
 
+  // What the flash holds from address 0 on before anyone programs it (as much as fits).
+  void Preload(const std::vector<uint8_t>& bytes);
   // Erases every sector that holds a byte of [first, last].
   void Erase(uint32_t first, uint32_t last);
   // Programs `byte` at `address` (bits can only go from 1 to 0). False outside the flash.

@@ -174,6 +174,7 @@ void Loader::BlockComplete(std::vector<uint8_t>& out) {
   const auto expected = static_cast<uint16_t>((collected_[length] << 8) | collected_[length + 1]);
   if (blockIndex_ == faults_.replyCodeBlock) {
     out.push_back(faults_.replyCode);
+    stats_.failureReplied = true;
     state_ = State::kStopped;
     return;
   }
@@ -186,6 +187,7 @@ void Loader::BlockComplete(std::vector<uint8_t>& out) {
   const uint64_t blockEnd = uint64_t{imageStart_} + received_ + length;
   if (blockEnd > flash_.Cells().size()) {
     out.push_back(kBeyondFlash);  // in place of the block's acknowledgement; the stream ends
+    stats_.failureReplied = true;
     state_ = State::kStopped;
     return;
   }

@@ -6,8 +6,6 @@
 namespace tarvok::sim {
 namespace {
 
-constexpr int64_t kSentencePeriodUs = 200'000;
-
 // A receiver's fix, as a running chip reports it once a second.
 std::string NmeaSentence(uint32_t counter) {
   char body[96];
@@ -31,7 +29,7 @@ std::vector<uint8_t> NmeaChatter::NextPiece(int64_t nowUs, uint32_t rate) {
     }
     left_ = NmeaSentence(sentences_++);
     pieceSentUs_ = nowUs;
-    nextSentenceUs_ = nowUs + kSentencePeriodUs;
+    nextSentenceUs_ = nowUs + periodUs_;
   }
   // Ten bits a byte: what the line has carried since the last piece went.
   const auto due = static_cast<std::size_t>((nowUs - pieceSentUs_) * rate / 10'000'000);

@@ -13,6 +13,8 @@ namespace {
 // How often the chip looks at the line when nothing arrives; each look also notes the
 // host's rate.
 constexpr int64_t kIdleLookUs = 2'000;
+// A board's application reports its fix once a second.
+constexpr int64_t kAppSentencePeriodUs = 1'000'000;
 
 void Trace(const char* direction, uint32_t rate, const uint8_t* bytes, std::size_t count) {
   std::fprintf(stderr, "%s @%u:", direction, rate);
@@ -29,6 +31,10 @@ std::unique_ptr<PtyChip> PtyChip::Start(const PtyChipOptions& options, std::stri
   if (!pty) {
     return nullptr;
   }
+  return StartOn(std::move(pty), options);
+}
+
+std::unique_ptr<PtyChip> PtyChip::StartOn(std::unique_ptr<Pty> pty, const PtyChipOptions& options) {
   std::unique_ptr<PtyChip> chip(new PtyChip(options, std::move(pty), MonotonicUs()));
   chip->thread_ = std::thread([raw = chip.get()] { raw->Run(); });
   return chip;
@@ -39,8 +45,12 @@ PtyChip::PtyChip(const PtyChipOptions& options, std::unique_ptr<Pty> pty, int64_
       pty_(std::move(pty)),
       chip_(options.chip),
       line_(options.wire, startUs),
-      chatter_(startUs) {
-  chip_.ConnectCpu({&mutex_, [this](std::vector<uint8_t>& bytes) { Send(bytes); }});
+      chatter_(startUs),
+      appChatter_(startUs, kAppSentencePeriodUs) {
+  if (options.board) {
+    board_.emplace(*options.board, startUs);
+  }
+  chip_.ConnectCpu({&mutex_, [this](std::vector<uint8_t>& bytes) { SendFromCpu(bytes); }});
 }
 
 PtyChip::~PtyChip() {
@@ -55,10 +65,15 @@ void PtyChip::Stop() {
   chip_.HaltCpu();
 }
 
+std::unique_ptr<Pty> PtyChip::TakePty() {
+  Stop();
+  return std::move(pty_);
+}
+
 // When the chip must look at the line again though nothing arrives.
 int64_t PtyChip::NextWakeUs(int64_t nowUs) const {
   int64_t wake = nowUs + kIdleLookUs;
-  if (chatter_.Sending()) {
+  if (chatter_.Sending() || appChatter_.Sending()) {
     wake = std::min(wake, nowUs + NmeaChatter::kPieceUs);
   }
   if (line_.Holding()) {
@@ -81,7 +96,36 @@ void PtyChip::Run() {
       std::lock_guard lock(mutex_);
       ReleaseHeldBytes();
     }
+    FollowBoard();
     CheckEnd();
+  }
+}
+
+// The chip hears the line and answers: always, but for a board whose burn has ended.
+bool PtyChip::ChipListens() const {
+  return !board_ || board_->ChipListens();
+}
+
+// A board's application talks at the boot ROM's rate, whatever rate its loader ran at.
+uint32_t PtyChip::UartRate() const {
+  return ChipListens() ? chip_.Rate() : options_.chip.romRate;
+}
+
+// A board ends its burn, runs its application and leaves as its time comes; leaving, it may
+// take the pseudo-terminal with it.
+void PtyChip::FollowBoard() {
+  std::lock_guard lock(mutex_);
+  if (!board_ || board_->CurrentPhase() == BoardLife::Phase::kGone) {
+    return;
+  }
+  const int64_t now = MonotonicUs();
+  board_->Follow(chip_, now);
+  if (board_->CurrentPhase() == BoardLife::Phase::kGone) {
+    chatter_.Stop();
+    appChatter_.Stop();
+    if (options_.hangUpOnLeaving) {
+      pty_->HangUp();
+    }
   }
 }
 
@@ -92,8 +136,10 @@ void PtyChip::OnQuiet() {
   if (MonotonicUs() - pty_->LastHeardUs() > int64_t{options_.wire.silenceMs} * 1000) {
     std::vector<uint8_t> out;
     std::lock_guard lock(mutex_);
-    chip_.OnSilence(out);
-    Send(out);
+    if (ChipListens()) {
+      chip_.OnSilence(out);
+      Send(out);
+    }
   }
 }
 
@@ -102,6 +148,9 @@ void PtyChip::OnQuiet() {
 void PtyChip::OnPurge() {
   std::vector<uint8_t> hello;
   std::lock_guard lock(mutex_);
+  if (!ChipListens()) {
+    return;
+  }
   chip_.PowerOn(hello);
   Send(hello);
 }
@@ -126,6 +175,7 @@ void PtyChip::OnBytes(const uint8_t* bytes, std::size_t count, uint32_t hostRate
         return;
       }
     }
+    FollowBoard();
     if (stall) {
       line_.StallToChip();
     }
@@ -138,7 +188,7 @@ bool PtyChip::ReceiveSlice(const uint8_t* bytes, std::size_t& next, std::size_t 
                            uint32_t hostRate, bool& stall) {
   std::vector<uint8_t> out;
   for (; next < last && !stall; ++next) {
-    const Arrival arrival = line_.CarryToChip(bytes[next], hostRate == chip_.Rate());
+    const Arrival arrival = line_.CarryToChip(bytes[next], hostRate == UartRate());
     if (arrival.hangsUp) {
       Send(out);
       HangUp();
@@ -149,7 +199,14 @@ bool PtyChip::ReceiveSlice(const uint8_t* bytes, std::size_t& next, std::size_t 
       record_.NoteFault(chip_);
     }
     for (int copy = 0; copy < arrival.copies; ++copy) {
-      chip_.Receive(arrival.byte, out);
+      if (ChipListens()) {
+        chip_.Receive(arrival.byte, out);
+        if (board_) {
+          board_->NoteHostByte(MonotonicUs());
+        }
+      } else {
+        board_->HearWhileRunning(arrival.byte);
+      }
     }
   }
   Send(out);
@@ -169,12 +226,22 @@ void PtyChip::Send(std::vector<uint8_t>& bytes) {
     bytes.clear();
     return;
   }
-  const bool alive = line_.CarryToHost(bytes, pty_->HostRate() == chip_.Rate(), MonotonicUs());
+  const bool alive = line_.CarryToHost(bytes, pty_->HostRate() == UartRate(), MonotonicUs());
   bytes.clear();
   ReleaseHeldBytes();
   if (!alive) {
     HangUp();
   }
+}
+
+// What the chip's CPU sends, which nobody hears once a board's burn has ended; the caller
+// holds the lock.
+void PtyChip::SendFromCpu(std::vector<uint8_t>& bytes) {
+  if (!ChipListens()) {
+    bytes.clear();
+    return;
+  }
+  Send(bytes);
 }
 
 // Hands the host what the line holds for it once its time has come; the caller holds the lock.
@@ -188,7 +255,7 @@ void PtyChip::ReleaseHeldBytes() {
 // The caller holds the lock.
 void PtyChip::WriteToHost(const std::vector<uint8_t>& wire) {
   const int64_t handedAt = MonotonicUs();
-  const uint32_t chipRate = chip_.Rate();
+  const uint32_t chipRate = UartRate();
   if (options_.wire.trace) {
     Trace(pty_->HostRate() != chipRate ? "chip>host (garbled)" : "chip>host", chipRate, wire.data(),
           wire.size());
@@ -203,9 +270,20 @@ void PtyChip::WriteToHost(const std::vector<uint8_t>& wire) {
   }
 }
 
-// A running application sends its sentences at the line's pace.
+// A running application sends its sentences at the line's pace: the chip's before the host
+// sends it to its boot ROM, and a board's once its burn has ended (if it went well).
 void PtyChip::Chatter() {
   std::lock_guard lock(mutex_);
+  if (!ChipListens()) {
+    chatter_.Stop();
+    if (!board_->Speaks() || !pty_->IsOpen()) {
+      appChatter_.Stop();
+      return;
+    }
+    std::vector<uint8_t> piece = appChatter_.NextPiece(MonotonicUs(), options_.chip.romRate);
+    Send(piece);
+    return;
+  }
   if (!options_.wire.chatter || options_.chip.silent ||
       chip_.CurrentMode() != Chip::Mode::kApplication) {
     chatter_.Stop();
@@ -233,6 +311,9 @@ void PtyChip::HangUp() {
   }
   record_.NoteHangUp(chip_);
   pty_->HangUp();
+  if (board_) {
+    board_->LineDied(MonotonicUs());
+  }
   ended_ = true;
   endedChanged_.notify_all();
 }
@@ -268,6 +349,16 @@ LoaderStats PtyChip::Stats() const {
 
 int64_t PtyChip::HostQuietMs() const {
   return (MonotonicUs() - pty_->LastHeardUs()) / 1000;
+}
+
+bool PtyChip::BoardGone() const {
+  std::lock_guard lock(mutex_);
+  return board_ && board_->CurrentPhase() == BoardLife::Phase::kGone;
+}
+
+BoardRecord PtyChip::Board() const {
+  std::lock_guard lock(mutex_);
+  return board_ ? board_->Record(chip_, MonotonicUs()) : BoardRecord{};
 }
 
 ChipReport PtyChip::Report() const {

@@ -4,7 +4,8 @@
 //
 // PtyChip wires the parts: the pseudo-terminal (Pty), the line between it and the chip with
 // its pacing, adapter timer and faults (Line, WireOptions), the running application's
-// sentences (NmeaChatter), and the report at the end (ChipReport).
+// sentences (NmeaChatter), the report at the end (ChipReport), and, for a board on a
+// production fixture, the board's life after its burn (BoardLife).
 #pragma once
 
 #include <atomic>
@@ -12,10 +13,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "sim/BoardLife.h"
 #include "sim/Chip.h"
 #include "sim/ChipReport.h"
 #include "sim/Line.h"
@@ -28,12 +31,18 @@ namespace tarvok::sim {
 struct PtyChipOptions {
   ChipOptions chip;
   WireOptions wire;
+  // A board on a production fixture: after its burn it runs its application, then leaves.
+  // Without, the chip waits for burns for as long as it runs.
+  std::optional<BoardPlan> board;
+  bool hangUpOnLeaving = false;  // the board takes the pseudo-terminal with it
 };
 
 class PtyChip : private HostListener {
  public:
   // Null with `error` set when no pseudo-terminal could be made.
   static std::unique_ptr<PtyChip> Start(const PtyChipOptions& options, std::string* error);
+  // On a pseudo-terminal made before, such as a fixture's line that outlives its boards.
+  static std::unique_ptr<PtyChip> StartOn(std::unique_ptr<Pty> pty, const PtyChipOptions& options);
   ~PtyChip() override;
   PtyChip(const PtyChip&) = delete;
   PtyChip& operator=(const PtyChip&) = delete;
@@ -53,6 +62,12 @@ class PtyChip : private HostListener {
   int64_t HostQuietMs() const;
   uint64_t BytesFromHost() const { return pty_->BytesFromHost(); }
   void Stop();
+  // After Stop: the pseudo-terminal, for the next board (the chip has no line any more).
+  std::unique_ptr<Pty> TakePty();
+
+  // A board on a fixture: it has left, and what it went through.
+  bool BoardGone() const;
+  BoardRecord Board() const;
 
  private:
   PtyChip(const PtyChipOptions& options, std::unique_ptr<Pty> pty, int64_t startUs);
@@ -63,6 +78,10 @@ class PtyChip : private HostListener {
                     bool& stall);
   void OnQuiet();
   void Send(std::vector<uint8_t>& bytes);
+  void SendFromCpu(std::vector<uint8_t>& bytes);
+  bool ChipListens() const;
+  uint32_t UartRate() const;
+  void FollowBoard();
   void ReleaseHeldBytes();
   void WriteToHost(const std::vector<uint8_t>& wire);
   void Chatter();
@@ -76,6 +95,8 @@ class PtyChip : private HostListener {
   Chip chip_;
   Line line_;
   NmeaChatter chatter_;
+  NmeaChatter appChatter_;  // a board's application, once its burn has ended
+  std::optional<BoardLife> board_;
   LineRecord record_;
   std::thread thread_;
   std::atomic<bool> stop_{false};

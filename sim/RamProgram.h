@@ -18,8 +18,9 @@ struct LoaderStats {
   bool erased = false;
   bool finished = false;  // 0xE5 received
   bool trailerSent = false;
-  bool streamOk = false;  // the trailer said success
-  std::string cpuFault;   // why the emulated CPU stopped, when it stopped on a fault
+  bool streamOk = false;        // the trailer said success
+  bool failureReplied = false;  // a block was answered with a failure code; the stream ended
+  std::string cpuFault;         // why the emulated CPU stopped, when it stopped on a fault
 };
 
 // What the loader took from the host, as it understood it: the flash parameters, the stream

@@ -1,6 +1,7 @@
 // tarvok-sim: a simulated TR7340 on a pseudo-terminal. Prints the path to open as the serial
 // port, answers as the chip would, and at the end says whether the finish arrived and whether
-// the flash holds the image, and writes its flash contents to a file.
+// the flash holds the image, and writes its flash contents to a file. With --boards it is a
+// production fixture that sees a series of boards in turn (BoardSeries).
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,9 +13,11 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
+#include "sim/BoardSeries.h"
 #include "sim/PtyChip.h"
 #include "version/VersionText.h"
 
@@ -65,6 +68,17 @@ struct SimArgs {
   int eraseWait = 0;
   int flashFill = 0;
   uint32_t stallMs = 100;
+  // The production fixture's.
+  uint32_t boards = 0;  // 0: one chip, as without a fixture
+  std::string olderImage;
+  uint32_t appMs = 3000;
+  std::string appSpeaks = "nmea";
+  uint32_t boardGapMs = 2000;
+  bool portPerBoard = false;
+  std::vector<uint32_t> failBoards;
+  std::vector<uint32_t> pullBoards;
+  std::vector<uint32_t> stuckBoards;
+  std::string boardDir;
 };
 
 // The chip, its flash and how the program runs. (--help lists the options in the order they
@@ -132,6 +146,66 @@ void AddWireOptions(CLI::App& app, SimArgs& args) {
                  "fault: the line goes dead after this many blocks");
 }
 
+// A production fixture: a series of boards instead of one chip.
+void AddFixtureOptions(CLI::App& app, SimArgs& args) {
+  CLI::Option* boards =
+      app.add_option("--boards", args.boards,
+                     "be a production fixture that sees N boards in turn, each waiting for its "
+                     "burn, then running its application (--app-ms), then leaving; exit when "
+                     "the last has left")
+          ->check(CLI::Range(1u, 1000000u));
+  boards->excludes(app.get_option("--exit-after-burn"))
+      ->excludes(app.get_option("--flash-file"))
+      ->excludes(app.get_option("--expect-image"));
+  app.add_option("--older-image", args.olderImage,
+                 "the flash holds this file's bytes from address 0 on before the burn (an "
+                 "older firmware; the rest as --flash-fill says)")
+      ->check(CLI::ExistingFile);
+  app.add_option("--app-ms", args.appMs,
+                 "how long a board runs its application after its burn before it leaves (default "
+                 "3000)")
+      ->check(CLI::Range(0u, 3600000u))
+      ->needs(boards);
+  app.add_option("--app-speaks", args.appSpeaks,
+                 "what a burned board's application sends: nmea (a sentence a second at the "
+                 "boot ROM's rate; the default) or silent; a failed board is silent")
+      ->check(CLI::IsMember({"nmea", "silent"}))
+      ->needs(boards);
+  app.add_option("--board-gap-ms", args.boardGapMs,
+                 "from one board's leaving to the next one's arrival (default 2000)")
+      ->check(CLI::Range(0u, 3600000u))
+      ->needs(boards);
+  app.add_flag("--port-per-board", args.portPerBoard,
+               "each board is a pseudo-terminal of its own, named by --link only while the "
+               "board is in place")
+      ->needs(boards)
+      ->needs(app.get_option("--link"));
+  const auto numbers = CLI::Range(1u, 1000000u);
+  app.add_option("--fail-board", args.failBoards,
+                 "fault: board K's loader answers the first image block with a flash error "
+                 "(repeatable, or a comma list)")
+      ->delimiter(',')
+      ->check(numbers)
+      ->needs(boards);
+  app.add_option("--pull-board", args.pullBoards,
+                 "fault: board K leaves at half its image, the line going dead (repeatable, or "
+                 "a comma list)")
+      ->delimiter(',')
+      ->check(numbers)
+      ->needs(boards);
+  app.add_option("--stuck-board", args.stuckBoards,
+                 "fault: board K never leaves; the later boards never come (repeatable, or a "
+                 "comma list)")
+      ->delimiter(',')
+      ->check(numbers)
+      ->needs(boards);
+  app.add_option("--board-dir", args.boardDir,
+                 "as each board leaves, write its flash to DIR/board-K.bin and what it went "
+                 "through to DIR/board-K.json")
+      ->check(CLI::ExistingDirectory)
+      ->needs(boards);
+}
+
 // The exit status when the program is done already: 0 after --help or --version, 2 on bad
 // usage (as for tarvok); nothing when the chip is to start.
 std::optional<int> ParseArgs(int argc, char** argv, SimArgs& args) {
@@ -141,6 +215,7 @@ std::optional<int> ParseArgs(int argc, char** argv, SimArgs& args) {
   AddChipOptions(app, args);
   AddChipFaults(app, args);
   AddWireOptions(app, args);
+  AddFixtureOptions(app, args);
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& done) {
@@ -173,7 +248,56 @@ bool Prepare(SimArgs& args, std::vector<uint8_t>& expected) {
     options.chip.loader.replyCode = static_cast<uint8_t>(args.replyCode);
     options.chip.loader.replyCodeBlock = args.replyCodeBlock;
   }
+  if (!args.olderImage.empty() && !ReadFile(args.olderImage, options.chip.flashAtStart)) {
+    std::cerr << "tarvok-sim: cannot read " << args.olderImage << "\n";
+    return false;
+  }
   return true;
+}
+
+// The fixture's options from the arguments; false when a board fault names no board of the
+// series.
+bool PrepareSeries(const SimArgs& args, tarvok::sim::BoardSeriesOptions& series) {
+  series.board = args.options;
+  tarvok::sim::BoardPlan plan;
+  plan.appMs = args.appMs;
+  plan.speech =
+      args.appSpeaks == "silent" ? tarvok::sim::AppSpeech::kSilent : tarvok::sim::AppSpeech::kNmea;
+  series.board.board = plan;
+  series.boards = args.boards;
+  series.gapMs = args.boardGapMs;
+  series.portPerBoard = args.portPerBoard;
+  series.link = args.link;
+  series.boardDir = args.boardDir;
+  const struct {
+    const char* option;
+    const std::vector<uint32_t>& numbers;
+    std::set<uint32_t>& boards;
+  } faults[] = {{"--fail-board", args.failBoards, series.failing},
+                {"--pull-board", args.pullBoards, series.pulled},
+                {"--stuck-board", args.stuckBoards, series.stuck}};
+  for (const auto& fault : faults) {
+    for (const uint32_t number : fault.numbers) {
+      if (number > args.boards) {
+        std::cerr << "tarvok-sim: " << fault.option << ": no board " << number << " among "
+                  << args.boards << " (see 'tarvok-sim --help')\n";
+        return false;
+      }
+      fault.boards.insert(number);
+    }
+  }
+  return true;
+}
+
+// The fixture until its last board has left, or until Ctrl-C or SIGTERM.
+int RunFixture(const SimArgs& args) {
+  tarvok::sim::BoardSeriesOptions series;
+  if (!PrepareSeries(args, series)) {
+    return 2;
+  }
+  signal(SIGINT, OnSignal);
+  signal(SIGTERM, OnSignal);
+  return tarvok::sim::RunBoardSeries(series, interrupted);
 }
 
 // Tells the host where the chip is: the path on standard output, and the link if asked for.
@@ -226,6 +350,9 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> expected;
   if (!Prepare(args, expected)) {
     return 2;
+  }
+  if (args.boards != 0) {
+    return RunFixture(args);
   }
   std::string error;
   const auto chip = tarvok::sim::PtyChip::Start(args.options, &error);
