@@ -7,6 +7,11 @@
 // into the C++ model of the loader, and into our loader firmware on the simulated chip's
 // emulated CPU (tarvok-sim --cpu), whose own CPU time is measured too. Then the same at 921600
 // behind a USB adapter's latency timer (1 ms in low-latency mode, 16 ms by default).
+//
+// The cycle-time table burns whole chips: boot-ROM handshake, loader download at the boot
+// ROM's 9600 baud, image stage and finish, into our firmware on the emulated CPU with the wire
+// throttled, once with our loader block and once with the same block padded with zeros to the
+// 8,728 bytes of the original tool's block.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -15,6 +20,7 @@
 #include <fcntl.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -91,45 +97,102 @@ struct Programs {
   std::string firmware = TARVOK_FIRMWARE_BLOCK;
 };
 
+// One `tarvok burn --json` against one simulated chip: the report (null when the output was
+// not one) and what each process used.
+struct BurnProcesses {
+  nlohmann::json report;
+  rusage usage{};
+  rusage simUsage{};
+};
+
+// Starts the simulated chip with `simArgs`, then tarvok with `hostArgs` and --port, and waits
+// for both.
+BurnProcesses RunBurn(const std::vector<std::string>& simArgs, std::vector<std::string> hostArgs) {
+  BurnProcesses run;
+  Child sim = Spawn(simArgs, {});
+  const std::string pty = tarvok::testing::ReadLineFrom(sim.out);
+  hostArgs.insert(hostArgs.end(), {"--port", pty, "--json"});
+  Child host = Spawn(hostArgs, {});
+  const std::string output = tarvok::testing::ReadRestFrom(host.out);
+  int status = 0;
+  wait4(host.pid, &status, 0, &run.usage);
+  kill(sim.pid, SIGTERM);
+  wait4(sim.pid, nullptr, 0, &run.simUsage);
+  close(sim.out);
+  close(host.out);
+  run.report = nlohmann::json::parse(output, nullptr, false);
+  return run;
+}
+
+std::vector<std::string> SimArgs(const Programs& programs, bool throttle, uint32_t latencyMs) {
+  std::vector<std::string> args = {programs.sim, "--exit-after-burn", "--flash-size",
+                                   std::to_string(16 * 1024 * 1024)};
+  if (throttle) {
+    args.push_back("--throttle");
+  }
+  if (latencyMs != 0) {
+    args.insert(args.end(), {"--latency-ms", std::to_string(latencyMs)});
+  }
+  return args;
+}
+
+bool Succeeded(const nlohmann::json& report) {
+  return report.is_object() && report.value("status", -1) == 0;
+}
+
+double StageSeconds(const nlohmann::json& report, const char* stage) {
+  try {
+    return report.at("seconds").at(stage).get<double>();
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
 Measurement Burn(const Programs& programs, const std::string& image, uint32_t burnRate,
                  bool throttle, bool firmware, uint32_t latencyMs = 0) {
-  Measurement m;
-  std::vector<std::string> simArgs = {programs.sim, "--start-in-loader", "--exit-after-burn",
-                                      "--flash-size", std::to_string(16 * 1024 * 1024)};
-  if (throttle) {
-    simArgs.push_back("--throttle");
-  }
+  std::vector<std::string> simArgs = SimArgs(programs, throttle, latencyMs);
+  simArgs.push_back("--start-in-loader");
   if (firmware) {
     simArgs.insert(simArgs.end(), {"--cpu", "--ram-loader", programs.firmware});
   }
-  if (latencyMs != 0) {
-    simArgs.insert(simArgs.end(), {"--latency-ms", std::to_string(latencyMs)});
-  }
-  Child sim = Spawn(simArgs, {});
-  const std::string pty = tarvok::testing::ReadLineFrom(sim.out);
-  Child host = Spawn({programs.tarvok, "burn", image, "--port", pty, "--burn-baud",
-                      std::to_string(burnRate), "--loader-running", "--json"},
-                     {});
-  const std::string output = tarvok::testing::ReadRestFrom(host.out);
-  int status = 0;
-  rusage usage{};
-  wait4(host.pid, &status, 0, &usage);
-  rusage simUsage{};
-  kill(sim.pid, SIGTERM);
-  wait4(sim.pid, nullptr, 0, &simUsage);
-  close(sim.out);
-  close(host.out);
-  try {
-    const auto report = nlohmann::json::parse(output);
-    m.ok = report["status"] == 0;
-    m.imageSeconds = report["seconds"]["image_stage"].get<double>();
-  } catch (const std::exception&) {
-    m.ok = false;
-  }
-  m.cpuSeconds = CpuSeconds(usage);
-  m.simCpuSeconds = CpuSeconds(simUsage);
-  m.peakKiB = usage.ru_maxrss;
+  const BurnProcesses run = RunBurn(simArgs, {programs.tarvok, "burn", image, "--burn-baud",
+                                              std::to_string(burnRate), "--loader-running"});
+  Measurement m;
+  m.ok = Succeeded(run.report);
+  m.imageSeconds = StageSeconds(run.report, "image_stage");
+  m.cpuSeconds = CpuSeconds(run.usage);
+  m.simCpuSeconds = CpuSeconds(run.simUsage);
+  m.peakKiB = run.usage.ru_maxrss;
   return m;
+}
+
+// One whole chip: the handshake (with opening the port), the loader download, the image stage
+// with the finish, and the cycle they make, as tarvok's own clock measured them.
+struct Cycle {
+  bool ok = false;
+  double handshakeSeconds = 0;
+  double loaderSeconds = 0;
+  double imageSeconds = 0;
+  double cycleSeconds = 0;
+  std::string failure;  // tarvok's message when the burn failed
+};
+
+Cycle BurnWholeChip(const Programs& programs, const std::string& image, const std::string& loader,
+                    uint32_t latencyMs) {
+  std::vector<std::string> simArgs = SimArgs(programs, true, latencyMs);
+  simArgs.push_back("--cpu");
+  const BurnProcesses run = RunBurn(
+      simArgs, {programs.tarvok, "burn", image, "--burn-baud", "921600", "--loader", loader});
+  Cycle cycle;
+  cycle.ok = Succeeded(run.report);
+  cycle.loaderSeconds = StageSeconds(run.report, "loader_stage");
+  cycle.imageSeconds = StageSeconds(run.report, "image_stage");
+  cycle.cycleSeconds = StageSeconds(run.report, "total");
+  cycle.handshakeSeconds = cycle.cycleSeconds - cycle.loaderSeconds - cycle.imageSeconds;
+  if (!cycle.ok) {
+    cycle.failure = run.report.is_object() ? run.report.value("message", "") : "no report";
+  }
+  return cycle;
 }
 
 // What the line alone needs for the image stage: the header, each block with its sum and
@@ -144,7 +207,17 @@ struct BenchOptions {
   std::vector<uint32_t> sizesKiB = {64, 1024, 4096};
   std::vector<uint32_t> rates;
   std::vector<uint32_t> latencies = {1, 16};
+  std::vector<uint32_t> cycleSizesKiB = {256, 1024};
+  std::vector<uint32_t> cycleLatencies = {0, 1, 16};
+  std::vector<std::string> tables = {"throttled", "latency", "unthrottled", "cycle"};
 };
+
+bool Wanted(const BenchOptions& options, const std::string& table) {
+  return std::find(options.tables.begin(), options.tables.end(), table) != options.tables.end();
+}
+
+// The original tool's loader block: code and markers as ours, then zeros.
+constexpr uint32_t kOriginalLoaderBytes = 8728;
 
 std::string ImagePath(uint32_t kib) {
   return "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
@@ -211,6 +284,56 @@ void PrintLatencyTable(const Programs& programs, const BenchOptions& options) {
   }
 }
 
+// Our loader block, and a copy of it padded with zeros to the original tool's length (not
+// shorter than the block itself). False when the block cannot be read.
+bool WriteLoaders(const std::string& firmware, std::string& ours, std::string& padded) {
+  std::ifstream in(firmware, std::ios::binary);
+  if (!in) {
+    return false;
+  }
+  std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (bytes.empty()) {
+    return false;
+  }
+  ours = "/tmp/tarvok-bench/loader.bin";
+  padded = "/tmp/tarvok-bench/loader-padded.bin";
+  std::ofstream(ours, std::ios::binary).write(bytes.data(), std::ssize(bytes));
+  bytes.resize(std::max<size_t>(bytes.size(), kOriginalLoaderBytes), 0);
+  std::ofstream(padded, std::ios::binary).write(bytes.data(), std::ssize(bytes));
+  return true;
+}
+
+// Whole chips at 921600 into our firmware on the emulated CPU, wire throttled: what one chip
+// costs a port, with our loader block and with the same block padded to the original length.
+void PrintCycleTable(const Programs& programs, const BenchOptions& options) {
+  std::string ours;
+  std::string padded;
+  if (!WriteLoaders(programs.firmware, ours, padded)) {
+    std::printf("\nCycle time: cannot read the loader firmware %s\n", programs.firmware.c_str());
+    return;
+  }
+  std::printf(
+      "\nCycle time per chip at 921600 (handshake, loader at 9600 baud, image with "
+      "finish; firmware on the emulated CPU, wire throttled):\n");
+  std::printf("%-8s %-8s %-8s %11s %9s %9s %9s %10s\n", "image", "latency", "loader", "handshake s",
+              "loader s", "image s", "cycle s", "chips/h");
+  for (const uint32_t kib : options.cycleSizesKiB) {
+    for (const uint32_t latency : options.cycleLatencies) {
+      for (const std::string& loader : {ours, padded}) {
+        const Cycle c = BurnWholeChip(programs, ImagePath(kib), loader, latency);
+        std::printf("%-8s %-8s %-8s %11.2f %9.2f %9.2f %9.2f %10.0f%s\n",
+                    (std::to_string(kib) + "K").c_str(),
+                    latency == 0 ? "none" : (std::to_string(latency) + " ms").c_str(),
+                    (std::to_string(fs::file_size(loader)) + " B").c_str(), c.handshakeSeconds,
+                    c.loaderSeconds, c.imageSeconds, c.cycleSeconds,
+                    c.cycleSeconds > 0 ? 3600 / c.cycleSeconds : 0.0,
+                    c.ok ? "" : ("  FAILED: " + c.failure).c_str());
+        std::fflush(stdout);
+      }
+    }
+  }
+}
+
 void PrintUnthrottledTable(const Programs& programs, const BenchOptions& options) {
   std::printf("\nUnthrottled (the host's own cost per block):\n");
   for (const uint32_t kib : options.sizesKiB) {
@@ -236,7 +359,7 @@ int main(int argc, char** argv) {
   for (const auto& rate : tarvok::kBurnRates) {
     options.rates.push_back(rate.value);
   }
-  CLI::App app{"Image-stage speed of tarvok against the simulated chip"};
+  CLI::App app{"Image-stage speed and cycle time of tarvok against the simulated chip"};
   app.add_option("--tarvok", programs.tarvok, "the tarvok program to measure");
   app.add_option("--sim", programs.sim, "the simulated chip");
   app.add_option("--firmware", programs.firmware, "the loader firmware for the emulated CPU");
@@ -244,12 +367,34 @@ int main(int argc, char** argv) {
   app.add_option("--rates", options.rates, "burn rates");
   app.add_option("--latencies", options.latencies,
                  "USB adapter latency timers (ms) to measure at 921600; none for no such rows");
+  app.add_option("--cycle-sizes", options.cycleSizesKiB, "image sizes in KiB of the cycle table");
+  app.add_option("--cycle-latencies", options.cycleLatencies,
+                 "USB adapter latency timers (ms) of the cycle table; 0 for none");
+  app.add_option("--tables", options.tables, "the tables to measure")
+      ->check(CLI::IsMember({"throttled", "latency", "unthrottled", "cycle"}));
   CLI11_PARSE(app, argc, argv);
 
-  WriteImages(options.sizesKiB);
-  PrintThrottledTable(programs, options);
-  PrintLatencyTable(programs, options);
-  PrintUnthrottledTable(programs, options);
+  std::vector<uint32_t> imageSizes = options.sizesKiB;
+  if (Wanted(options, "cycle")) {
+    for (const uint32_t kib : options.cycleSizesKiB) {
+      if (std::find(imageSizes.begin(), imageSizes.end(), kib) == imageSizes.end()) {
+        imageSizes.push_back(kib);
+      }
+    }
+  }
+  WriteImages(imageSizes);
+  if (Wanted(options, "throttled")) {
+    PrintThrottledTable(programs, options);
+  }
+  if (Wanted(options, "latency")) {
+    PrintLatencyTable(programs, options);
+  }
+  if (Wanted(options, "unthrottled")) {
+    PrintUnthrottledTable(programs, options);
+  }
+  if (Wanted(options, "cycle")) {
+    PrintCycleTable(programs, options);
+  }
   fs::remove_all("/tmp/tarvok-bench");
   return 0;
 }

@@ -68,7 +68,8 @@ struct LengthCase {
 
 TEST_F(RomCommands, WriteMemoryBlocksWhileMoreThan256BytesRemain) {
   const LengthCase cases[] = {
-      {1, 0, 1, 1}, {256, 0, 128, 30}, {257, 1, 1, 2}, {512, 1, 128, 16}, {8728, 34, 12, 30},
+      {1, 0, 1, 1},      {256, 0, 128, 30},  {257, 1, 1, 2},
+      {512, 1, 128, 16}, {3120, 12, 24, 13}, {8728, 34, 12, 30},
   };
   for (const LengthCase& c : cases) {
     SCOPED_TRACE(c.length);
@@ -105,23 +106,41 @@ TEST_F(RomCommands, WriteMemoryBlocksWhileMoreThan256BytesRemain) {
   }
 }
 
-TEST_F(RomCommands, LoaderDownloadReportsEveryThirtiethOnce) {
-  const Bytes data = Pattern(8728);
-  EXPECT_EQ(WriteMemory(data), 0u);
-  ASSERT_EQ(log.reports.size(), 30u);
-  EXPECT_EQ(log.reports.front(), (ProgressReport{3, 512, 8728}));
-  EXPECT_EQ(log.reports.back(), (ProgressReport{100, 8728, 8728}));
-  const std::vector<uint8_t> percents = {3,  6,  10, 13, 16, 20, 23, 26, 30, 33,
-                                         36, 40, 43, 46, 50, 53, 56, 60, 63, 66,
-                                         70, 73, 76, 80, 83, 86, 90, 93, 96, 100};
-  for (size_t k = 0; k < 30; ++k) {
-    EXPECT_EQ(log.reports[k].percent, percents[k]) << k;
+struct DownloadProgressCase {
+  uint32_t length;
+  ProgressReport first;
+  std::vector<uint8_t> percents;
+};
+
+TEST(RomDownload, ReportsEachThirtiethOnceAsItIsReached) {
+  const DownloadProgressCase cases[] = {
+      // Our firmware's block: a block of 256 bytes passes more than one thirtieth.
+      {3120, {6, 256, 3120}, {6, 13, 23, 30, 40, 46, 56, 63, 73, 80, 90, 96, 100}},
+      // The original tool's block of 8,728 bytes.
+      {8728, {3, 512, 8728}, {3,  6,  10, 13, 16, 20, 23, 26, 30, 33, 36, 40, 43, 46, 50,
+                              53, 56, 60, 63, 66, 70, 73, 76, 80, 83, 86, 90, 93, 96, 100}},
+  };
+  for (const DownloadProgressCase& c : cases) {
+    SCOPED_TRACE(c.length);
+    RomPastHandshake chip;
+    Rom_TR7340 rom{200, 20};
+    ProgressLog log;
+    const Bytes data = Pattern(c.length);
+    EXPECT_EQ(rom.WriteMemory(chip.port, kLoaderAddress, data.data(), c.length,
+                              ProgressLog::OnStart, &log, ProgressLog::OnProgress, &log),
+              0u);
+    ASSERT_EQ(log.reports.size(), c.percents.size());
+    EXPECT_EQ(log.reports.front(), c.first);
+    EXPECT_EQ(log.reports.back(), (ProgressReport{100, c.length, c.length}));
+    for (size_t k = 0; k < c.percents.size(); ++k) {
+      EXPECT_EQ(log.reports[k].percent, c.percents[k]) << k;
+    }
+    // The first block goes out with every pair swapped.
+    const auto writes = chip.device.EventsOf(Kind::kWrite);
+    ASSERT_GE(writes.size(), 4u);
+    EXPECT_EQ(Bytes(writes[3].bytes.begin(), writes[3].bytes.begin() + 4),
+              (Bytes{data[1], data[0], data[3], data[2]}));
   }
-  // The first block goes out with every pair swapped.
-  const auto writes = device.EventsOf(Kind::kWrite);
-  ASSERT_GE(writes.size(), 4u);
-  EXPECT_EQ(Bytes(writes[3].bytes.begin(), writes[3].bytes.begin() + 4),
-            (Bytes{data[1], data[0], data[3], data[2]}));
 }
 
 TEST_F(RomCommands, WriteMemoryFailures) {

@@ -217,35 +217,46 @@ TEST(RomSync, SentenceAndHandleFailures) {
 }
 
 TEST(RomBoot, DownloadsTheLoaderAndStartsItAt0xC00) {
-  FakeSerialDevice device;
-  RomOnWire wire(device);
-  SerialPort port = OpenPort(device);
-  Bytes loader(8728);
-  for (size_t k = 0; k < loader.size(); ++k) {
-    loader[k] = static_cast<uint8_t>((k * 131) ^ (k >> 5));
-  }
-  ProgressLog log;
-  const BootRequest request{loader.data(),           8728, ProgressLog::OnStart, &log,
-                            ProgressLog::OnProgress, &log};
-  auto rom = CreateRom(200, 20);
-  ASSERT_NE(rom, nullptr);
-  EXPECT_EQ(rom->loadAddress, 0xC00u);
-  EXPECT_EQ(rom->Boot(port, request), 0u);
-  EXPECT_EQ(log.starts, 1u);
-  EXPECT_EQ(log.reports.size(), 30u);
-  EXPECT_TRUE(wire.rom.Started());
-  EXPECT_EQ(wire.rom.StartAddress(), 0xC00u);
-  EXPECT_EQ(Bytes(wire.rom.Ram().begin() + 0xC00, wire.rom.Ram().begin() + 0xC00 + 8728), loader);
-  const Bytes wireBytes = device.Written();
-  const Bytes execute = {
-      0xA8,                    // command: execute
-      0x00, 0x00, 0x0C, 0x00,  // address of the loader
+  struct LoaderCase {
+    uint32_t length;
+    size_t progressReports;
   };
-  EXPECT_EQ(Bytes(wireBytes.end() - 5, wireBytes.end()), execute);
-  // 200 ms pass between the completed handshake and the download.
-  const auto sleeps = device.EventsOf(Kind::kSleep);
-  ASSERT_FALSE(sleeps.empty());
-  EXPECT_EQ(sleeps.front().value, 200u);
+  // Our firmware's block, and the original tool's longer one.
+  const LoaderCase cases[] = {{3120, 13}, {8728, 30}};
+  for (const LoaderCase& c : cases) {
+    SCOPED_TRACE(c.length);
+    FakeSerialDevice device;
+    RomOnWire wire(device);
+    SerialPort port = OpenPort(device);
+    Bytes loader(c.length);
+    for (size_t k = 0; k < loader.size(); ++k) {
+      loader[k] = static_cast<uint8_t>((k * 131) ^ (k >> 5));
+    }
+    ProgressLog log;
+    const BootRequest request{loader.data(),           c.length, ProgressLog::OnStart, &log,
+                              ProgressLog::OnProgress, &log};
+    auto rom = CreateRom(200, 20);
+    ASSERT_NE(rom, nullptr);
+    EXPECT_EQ(rom->loadAddress, 0xC00u);
+    EXPECT_EQ(rom->Boot(port, request), 0u);
+    EXPECT_EQ(log.starts, 1u);
+    ASSERT_EQ(log.reports.size(), c.progressReports);
+    EXPECT_EQ(log.reports.back(), (ProgressReport{100, c.length, c.length}));
+    EXPECT_TRUE(wire.rom.Started());
+    EXPECT_EQ(wire.rom.StartAddress(), 0xC00u);
+    EXPECT_EQ(Bytes(wire.rom.Ram().begin() + 0xC00, wire.rom.Ram().begin() + 0xC00 + c.length),
+              loader);
+    const Bytes wireBytes = device.Written();
+    const Bytes execute = {
+        0xA8,                    // command: execute
+        0x00, 0x00, 0x0C, 0x00,  // address of the loader
+    };
+    EXPECT_EQ(Bytes(wireBytes.end() - 5, wireBytes.end()), execute);
+    // 200 ms pass between the completed handshake and the download.
+    const auto sleeps = device.EventsOf(Kind::kSleep);
+    ASSERT_FALSE(sleeps.empty());
+    EXPECT_EQ(sleeps.front().value, 200u);
+  }
 }
 
 TEST(RomBoot, StepFailuresMapToOneCodeEach) {

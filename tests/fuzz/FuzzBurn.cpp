@@ -18,7 +18,7 @@ namespace tarvok::fuzz {
 namespace {
 
 constexpr uint32_t kMaxImageBytes = 6000;
-constexpr uint32_t kMaxLoaderBytes = 1024;  // blocks and halfwords, without the whole 8,728
+constexpr uint32_t kMaxLoaderBytes = 1024;  // blocks and halfwords, not a whole loader
 constexpr uint32_t kRomRate = 9600;
 
 // Every burn status: success, the argument checks, the descriptor checks, the boot stage, the

@@ -57,7 +57,7 @@ LineBounds RomBounds(uint32_t length, uint32_t count) {
 
 void RunTarget(FuzzInput& input, WhenScriptEnds end) {
   const auto command = static_cast<Command>(input.Byte() % kCommandCount);
-  const uint32_t length = input.Below(kMaxLength + 1, 8728 % kMaxLength);
+  const uint32_t length = input.Below(kMaxLength + 1, 3120 % kMaxLength);
   const uint32_t count = input.Below(kMaxCount + 1, 3);
   const uint8_t seed = input.Byte();
   uint32_t address = kLoaderAddress;
