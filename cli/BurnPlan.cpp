@@ -30,21 +30,6 @@ std::string ResolvePort(const std::string& name) {
   return isPath ? name : std::string();
 }
 
-// The device itself, to tell one port given twice: through any symbolic links, and on Windows
-// whatever the case of its name (\\.\com5 is \\.\COM5).
-std::string DeviceIdentity(const std::string& device) {
-#ifdef _WIN32
-  std::string identity = device;
-  std::transform(identity.begin(), identity.end(), identity.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return identity;
-#else
-  std::error_code error;
-  const std::filesystem::path resolved = std::filesystem::weakly_canonical(device, error);
-  return error ? device : resolved.string();
-#endif
-}
-
 bool ReadImage(const std::string& path, BurnPlan& plan, std::ostream& err) {
   auto image = std::make_shared<FlashImage>();
   if (const std::string problem = ReadImageFile(path, *image); !problem.empty()) {
@@ -67,6 +52,19 @@ bool ReadLoader(const std::string& path, std::shared_ptr<const std::vector<uint8
 }
 
 }  // namespace
+
+std::string DeviceIdentity(const std::string& device) {
+#ifdef _WIN32
+  std::string identity = device;
+  std::transform(identity.begin(), identity.end(), identity.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return identity;
+#else
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(device, error);
+  return error ? device : resolved.string();
+#endif
+}
 
 BurnLine LineOfOptions(const BurnOptions& options) {
   BurnLine line;

@@ -20,6 +20,10 @@ struct BurnPlan {
 // The line settings the options name; the option parser has checked every word.
 BurnLine LineOfOptions(const BurnOptions& options);
 
+// The device itself, to tell one port given twice: through any symbolic links, and on Windows
+// whatever the case of its name (\\.\com5 is \\.\COM5).
+std::string DeviceIdentity(const std::string& device);
+
 // False after a one-line message on `err`.
 bool PlanBurn(const BurnOptions& options, StopToken stop, BurnPlan& plan, std::ostream& err);
 

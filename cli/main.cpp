@@ -8,8 +8,8 @@
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
 #include "cli/HelpLayout.h"
+#include "cli/PortsCommand.h"
 #include "cli/UsageError.h"
-#include "serial/PortDiscovery.h"
 #include "version/VersionText.h"
 
 namespace {
@@ -59,21 +59,6 @@ void AddSettingOption(CLI::App& command, const std::string& name, std::string& w
   command.add_option(name, word, description)
       ->check(CLI::IsMember(WordsOf(choices)))
       ->capture_default_str();
-}
-
-int ListPorts(std::ostream& out) {
-  const auto ports = tarvok::DiscoverSerialPorts();
-  if (ports.empty()) {
-    out << "No serial ports found.\n";
-  }
-  for (const auto& port : ports) {
-    out << "COM" << port.number << "\t" << port.device;
-    if (!port.description.empty()) {
-      out << "\t" << port.description;
-    }
-    out << "\n";
-  }
-  return 0;
 }
 
 // The burn command's arguments and options, with the settings' words from the one table.
@@ -162,7 +147,7 @@ int main(int argc, char** argv) {
     return tarvok::cli::kExitBadInput;
   }
   if (ports->parsed()) {
-    return ListPorts(std::cout);
+    return tarvok::cli::RunPortsCommand(std::cout);
   }
   InstallSignalHandlers();
   return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, tarvok::cli::StdoutIsTerminal(),
