@@ -11,6 +11,7 @@
 #include "app/ProgressText.h"
 #include "cli/BurnPlan.h"
 #include "cli/BurnReport.h"
+#include "cli/LatencyWarning.h"
 #include "cli/ProgressDisplay.h"
 
 namespace tarvok::cli {
@@ -162,6 +163,13 @@ int RunBurnCommand(const BurnOptions& options, std::ostream& out, std::ostream& 
   // With --json only the JSON object goes to standard output.
   std::ostream& human = options.json ? err : out;
   ProgressDisplay display(human, interactive && !options.json);
+  LatencyCheck latency = MachineLatencyCheck();
+  for (const BurnRequest& request : plan.requests) {
+    if (const std::string line = latency.Check(request.portName, request.devicePath);
+        !line.empty()) {
+      err << line << "\n";
+    }
+  }
   PortBurns burns;
   for (const BurnRequest& request : plan.requests) {
     PortProgress& progress = display.Add(request.portName, !request.loaderRunning);

@@ -8,9 +8,9 @@
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
 #include "cli/HelpLayout.h"
+#include "cli/PortsCommand.h"
 #include "cli/StationCommand.h"
 #include "cli/UsageError.h"
-#include "serial/PortDiscovery.h"
 #include "version/VersionText.h"
 
 namespace {
@@ -60,21 +60,6 @@ void AddSettingOption(CLI::App& command, const std::string& name, std::string& w
   command.add_option(name, word, description)
       ->check(CLI::IsMember(WordsOf(choices)))
       ->capture_default_str();
-}
-
-int ListPorts(std::ostream& out) {
-  const auto ports = tarvok::DiscoverSerialPorts();
-  if (ports.empty()) {
-    out << "No serial ports found.\n";
-  }
-  for (const auto& port : ports) {
-    out << "COM" << port.number << "\t" << port.device;
-    if (!port.description.empty()) {
-      out << "\t" << port.description;
-    }
-    out << "\n";
-  }
-  return 0;
 }
 
 // The burn command's arguments and options, with the settings' words from the one table.
@@ -228,7 +213,7 @@ int main(int argc, char** argv) {
     return tarvok::cli::kExitBadInput;
   }
   if (ports->parsed()) {
-    return ListPorts(std::cout);
+    return tarvok::cli::RunPortsCommand(std::cout);
   }
   InstallSignalHandlers();
   if (station->parsed()) {

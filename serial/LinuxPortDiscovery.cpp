@@ -1,9 +1,14 @@
 // The Linux ports: sysfs tty devices with hardware behind them, plus TARVOK_EXTRA_PORTS.
 #include "serial/PortDiscovery.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -32,28 +37,44 @@ int64_t IndexAfter(const std::string& name, const std::string& prefix) {
   return std::stoll(rest);
 }
 
-// USB vendor, product and names, from the first parent of the device that has them.
-std::string DescribeDevice(const fs::path& deviceLink) {
+// USB vendor, product, names and serial number, from the first parent of the device that
+// has them.
+void DescribeUsbDevice(const fs::path& deviceLink, PortInfo& info) {
   std::error_code error;
   fs::path dir = fs::canonical(deviceLink, error);
   if (error) {
-    return {};
+    return;
   }
   for (int level = 0; level < 4 && !dir.empty(); ++level, dir = dir.parent_path()) {
     const std::string vendor = ReadLine(dir / "idVendor");
     if (vendor.empty()) {
       continue;
     }
-    std::string text = "USB " + vendor + ":" + ReadLine(dir / "idProduct");
+    info.description = "USB " + vendor + ":" + ReadLine(dir / "idProduct");
     for (const char* field : {"manufacturer", "product"}) {
       const std::string value = ReadLine(dir / field);
       if (!value.empty()) {
-        text += " " + value;
+        info.description += " " + value;
       }
     }
-    return text;
+    info.usbSerial = ReadLine(dir / "serial");
+    return;
   }
-  return {};
+}
+
+// The usb-serial driver's attribute of a port (FTDI's ftdi_sio has `latency_timer`).
+fs::path LatencyTimerFile(const std::string& sysfsRoot, const std::string& ttyName) {
+  return fs::path(sysfsRoot) / "bus" / "usb-serial" / "devices" / ttyName / "latency_timer";
+}
+
+// The timer in ms, or -1 when the port has none (or it says something else than a number).
+int ReadLatencyTimer(const fs::path& file) {
+  const std::string text = ReadLine(file);
+  if (text.empty() || text.size() > 4 ||
+      !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    return -1;
+  }
+  return std::stoi(text);
 }
 
 struct NumberingRule {
@@ -86,7 +107,10 @@ std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
     if (name.rfind("ttyS", 0) == 0 && ReadLine(entry / "type") == "0") {
       continue;
     }
-    PortInfo info{0, "/dev/" + name, DescribeDevice(entry / "device")};
+    PortInfo info;
+    info.device = "/dev/" + name;
+    DescribeUsbDevice(entry / "device", info);
+    info.latencyTimerMs = ReadLatencyTimer(LatencyTimerFile(sysfsRoot, name));
     bool numbered = false;
     for (const NumberingRule& rule : kRules) {
       const int64_t index = IndexAfter(name, rule.prefix);
@@ -110,7 +134,11 @@ std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
     const std::string path = extraPorts.substr(start, end - start);
     if (!path.empty()) {
       const uint32_t number = next++;
-      found.emplace(number, PortInfo{number, path, "from TARVOK_EXTRA_PORTS"});
+      PortInfo info;
+      info.number = number;
+      info.device = path;
+      info.description = "from TARVOK_EXTRA_PORTS";
+      found.emplace(number, info);
     }
     start = end + 1;
   }
@@ -125,6 +153,38 @@ std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
 std::vector<PortInfo> DiscoverSerialPorts() {
   const char* extra = std::getenv("TARVOK_EXTRA_PORTS");
   return DiscoverSerialPorts("/sys", extra != nullptr ? extra : "");
+}
+
+bool TryLowerLatencyTimer(const std::string& sysfsRoot, const PortInfo& port,
+                          std::string& problem) {
+  const fs::path file = LatencyTimerFile(sysfsRoot, fs::path(port.device).filename().string());
+  if (port.latencyTimerMs < 0 || ReadLatencyTimer(file) < 0) {
+    problem = "the adapter has no latency timer to set";
+    return false;
+  }
+  // As `echo 1 > latency_timer` does: sysfs takes the truncation as a no-op.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) {
+    problem = "cannot open " + file.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written = ::write(fd, "1\n", 2) == 2;
+  const int writeError = errno;
+  ::close(fd);
+  if (!written) {
+    problem = "cannot write " + file.string() + ": " + std::strerror(writeError);
+    return false;
+  }
+  // The driver may refuse the value or keep its own: what counts is what it reads back.
+  if (const int now = ReadLatencyTimer(file); now != 1) {
+    problem = file.string() + " reads " + std::to_string(now) + " after writing 1";
+    return false;
+  }
+  return true;
+}
+
+bool TryLowerLatencyTimer(const PortInfo& port, std::string& problem) {
+  return TryLowerLatencyTimer("/sys", port, problem);
 }
 
 // A COM number stands for whatever device discovery gives it now.

@@ -9,6 +9,13 @@
 // Numbers on Windows: the number of the registered name (COM5 is 5, kept whole above 255);
 // the device is "\\.\" followed by that name.
 //
+// A USB serial adapter's latency timer is how long it holds back a part-filled packet of
+// received bytes before it sends it to the host; every reply the burn waits for waits that
+// long too, so 16 ms (the usual default) costs about a third of the image stage's speed
+// against 1 ms. Linux shows it as the usb-serial device's `latency_timer` in sysfs (FTDI
+// adapters), Windows in the FTDI driver's registry key (`LatencyTimer`); other adapters have
+// none to show.
+//
 // Each platform's enumeration, and the device it gives a port name, lives in its own file
 // (LinuxPortDiscovery.cpp, Win32PortDiscovery.cpp); the numbering of names here is shared.
 #pragma once
@@ -23,6 +30,8 @@ struct PortInfo {
   uint32_t number = 0;
   std::string device;       // path to open, such as /dev/ttyUSB0
   std::string description;  // what the system knows of it (USB vendor, product), may be empty
+  int latencyTimerMs = -1;  // the USB adapter's latency timer; -1 when the system shows none
+  std::string usbSerial;    // the USB adapter's serial number, empty when unknown
 };
 
 #ifndef _WIN32
@@ -32,6 +41,16 @@ std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
 #endif
 // The ports of this machine (on Linux with TARVOK_EXTRA_PORTS from the environment).
 std::vector<PortInfo> DiscoverSerialPorts();
+
+#ifndef _WIN32
+// Sets the port's adapter latency timer under `sysfsRoot` to 1 ms. Only root (or a udev rule)
+// may write it; false with the reason in `problem` when it was not set.
+bool TryLowerLatencyTimer(const std::string& sysfsRoot, const PortInfo& port, std::string& problem);
+#endif
+// Sets the port's adapter latency timer to 1 ms where the system allows a program to, without
+// a driver's dialog: on Linux through /sys; on Windows never (it is the driver's setting, set
+// in Device Manager). False with the reason in `problem` when it was not set.
+bool TryLowerLatencyTimer(const PortInfo& port, std::string& problem);
 
 // Fills `portNumbers` with the numbers of the ports found, in order; `portCount` says how many.
 void EnumSerialPorts(std::vector<uint32_t>& portNumbers, int32_t& portCount);

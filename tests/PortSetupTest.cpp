@@ -6,6 +6,8 @@
 
 #include "app/DialogRequest.h"
 #include "app/PortSetup.h"
+#include "cli/LatencyWarning.h"
+#include "cli/PortsCommand.h"
 #include "serial/PortDiscovery.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/FixedChoices.h"
@@ -211,11 +213,22 @@ class FakeSysfs {
       std::ofstream(entry / "type") << type << "\n";
     }
   }
+  // The usb-serial bus's entry for a tty whose device is at `devicePath`, as the kernel links it.
+  void AddUsbSerial(const std::string& name, const std::string& devicePath) {
+    const fs::path bus = root_ / "bus" / "usb-serial" / "devices";
+    fs::create_directories(bus);
+    fs::create_directory_symlink(root_ / devicePath, bus / name);
+  }
   void AddVirtualTty(const std::string& name) {
     fs::create_directories(root_ / "class" / "tty" / name);
   }
   void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(root_ / path) << text << "\n";
+  }
+  std::string ReadFile(const std::string& path) const {
+    std::string line;
+    std::getline(std::ifstream(root_ / path), line);
+    return line;
   }
   std::string Root() const { return root_.string(); }
 
@@ -228,30 +241,108 @@ TEST(PortDiscovery, NumbersStayWithTheirDevices) {
   sysfs.AddTty("ttyS0", "devices/pnp0/00:01", "4");
   sysfs.AddTty("ttyS1", "devices/platform/serial8250/s1", "0");  // no UART found there
   sysfs.AddTty("ttyS255", "devices/pnp0/00:ff", "4");
+  // An FTDI adapter: ftdi_sio shows its timer, the USB device its serial number.
   sysfs.AddTty("ttyUSB0", "devices/usb1/1-1/1-1:1.0/ttyUSB0");
+  sysfs.AddUsbSerial("ttyUSB0", "devices/usb1/1-1/1-1:1.0/ttyUSB0");
+  sysfs.WriteFile("devices/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer", "16");
   sysfs.WriteFile("devices/usb1/1-1/idVendor", "0403");
   sysfs.WriteFile("devices/usb1/1-1/idProduct", "6001");
   sysfs.WriteFile("devices/usb1/1-1/product", "FT232R USB UART");
+  sysfs.WriteFile("devices/usb1/1-1/serial", "FT12345");
+  // A CH340: on the usb-serial bus too, but with no timer and no serial number.
+  sysfs.AddTty("ttyUSB1", "devices/usb1/1-3/1-3:1.0/ttyUSB1");
+  sysfs.AddUsbSerial("ttyUSB1", "devices/usb1/1-3/1-3:1.0/ttyUSB1");
+  sysfs.WriteFile("devices/usb1/1-3/idVendor", "1a86");
+  sysfs.WriteFile("devices/usb1/1-3/idProduct", "7523");
   sysfs.AddTty("ttyACM3", "devices/usb1/1-2/1-2:1.0");
   sysfs.AddTty("rfcomm0", "devices/bt/rfcomm0");
   sysfs.AddVirtualTty("tty0");
   sysfs.AddVirtualTty("ptmx");
 
   const auto ports = DiscoverSerialPorts(sysfs.Root(), "/dev/pts/7::/tmp/chip");
-  std::vector<std::pair<uint32_t, std::string>> seen;
+  std::vector<std::string> lines;
   for (const PortInfo& port : ports) {
-    seen.emplace_back(port.number, port.device);
+    lines.push_back(cli::PortLine(port));
   }
-  const std::vector<std::pair<uint32_t, std::string>> expected = {
-      {1, "/dev/ttyS0"},     {101, "/dev/ttyUSB0"}, {204, "/dev/ttyACM3"},
-      {256, "/dev/ttyS255"},  // kept whole: COM256, not COM0
-      {401, "/dev/rfcomm0"}, {1001, "/dev/pts/7"},  {1002, "/tmp/chip"},
+  const std::vector<std::string> expected = {
+      "COM1\t/dev/ttyS0",
+      "COM101\t/dev/ttyUSB0\tUSB 0403:6001 FT232R USB UART\tlatency timer 16 ms\tserial FT12345",
+      "COM102\t/dev/ttyUSB1\tUSB 1a86:7523",
+      "COM204\t/dev/ttyACM3",
+      "COM256\t/dev/ttyS255",  // kept whole: COM256, not COM0
+      "COM401\t/dev/rfcomm0",
+      "COM1001\t/dev/pts/7\tfrom TARVOK_EXTRA_PORTS",
+      "COM1002\t/tmp/chip\tfrom TARVOK_EXTRA_PORTS",
   };
-  EXPECT_EQ(seen, expected);
-  EXPECT_EQ(ports[1].description, "USB 0403:6001 FT232R USB UART");
-  EXPECT_EQ(ports[5].description, "from TARVOK_EXTRA_PORTS");
+  EXPECT_EQ(lines, expected);
+  ASSERT_EQ(ports.size(), expected.size());
+  EXPECT_EQ(ports[1].latencyTimerMs, 16);
+  EXPECT_EQ(ports[2].latencyTimerMs, -1);
+
+  // Lowering writes the usb-serial attribute and reads it back; a port without one is left.
+  std::string problem;
+  EXPECT_TRUE(TryLowerLatencyTimer(sysfs.Root(), ports[1], problem)) << problem;
+  EXPECT_EQ(sysfs.ReadFile("devices/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer"), "1");
+  EXPECT_EQ(DiscoverSerialPorts(sysfs.Root(), "")[1].latencyTimerMs, 1);
+  EXPECT_FALSE(TryLowerLatencyTimer(sysfs.Root(), ports[2], problem));
+  EXPECT_EQ(problem, "the adapter has no latency timer to set");
 }
 #endif
+
+// A slow adapter is lowered, or else warned of, once per port however often its port is
+// burned through or however it is named; ports without a slow timer pass silently.
+TEST(PortDiscovery, SlowLatencyTimerWarnsOncePerPort) {
+  const auto port = [](uint32_t number, const std::string& device, int timerMs) {
+    PortInfo info;
+    info.number = number;
+    info.device = device;
+    info.latencyTimerMs = timerMs;
+    return info;
+  };
+  std::vector<std::string> lowered;  // the devices whose timer lowering was tried
+  cli::LatencyCheck check(
+      {port(101, "/dev/ttyUSB0", 16), port(102, "/dev/ttyUSB1", 1), port(103, "/dev/ttyUSB2", -1),
+       port(104, "/dev/ttyUSB3", 16), port(105, "/dev/ttyUSB4", 4)},
+      [&lowered](const PortInfo& info, std::string& problem) {
+        lowered.push_back(info.device);
+        problem = "Permission denied";
+        return info.number == 104;
+      });
+#ifdef _WIN32
+  const std::string sameAsFirst = "/DEV/TTYUSB0";  // Windows names ignore case
+  const std::string fix =
+      "set Latency Timer to 1 ms in Device Manager > the port > Port Settings > Advanced";
+#else
+  const std::string sameAsFirst = "/dev/../dev/ttyUSB0";
+  const std::string fix =
+      "set it to 1 ms with a udev rule: ACTION==\"add\", SUBSYSTEM==\"usb-serial\", "
+      "DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"";
+#endif
+  const struct {
+    std::string name;
+    std::string device;
+    std::string line;
+  } checks[] = {
+      {"COM101", "/dev/ttyUSB0",
+       "tarvok: warning: COM101: USB adapter latency timer 16 ms (costs about a third of the "
+       "image stage's speed); " +
+           fix},
+      {"COM101", "/dev/ttyUSB0", ""},   // burned through again
+      {"other name", sameAsFirst, ""},  // the same device
+      {"COM102", "/dev/ttyUSB1", ""},   // already 1 ms
+      {"COM103", "/dev/ttyUSB2", ""},   // no timer known
+      {"COM104", "/dev/ttyUSB3",
+       "tarvok: COM104: USB adapter latency timer set from 16 ms to 1 ms"},
+      {"COM104", "/dev/ttyUSB3", ""},
+      {"COM105", "/dev/ttyUSB4",
+       "tarvok: warning: COM105: USB adapter latency timer 4 ms (slows the image stage); " + fix},
+      {"/tmp/chip", "/tmp/chip", ""},  // not a port discovery found
+  };
+  for (const auto& c : checks) {
+    EXPECT_EQ(check.Check(c.name, c.device), c.line) << c.name << " " << c.device;
+  }
+  EXPECT_EQ(lowered, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB3", "/dev/ttyUSB4"}));
+}
 
 TEST(PortDiscovery, NamesAndNumbers) {
   const struct {

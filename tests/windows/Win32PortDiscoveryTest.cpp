@@ -76,6 +76,70 @@ TEST(Win32PortDiscovery, WalksTheValuesInRegistryOrder) {
   }
 }
 
+// A stand-in for FTDI's Enum\FTDIBUS tree: device keys, each with an instance key holding
+// "Device Parameters".
+class FtdiBusTree {
+ public:
+  FtdiBusTree()
+      : path_(L"Software\\TarvokTest\\FTDIBUS" + std::to_wstring(GetCurrentProcessId())) {}
+  ~FtdiBusTree() { RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); }
+  FtdiBusTree(const FtdiBusTree&) = delete;
+  FtdiBusTree& operator=(const FtdiBusTree&) = delete;
+
+  // A port `portName` of the device `deviceKey`; a `timerMs` below 0 leaves LatencyTimer out.
+  void AddPort(const std::wstring& deviceKey, const std::wstring& portName, int timerMs) {
+    const std::wstring path = path_ + L"\\" + deviceKey + L"\\0000\\Device Parameters";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(portName.c_str()),
+                   static_cast<DWORD>((portName.size() + 1) * sizeof(wchar_t)));
+    if (timerMs >= 0) {
+      const DWORD timer = static_cast<DWORD>(timerMs);
+      RegSetValueExW(key, L"LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timer),
+                     sizeof(timer));
+    }
+    RegCloseKey(key);
+  }
+  const wchar_t* Path() const { return path_.c_str(); }
+
+ private:
+  std::wstring path_;
+};
+
+TEST(Win32PortDiscovery, FtdiAdaptersGiveTimerAndSerialNumber) {
+  FtdiBusTree bus;
+  bus.AddPort(L"VID_0403+PID_6001+FT12345A", L"com3", 16);  // port names ignore case
+  bus.AddPort(L"VID_0403+PID_6010+FT99B", L"COM4", -1);     // second channel, no timer
+  bus.AddPort(L"VID_0403+PID_6001+6&2F6A1B0&0&1", L"COM12", 2);
+  bus.AddPort(L"VID_0403+PID_6015+DN0X1A", L"COM9", 1);  // not registered now
+  std::vector<PortInfo> ports(3);
+  ports[0].device = "\\\\.\\COM3";
+  ports[1].device = "\\\\.\\COM4";
+  ports[2].device = "\\\\.\\COM12";
+  AddFtdiAdapterDetails(HKEY_CURRENT_USER, bus.Path(), ports);
+  EXPECT_EQ(ports[0].latencyTimerMs, 16);
+  EXPECT_EQ(ports[0].usbSerial, "FT12345");
+  EXPECT_EQ(ports[1].latencyTimerMs, -1);
+  EXPECT_EQ(ports[1].usbSerial, "FT99");
+  EXPECT_EQ(ports[2].latencyTimerMs, 2);
+  EXPECT_EQ(ports[2].usbSerial, "");  // a device without a serial number
+
+  const struct {
+    const char* key;
+    const char* serial;
+  } keys[] = {{"VID_0403+PID_6001+A12345BCA", "A12345BC"},
+              {"VID_0403+PID_6011+FT4XYZD", "FT4XYZ"},
+              {"VID_0403+PID_6001+FT1E", ""},  // no channel letter
+              {"VID_0403+PID_6001+A", ""},
+              {"VID_0403+PID_6001", ""},
+              {"", ""}};
+  for (const auto& k : keys) {
+    EXPECT_EQ(SerialOfFtdiDeviceKey(k.key), k.serial) << k.key;
+  }
+}
+
 TEST(Win32PortDiscovery, MissingKeyGivesNoPorts) {
   EXPECT_TRUE(
       DiscoverRegisteredPorts(HKEY_CURRENT_USER, L"Software\\TarvokTest\\NoSuchKey").empty());

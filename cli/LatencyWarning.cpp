@@ -1,0 +1,52 @@
+#include "cli/LatencyWarning.h"
+
+#include "cli/BurnPlan.h"
+
+namespace tarvok::cli {
+
+LatencyCheck::LatencyCheck(std::vector<PortInfo> ports, LowerLatencyTimer lower)
+    : ports_(std::move(ports)), lower_(std::move(lower)) {}
+
+std::string LatencyCheck::Check(const std::string& portName, const std::string& devicePath) {
+  const std::string identity = DeviceIdentity(devicePath);
+  const std::lock_guard lock(mutex_);
+  if (!checked_.insert(identity).second) {
+    return {};
+  }
+  for (const PortInfo& port : ports_) {
+    if (port.latencyTimerMs <= 1 || DeviceIdentity(port.device) != identity) {
+      continue;
+    }
+    std::string problem;
+    if (lower_(port, problem)) {
+      return "tarvok: " + portName + ": USB adapter latency timer set from " +
+             std::to_string(port.latencyTimerMs) + " ms to 1 ms";
+    }
+    return SlowTimerWarning(portName, port.latencyTimerMs);
+  }
+  return {};
+}
+
+std::string SlowTimerWarning(const std::string& portName, int timerMs) {
+  // Measured at 921600 baud: 16 ms gives 68 % of the line's bound, 1 ms 86 to 92 %.
+  const char* cost =
+      timerMs >= 10 ? "costs about a third of the image stage's speed" : "slows the image stage";
+#ifdef _WIN32
+  const char* fix =
+      "set Latency Timer to 1 ms in Device Manager > the port > Port Settings > Advanced";
+#else
+  const char* fix =
+      "set it to 1 ms with a udev rule: ACTION==\"add\", SUBSYSTEM==\"usb-serial\", "
+      "DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"";
+#endif
+  return "tarvok: warning: " + portName + ": USB adapter latency timer " + std::to_string(timerMs) +
+         " ms (" + cost + "); " + fix;
+}
+
+LatencyCheck MachineLatencyCheck() {
+  return LatencyCheck(DiscoverSerialPorts(), [](const PortInfo& port, std::string& problem) {
+    return TryLowerLatencyTimer(port, problem);
+  });
+}
+
+}  // namespace tarvok::cli

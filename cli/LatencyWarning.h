@@ -1,0 +1,47 @@
+// The USB adapters whose latency timer slows a burn: each reply the burn waits for waits for
+// the adapter's timer too, so 16 ms (the usual default) costs about a third of the image
+// stage's speed against 1 ms. Before a port's first burn its timer is lowered where the
+// system lets a program do it (Linux, as root or with a udev rule), and otherwise the user is
+// told, once per port and run, the one setting that fixes it.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "serial/PortDiscovery.h"
+
+namespace tarvok::cli {
+
+// Sets a port's timer to 1 ms; false with the reason when it did not.
+using LowerLatencyTimer = std::function<bool(const PortInfo& port, std::string& problem)>;
+
+class LatencyCheck {
+ public:
+  // `ports` as discovery found them; `lower` is tried on each slow adapter's port once.
+  LatencyCheck(std::vector<PortInfo> ports, LowerLatencyTimer lower);
+
+  // The line to print (without its newline) for the port people call `portName`, opened as
+  // `devicePath`, the first time it is checked in this run: a warning when its adapter's
+  // timer is above 1 ms and could not be lowered, a short note when it was lowered. Empty for
+  // a port with no timer above 1 ms, one the system does not know, and every later time.
+  // Safe to call from several threads.
+  std::string Check(const std::string& portName, const std::string& devicePath);
+
+ private:
+  const std::vector<PortInfo> ports_;
+  const LowerLatencyTimer lower_;
+  std::mutex mutex_;
+  std::set<std::string> checked_;  // the devices' identities
+};
+
+// The warning for a timer of `timerMs` that stays: what it costs and the setting that fixes it
+// on this system.
+std::string SlowTimerWarning(const std::string& portName, int timerMs);
+
+// This machine's ports, lowered where the system allows.
+LatencyCheck MachineLatencyCheck();
+
+}  // namespace tarvok::cli
