@@ -217,12 +217,12 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
   } cases[] = {
       {"a modem line", dsr, threeBoards, true, {}, 150000, {"pass", "pass", "pass"}, {1, 1, 1}, ""},
       {"the port", port, threeBoards, true, {}, 150000, {"pass", "pass", "pass"}, {1, 1, 1}, ""},
-      // A confirmation while a board burns (at 10 s) starts nothing: it was not waited for.
+      // A confirmation while a board burns (at 4 s) starts nothing: it was not waited for.
       {"the operator",
        operatorConfirms,
        threeBoards,
        true,
-       {2000, 10000, 46000, 86000},
+       {2000, 4000, 46000, 86000},
        150000,
        {"pass", "pass", "pass"},
        {1, 1, 1},
@@ -301,7 +301,7 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     for (std::size_t i = 0; i < fixture.records.size(); ++i) {
       EXPECT_TRUE(fixture.records[i].hasUnit);
       EXPECT_EQ(fixture.records[i].unit, 1000 + i);
-      if (c.results[i] == "pass") {
+      if (i < c.results.size() && c.results[i] == "pass" && i < fixture.boards_.size()) {
         const auto& flash = fixture.boards_[i].flash;
         ASSERT_GE(flash.size(), imageBytes.size());
         EXPECT_EQ(LittleEndianAt(flash, 0x100), 1000 + i);
