@@ -174,7 +174,8 @@ int RunStationCommand(const StationOptions& options, std::istream& in, std::ostr
   if (operatorNeeded) {
     StartOperatorReader(in, desk, names, err);
   }
-  Station station(plan.setup, RealStationWorld(), printer, *desk, *plan.log, plan.units.get());
+  Station station(plan.setup, RealStationWorld(), printer, *desk, *plan.log, *plan.ledger,
+                  plan.units.get());
   station.Run(stop);
   return Report(station, plan, options, out, human);
 }
