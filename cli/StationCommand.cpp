@@ -7,10 +7,12 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <set>
 #include <thread>
 
 #include "app/station/Station.h"
 #include "cli/BurnReport.h"
+#include "cli/LatencyWarning.h"
 
 namespace tarvok::cli {
 namespace {
@@ -174,7 +176,21 @@ int RunStationCommand(const StationOptions& options, std::istream& in, std::ostr
   if (operatorNeeded) {
     StartOperatorReader(in, desk, names, err);
   }
-  Station station(plan.setup, RealStationWorld(), printer, *desk, *plan.log, *plan.ledger,
+  StationWorld world = RealStationWorld();
+  // Each port's adapter is looked at before its first burn of the run (an adapter that comes
+  // with each board is looked at when it first comes).
+  world.portAdvice = [advised = std::make_shared<std::set<std::string>>(),
+                      mutex = std::make_shared<std::mutex>()](const std::string& portName,
+                                                              const std::string& devicePath) {
+    const std::lock_guard lock(*mutex);
+    if (!advised->insert(portName).second) {
+      return std::string();
+    }
+    std::string advice = MachineLatencyCheck().Check(portName, devicePath);
+    const std::string prefix = "tarvok: ";
+    return advice.rfind(prefix, 0) == 0 ? advice.substr(prefix.size()) : advice;
+  };
+  Station station(plan.setup, std::move(world), printer, *desk, *plan.log, *plan.ledger,
                   plan.units.get());
   station.Run(stop);
   return Report(station, plan, options, out, human);

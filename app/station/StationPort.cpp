@@ -267,6 +267,12 @@ void StationPort::Run() {
       shared_.world->sleep(kNoPortPauseMs);
       continue;
     }
+    if (shared_.world->portAdvice) {
+      if (const std::string advice = shared_.world->portAdvice(setup_.portName, device);
+          !advice.empty()) {
+        shared_.observer->OnPortNotice(index_, advice);
+      }
+    }
     EnterPhase(PortPhase::kBurning, "");
     const Attempt attempt = BurnBoard(device);
     const BurnOutcome& outcome = attempt.outcome;
