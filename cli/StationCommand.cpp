@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <istream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -61,7 +62,18 @@ class StationPrinter : public StationObserver {
     if (record.hasUnit) {
       line += "unit " + std::to_string(record.unit) + "  ";
     }
-    line += Seconds(record.totalSeconds) + "  (" + CountsText(counts) + ")";
+    PortCounts total;
+    {
+      const std::lock_guard lock(mutex_);
+      counts_[port] = counts;
+      for (const auto& [_, each] : counts_) {
+        total.passed += each.passed;
+        total.failed += each.failed;
+        total.interrupted += each.interrupted;
+      }
+    }
+    line += Seconds(record.totalSeconds) + "  port: " + CountsText(counts) +
+            "  station: " + CountsText(total);
     if (record.result != "pass") {
       line += "\n" + std::string(16, ' ') + record.message;
     }
@@ -77,6 +89,7 @@ class StationPrinter : public StationObserver {
   const StationSetup& setup_;
   std::ostream& out_;
   std::mutex mutex_;
+  std::map<std::size_t, PortCounts> counts_;
 };
 
 void PrintStart(const StationPlan& plan, const StationOptions& options, std::ostream& out) {
