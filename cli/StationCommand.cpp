@@ -47,7 +47,8 @@ class StationPrinter : public StationObserver {
         Print(port, "BURNING");
         break;
       case PortPhase::kWaitingForLeave:
-        break;  // the board's result line says it; the next line is its leaving
+        Print(port, "WAITING  " + detail);
+        break;
       case PortPhase::kStopped:
         Print(port, "STOPPED  " + detail);
         break;

@@ -49,6 +49,7 @@ class StationPort::AttemptSink : public BurnProgressSink {
     }
     attempt_.reachedChip = true;
     attempt_.started = UtcTimestampNow();
+    port_.EnterPhase(PortPhase::kBurning, "");
     UnitNumberStore* units = port_.shared_.units;
     if (units != nullptr && imageCopy_ != nullptr) {
       uint64_t number = 0;
@@ -124,6 +125,12 @@ std::string StationPort::StopReason() const {
 }
 
 void StationPort::EnterPhase(PortPhase phase, const std::string& detail) {
+  // The chip signal's wake-ups go round waiting and burning without a board: said once.
+  if (phase == shownPhase_ && detail == shownDetail_) {
+    return;
+  }
+  shownPhase_ = phase;
+  shownDetail_ = detail;
   shared_.observer->OnPortPhase(index_, phase, detail);
 }
 
@@ -273,7 +280,9 @@ void StationPort::Run() {
         shared_.observer->OnPortNotice(index_, advice);
       }
     }
-    EnterPhase(PortPhase::kBurning, "");
+    if (!watch_->SilentRomMeansNoBoard()) {
+      EnterPhase(PortPhase::kBurning, "");
+    }
     const Attempt attempt = BurnBoard(device);
     const BurnOutcome& outcome = attempt.outcome;
     if (watch_->SilentRomMeansNoBoard() && !attempt.reachedChip) {

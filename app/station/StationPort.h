@@ -69,6 +69,8 @@ class StationPort {
   std::atomic<bool> stop_{false};
   std::unique_ptr<BoardWatch> watch_;
   uint32_t failuresInRow_ = 0;
+  PortPhase shownPhase_ = PortPhase::kStopped;
+  std::string shownDetail_ = "-";
   mutable std::mutex mutex_;
   PortCounts counts_;
   std::string stopReason_;
