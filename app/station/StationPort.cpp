@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint32_t kLoaderStageShare = 30;  // percent of a whole burn's progress
 constexpr uint32_t kNoPortPauseMs = 1000;
+constexpr uint32_t kBudgetPollMs = 100;
 
 std::string MessageOf(const BurnOutcome& outcome) {
   if (!outcome.portOpened && !outcome.openFailure.empty()) {
@@ -220,6 +221,18 @@ bool StationPort::Record(const Attempt& attempt) {
   return true;
 }
 
+bool StationPort::AwaitTurnInBudget() {
+  // While other ports' burns could still make up the count, this board waits: one of them
+  // may fail.
+  while (!shared_.budget->TryBegin()) {
+    if (Stopping() || shared_.budget->GoalReached()) {
+      return false;
+    }
+    shared_.world->sleep(kBudgetPollMs);
+  }
+  return true;
+}
+
 void StationPort::NoteLedgerProblem(const std::string& problem) {
   shared_.stopStation("the boards in place cannot be kept on disk: " + problem);
 }
@@ -264,7 +277,7 @@ void StationPort::Run() {
   const bool canStart = AwaitBoardLeftBeforeRestart();
   while (canStart && !Stopping()) {
     EnterPhase(PortPhase::kWaitingForBoard, watch_->WhatArrivalIs());
-    if (!watch_->WaitForArrival() || !shared_.budget->TryBegin()) {
+    if (!watch_->WaitForArrival() || !AwaitTurnInBudget()) {
       break;
     }
     std::string device;

@@ -60,6 +60,8 @@ class StationPort {
   // is recorded (as interrupted) if it never was, and the port waits for it to leave.
   bool AwaitBoardLeftBeforeRestart();
   void NoteLedgerProblem(const std::string& problem);
+  // Claims a burn from the station's count; false once the count is made or the port stops.
+  bool AwaitTurnInBudget();
   void EnterPhase(PortPhase phase, const std::string& detail);
   bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
 
