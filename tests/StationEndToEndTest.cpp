@@ -65,6 +65,22 @@ bool WaitForText(const fs::path& file, const std::string& what, std::size_t time
   return true;
 }
 
+// Waits until `file` holds one of `texts`; the first that it holds, or "" after `timeoutMs`.
+std::string WaitForOneOf(const fs::path& file, const std::vector<std::string>& texts,
+                         int timeoutMs = kLongWaitMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < end) {
+    const std::string text = FileText(file);
+    for (const std::string& wanted : texts) {
+      if (text.find(wanted) != std::string::npos) {
+        return wanted;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return {};
+}
+
 // The log's lines, each parsed; a line that is not whole JSON parses as discarded.
 std::vector<Json> LogLines(const fs::path& log) {
   std::vector<Json> lines;
@@ -208,9 +224,11 @@ TEST_F(StationEndToEnd, PortSignalBurnsEachBoardOnceWithItsUnitNumber) {
 }
 
 // Boards on one line whose firmware speaks NMEA once burned: the station hears a burned board
-// run and takes its silence for its leaving, and never wakes a running board.
+// run and takes its silence for its leaving, and never wakes a running board. The silence it
+// waits for is longer than the firmware's second between sentences, and shorter than the gap
+// before the next board (whose older firmware speaks as soon as it is in place).
 TEST_F(StationEndToEnd, ChipSignalBurnsNmeaBoardsOnceEach) {
-  const auto fixture = StartFixture("a", 2, {"--app-ms", "2500", "--board-gap-ms", "500"});
+  const auto fixture = StartFixture("a", 2, {"--app-ms", "1500", "--board-gap-ms", "2500"});
   const auto station = StartStation({"--port", Link("a").string(), "--board", "chip", "--count",
                                      "2", "--leave-silence-ms", "1500"});
   ASSERT_EQ(station->Wait(kLongWaitMs), 0) << Said();
@@ -304,6 +322,34 @@ TEST_F(StationEndToEnd, FailingPortStopsWhileTheOtherBurnsOn) {
     EXPECT_EQ(BoardRecord("good", board)["result"], "burned") << board;
     EXPECT_EQ(BoardRecord("good", board)["burns_started"], 1) << board;
   }
+}
+
+// With --count 1, a board that arrives on a second port while the first port's board burns
+// must wait: that burn may fail, and then this board is the one still needed. Here it does
+// fail, and the second port's board is burned and ends the station.
+//
+// Disabled: the station stops the second port for good when its board arrives while the
+// first port's burn holds the last place of the count (StationPort::Run leaves its loop
+// when the budget refuses), so the station never ends. Enable once a port waits instead.
+TEST_F(StationEndToEnd, DISABLED_BoardArrivingWhileTheLastNeededBurnRunsWaitsForIt) {
+  const auto first = StartFixture("first", 1, {"--port-per-board", "--fail-board", "1"});
+  const std::string firstPort = Link("first").string();
+  const std::string secondPort = Link("second").string();
+  const auto station =
+      StartStation({"--port", firstPort, "--port", secondPort, "--board", "port", "--count", "1"});
+  ASSERT_TRUE(WaitForText(said_, firstPort + " BURNING")) << Said();
+  // The second board comes while the first one's loader is still being downloaded.
+  const auto second = StartFixture("second", 1, {"--port-per-board", "--app-ms", "300"});
+  ASSERT_EQ(WaitForOneOf(said_, {secondPort + " PASS", secondPort + " STOPPED"}),
+            secondPort + " PASS")
+      << Said();
+  ASSERT_EQ(station->Wait(kExitWaitMs), 0) << Said();
+  const Json counts = Counts(*station);
+  EXPECT_EQ(counts["ports"][0]["failed"], 1) << counts;
+  EXPECT_EQ(counts["ports"][1]["passed"], 1) << counts;
+  ASSERT_EQ(second->Wait(kExitWaitMs), 0);
+  EXPECT_EQ(BoardRecord("second", 1)["burns_started"], 1);
+  EXPECT_EQ(BoardRecord("first", 1)["result"], "failed");
 }
 
 // Ctrl-C while a board burns: its burn stops, it is recorded as interrupted in one whole log
