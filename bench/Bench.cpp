@@ -11,7 +11,7 @@
 // The cycle-time table burns whole chips: boot-ROM handshake, loader download at the boot
 // ROM's 9600 baud, image stage and finish, into our firmware on the emulated CPU with the wire
 // throttled, once with our loader block and once with the same block padded with zeros to the
-// 8,728 bytes of the original tool's block.
+// 8,728 bytes earlier versions sent.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -216,8 +216,8 @@ bool Wanted(const BenchOptions& options, const std::string& table) {
   return std::find(options.tables.begin(), options.tables.end(), table) != options.tables.end();
 }
 
-// The original tool's loader block: code and markers as ours, then zeros.
-constexpr uint32_t kOriginalLoaderBytes = 8728;
+// The loader block earlier versions sent: code and markers as ours, then zeros.
+constexpr uint32_t kPaddedLoaderBytes = 8728;
 
 std::string ImagePath(uint32_t kib) {
   return "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
@@ -284,7 +284,7 @@ void PrintLatencyTable(const Programs& programs, const BenchOptions& options) {
   }
 }
 
-// Our loader block, and a copy of it padded with zeros to the original tool's length (not
+// Our loader block, and a copy of it padded with zeros to the length earlier versions sent (not
 // shorter than the block itself). False when the block cannot be read.
 bool WriteLoaders(const std::string& firmware, std::string& ours, std::string& padded) {
   std::ifstream in(firmware, std::ios::binary);
@@ -298,13 +298,13 @@ bool WriteLoaders(const std::string& firmware, std::string& ours, std::string& p
   ours = "/tmp/tarvok-bench/loader.bin";
   padded = "/tmp/tarvok-bench/loader-padded.bin";
   std::ofstream(ours, std::ios::binary).write(bytes.data(), std::ssize(bytes));
-  bytes.resize(std::max<size_t>(bytes.size(), kOriginalLoaderBytes), 0);
+  bytes.resize(std::max<size_t>(bytes.size(), kPaddedLoaderBytes), 0);
   std::ofstream(padded, std::ios::binary).write(bytes.data(), std::ssize(bytes));
   return true;
 }
 
 // Whole chips at 921600 into our firmware on the emulated CPU, wire throttled: what one chip
-// costs a port, with our loader block and with the same block padded to the original length.
+// costs a port, with our loader block and with the same block padded to the earlier length.
 void PrintCycleTable(const Programs& programs, const BenchOptions& options) {
   std::string ours;
   std::string padded;

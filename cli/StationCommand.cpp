@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <istream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <set>
 #include <thread>
 
 #include "app/station/Station.h"
 #include "cli/BurnReport.h"
+#include "cli/LatencyWarning.h"
 
 namespace tarvok::cli {
 namespace {
@@ -44,7 +47,8 @@ class StationPrinter : public StationObserver {
         Print(port, "BURNING");
         break;
       case PortPhase::kWaitingForLeave:
-        break;  // the board's result line says it; the next line is its leaving
+        Print(port, "WAITING  " + detail);
+        break;
       case PortPhase::kStopped:
         Print(port, "STOPPED  " + detail);
         break;
@@ -59,7 +63,18 @@ class StationPrinter : public StationObserver {
     if (record.hasUnit) {
       line += "unit " + std::to_string(record.unit) + "  ";
     }
-    line += Seconds(record.totalSeconds) + "  (" + CountsText(counts) + ")";
+    PortCounts total;
+    {
+      const std::lock_guard lock(mutex_);
+      counts_[port] = counts;
+      for (const auto& [_, each] : counts_) {
+        total.passed += each.passed;
+        total.failed += each.failed;
+        total.interrupted += each.interrupted;
+      }
+    }
+    line += Seconds(record.totalSeconds) + "  port: " + CountsText(counts) +
+            "  station: " + CountsText(total);
     if (record.result != "pass") {
       line += "\n" + std::string(16, ' ') + record.message;
     }
@@ -75,6 +90,7 @@ class StationPrinter : public StationObserver {
   const StationSetup& setup_;
   std::ostream& out_;
   std::mutex mutex_;
+  std::map<std::size_t, PortCounts> counts_;
 };
 
 void PrintStart(const StationPlan& plan, const StationOptions& options, std::ostream& out) {
@@ -174,7 +190,22 @@ int RunStationCommand(const StationOptions& options, std::istream& in, std::ostr
   if (operatorNeeded) {
     StartOperatorReader(in, desk, names, err);
   }
-  Station station(plan.setup, RealStationWorld(), printer, *desk, *plan.log, plan.units.get());
+  StationWorld world = RealStationWorld();
+  // Each port's adapter is looked at before its first burn of the run (an adapter that comes
+  // with each board is looked at when it first comes).
+  world.portAdvice = [advised = std::make_shared<std::set<std::string>>(),
+                      mutex = std::make_shared<std::mutex>()](const std::string& portName,
+                                                              const std::string& devicePath) {
+    const std::lock_guard lock(*mutex);
+    if (!advised->insert(portName).second) {
+      return std::string();
+    }
+    std::string advice = MachineLatencyCheck().Check(portName, devicePath);
+    const std::string prefix = "tarvok: ";
+    return advice.rfind(prefix, 0) == 0 ? advice.substr(prefix.size()) : advice;
+  };
+  Station station(plan.setup, std::move(world), printer, *desk, *plan.log, *plan.ledger,
+                  plan.units.get());
   station.Run(stop);
   return Report(station, plan, options, out, human);
 }

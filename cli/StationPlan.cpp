@@ -187,6 +187,11 @@ bool PlanStation(const StationOptions& options, StationPlan& plan, std::ostream&
     return false;
   }
   std::string problem;
+  plan.ledger = BoardLedger::Open(BoardLedgerPathBeside(options.log), problem);
+  if (!plan.ledger) {
+    err << "tarvok: " << problem << "\n";
+    return false;
+  }
   plan.log = StationLog::Open(options.log, problem);
   if (!plan.log) {
     err << "tarvok: log " << options.log << ": " << problem << "\n";

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "app/station/BoardLedger.h"
 #include "app/station/StationLog.h"
 #include "app/station/StationSetup.h"
 #include "app/station/UnitNumberStore.h"
@@ -34,6 +35,7 @@ struct StationOptions {
 struct StationPlan {
   StationSetup setup;
   std::unique_ptr<StationLog> log;
+  std::unique_ptr<BoardLedger> ledger;
   std::unique_ptr<UnitNumberStore> units;
 };
 

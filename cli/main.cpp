@@ -62,6 +62,18 @@ void AddSettingOption(CLI::App& command, const std::string& name, std::string& w
       ->capture_default_str();
 }
 
+// The five line settings of a burn, as burn and station take them.
+void AddLineSettingOptions(CLI::App& command, tarvok::cli::BurnOptions& options) {
+  AddSettingOption(command, "--rom-baud", options.romBaud, "rate of the chip's boot ROM",
+                   tarvok::kRomRates);
+  AddSettingOption(command, "--burn-baud", options.burnBaud, "rate of the image transfer",
+                   tarvok::kBurnRates);
+  AddSettingOption(command, "--data-bits", options.dataBits, "data bits per character",
+                   tarvok::kDataBitsOptions);
+  AddSettingOption(command, "--parity", options.parity, "parity bit", tarvok::kParityOptions);
+  AddSettingOption(command, "--stop-bits", options.stopBits, "stop bits", tarvok::kStopBitsOptions);
+}
+
 // The burn command's arguments and options, with the settings' words from the one table.
 CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
   // An empty name ('') is a slip in a script, not a file or a port.
@@ -82,14 +94,7 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
       "--loader", options.loaderFile,
       "download this RAM loader binary instead of the one built into tarvok; a real "
       "board needs its own (the built-in loader is for the simulated chip)");
-  AddSettingOption(*burn, "--rom-baud", options.romBaud, "rate of the chip's boot ROM",
-                   tarvok::kRomRates);
-  AddSettingOption(*burn, "--burn-baud", options.burnBaud, "rate of the image transfer",
-                   tarvok::kBurnRates);
-  AddSettingOption(*burn, "--data-bits", options.dataBits, "data bits per character",
-                   tarvok::kDataBitsOptions);
-  AddSettingOption(*burn, "--parity", options.parity, "parity bit", tarvok::kParityOptions);
-  AddSettingOption(*burn, "--stop-bits", options.stopBits, "stop bits", tarvok::kStopBitsOptions);
+  AddLineSettingOptions(*burn, options);
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
   CLI::Option* running = burn->add_flag(
       "--loader-running", options.loaderRunning,
@@ -151,14 +156,7 @@ CLI::App* AddStationCommand(CLI::App& app, tarvok::cli::StationOptions& options)
                       "where the next unit number is kept (default: beside the log)");
   station->add_option("--loader", burn.loaderFile,
                       "download this RAM loader binary instead of the one built in");
-  AddSettingOption(*station, "--rom-baud", burn.romBaud, "rate of the chip's boot ROM",
-                   tarvok::kRomRates);
-  AddSettingOption(*station, "--burn-baud", burn.burnBaud, "rate of the image transfer",
-                   tarvok::kBurnRates);
-  AddSettingOption(*station, "--data-bits", burn.dataBits, "data bits per character",
-                   tarvok::kDataBitsOptions);
-  AddSettingOption(*station, "--parity", burn.parity, "parity bit", tarvok::kParityOptions);
-  AddSettingOption(*station, "--stop-bits", burn.stopBits, "stop bits", tarvok::kStopBitsOptions);
+  AddLineSettingOptions(*station, burn);
   station->add_flag("--json", burn.json, "print the counts as one JSON object at the end");
   return station;
 }

@@ -116,7 +116,7 @@ TEST(RomDownload, ReportsEachThirtiethOnceAsItIsReached) {
   const DownloadProgressCase cases[] = {
       // Our firmware's block: a block of 256 bytes passes more than one thirtieth.
       {3120, {6, 256, 3120}, {6, 13, 23, 30, 40, 46, 56, 63, 73, 80, 90, 96, 100}},
-      // The original tool's block of 8,728 bytes.
+      // The 8,728-byte block earlier versions sent.
       {8728, {3, 512, 8728}, {3,  6,  10, 13, 16, 20, 23, 26, 30, 33, 36, 40, 43, 46, 50,
                               53, 56, 60, 63, 66, 70, 73, 76, 80, 83, 86, 90, 93, 96, 100}},
   };

@@ -221,7 +221,7 @@ TEST(RomBoot, DownloadsTheLoaderAndStartsItAt0xC00) {
     uint32_t length;
     size_t progressReports;
   };
-  // Our firmware's block, and the original tool's longer one.
+  // Our firmware's block, and the 8,728-byte one earlier versions sent.
   const LoaderCase cases[] = {{3120, 13}, {8728, 30}};
   for (const LoaderCase& c : cases) {
     SCOPED_TRACE(c.length);

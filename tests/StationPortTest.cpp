@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "app/station/StationPort.h"
 #include "sim/Chip.h"
@@ -213,10 +214,32 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     uint64_t endMs;
     std::vector<std::string> results;
     std::vector<uint32_t> burnsPerBoard;
-    std::string notice;  // a notice the port must have given
+    std::string notice;                            // a notice the port must have given
+    std::optional<BoardInPlace> killedDuringBurn;  // what a killed station left on disk
+    std::vector<uint64_t> units;                   // when not 1000, 1001, ...
   } cases[] = {
-      {"a modem line", dsr, threeBoards, true, {}, 150000, {"pass", "pass", "pass"}, {1, 1, 1}, ""},
-      {"the port", port, threeBoards, true, {}, 150000, {"pass", "pass", "pass"}, {1, 1, 1}, ""},
+      {"a modem line",
+       dsr,
+       threeBoards,
+       true,
+       {},
+       150000,
+       {"pass", "pass", "pass"},
+       {1, 1, 1},
+       "",
+       std::nullopt,
+       {}},
+      {"the port",
+       port,
+       threeBoards,
+       true,
+       {},
+       150000,
+       {"pass", "pass", "pass"},
+       {1, 1, 1},
+       "",
+       std::nullopt,
+       {}},
       // A confirmation while a board burns (at 4 s) starts nothing: it was not waited for.
       {"the operator",
        operatorConfirms,
@@ -226,7 +249,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        150000,
        {"pass", "pass", "pass"},
        {1, 1, 1},
-       ""},
+       "",
+       std::nullopt,
+       {}},
       {"the chip's own traffic",
        chip,
        threeBoards,
@@ -235,7 +260,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        150000,
        {"pass", "pass", "pass"},
        {1, 1, 1},
-       ""},
+       "",
+       std::nullopt,
+       {}},
       // Silent firmware left in place: it must never be taken for a board that left.
       {"silent firmware left in place",
        chip,
@@ -245,7 +272,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        200000,
        {"pass"},
        {1},
-       "no sign of the board leaving"},
+       "no sign of the board leaving",
+       std::nullopt,
+       {}},
       {"three failing boards in a row stop the port",
        dsr,
        {{1000, 40000, true}, {45000, 80000, true}, {85000, 120000, true}, {125000, 160000}},
@@ -254,7 +283,21 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        200000,
        {"fail", "fail", "fail"},
        {1, 1, 1, 0},
-       ""},
+       "",
+       std::nullopt,
+       {}},
+      // The board in place when the station was killed is recorded, and never burned again.
+      {"restarted after a kill during a burn",
+       dsr,
+       {{0, 20000}, {25000, 60000}},
+       true,
+       {},
+       100000,
+       {"interrupted", "pass"},
+       {0, 1},
+       "",
+       BoardInPlace{false, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
+       {999, 1000}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -269,15 +312,19 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     std::string problem;
     const auto log = StationLog::Open(folder.PathOf("log.jsonl"), problem);
     const auto units = UnitNumberStore::Open(folder.PathOf("units"), *setup.units, problem);
-    ASSERT_TRUE(log && units) << problem;
+    const auto ledger = BoardLedger::Open(folder.PathOf("in-place"), problem);
+    ASSERT_TRUE(log && units && ledger) << problem;
+    if (c.killedDuringBurn) {
+      ASSERT_TRUE(ledger->Set("fixture", *c.killedDuringBurn, problem)) << problem;
+    }
 
     Fixture fixture(c.boards, c.appSpeaks, c.signal.kind == BoardSignal::kPort);
     StationWorld world = fixture.World();
     OperatorDesk desk(1);
     BoardBudget budget(0);
     std::atomic<uint64_t> sequence{0};
-    StationShared shared{&setup,      &world,  &fixture,  &desk, log.get(),
-                         units.get(), &budget, &sequence, {}};
+    StationShared shared{&setup,      &world,       &fixture, &desk,     log.get(),
+                         units.get(), ledger.get(), &budget,  &sequence, {}};
     StationPort station(0, shared);
     shared.stopStation = [&](const std::string& reason) { station.Stop(reason); };
     fixture.confirmAtMs = c.confirmAtMs;
@@ -300,17 +347,23 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     // used its number up.
     for (std::size_t i = 0; i < fixture.records.size(); ++i) {
       EXPECT_TRUE(fixture.records[i].hasUnit);
-      EXPECT_EQ(fixture.records[i].unit, 1000 + i);
+      EXPECT_EQ(fixture.records[i].unit, c.units.empty() ? 1000 + i : c.units[i]);
       if (i < c.results.size() && c.results[i] == "pass" && i < fixture.boards_.size()) {
         const auto& flash = fixture.boards_[i].flash;
         ASSERT_GE(flash.size(), imageBytes.size());
-        EXPECT_EQ(LittleEndianAt(flash, 0x100), 1000 + i);
+        EXPECT_EQ(LittleEndianAt(flash, 0x100), fixture.records[i].unit);
         auto expected = imageBytes;
         std::copy_n(flash.begin() + 0x100, 4, expected.begin() + 0x100);
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
       }
     }
-    EXPECT_EQ(units->Next(), 1000 + fixture.records.size());
+    const auto burned = std::count_if(fixture.records.begin(), fixture.records.end(),
+                                      [](const UnitRecord& r) { return !r.started.empty(); });
+    EXPECT_EQ(units->Next(), 1000 + static_cast<uint64_t>(burned) - (c.killedDuringBurn ? 1 : 0));
+    // Every board the port burned and saw leave is off the ledger.
+    EXPECT_EQ(ledger->Find("fixture").has_value(), c.boards.back().leaveMs == 0 ||
+                                                       c.boards.back().leaveMs > c.endMs ||
+                                                       c.results.back() == "fail");
     // The shared image stays as it was read.
     EXPECT_TRUE(std::equal(imageBytes.begin(), imageBytes.end(), setup.image->data.get()));
     // One whole line per record.

@@ -332,6 +332,7 @@ TEST(StationLogTest, ARecordHoldsEveryField) {
   record.loaderSeconds = 1.25;
   record.imageSeconds = 6.5;
   record.totalSeconds = 8;
+  record.started = "2026-12-08T19:21:50.001Z";
   record.sequence = 17;
   record.hasUnit = true;
   record.unit = 0xFFFFFFFF;
@@ -341,6 +342,7 @@ TEST(StationLogTest, ARecordHoldsEveryField) {
   EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
   const nlohmann::json expected = {
       {"time", "2026-12-08T19:21:58.123Z"},
+      {"started", "2026-12-08T19:21:50.001Z"},
       {"station", "line-3"},
       {"port", "COM7"},
       {"device", "\\\\.\\COM7"},

@@ -62,14 +62,16 @@ class PortWatch : public WatchBase {
   using WatchBase::WatchBase;
   std::string WhatArrivalIs() const override { return "waiting for " + Name() + " to appear"; }
   bool WaitForArrival() override {
-    std::optional<uint64_t> seenSince;
+    bool seen = false;
+    uint64_t seenSince = 0;
     std::string device;
     while (!Stopped()) {
       if (!c_.world->findPort(Name(), device)) {
-        seenSince.reset();
-      } else if (!seenSince) {
+        seen = false;
+      } else if (!seen) {
+        seen = true;
         seenSince = Now();
-      } else if (Now() - *seenSince >= kPortSettleMs) {
+      } else if (Now() - seenSince >= kPortSettleMs) {
         return true;
       }
       Sleep(kPresencePollMs);
@@ -179,7 +181,8 @@ class ChipWatch : public WatchBase {
   bool WaitForArrival() override { return !Stopped(); }
   bool WaitForLeave() override {
     const uint64_t start = Now();
-    std::optional<uint64_t> lastHeard;
+    bool heardAny = false;
+    uint64_t lastHeard = 0;
     bool told = false;
     while (!Stopped()) {
       const std::optional<std::string> device = FindDevice();
@@ -198,13 +201,14 @@ class ChipWatch : public WatchBase {
           break;  // the port failed under us: open it again, remembering what was heard
         }
         if (heard) {
+          heardAny = true;
           lastHeard = Now();
         }
-        if (lastHeard && Now() - *lastHeard >= c_.setup->signal.leaveSilenceMs) {
+        if (heardAny && Now() - lastHeard >= c_.setup->signal.leaveSilenceMs) {
           CloseSelectedPort(port);
           return true;
         }
-        if (!lastHeard && Now() - start >= kNoSignOfLeavingMs) {
+        if (!heardAny && Now() - start >= kNoSignOfLeavingMs) {
           if (!told) {
             Notice(
                 "no sign of the board leaving; with silent firmware choose --board port, dsr, "

@@ -7,7 +7,7 @@
 namespace tarvok {
 
 Station::Station(const StationSetup& setup, StationWorld world, StationObserver& observer,
-                 OperatorDesk& desk, StationLog& log, UnitNumberStore* units)
+                 OperatorDesk& desk, StationLog& log, BoardLedger& ledger, UnitNumberStore* units)
     : setup_(setup), world_(std::move(world)), budget_(setup.boardsToPass) {
   StationShared shared;
   shared.setup = &setup_;
@@ -16,6 +16,7 @@ Station::Station(const StationSetup& setup, StationWorld world, StationObserver&
   shared.desk = &desk;
   shared.log = &log;
   shared.units = units;
+  shared.ledger = &ledger;
   shared.budget = &budget_;
   shared.sequence = &sequence_;
   shared.stopStation = [this](const std::string& reason) { Stop(reason); };

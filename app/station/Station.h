@@ -18,7 +18,7 @@ class Station {
  public:
   // Everything given outlives the station. `units` is null without unit numbers.
   Station(const StationSetup& setup, StationWorld world, StationObserver& observer,
-          OperatorDesk& desk, StationLog& log, UnitNumberStore* units);
+          OperatorDesk& desk, StationLog& log, BoardLedger& ledger, UnitNumberStore* units);
   ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;

@@ -27,6 +27,7 @@ const char* ResultOf(const BurnOutcome& outcome) {
 
 struct StationPort::Attempt {
   std::string device;
+  std::string started;  // when the boot ROM answered
   BurnOutcome outcome;
   bool reachedChip = false;  // the boot ROM answered: a board was there
   bool hasUnit = false;
@@ -47,18 +48,27 @@ class StationPort::AttemptSink : public BurnProgressSink {
       return;
     }
     attempt_.reachedChip = true;
+    attempt_.started = UtcTimestampNow();
+    port_.EnterPhase(PortPhase::kBurning, "");
     UnitNumberStore* units = port_.shared_.units;
-    if (units == nullptr || imageCopy_ == nullptr) {
-      return;
+    if (units != nullptr && imageCopy_ != nullptr) {
+      uint64_t number = 0;
+      if (!units->Take(number, attempt_.unitProblem)) {
+        port_.shared_.stopStation("no unit number for the next board: " + attempt_.unitProblem);
+        return;
+      }
+      WriteUnitNumber(*port_.shared_.setup->units, number, imageCopy_);
+      attempt_.hasUnit = true;
+      attempt_.unit = number;
     }
-    uint64_t number = 0;
-    if (!units->Take(number, attempt_.unitProblem)) {
-      port_.shared_.stopStation("no unit number for the next board: " + attempt_.unitProblem);
-      return;
+    // On disk before anything is burned: a station killed from here on finds the board in
+    // its ledger when it starts again.
+    const BoardInPlace board{false, attempt_.started, attempt_.device, attempt_.hasUnit,
+                             attempt_.unit};
+    std::string problem;
+    if (!port_.shared_.ledger->Set(port_.setup_.portName, board, problem)) {
+      port_.NoteLedgerProblem(problem);
     }
-    WriteUnitNumber(*port_.shared_.setup->units, number, imageCopy_);
-    attempt_.hasUnit = true;
-    attempt_.unit = number;
   }
   void OnStageProgress(BurnStage stage, uint8_t percent, uint32_t, uint32_t) override {
     const uint32_t whole = stage == BurnStage::kLoader
@@ -115,6 +125,12 @@ std::string StationPort::StopReason() const {
 }
 
 void StationPort::EnterPhase(PortPhase phase, const std::string& detail) {
+  // The chip signal's wake-ups go round waiting and burning without a board: said once.
+  if (phase == shownPhase_ && detail == shownDetail_) {
+    return;
+  }
+  shownPhase_ = phase;
+  shownDetail_ = detail;
   shared_.observer->OnPortPhase(index_, phase, detail);
 }
 
@@ -149,6 +165,7 @@ bool StationPort::Record(const Attempt& attempt) {
   const BurnOutcome& outcome = attempt.outcome;
   UnitRecord record;
   record.time = UtcTimestampNow();
+  record.started = attempt.started;
   record.station = setup.name;
   record.port = setup_.portName;
   record.device = attempt.device;
@@ -193,12 +210,59 @@ bool StationPort::Record(const Attempt& attempt) {
     return false;
   }
   shared_.observer->OnBoardRecorded(index_, record, counts);
+  if (attempt.reachedChip) {
+    const BoardInPlace board{true, attempt.started, attempt.device, attempt.hasUnit, attempt.unit};
+    if (!shared_.ledger->Set(setup_.portName, board, problem)) {
+      NoteLedgerProblem(problem);
+      return false;
+    }
+  }
+  return true;
+}
+
+void StationPort::NoteLedgerProblem(const std::string& problem) {
+  shared_.stopStation("the boards in place cannot be kept on disk: " + problem);
+}
+
+bool StationPort::AwaitBoardLeftBeforeRestart() {
+  const std::optional<BoardInPlace> board = shared_.ledger->Find(setup_.portName);
+  if (!board) {
+    return true;
+  }
+  if (!board->burnEnded && !LogHoldsAttempt(shared_.log->Path(), setup_.portName, board->started)) {
+    Attempt attempt;
+    attempt.device = board->device;
+    attempt.started = board->started;
+    attempt.reachedChip = true;
+    attempt.hasUnit = board->hasUnit;
+    attempt.unit = board->unit;
+    attempt.outcome.portOpened = true;
+    attempt.outcome.interrupted = true;
+    attempt.outcome.summary = "the station stopped during this burn";
+    attempt.outcome.explanation =
+        "it was killed or lost power; the board may be half burned: burn it again once it has "
+        "been taken out and put back";
+    if (!Record(attempt)) {
+      return false;
+    }
+  }
+  EnterPhase(PortPhase::kWaitingForLeave,
+             "waiting for the board burned before the station restarted to leave");
+  if (!watch_->WaitForLeave()) {
+    return false;
+  }
+  std::string problem;
+  if (!shared_.ledger->Clear(setup_.portName, problem)) {
+    NoteLedgerProblem(problem);
+    return false;
+  }
   return true;
 }
 
 void StationPort::Run() {
   std::string reason;
-  while (!Stopping()) {
+  const bool canStart = AwaitBoardLeftBeforeRestart();
+  while (canStart && !Stopping()) {
     EnterPhase(PortPhase::kWaitingForBoard, watch_->WhatArrivalIs());
     if (!watch_->WaitForArrival() || !shared_.budget->TryBegin()) {
       break;
@@ -210,7 +274,15 @@ void StationPort::Run() {
       shared_.world->sleep(kNoPortPauseMs);
       continue;
     }
-    EnterPhase(PortPhase::kBurning, "");
+    if (shared_.world->portAdvice) {
+      if (const std::string advice = shared_.world->portAdvice(setup_.portName, device);
+          !advice.empty()) {
+        shared_.observer->OnPortNotice(index_, advice);
+      }
+    }
+    if (!watch_->SilentRomMeansNoBoard()) {
+      EnterPhase(PortPhase::kBurning, "");
+    }
     const Attempt attempt = BurnBoard(device);
     const BurnOutcome& outcome = attempt.outcome;
     if (watch_->SilentRomMeansNoBoard() && !attempt.reachedChip) {
@@ -237,6 +309,11 @@ void StationPort::Run() {
     }
     EnterPhase(PortPhase::kWaitingForLeave, "waiting for the board to leave");
     if (!watch_->WaitForLeave()) {
+      break;
+    }
+    std::string problem;
+    if (!shared_.ledger->Clear(setup_.portName, problem)) {
+      NoteLedgerProblem(problem);
       break;
     }
   }

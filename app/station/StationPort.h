@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/station/BoardBudget.h"
+#include "app/station/BoardLedger.h"
 #include "app/station/BoardWatch.h"
 #include "app/station/StationLog.h"
 #include "app/station/StationObserver.h"
@@ -26,6 +27,7 @@ struct StationShared {
   OperatorDesk* desk = nullptr;
   StationLog* log = nullptr;
   UnitNumberStore* units = nullptr;  // null without unit numbers
+  BoardLedger* ledger = nullptr;
   BoardBudget* budget = nullptr;
   std::atomic<uint64_t>* sequence = nullptr;  // the run's last attempt number
   // Stops the whole station, for a fault no port can go on after (the log, the numbers).
@@ -54,6 +56,10 @@ class StationPort {
 
   Attempt BurnBoard(const std::string& device);
   bool Record(const Attempt& attempt);
+  // A board this port burned before the station restarted, and never saw leave: its attempt
+  // is recorded (as interrupted) if it never was, and the port waits for it to leave.
+  bool AwaitBoardLeftBeforeRestart();
+  void NoteLedgerProblem(const std::string& problem);
   void EnterPhase(PortPhase phase, const std::string& detail);
   bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
 
@@ -63,6 +69,8 @@ class StationPort {
   std::atomic<bool> stop_{false};
   std::unique_ptr<BoardWatch> watch_;
   uint32_t failuresInRow_ = 0;
+  PortPhase shownPhase_ = PortPhase::kStopped;
+  std::string shownDetail_ = "-";
   mutable std::mutex mutex_;
   PortCounts counts_;
   std::string stopReason_;

@@ -61,6 +61,8 @@ struct StationWorld {
   std::function<uint64_t()> nowMs;
   // The serial number of the USB adapter behind a device, where the platform tells it.
   std::function<std::string(const std::string& devicePath)> adapterSerial;
+  // Advice for people on a port about to burn (a slow USB adapter, say), or empty.
+  std::function<std::string(const std::string& portName, const std::string& devicePath)> portAdvice;
 };
 
 // The real world: the machine's serial ports and its steady clock.

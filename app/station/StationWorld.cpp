@@ -49,6 +49,14 @@ StationWorld RealStationWorld() {
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count());
   };
+  world.adapterSerial = [](const std::string& devicePath) {
+    for (const PortInfo& port : DiscoverSerialPorts()) {
+      if (port.device == devicePath) {
+        return port.usbSerial;
+      }
+    }
+    return std::string();
+  };
   return world;
 }
 

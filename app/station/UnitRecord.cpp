@@ -11,6 +11,7 @@ std::string UnitRecordLine(const UnitRecord& record) {
   };
   const nlohmann::ordered_json line = {
       {"time", record.time},
+      {"started", textOrNull(record.started)},
       {"station", record.station},
       {"port", record.port},
       {"device", record.device},

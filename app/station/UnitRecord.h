@@ -9,6 +9,7 @@ namespace tarvok {
 
 struct UnitRecord {
   std::string time;     // UTC ISO 8601 with milliseconds, "2026-12-08T19:21:58.123Z"
+  std::string started;  // when the board's boot ROM answered, as `time`; empty when it never did
   std::string station;  // the station's name
   std::string port, device, adapterSerial;  // adapterSerial empty when unknown (written as null)
   std::string imagePath;

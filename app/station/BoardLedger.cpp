@@ -1,0 +1,135 @@
+#include "app/station/BoardLedger.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+namespace tarvok {
+namespace {
+
+// A crash right after recording leaves the record among the last lines of the log.
+constexpr std::size_t kLogTailBytes = 256 * 1024;
+
+nlohmann::json JsonOf(const BoardInPlace& board) {
+  nlohmann::json json = {
+      {"burn_ended", board.burnEnded}, {"started", board.started}, {"device", board.device}};
+  json["unit"] = board.hasUnit ? nlohmann::json(board.unit) : nlohmann::json(nullptr);
+  return json;
+}
+
+bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
+  if (!json.is_object() || !json.contains("burn_ended") || !json["burn_ended"].is_boolean() ||
+      !json.contains("started") || !json["started"].is_string()) {
+    return false;
+  }
+  board.burnEnded = json["burn_ended"].get<bool>();
+  board.started = json["started"].get<std::string>();
+  board.device = json.value("device", "");
+  const auto unit = json.find("unit");
+  board.hasUnit = unit != json.end() && unit->is_number_unsigned();
+  board.unit = board.hasUnit ? unit->get<uint64_t>() : 0;
+  return true;
+}
+
+}  // namespace
+
+std::string BoardLedgerPathBeside(const std::string& logPath) {
+  return logPath + ".boards-in-place";
+}
+
+std::unique_ptr<BoardLedger> BoardLedger::Open(const std::string& path, std::string& problem) {
+  bool busy = false;
+  std::unique_ptr<ExclusiveFileLock> lock =
+      ExclusiveFileLock::Acquire(path + ".lock", busy, problem);
+  if (!lock) {
+    if (busy) {
+      problem = "another station uses " + path + " (one station per log)";
+    }
+    return nullptr;
+  }
+  std::string text;
+  std::map<std::string, BoardInPlace> boards;
+  switch (ReadWholeFile(path, text, problem)) {
+    case ReadResult::kMissing:
+      break;
+    case ReadResult::kFailed:
+      return nullptr;
+    case ReadResult::kRead: {
+      const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+      if (!json.is_object()) {
+        problem = path +
+                  " is damaged (not a JSON object); it lists the boards a station burned "
+                  "and has not seen leave: check those ports' boards, then remove it";
+        return nullptr;
+      }
+      for (const auto& [port, entry] : json.items()) {
+        BoardInPlace board;
+        if (!BoardOf(entry, board)) {
+          problem = path + " is damaged at port " + port +
+                    ": check that port's board, then remove the file";
+          return nullptr;
+        }
+        boards[port] = board;
+      }
+      break;
+    }
+  }
+  return std::unique_ptr<BoardLedger>(new BoardLedger(path, std::move(lock), std::move(boards)));
+}
+
+BoardLedger::BoardLedger(std::string path, std::unique_ptr<ExclusiveFileLock> lock,
+                         std::map<std::string, BoardInPlace> boards)
+    : path_(std::move(path)), lock_(std::move(lock)), boards_(std::move(boards)) {}
+
+std::optional<BoardInPlace> BoardLedger::Find(const std::string& port) const {
+  const std::lock_guard lock(mutex_);
+  const auto found = boards_.find(port);
+  return found == boards_.end() ? std::nullopt : std::optional<BoardInPlace>(found->second);
+}
+
+bool BoardLedger::Set(const std::string& port, const BoardInPlace& board, std::string& problem) {
+  const std::lock_guard lock(mutex_);
+  boards_[port] = board;
+  return Save(problem);
+}
+
+bool BoardLedger::Clear(const std::string& port, std::string& problem) {
+  const std::lock_guard lock(mutex_);
+  if (boards_.erase(port) == 0) {
+    return true;
+  }
+  return Save(problem);
+}
+
+bool BoardLedger::Save(std::string& problem) {
+  nlohmann::json json = nlohmann::json::object();
+  for (const auto& [port, board] : boards_) {
+    json[port] = JsonOf(board);
+  }
+  return ReplaceFileDurably(path_, json.dump() + "\n", problem);
+}
+
+bool LogHoldsAttempt(const std::string& logPath, const std::string& port,
+                     const std::string& started) {
+  std::string text;
+  std::string problem;
+  if (ReadWholeFile(logPath, text, problem) != ReadResult::kRead) {
+    return false;
+  }
+  const std::size_t from = text.size() > kLogTailBytes ? text.size() - kLogTailBytes : 0;
+  std::size_t begin = text.find('\n', from == 0 ? 0 : from - 1);
+  begin = from == 0 ? 0 : (begin == std::string::npos ? text.size() : begin + 1);
+  while (begin < text.size()) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size());
+    const nlohmann::json record =
+        nlohmann::json::parse(text.begin() + static_cast<std::ptrdiff_t>(begin),
+                              text.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
+    if (record.is_object() && record.value("port", "") == port && record.contains("started") &&
+        record["started"].is_string() && record["started"].get<std::string>() == started) {
+      return true;
+    }
+    begin = end + 1;
+  }
+  return false;
+}
+
+}  // namespace tarvok
