@@ -35,6 +35,9 @@ using Json = nlohmann::json;
 constexpr uint32_t kFlashBytes = 65536;
 constexpr uint32_t kImageBytes = 6000;
 constexpr uint32_t kUnitOffset = 0x100;
+// A board's port is away this long between boards: the station looks at its ports five times
+// a second, but not while it writes its log (durably, so at the disk's pace).
+constexpr const char* kPortGapMs = "2000";
 // Bounds on waits that normally end in seconds: reached only when something is wrong.
 constexpr int kLongWaitMs = 120000;
 constexpr int kExitWaitMs = 30000;
@@ -182,7 +185,7 @@ class StationEndToEnd : public ::testing::Test {
 // leaves. Three boards, each burned once with the next unit number, then the station ends.
 TEST_F(StationEndToEnd, PortSignalBurnsEachBoardOnceWithItsUnitNumber) {
   const auto fixture =
-      StartFixture("a", 3, {"--port-per-board", "--app-ms", "300", "--board-gap-ms", "300"});
+      StartFixture("a", 3, {"--port-per-board", "--app-ms", "300", "--board-gap-ms", kPortGapMs});
   const auto station = StartStation({"--port", Link("a").string(), "--board", "port", "--count",
                                      "3", "--unit-offset", "0x100", "--unit-first", "1000"});
   ASSERT_EQ(station->Wait(kLongWaitMs), 0) << Said();
@@ -226,9 +229,10 @@ TEST_F(StationEndToEnd, PortSignalBurnsEachBoardOnceWithItsUnitNumber) {
 // Boards on one line whose firmware speaks NMEA once burned: the station hears a burned board
 // run and takes its silence for its leaving, and never wakes a running board. The silence it
 // waits for is longer than the firmware's second between sentences, and shorter than the gap
-// before the next board (whose older firmware speaks as soon as it is in place).
+// before the next board (whose older firmware speaks as soon as it is in place); the
+// application runs long enough to be heard once the station has written its log.
 TEST_F(StationEndToEnd, ChipSignalBurnsNmeaBoardsOnceEach) {
-  const auto fixture = StartFixture("a", 2, {"--app-ms", "1500", "--board-gap-ms", "2500"});
+  const auto fixture = StartFixture("a", 2, {"--app-ms", "4000", "--board-gap-ms", "2500"});
   const auto station = StartStation({"--port", Link("a").string(), "--board", "chip", "--count",
                                      "2", "--leave-silence-ms", "1500"});
   ASSERT_EQ(station->Wait(kLongWaitMs), 0) << Said();
