@@ -356,14 +356,15 @@ TEST_F(StationEndToEnd, DISABLED_BoardArrivingWhileTheLastNeededBurnRunsWaitsFor
   EXPECT_EQ(BoardRecord("first", 1)["result"], "failed");
 }
 
-// Ctrl-C while a board burns: its burn stops, it is recorded as interrupted in one whole log
+// Ctrl-C while a board burns (its boot ROM has answered, which the station notes beside its
+// log before it goes on): the burn stops, the board is recorded as interrupted in one whole log
 // line, and the station ends with the shell's code for an interrupt.
 TEST_F(StationEndToEnd, InterruptMidBurnIsRecorded) {
   // A wire carried at its rate: the burn lasts long enough to be interrupted.
   const auto fixture = StartFixture("a", 1, {"--throttle"});
   const std::string port = Link("a").string();
   const auto station = StartStation({"--port", port, "--board", "port"});
-  ASSERT_TRUE(WaitForText(said_, port + " BURNING")) << Said();
+  ASSERT_TRUE(WaitForText(fs::path(log_.string() + ".boards-in-place"), "\"started\"")) << Said();
   station->Signal(SIGINT);
   ASSERT_EQ(station->Wait(kExitWaitMs), 130) << Said();
   const Json counts = Counts(*station);
@@ -376,9 +377,12 @@ TEST_F(StationEndToEnd, InterruptMidBurnIsRecorded) {
   const std::vector<Json> lines = LogLines(log_);
   ASSERT_EQ(lines.size(), 1u) << log;
   EXPECT_EQ(lines[0]["result"], "interrupted") << log;
+  EXPECT_TRUE(lines[0]["started"].is_string()) << log;  // when its boot ROM answered
   fixture->Signal(SIGTERM);
   EXPECT_EQ(fixture->Wait(kExitWaitMs), 0);
-  EXPECT_NE(BoardRecord("a", 1)["result"], "burned");
+  const Json record = BoardRecord("a", 1);
+  EXPECT_EQ(record["burns_started"], 1) << record;
+  EXPECT_EQ(record["image_stages_finished"], 0);
 }
 
 // What would make a board wrong is refused before any port is touched: exit code 2, one line
