@@ -331,11 +331,7 @@ TEST_F(StationEndToEnd, FailingPortStopsWhileTheOtherBurnsOn) {
 // With --count 1, a board that arrives on a second port while the first port's board burns
 // must wait: that burn may fail, and then this board is the one still needed. Here it does
 // fail, and the second port's board is burned and ends the station.
-//
-// Disabled: the station stops the second port for good when its board arrives while the
-// first port's burn holds the last place of the count (StationPort::Run leaves its loop
-// when the budget refuses), so the station never ends. Enable once a port waits instead.
-TEST_F(StationEndToEnd, DISABLED_BoardArrivingWhileTheLastNeededBurnRunsWaitsForIt) {
+TEST_F(StationEndToEnd, BoardArrivingWhileTheLastNeededBurnRunsWaitsForIt) {
   const auto first = StartFixture("first", 1, {"--port-per-board", "--fail-board", "1"});
   const std::string firstPort = Link("first").string();
   const std::string secondPort = Link("second").string();
