@@ -13,21 +13,6 @@
 namespace tarvok::cli {
 namespace {
 
-struct SignalWord {
-  const char* word;
-  BoardSignal kind;
-  uint32_t modemLine;
-};
-constexpr SignalWord kSignalWords[] = {
-    {"operator", BoardSignal::kOperator, 0},
-    {"port", BoardSignal::kPort, 0},
-    {"dsr", BoardSignal::kModemLine, kModemDsr},
-    {"cts", BoardSignal::kModemLine, kModemCts},
-    {"dcd", BoardSignal::kModemLine, kModemDcd},
-    {"ri", BoardSignal::kModemLine, kModemRing},
-    {"chip", BoardSignal::kChip, 0},
-};
-
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -88,19 +73,27 @@ bool ReadLoader(const StationOptions& options, StationSetup& setup, std::ostream
     return false;
   }
   setup.loaderSha256 = Sha256Hex(bytes->data(), bytes->size());
+  if (!options.expectLoaderSha256.empty() &&
+      Lower(options.expectLoaderSha256) != setup.loaderSha256) {
+    err << "tarvok: loader " << options.burn.loaderFile
+        << " is not the expected one: its SHA-256 is " << setup.loaderSha256 << ", not "
+        << Lower(options.expectLoaderSha256) << "; nothing was burned\n";
+    return false;
+  }
   setup.loader = std::move(bytes);
   return true;
 }
 
 bool PlanPorts(const StationOptions& options, StationSetup& setup, std::ostream& err) {
-  const auto signal = std::find_if(std::begin(kSignalWords), std::end(kSignalWords),
-                                   [&](const SignalWord& s) { return options.board == s.word; });
   BoardSignalChoice choice;
-  choice.kind = signal->kind;
-  choice.modemLine = signal->modemLine;
+  if (options.portSignals.empty() && !BoardSignalOfWord(options.board, choice)) {
+    err << "tarvok: --board " << options.board << " is no board signal\n";
+    return false;
+  }
   choice.leaveSilenceMs = options.leaveSilenceMs;
   std::map<std::string, std::string> nameOfPort;
-  for (const std::string& name : options.burn.ports) {
+  for (std::size_t index = 0; index < options.burn.ports.size(); ++index) {
+    const std::string& name = options.burn.ports[index];
     const bool isPath = name.find('/') != std::string::npos || name.find('\\') != std::string::npos;
     if (!isPath && !IsComName(name)) {
       err << "tarvok: no port " << name
@@ -117,7 +110,8 @@ bool PlanPorts(const StationOptions& options, StationSetup& setup, std::ostream&
           << " are the same port: give each port once\n";
       return false;
     }
-    setup.ports.push_back({name, choice});
+    setup.ports.push_back(
+        {name, options.portSignals.empty() ? choice : options.portSignals.at(index)});
   }
   return true;
 }
@@ -161,17 +155,6 @@ bool PlanUnits(const StationOptions& options, StationPlan& plan, std::ostream& e
 }
 
 }  // namespace
-
-const std::vector<std::string>& BoardSignalWords() {
-  static const std::vector<std::string> words = [] {
-    std::vector<std::string> all;
-    for (const SignalWord& signal : kSignalWords) {
-      all.emplace_back(signal.word);
-    }
-    return all;
-  }();
-  return words;
-}
 
 bool PlanStation(const StationOptions& options, StationPlan& plan, std::ostream& err) {
   StationSetup& setup = plan.setup;

@@ -7,8 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/station/BoardLedger.h"
+#include "app/station/BoardSignalWord.h"
 #include "app/station/StationLog.h"
 #include "app/station/StationSetup.h"
 #include "app/station/UnitNumberStore.h"
@@ -17,12 +19,17 @@
 namespace tarvok::cli {
 
 struct StationOptions {
-  BurnOptions burn;          // the image, the ports, the loader, the line settings, --json
-  std::string expectSha256;  // the image must have this SHA-256, when given
+  std::string stationFile;         // the station file the rest was filled in from, when given
+  BurnOptions burn;                // the image, the ports, the loader, the line settings, --json
+  std::string expectSha256;        // the image must have this SHA-256, when given
+  std::string expectLoaderSha256;  // and the loader this one
   std::string log;
-  std::string board = "operator";  // port, dsr, cts, dcd, ri, operator or chip
+  // How a board arrives and leaves on every port: port, dsr, cts, dcd, ri, operator or chip;
+  // with a station file's signals per port, their words for people ("dsr, chip").
+  std::string board = "operator";
   uint32_t leaveSilenceMs = 3000;
-  std::string name;  // the host's name when empty
+  std::vector<BoardSignalChoice> portSignals;  // one per port, or empty: `board` for each
+  std::string name;                            // the host's name when empty
   uint64_t count = 0;
   uint32_t maxFailures = 3;
   std::string unitOffset;  // unit numbers when given (decimal or 0x hexadecimal)
@@ -40,7 +47,7 @@ struct StationPlan {
 };
 
 // The board signals' words, for the option's check.
-const std::vector<std::string>& BoardSignalWords();
+using tarvok::BoardSignalWords;
 
 // False after a one-line message on `err`.
 bool PlanStation(const StationOptions& options, StationPlan& plan, std::ostream& err);

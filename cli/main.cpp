@@ -3,6 +3,8 @@
 #include <atomic>
 #include <csignal>
 #include <iostream>
+#include <set>
+#include <string>
 
 #include "burn/LineOptions.h"
 #include "cli/BurnCommand.h"
@@ -10,6 +12,7 @@
 #include "cli/HelpLayout.h"
 #include "cli/PortsCommand.h"
 #include "cli/StationCommand.h"
+#include "cli/StationFileOptions.h"
 #include "cli/UsageError.h"
 #include "version/VersionText.h"
 
@@ -114,15 +117,13 @@ CLI::App* AddStationCommand(CLI::App& app, tarvok::cli::StationOptions& options)
       "production line: on every port wait for a board, burn it, record it, wait for "
       "it to leave, again; until Ctrl-C or --count");
   tarvok::cli::BurnOptions& burn = options.burn;
-  station->add_option("IMAGE", burn.image, "the image file, burned from flash address 0")
-      ->required();
+  station->add_option("--station", options.stationFile,
+                      "the station file an engineer prepared; options given here override it");
+  station->add_option("IMAGE", burn.image, "the image file, burned from flash address 0");
   station->add_option("--port", burn.ports, "a device path or a COM name; repeat for each fixture")
-      ->required()
       ->take_all();
-  station
-      ->add_option("--log", options.log,
-                   "append one JSON line per board to this file (kept across restarts)")
-      ->required();
+  station->add_option("--log", options.log,
+                      "append one JSON line per board to this file (kept across restarts)");
   station
       ->add_option("--board", options.board,
                    "how a board arrives and leaves: operator (Enter on the terminal), port "
@@ -215,6 +216,15 @@ int main(int argc, char** argv) {
   }
   InstallSignalHandlers();
   if (station->parsed()) {
+    std::set<std::string> given;
+    for (const CLI::Option* option : station->get_options()) {
+      if (option->count() > 0) {
+        given.insert(option->get_name());
+      }
+    }
+    if (!tarvok::cli::CompleteStationOptions(stationOptions, given, std::cerr)) {
+      return tarvok::cli::kExitBadInput;
+    }
     return tarvok::cli::RunStationCommand(stationOptions, std::cin, std::cout, std::cerr,
                                           stopRequested);
   }

@@ -19,6 +19,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # package files that never put the host's /usr/include on the cross compiler's path.
 set(CLI11_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "")
 set(nlohmann_json_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "")
+set(tomlplusplus_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "")
 set(GTest_DIR "${CMAKE_CURRENT_LIST_DIR}/windows" CACHE PATH "")
 
 # Every run under Wine is bounded, whoever starts it.

@@ -430,6 +430,54 @@ TEST_F(CommandLine, VersionNamesTheEmbeddedLoader) {
   }
 }
 
+// A station file naming last week's image is refused before any port is opened; an option
+// given on the command line overrides the file's and says so.
+TEST_F(CommandLine, StationFileWithAnotherImageTouchesNoPort) {
+  const sim::PtyChip& chip = AddChip();
+  const std::string image = WriteImage("release.bin", ImageBytes(4096, 3));
+  const std::string otherSha(64, 'a');
+  const std::string stationFile = (dir_ / "line3.toml").string();
+  std::ofstream(stationFile) << "log = \"line3.jsonl\"\n"
+                                "[image]\npath = \"release.bin\"\nsha256 = \""
+                             << otherSha
+                             << "\"\n"
+                                "[line]\nburn_baud = 921600\n"
+                                "[[port]]\nname = \""
+                             << chip.Path() << "\"\nboard = \"dsr\"\n";
+  const std::string refusal =
+      "tarvok: image " + image + " is not the expected one: its SHA-256 is ";
+  const struct {
+    const char* name;
+    std::vector<std::string> extra;
+    std::vector<std::string> lines;  // on stderr, in order
+  } cases[] = {
+      {"from the file alone", {}, {refusal}},
+      {"with a faster rate",
+       {"--burn-baud", "460800"},
+       {"tarvok: --burn-baud 460800 overrides the station file's 921600\n", refusal}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"station", "--station", stationFile};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const ProcessResult result = Tarvok(args);
+    EXPECT_EQ(result.exitCode, 2);
+    std::size_t at = 0;
+    for (const std::string& line : c.lines) {
+      at = result.err.find(line, at);
+      EXPECT_NE(at, std::string::npos) << line << " in " << result.err;
+    }
+    EXPECT_NE(result.err.find(", not " + otherSha + "; nothing was burned\n"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'),
+              static_cast<std::ptrdiff_t>(c.lines.size()))
+        << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
+    EXPECT_EQ(chip.BytesFromHost(), 0u);
+    EXPECT_FALSE(fs::exists(dir_ / "line3.jsonl"));
+  }
+}
+
 TEST_F(CommandLine, ListsPorts) {
   const sim::PtyChip& chip = AddChip();
   const ProcessResult result = Tarvok({"ports"});
