@@ -82,7 +82,8 @@ StationWindow::StationWindow(StationParts parts, StationWorld world, QWidget* pa
   recordsList->setFont(recordsFont);
   settingsText = new QPlainTextEdit(this);
   settingsText->setReadOnly(true);
-  auto* recordsBox = new QGroupBox(tr("Last boards (newest first, times in UTC as in the log)"), this);
+  auto* recordsBox =
+      new QGroupBox(tr("Last boards (newest first, times in UTC as in the log)"), this);
   (new QVBoxLayout(recordsBox))->addWidget(recordsList);
   auto* settingsBox = new QGroupBox(tr("Settings (from the station, read-only)"), this);
   (new QVBoxLayout(settingsBox))->addWidget(settingsText);
