@@ -143,15 +143,17 @@ TEST(StationPanel, TilesFollowEachBoardsLife) {
         panel->RunningStation().StopPort(0, reason);
       }
     };
+    // The operator presses Next board at 2 s, while the port waits.
     bool pressed = false;
+    fixture.confirmAtMs = {2000};
+    fixture.confirm = [&] {
+      pressed = true;
+      panel->OnNextBoard(0);
+    };
     bool passWithNextBoard = false;
     view->onTile = [&](std::size_t port, const StationTile& tile) {
       if (c.stopAtPercent >= 0 && tile.percent >= c.stopAtPercent) {
         panel->OnStopPort(port);
-      }
-      if (tile.nextBoard && tile.words == "WAITING FOR BOARD" && !pressed) {
-        pressed = true;
-        panel->OnNextBoard(port);
       }
       passWithNextBoard = passWithNextBoard || (tile.words == "PASS" && tile.nextBoard);
     };

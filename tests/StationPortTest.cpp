@@ -160,7 +160,7 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     shared.stopStation = [&](const std::string& reason) { station.Stop(reason); };
     fixture.confirmAtMs = c.confirmAtMs;
     fixture.endMs = c.endMs;
-    fixture.desk = &desk;
+    fixture.confirm = [&desk] { desk.Confirm("", {"fixture"}); };
     fixture.stop = [&](const std::string& reason) { station.Stop(reason); };
     station.Run();
 

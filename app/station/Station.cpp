@@ -49,9 +49,10 @@ void Station::Stop(const std::string& reason) {
 
 bool Station::StartPort(std::size_t port) {
   PortThread& slot = *threads_.at(port);
-  if (slot.running) {
-    return true;
+  if (slot.running && PortStopReason(port).empty()) {
+    return true;  // running, and not told to stop
   }
+  // A port told to stop ends at its next byte: its thread is waited for, then started afresh.
   if (slot.thread.joinable()) {
     slot.thread.join();
   }

@@ -211,6 +211,9 @@ uint64_t StationPanel::ElapsedMs() const {
 }
 
 void StationPanel::Refresh() {
+  // One refresh at a time, whatever thread a view runs it on: a view never gets an older
+  // state after a newer one.
+  const std::lock_guard refreshing(refreshMutex_);
   refreshAsked_ = false;
   std::vector<std::pair<std::size_t, StationTile>> tiles;
   std::vector<std::string> records;

@@ -98,6 +98,7 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
   bool started_ = false;
   uint64_t startMs_ = 0;
   std::atomic<bool> refreshAsked_{false};
+  std::mutex refreshMutex_;  // held through a whole refresh
 
   std::unique_ptr<Station> station_;  // last: its ports stop before the rest goes
 };
