@@ -139,7 +139,8 @@ int RunStationSelfTest(int argc, char** argv, const std::string& screenshot) {
         for (StationTileWidget* tile : window.tiles) {
           const bool burning = tile->wordsLabel->text().startsWith("BURNING");
           sawBurning = sawBurning || burning;
-          if (!pictured && burning && tile->bar->value() >= 50 && total.passed >= 2) {
+          if (!pictured && burning && tile->bar->value() >= 40 && tile->bar->value() <= 90 &&
+              total.passed >= 2) {
             pictured = true;
             window.grab().save(QString::fromStdString(screenshot));
             std::cout << "saved " << screenshot << std::endl;

@@ -1,6 +1,7 @@
 // tarvok-station: the production station's window, a tile per port.
 #include <CLI/CLI.hpp>
 #include <QApplication>
+#include <QMessageBox>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -15,6 +16,24 @@ namespace {
 bool DisplayKnown() {
   return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr ||
          std::getenv("QT_QPA_PLATFORM") != nullptr;
+}
+
+// A station that cannot be opened is refused with one message, on the terminal and in a box
+// for an operator who started the window from the desktop; nothing has been burned.
+int Refuse(int argc, char** argv, std::string message) {
+  const std::string prefix = "tarvok: ";
+  if (message.rfind(prefix, 0) == 0) {
+    message = message.substr(prefix.size());
+  }
+  while (!message.empty() && message.back() == '\n') {
+    message.pop_back();
+  }
+  std::cerr << "tarvok-station: " << message << "\n";
+  QApplication qt(argc, argv);
+  QMessageBox::critical(
+      nullptr, QObject::tr("Tarvok station"),
+      QObject::tr("The station cannot be opened:\n\n%1").arg(QString::fromStdString(message)));
+  return 2;
 }
 
 }  // namespace
@@ -65,15 +84,14 @@ int main(int argc, char** argv) {
     return tarvok::RunStationSelfTest(argc, argv, screenshot);
   }
   if (burn.image.empty() || burn.ports.empty() || options.log.empty()) {
-    std::cerr << "tarvok-station: give the image, --port for each fixture and --log (see "
-                 "'tarvok-station --help')\n";
-    return 2;
+    return Refuse(argc, argv,
+                  "give the image, --port for each fixture and --log (see 'tarvok-station "
+                  "--help')");
   }
   tarvok::cli::StationPlan plan;
   std::ostringstream err;
   if (!tarvok::cli::PlanStation(options, plan, err)) {
-    std::cerr << err.str();
-    return 2;
+    return Refuse(argc, argv, err.str());
   }
   QApplication qt(argc, argv);
   tarvok::StationParts parts{std::move(plan.setup), std::move(plan.log), std::move(plan.ledger),
