@@ -299,6 +299,17 @@ TEST(StationPanel, TileWordsForEachSignal) {
       EXPECT_EQ(tile.Tile().words, c.words[k]) << "after call " << k;
     }
   }
+  // Silent firmware: the chip signal cannot hear the board leave, and the operator says it has.
+  TileState silent(StationPortSetup{"COM5", {BoardSignal::kChip, kModemDsr, 3000}});
+  silent.OnNotice("slow adapter");
+  EXPECT_FALSE(silent.Tile().nextBoard);
+  silent.OnPhase(PortPhase::kWaitingForLeave, "waiting for the board to leave");
+  EXPECT_FALSE(silent.Tile().nextBoard);
+  silent.OnNotice("no sign of the board leaving");
+  EXPECT_TRUE(silent.Tile().nextBoard);
+  silent.OnPhase(PortPhase::kWaitingForBoard, "waking");
+  EXPECT_FALSE(silent.Tile().nextBoard);
+
   TileState failed(StationPortSetup{"COM5", {BoardSignal::kPort, kModemDsr, 3000}});
   UnitRecord record;
   record.result = "fail";

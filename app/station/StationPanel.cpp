@@ -11,16 +11,23 @@ constexpr auto kStopPoll = std::chrono::milliseconds(10);
 
 }  // namespace
 
+uint64_t StationPanel::SteadyMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
 std::shared_ptr<StationPanel> StationPanel::Create(StationParts parts, StationWorld world,
-                                                   std::shared_ptr<StationPanelView> view) {
+                                                   std::shared_ptr<StationPanelView> view,
+                                                   Clock clock) {
   return std::shared_ptr<StationPanel>(
-      new StationPanel(std::move(parts), std::move(world), std::move(view)));
+      new StationPanel(std::move(parts), std::move(world), std::move(view), std::move(clock)));
 }
 
 StationPanel::StationPanel(StationParts parts, StationWorld world,
-                           std::shared_ptr<StationPanelView> view)
+                           std::shared_ptr<StationPanelView> view, Clock clock)
     : parts_(std::move(parts)),
-      nowMs_(world.nowMs),
+      nowMs_(std::move(clock)),
       view_(std::move(view)),
       desk_(parts_.setup.ports.size()) {
   for (const StationPortSetup& port : parts_.setup.ports) {
@@ -241,7 +248,7 @@ void StationPanel::Refresh() {
     }
     showHeader = headerChanged_;
     recordsChanged_ = headerChanged_ = false;
-    elapsedMs = ElapsedMs();
+    elapsedMs = showHeader ? ElapsedMs() : 0;
   }
   if (showHeader) {
     view_->ShowHeader(HeaderOf(parts_.setup, parts_.log->Path(), total, elapsedMs));

@@ -37,9 +37,15 @@ inline constexpr std::size_t kShownRecords = 50;
 
 class StationPanel : public std::enable_shared_from_this<StationPanel>, private StationObserver {
  public:
+  // Milliseconds on a steady clock, read from any thread: the boards per hour are measured on
+  // it.
+  using Clock = std::function<uint64_t()>;
+  static uint64_t SteadyMs();
+
   // Shared ownership: work handed over to the window's thread finds the panel gone, not freed.
   static std::shared_ptr<StationPanel> Create(StationParts parts, StationWorld world,
-                                              std::shared_ptr<StationPanelView> view);
+                                              std::shared_ptr<StationPanelView> view,
+                                              Clock clock = SteadyMs);
   ~StationPanel() override;
   StationPanel(const StationPanel&) = delete;
   StationPanel& operator=(const StationPanel&) = delete;
@@ -67,7 +73,8 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
   StationTile Tile(std::size_t port) const;
 
  private:
-  StationPanel(StationParts parts, StationWorld world, std::shared_ptr<StationPanelView> view);
+  StationPanel(StationParts parts, StationWorld world, std::shared_ptr<StationPanelView> view,
+               Clock clock);
 
   // From the ports' threads.
   void OnPortPhase(std::size_t port, PortPhase phase, const std::string& detail) override;
@@ -84,7 +91,7 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
   uint64_t ElapsedMs() const;
 
   StationParts parts_;
-  std::function<uint64_t()> nowMs_;
+  Clock nowMs_;
   std::shared_ptr<StationPanelView> view_;
   OperatorDesk desk_;
   std::vector<std::string> portNames_;

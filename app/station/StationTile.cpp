@@ -21,6 +21,7 @@ void TileState::OnStarted() {
 }
 
 void TileState::OnPhase(PortPhase phase, const std::string& detail) {
+  leaving_ = phase == PortPhase::kWaitingForLeave;
   switch (phase) {
     case PortPhase::kWaitingForBoard:
       burning_ = false;
@@ -87,6 +88,14 @@ void TileState::OnRecorded(const UnitRecord& record) {
 }
 
 void TileState::OnNotice(const std::string& text) {
+  if (signal_ == BoardSignal::kChip && leaving_) {
+    // A board whose firmware is silent cannot be heard leaving: the operator says it has.
+    tile_.nextBoard = true;
+    tile_.detail =
+        "no sign of the board leaving (its firmware is silent): press Next board once "
+        "it has been taken out";
+    return;
+  }
   tile_.detail = text;
 }
 

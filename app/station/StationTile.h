@@ -47,6 +47,7 @@ class TileState {
   const BoardSignal signal_;
   StationTile tile_;
   bool burning_ = false;
+  bool leaving_ = false;    // waiting for the board just burned to leave
   std::string lastResult_;  // "pass", "fail", "interrupted" or empty before the first board
   std::string lastMessage_;
 };
