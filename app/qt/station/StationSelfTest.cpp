@@ -133,6 +133,7 @@ int RunStationSelfTest(int argc, char** argv, const std::string& screenshot) {
 
       bool pictured = screenshot.empty();
       bool sawBurning = false;
+      bool stoppingFirst = false;
       QTimer poll;
       QObject::connect(&poll, &QTimer::timeout, [&] {
         const PortCounts total = window.Panel().RunningStation().Total();
@@ -146,20 +147,45 @@ int RunStationSelfTest(int argc, char** argv, const std::string& screenshot) {
             std::cout << "saved " << screenshot << std::endl;
           }
         }
-        bool done = total.passed + total.failed >= kBoardsPerFixture * kFixtures;
-        for (std::size_t port = 0; port < window.tiles.size(); ++port) {
-          done = done && window.Panel().Tile(port).words == "WAITING FOR BOARD";
-        }
-        if (done) {
+        const auto finish = [&](const std::string& problems) {
           poll.stop();
-          std::string problems = Checked(window, options.log);
-          if (!sawBurning) {
-            problems += "no tile was seen burning\n";
-          }
           std::cout << (problems.empty() ? "self-test passed: 6 boards on 2 fixtures\n"
                                          : "self-test FAILED:\n" + problems);
           status = problems.empty() ? 0 : 1;
           window.close();
+        };
+        if (stoppingFirst) {
+          // The first tile's own Stop stops that port alone.
+          StationTileWidget& first = *window.tiles[0];
+          if (first.wordsLabel->text() != "STOPPED" || first.startStopButton->text() != "Start") {
+            return;
+          }
+          std::string problems;
+          if (!first.detailLabel->text().contains("stopped by the operator")) {
+            problems += "the stopped tile says " + first.detailLabel->text().toStdString() + "\n";
+          }
+          if (window.tiles[1]->wordsLabel->text() != "WAITING FOR BOARD") {
+            problems += "stopping the first port stopped the second\n";
+          }
+          finish(problems);
+          return;
+        }
+        // Done once every tile shows the last board gone and the next awaited.
+        bool done = total.passed + total.failed >= kBoardsPerFixture * kFixtures;
+        for (StationTileWidget* tile : window.tiles) {
+          done = done && tile->wordsLabel->text() == "WAITING FOR BOARD";
+        }
+        if (done) {
+          std::string problems = Checked(window, options.log);
+          if (!sawBurning) {
+            problems += "no tile was seen burning\n";
+          }
+          if (!problems.empty()) {
+            finish(problems);
+            return;
+          }
+          stoppingFirst = true;
+          window.tiles[0]->startStopButton->click();
         }
       });
       poll.start(50);

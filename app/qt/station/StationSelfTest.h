@@ -1,6 +1,7 @@
 // tarvok-station --self-test: two simulated fixtures, each seeing three boards in turn on a
 // port of its own, run through the real window offscreen; the tiles, the records list and the
-// log are checked once every board has passed and left.
+// log are checked once every board has passed and left, then one tile's Stop must stop its port
+// alone.
 #pragma once
 
 #include <string>
