@@ -8,10 +8,12 @@
 #include <QScreen>
 #include <QTimer>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -35,6 +37,22 @@ std::vector<std::string> LogLines(const std::string& path) {
     lines.push_back(line);
   }
   return lines;
+}
+
+// The burns' mean time from the log, to set beside the command line's on the same fixtures.
+std::string MeanBurnSeconds(const std::string& logPath) {
+  double sum = 0;
+  int boards = 0;
+  for (const std::string& line : LogLines(logPath)) {
+    const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    if (record.is_object() && record.contains("total_seconds")) {
+      sum += record["total_seconds"].get<double>();
+      ++boards;
+    }
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f s a board", boards == 0 ? 0.0 : sum / boards);
+  return text;
 }
 
 // Every check in words; empty when all held.
@@ -149,7 +167,8 @@ int RunStationSelfTest(int argc, char** argv, const std::string& screenshot) {
         }
         const auto finish = [&](const std::string& problems) {
           poll.stop();
-          std::cout << (problems.empty() ? "self-test passed: 6 boards on 2 fixtures\n"
+          std::cout << (problems.empty() ? "self-test passed: 6 boards on 2 fixtures, " +
+                                               MeanBurnSeconds(options.log) + "\n"
                                          : "self-test FAILED:\n" + problems);
           status = problems.empty() ? 0 : 1;
           window.close();
