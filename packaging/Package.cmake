@@ -15,8 +15,9 @@ the chip and streams a flash image into it in checked blocks at the fastest
 rate the line allows.
 .
 The package holds the command line (tarvok), which burns one image into
-several chips at once, the dialog for the bench (tarvok-gui), and a simulated
-chip on a pseudo-terminal (tarvok-sim) to try both without hardware.")
+several chips at once, the dialog for the bench (tarvok-gui), the station window
+for a production line (tarvok-station), and a simulated chip on a pseudo-terminal
+(tarvok-sim) to try them without hardware.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

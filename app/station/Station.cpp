@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace tarvok {
@@ -9,23 +10,29 @@ namespace tarvok {
 Station::Station(const StationSetup& setup, StationWorld world, StationObserver& observer,
                  OperatorDesk& desk, StationLog& log, BoardLedger& ledger, UnitNumberStore* units)
     : setup_(setup), world_(std::move(world)), budget_(setup.boardsToPass) {
-  StationShared shared;
-  shared.setup = &setup_;
-  shared.world = &world_;
-  shared.observer = &observer;
-  shared.desk = &desk;
-  shared.log = &log;
-  shared.units = units;
-  shared.ledger = &ledger;
-  shared.budget = &budget_;
-  shared.sequence = &sequence_;
-  shared.stopStation = [this](const std::string& reason) { Stop(reason); };
+  shared_.setup = &setup_;
+  shared_.world = &world_;
+  shared_.observer = &observer;
+  shared_.desk = &desk;
+  shared_.log = &log;
+  shared_.units = units;
+  shared_.ledger = &ledger;
+  shared_.budget = &budget_;
+  shared_.sequence = &sequence_;
+  shared_.stopStation = [this](const std::string& reason) { Stop(reason); };
   for (std::size_t port = 0; port < setup_.ports.size(); ++port) {
-    ports_.push_back(std::make_unique<StationPort>(port, shared));
+    ports_.push_back(std::make_unique<StationPort>(port, shared_));
+    threads_.push_back(std::make_unique<PortThread>());
   }
 }
 
-Station::~Station() = default;
+Station::~Station() {
+  const bool anyThread = std::any_of(threads_.begin(), threads_.end(),
+                                     [](const auto& slot) { return slot->thread.joinable(); });
+  if (anyThread) {
+    StopAndWait("the station closed");
+  }
+}
 
 void Station::Stop(const std::string& reason) {
   {
@@ -34,9 +41,79 @@ void Station::Stop(const std::string& reason) {
       endReason_ = reason;
     }
   }
+  const std::lock_guard lock(portsMutex_);
   for (auto& port : ports_) {
     port->Stop(reason);
   }
+}
+
+bool Station::StartPort(std::size_t port) {
+  PortThread& slot = *threads_.at(port);
+  if (slot.running && PortStopReason(port).empty()) {
+    return true;  // running, and not told to stop
+  }
+  // A port told to stop ends at its next byte: its thread is waited for, then started afresh.
+  if (slot.thread.joinable()) {
+    slot.thread.join();
+  }
+  StationPort* fresh = nullptr;
+  {
+    const std::lock_guard lock(portsMutex_);
+    const PortCounts counts = ports_[port]->Counts();
+    slot.earlier.passed += counts.passed;
+    slot.earlier.failed += counts.failed;
+    slot.earlier.interrupted += counts.interrupted;
+    ports_[port] = std::make_unique<StationPort>(port, shared_);
+    fresh = ports_[port].get();
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    endReason_.clear();
+  }
+  slot.running = true;
+  try {
+    slot.thread = std::thread([fresh, &slot] {
+      fresh->Run();
+      slot.running = false;
+    });
+  } catch (const std::system_error&) {
+    slot.running = false;
+    return false;
+  }
+  return true;
+}
+
+void Station::StopPort(std::size_t port, const std::string& reason) {
+  const std::lock_guard lock(portsMutex_);
+  ports_.at(port)->Stop(reason);
+}
+
+bool Station::PortRunning(std::size_t port) const {
+  return threads_.at(port)->running;
+}
+
+void Station::StopAndWait(const std::string& reason) {
+  Stop(reason);
+  for (auto& slot : threads_) {
+    if (slot->thread.joinable()) {
+      slot->thread.join();
+    }
+  }
+}
+
+PortCounts Station::Counts(std::size_t port) const {
+  const std::lock_guard lock(portsMutex_);
+  PortCounts counts = ports_.at(port)->Counts();
+  const PortCounts& earlier = threads_.at(port)->earlier;
+  counts.passed += earlier.passed;
+  counts.failed += earlier.failed;
+  counts.interrupted += earlier.interrupted;
+  return counts;
+}
+
+std::string Station::PortStopReason(std::size_t port) const {
+  const std::lock_guard lock(portsMutex_);
+  return ports_.at(port)->StopReason();
 }
 
 void Station::Run(const std::atomic<bool>& interrupt) {
@@ -65,8 +142,8 @@ void Station::Run(const std::atomic<bool>& interrupt) {
 
 PortCounts Station::Total() const {
   PortCounts total;
-  for (const auto& port : ports_) {
-    const PortCounts counts = port->Counts();
+  for (std::size_t port = 0; port < ports_.size(); ++port) {
+    const PortCounts counts = Counts(port);
     total.passed += counts.passed;
     total.failed += counts.failed;
     total.interrupted += counts.interrupted;

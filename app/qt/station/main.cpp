@@ -1,0 +1,103 @@
+// tarvok-station: the production station's window, a tile per port.
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#include "app/qt/station/StationSelfTest.h"
+#include "app/qt/station/StationWindow.h"
+#include "cli/StationPlan.h"
+#include "version/VersionText.h"
+
+namespace {
+
+bool DisplayKnown() {
+  return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr ||
+         std::getenv("QT_QPA_PLATFORM") != nullptr;
+}
+
+// A station that cannot be opened is refused with one message, on the terminal and in a box
+// for an operator who started the window from the desktop; nothing has been burned.
+int Refuse(int argc, char** argv, std::string message) {
+  const std::string prefix = "tarvok: ";
+  if (message.rfind(prefix, 0) == 0) {
+    message = message.substr(prefix.size());
+  }
+  while (!message.empty() && message.back() == '\n') {
+    message.pop_back();
+  }
+  std::cerr << "tarvok-station: " << message << "\n";
+  QApplication qt(argc, argv);
+  QMessageBox::critical(
+      nullptr, QObject::tr("Tarvok station"),
+      QObject::tr("The station cannot be opened:\n\n%1").arg(QString::fromStdString(message)));
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app(
+      "The Tarvok station window: burns one image into board after board on every port, a tile "
+      "per port. Press Start; the settings cannot change while the station runs.",
+      "tarvok-station");
+  tarvok::cli::StationOptions options;
+  tarvok::cli::BurnOptions& burn = options.burn;
+  bool selfTest = false;
+  bool version = false;
+  std::string screenshot;
+  app.add_option("IMAGE", burn.image, "the image file, burned from flash address 0");
+  app.add_option("--port", burn.ports, "a device path or a COM name; repeat for each fixture")
+      ->take_all();
+  app.add_option("--log", options.log, "append one JSON line per board to this file");
+  app.add_option("--board", options.board,
+                 "how a board arrives and leaves: operator (Next board on its tile), port, dsr, "
+                 "cts, dcd, ri or chip")
+      ->check(CLI::IsMember(tarvok::cli::BoardSignalWords()))
+      ->capture_default_str();
+  app.add_option("--expect-sha256", options.expectSha256,
+                 "refuse the image unless its SHA-256 is this");
+  app.add_option("--name", options.name, "the station's name (default: host name)");
+  app.add_option("--max-failures", options.maxFailures,
+                 "failed boards in a row that stop a port (0: never)")
+      ->capture_default_str();
+  app.add_option("--loader", burn.loaderFile, "download this RAM loader instead of the built-in");
+  app.add_option("--rom-baud", burn.romBaud, "rate of the chip's boot ROM")->capture_default_str();
+  app.add_option("--burn-baud", burn.burnBaud, "rate of the image transfer")->capture_default_str();
+  app.add_flag("--self-test", selfTest,
+               "run two simulated fixtures of three boards each through the window and check it");
+  app.add_option("--screenshot", screenshot, "with --self-test: picture the window mid-burn here");
+  app.add_flag("--version", version, "print the version and exit");
+  CLI11_PARSE(app, argc, argv);
+  if (version) {
+    std::cout << tarvok::VersionText("tarvok-station") << "\n";
+    return 0;
+  }
+  if (!DisplayKnown()) {
+    std::cerr << "tarvok-station: no display to open the window on (neither DISPLAY nor "
+                 "WAYLAND_DISPLAY is set); from a terminal, run 'tarvok station'\n";
+    return 1;
+  }
+  if (selfTest) {
+    return tarvok::RunStationSelfTest(argc, argv, screenshot);
+  }
+  if (burn.image.empty() || burn.ports.empty() || options.log.empty()) {
+    return Refuse(argc, argv,
+                  "give the image, --port for each fixture and --log (see 'tarvok-station "
+                  "--help')");
+  }
+  tarvok::cli::StationPlan plan;
+  std::ostringstream err;
+  if (!tarvok::cli::PlanStation(options, plan, err)) {
+    return Refuse(argc, argv, err.str());
+  }
+  QApplication qt(argc, argv);
+  tarvok::StationParts parts{std::move(plan.setup), std::move(plan.log), std::move(plan.ledger),
+                             std::move(plan.units)};
+  tarvok::StationWindow window(std::move(parts), tarvok::RealStationWorld());
+  window.resize(1100, 820);
+  window.show();
+  return qt.exec();
+}
