@@ -4,10 +4,12 @@
 #include <QMessageBox>
 #include <cstdlib>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "app/qt/station/StationSelfTest.h"
 #include "app/qt/station/StationWindow.h"
+#include "cli/StationFileOptions.h"
 #include "cli/StationPlan.h"
 #include "version/VersionText.h"
 
@@ -48,7 +50,11 @@ int main(int argc, char** argv) {
   bool selfTest = false;
   bool version = false;
   std::string screenshot;
-  app.add_option("IMAGE", burn.image, "the image file, burned from flash address 0");
+  std::string file;
+  app.add_option("FILE", file,
+                 "the station file an engineer prepared (options given here override it), or "
+                 "the image file with --port and --log");
+  app.add_option("--station", options.stationFile, "the station file an engineer prepared");
   app.add_option("--port", burn.ports, "a device path or a COM name; repeat for each fixture")
       ->take_all();
   app.add_option("--log", options.log, "append one JSON line per board to this file");
@@ -83,15 +89,32 @@ int main(int argc, char** argv) {
   if (selfTest) {
     return tarvok::RunStationSelfTest(argc, argv, screenshot);
   }
-  if (burn.image.empty() || burn.ports.empty() || options.log.empty()) {
-    return Refuse(argc, argv,
-                  "give the image, --port for each fixture and --log (see 'tarvok-station "
-                  "--help')");
+  // One file and no ports: a station file. With ports and a log: an image.
+  const bool fileIsStation =
+      options.stationFile.empty() && !file.empty() && burn.ports.empty() && options.log.empty();
+  if (fileIsStation) {
+    options.stationFile = file;
+  } else {
+    burn.image = file;
   }
-  tarvok::cli::StationPlan plan;
+  std::set<std::string> given;
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->count() > 0 && option->get_name() != "FILE") {
+      given.insert(option->get_name());
+    }
+  }
+  if (!burn.image.empty()) {
+    given.insert("IMAGE");
+  }
   std::ostringstream err;
-  if (!tarvok::cli::PlanStation(options, plan, err)) {
+  if (!tarvok::cli::CompleteStationOptions(options, given, err)) {
     return Refuse(argc, argv, err.str());
+  }
+  std::cerr << err.str();  // what the command line overrode in the station file
+  tarvok::cli::StationPlan plan;
+  std::ostringstream planErr;
+  if (!tarvok::cli::PlanStation(options, plan, planErr)) {
+    return Refuse(argc, argv, planErr.str());
   }
   QApplication qt(argc, argv);
   tarvok::StationParts parts{std::move(plan.setup), std::move(plan.log), std::move(plan.ledger),
