@@ -112,11 +112,11 @@ History BuildHistory(const std::vector<Fixture>& fixtures, const LogReading& log
   for (const LogLine& line : log.lines) {
     uint32_t board = 0;
     std::size_t f = 0;
-    for (; f < fixtures.size() && board == 0; ++f) {
-      if (fixtures[f].Setup().link == line.port) {
-        board = BoardOfLine(fixtures[f], line);
-        break;
-      }
+    while (f < fixtures.size() && fixtures[f].Setup().link != line.port) {
+      ++f;
+    }
+    if (f < fixtures.size()) {
+      board = BoardOfLine(fixtures[f], line);
     }
     if (board == 0) {
       history.unmatched.push_back(&line);

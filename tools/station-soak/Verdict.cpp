@@ -32,10 +32,23 @@ bool FlashHolds(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& i
          std::equal(expected.begin(), expected.end(), flash.begin());
 }
 
-// A board that no kill found in place goes as its faults say, in one attempt.
+// A board that no kill found in place goes as its faults say, in one attempt. A board that
+// failed without a planned fault (the boot ROM's echo timing under a loaded machine) is
+// counted and told, as long as the log says it failed too.
 void CheckUntouched(const BoardStory& story, Verdict& verdict) {
-  const char* expected = story.failFault ? "failed" : story.pullFault ? "pulled" : "burned";
-  const char* expectedLine = story.failFault || story.pullFault ? "fail" : "pass";
+  const bool planned = story.failFault || story.pullFault;
+  const bool failed = story.files.result == "failed" || story.files.result == "pulled";
+  if (!planned && failed) {
+    ++verdict.figures.failedUnplanned;
+    verdict.notes.push_back(BoardName(story) + ": failed without a planned fault: " +
+                            (story.lines.empty() ? std::string("no log line")
+                                                 : story.lines.front()->message.substr(0, 100)));
+  }
+  const std::string expected = story.failFault   ? "failed"
+                               : story.pullFault ? "pulled"
+                               : failed          ? story.files.result
+                                                 : "burned";
+  const char* expectedLine = planned || failed ? "fail" : "pass";
   if (story.files.result != expected) {
     verdict.problems.push_back(BoardName(story) + ": the fixture says " + story.files.result +
                                ", expected " + expected);
@@ -238,7 +251,7 @@ Verdict Judge(const VerdictInputs& inputs) {
 void PrintTable(const Verdict& verdict, bool listProblems) {
   const SoakFigures& f = verdict.figures;
   const auto row = [](const char* what, uint64_t value) {
-    std::printf("  %-58s %8llu\n", what, static_cast<unsigned long long>(value));
+    std::printf("  %-64s %8llu\n", what, static_cast<unsigned long long>(value));
   };
   std::printf("\n");
   row("boards presented", f.boards);
@@ -248,13 +261,14 @@ void PrintTable(const Verdict& verdict, bool listProblems) {
   row("failed boards (failed or pulled)", f.failedBoards);
   row("  of them planned faults", f.failedByFault);
   row("  of them cut by a kill", f.failedByKill);
+  row("  of them neither (told in the notes)", f.failedUnplanned);
   row("station runs", f.runs);
   row("kills (SIGKILL)", f.kills);
   row("kills that found a board before its attempt was logged", f.killsAmidBurn);
   row("kills that found a board after its attempt was logged", f.killsAfterLog);
   row("re-burns after kill: board already logged", f.reburnsOfLoggedBoards);
   row("re-burns after kill: burn cut by the kill", f.reburnsOfCutBoards);
-  row("  of them passed", f.reburnsOfCutBoardsPassed);
+  row("  of them passed (the kill came before the boot ROM answered)", f.reburnsOfCutBoardsPassed);
   row("boards that heard a wake-up after their burn", f.wakeSentencesAfterBurn);
   row("log lines", f.logLines);
   row("  pass", f.passLines);

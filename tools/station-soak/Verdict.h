@@ -18,12 +18,13 @@ struct UnitSeriesPlan {
 
 struct SoakFigures {
   uint64_t boards = 0;
-  uint64_t boardsReported = 0;  // board-K.json written
-  uint64_t burnedOnce = 0;      // the fixture says burned, one burn, no wake-up after it
-  uint64_t burnedTwice = 0;     // two attempts that reached a board's boot ROM, or two passes
-  uint64_t failedBoards = 0;    // failed or pulled, as the fixture says
-  uint64_t failedByFault = 0;   // of them, those planned to fail or be pulled
-  uint64_t failedByKill = 0;    // of them, those whose burn a kill cut short
+  uint64_t boardsReported = 0;   // board-K.json written
+  uint64_t burnedOnce = 0;       // the fixture says burned, one burn, no wake-up after it
+  uint64_t burnedTwice = 0;      // two attempts that reached a board's boot ROM, or two passes
+  uint64_t failedBoards = 0;     // failed or pulled, as the fixture says
+  uint64_t failedByFault = 0;    // of them, those planned to fail or be pulled
+  uint64_t failedByKill = 0;     // of them, those whose burn a kill cut short
+  uint64_t failedUnplanned = 0;  // of them, those with neither
   uint64_t kills = 0;
   uint64_t runs = 0;
   uint64_t killsAmidBurn = 0;          // board-kill meetings with no attempt logged yet
