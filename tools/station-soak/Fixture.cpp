@@ -8,7 +8,10 @@ namespace {
 std::string NumberList(const std::set<uint32_t>& numbers) {
   std::string list;
   for (const uint32_t number : numbers) {
-    list += (list.empty() ? "" : ",") + std::to_string(number);
+    if (!list.empty()) {
+      list += ',';
+    }
+    list += std::to_string(number);
   }
   return list;
 }
