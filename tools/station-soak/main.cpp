@@ -8,12 +8,15 @@
 // every log line whole, the last run's counts its own lines. Boards a restarted station
 // attempts again without having seen them leave are counted apart.
 #include <signal.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -194,6 +197,52 @@ class StationRunner {
   std::vector<StationRun> runs_;
 };
 
+std::string UtcText(WallTime time) {
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(time);
+  const auto day = floor<days>(ms);
+  const year_month_day date{day};
+  const hh_mm_ss clock{ms - day};
+  char text[40];
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
+  return text;
+}
+
+// Every board's arrival and leaving and every start and end of the station, in time order,
+// in the log's time format: what a failed check is read against.
+void WriteTimeline(const std::string& path, const std::vector<Fixture>& fixtures,
+                   const std::vector<StationRun>& runs) {
+  std::vector<std::pair<WallTime, std::string>> events;
+  for (std::size_t f = 0; f < fixtures.size(); ++f) {
+    const std::vector<BoardSeen>& boards = fixtures[f].Boards();
+    for (std::size_t k = 0; k < boards.size(); ++k) {
+      const std::string name =
+          "fixture " + std::to_string(f + 1) + " board " + std::to_string(k + 1);
+      if (boards[k].hasArrived) {
+        events.emplace_back(boards[k].arrived, name + " arrived on " + boards[k].device);
+      }
+      if (boards[k].hasLeft) {
+        events.emplace_back(boards[k].left, name + " left");
+      }
+    }
+  }
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const std::string name = "station run " + std::to_string(r + 1);
+    events.emplace_back(runs[r].start, name + " started");
+    events.emplace_back(runs[r].end, name + (runs[r].killed ? " killed" : " ended"));
+  }
+  std::stable_sort(events.begin(), events.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::ofstream out(path);
+  for (const auto& [time, what] : events) {
+    out << UtcText(time) << " " << what << "\n";
+  }
+}
+
 std::vector<std::string> StationArgs(const Options& o, const std::string& imagePath,
                                      const std::vector<Fixture>& fixtures,
                                      const std::string& logPath) {
@@ -312,6 +361,7 @@ int main(int argc, char** argv) {
     runProblems.push_back("gave up after " + std::to_string(maxSeconds) + " s");
   }
 
+  WriteTimeline(o.dir + "/timeline.txt", fixtures, station.Runs());
   const LogReading log = ReadStationLog(logPath);
   const History history = BuildHistory(fixtures, log, station.Runs());
   VerdictInputs inputs;
