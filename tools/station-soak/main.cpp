@@ -1,0 +1,401 @@
+// tarvok-station-soak: a station on several simulated fixtures, killed (SIGKILL) at random
+// moments and restarted at once, then every board's story checked against the log.
+//
+// Each fixture is a tarvok-sim presenting its boards one after the other on a port of their
+// own; some boards are planned to fail or to be pulled. When the fixtures are done the station
+// is stopped with SIGTERM and the soak checks: every board reported, none burned twice, every
+// unit number logged once, every passed board's flash the image with its logged unit number,
+// every log line whole, the last run's counts its own lines. Boards a restarted station
+// attempts again without having seen them leave are counted apart.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "tools/station-soak/BoardHistory.h"
+#include "tools/station-soak/Fixture.h"
+#include "tools/station-soak/SoakPlan.h"
+#include "tools/station-soak/Verdict.h"
+
+namespace {
+
+using namespace tarvok::stationsoak;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  SoakShape shape;
+  uint64_t seed = std::random_device{}();
+  uint32_t imageBytes = 8192;
+  uint32_t appMs = 1000;
+  uint32_t gapMs = 500;
+  bool throttle = false;
+  std::string romBaud;
+  std::string tarvokPath = TARVOK_CLI_PATH;
+  std::string simPath = TARVOK_SIM_PATH;
+  std::string dir;
+  bool keep = false;
+  bool strictRestart = false;
+  bool verbose = false;
+  double maxSeconds = 0;
+};
+
+std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
+  CLI::App app{"Station soak: tarvok station on simulated fixtures, killed and restarted"};
+  app.add_option("--fixtures", o.shape.fixtures, "fixtures (ports) of the station")
+      ->check(CLI::Range(1u, 16u));
+  app.add_option("--boards", o.shape.boardsPerFixture, "boards each fixture presents")
+      ->check(CLI::Range(1u, 100000u));
+  app.add_option("--seed", o.seed, "seed of the faults and the kills (printed)");
+  app.add_option("--kills", o.shape.kills, "kills of the station (0: none)");
+  app.add_flag("--kill-forever", o.shape.killForever, "keep killing until the fixtures are done");
+  app.add_option("--kill-min-ms", o.shape.killMinMs, "shortest run of the station before a kill");
+  app.add_option("--kill-max-ms", o.shape.killMaxMs, "longest run of the station before a kill");
+  app.add_option("--fail-share", o.shape.failShare, "share of boards that fail their burn")
+      ->check(CLI::Range(0.0, 0.5));
+  app.add_option("--pull-share", o.shape.pullShare, "share of boards pulled amid their image")
+      ->check(CLI::Range(0.0, 0.5));
+  app.add_option("--image-size", o.imageBytes, "bytes of the image")
+      ->check(CLI::Range(512u, 4u << 20));
+  app.add_option("--app-ms", o.appMs, "how long a burned board runs before it leaves");
+  app.add_option("--board-gap-ms", o.gapMs, "from one board's leaving to the next's arrival");
+  app.add_flag("--throttle", o.throttle, "the fixtures carry bytes at the line's real speed");
+  app.add_option("--rom-baud", o.romBaud, "the boot ROM's rate, given to fixtures and station");
+  app.add_option("--tarvok", o.tarvokPath, "the tarvok program")->check(CLI::ExistingFile);
+  app.add_option("--sim", o.simPath, "the tarvok-sim program")->check(CLI::ExistingFile);
+  app.add_option("--dir", o.dir, "keep the soak's files here (default: a temporary folder)");
+  app.add_flag("--keep", o.keep, "keep the temporary folder even when the soak passes");
+  app.add_flag("--strict-restart", o.strictRestart,
+               "boards attempted again after a kill without a leave fail the soak");
+  app.add_flag("-v,--verbose", o.verbose, "say each kill and restart");
+  app.add_option("--max-seconds", o.maxSeconds, "give up after this long (0: from the boards)");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error);
+  }
+  if (o.shape.killMaxMs < o.shape.killMinMs) {
+    std::fprintf(stderr, "--kill-max-ms must not be below --kill-min-ms\n");
+    return 2;
+  }
+  return std::nullopt;
+}
+
+std::vector<uint8_t> MakeImage(uint32_t bytes, uint64_t seed) {
+  std::mt19937_64 random(seed ^ 0x1234567ull);
+  std::vector<uint8_t> image(bytes);
+  for (uint8_t& byte : image) {
+    byte = static_cast<uint8_t>(random());
+  }
+  return image;
+}
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::size_t FileSize(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? 0 : static_cast<std::size_t>(size);
+}
+
+uint64_t NextUnitInState(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  const nlohmann::json state = nlohmann::json::parse(text.str(), nullptr, false);
+  if (state.is_discarded() || !state.contains("next") || !state["next"].is_number_unsigned()) {
+    return 0;
+  }
+  return state["next"].get<uint64_t>();
+}
+
+double Since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The station's runs, one at a time, each started at once after the last ended.
+class StationRunner {
+ public:
+  StationRunner(std::vector<std::string> args, std::string logPath, std::string errPath)
+      : args_(std::move(args)), logPath_(std::move(logPath)), errLog_(errPath) {}
+
+  void Start() {
+    StationRun run;
+    run.start = std::chrono::system_clock::now();
+    run.logBytesAtStart = FileSize(logPath_);
+    runs_.push_back(run);
+    errLog_ << "=== station run " << runs_.size() << "\n" << std::flush;
+    child_ = std::make_unique<Child>(args_);
+  }
+  void Pump() {
+    child_->ReadLines([this](Stream stream, const std::string& line) { Keep(stream, line); });
+  }
+  // The run ended by itself (it should not, until it is told to).
+  bool EndedUnasked() {
+    int code = 0;
+    if (!child_->Ended(code)) {
+      return false;
+    }
+    Close(false, code);
+    return true;
+  }
+  void Kill() {
+    child_->Signal(SIGKILL);
+    int code = 0;
+    child_->WaitEnded(10000, code,
+                      [this](Stream stream, const std::string& line) { Keep(stream, line); });
+    Close(true, code);
+  }
+  void Stop() {
+    child_->Signal(SIGTERM);
+    int code = 0;
+    if (!child_->WaitEnded(
+            20000, code, [this](Stream stream, const std::string& line) { Keep(stream, line); })) {
+      child_->Signal(SIGKILL);
+      child_->WaitEnded(10000, code, [](Stream, const std::string&) {});
+    }
+    Close(false, code);
+  }
+  const std::vector<StationRun>& Runs() const { return runs_; }
+
+ private:
+  void Keep(Stream stream, const std::string& line) {
+    if (stream == Stream::kOut) {
+      runs_.back().out += line + "\n";
+    } else {
+      errLog_ << line << "\n";
+    }
+  }
+  void Close(bool killed, int code) {
+    runs_.back().end = std::chrono::system_clock::now();
+    runs_.back().killed = killed;
+    runs_.back().exitCode = code;
+    runs_.back().out += child_->Rest(Stream::kOut);
+    errLog_ << child_->Rest(Stream::kErr) << "=== exit " << code << (killed ? " (killed)" : "")
+            << "\n"
+            << std::flush;
+    child_.reset();
+  }
+
+  std::vector<std::string> args_;
+  std::string logPath_;
+  std::ofstream errLog_;
+  std::unique_ptr<Child> child_;
+  std::vector<StationRun> runs_;
+};
+
+std::string UtcText(WallTime time) {
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(time);
+  const auto day = floor<days>(ms);
+  const year_month_day date{day};
+  const hh_mm_ss clock{ms - day};
+  char text[40];
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
+  return text;
+}
+
+// Every board's arrival and leaving and every start and end of the station, in time order,
+// in the log's time format: what a failed check is read against.
+void WriteTimeline(const std::string& path, const std::vector<Fixture>& fixtures,
+                   const std::vector<StationRun>& runs) {
+  std::vector<std::pair<WallTime, std::string>> events;
+  for (std::size_t f = 0; f < fixtures.size(); ++f) {
+    const std::vector<BoardSeen>& boards = fixtures[f].Boards();
+    for (std::size_t k = 0; k < boards.size(); ++k) {
+      const std::string name =
+          "fixture " + std::to_string(f + 1) + " board " + std::to_string(k + 1);
+      if (boards[k].hasArrived) {
+        events.emplace_back(boards[k].arrived, name + " arrived on " + boards[k].device);
+      }
+      if (boards[k].hasLeft) {
+        events.emplace_back(boards[k].left, name + " left");
+      }
+    }
+  }
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const std::string name = "station run " + std::to_string(r + 1);
+    events.emplace_back(runs[r].start, name + " started");
+    events.emplace_back(runs[r].end, name + (runs[r].killed ? " killed" : " ended"));
+  }
+  std::stable_sort(events.begin(), events.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::ofstream out(path);
+  for (const auto& [time, what] : events) {
+    out << UtcText(time) << " " << what << "\n";
+  }
+}
+
+std::vector<std::string> StationArgs(const Options& o, const std::string& imagePath,
+                                     const std::vector<Fixture>& fixtures,
+                                     const std::string& logPath) {
+  std::vector<std::string> args = {o.tarvokPath, "station", imagePath};
+  for (const Fixture& fixture : fixtures) {
+    args.insert(args.end(), {"--port", fixture.Setup().link});
+  }
+  args.insert(args.end(), {"--board", "port", "--log", logPath, "--unit-offset", "0x100",
+                           "--unit-first", "1000", "--max-failures", "0", "--json"});
+  if (!o.romBaud.empty()) {
+    args.insert(args.end(), {"--rom-baud", o.romBaud});
+  }
+  return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const std::optional<int> done = ParseOptions(argc, argv, o)) {
+    return *done;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  const bool temporary = o.dir.empty();
+  if (temporary) {
+    o.dir = (std::filesystem::temp_directory_path() /
+             ("tarvok-station-soak-" + std::to_string(getpid())))
+                .string();
+  }
+  std::filesystem::create_directories(o.dir);
+  const std::string imagePath = o.dir + "/image.bin";
+  const std::string logPath = o.dir + "/station.jsonl";
+  const std::vector<uint8_t> image = MakeImage(o.imageBytes, o.seed);
+  if (!WriteFile(imagePath, image)) {
+    std::fprintf(stderr, "cannot write %s\n", imagePath.c_str());
+    return 1;
+  }
+  const SoakPlan plan = PlanSoak(o.shape, o.seed);
+  std::printf("station soak seed %llu: %u fixtures x %u boards, %u-byte image, in %s\n",
+              static_cast<unsigned long long>(o.seed), o.shape.fixtures, o.shape.boardsPerFixture,
+              o.imageBytes, o.dir.c_str());
+  std::fflush(stdout);
+
+  std::vector<Fixture> fixtures;
+  fixtures.reserve(o.shape.fixtures);
+  for (uint32_t f = 0; f < o.shape.fixtures; ++f) {
+    FixtureSetup setup;
+    setup.simPath = o.simPath;
+    setup.link = o.dir + "/fixture" + std::to_string(f + 1);
+    setup.boardDir = o.dir + "/boards" + std::to_string(f + 1);
+    std::filesystem::create_directories(setup.boardDir);
+    setup.boards = o.shape.boardsPerFixture;
+    setup.appMs = o.appMs;
+    setup.gapMs = o.gapMs;
+    setup.throttle = o.throttle;
+    if (!o.romBaud.empty()) {
+      setup.extraArgs = {"--rom-baud", o.romBaud};
+    }
+    setup.faults = plan.fixtures[f];
+    fixtures.emplace_back(setup);
+  }
+
+  const auto start = Clock::now();
+  const double maxSeconds =
+      o.maxSeconds > 0 ? o.maxSeconds : 120.0 + 30.0 * o.shape.boardsPerFixture;
+  StationRunner station(StationArgs(o, imagePath, fixtures, logPath), logPath,
+                        o.dir + "/station.err");
+  KillClock kills(o.shape, o.seed ^ 0xC0FFEEull);
+  std::vector<std::string> runProblems;
+  station.Start();
+  uint32_t runMs = kills.NextRunMs();
+  auto runStart = Clock::now();
+  bool timedOut = false;
+  for (;;) {
+    bool running = false;
+    for (Fixture& fixture : fixtures) {
+      running = fixture.Follow() || running;
+    }
+    station.Pump();
+    if (!running) {
+      break;
+    }
+    if (Since(start) > maxSeconds) {
+      timedOut = true;
+      break;
+    }
+    if (station.EndedUnasked()) {
+      runProblems.push_back("station run " + std::to_string(station.Runs().size()) +
+                            " ended by itself (exit " +
+                            std::to_string(station.Runs().back().exitCode) + ")");
+      station.Start();
+    } else if (runMs != 0 && Since(runStart) * 1000 >= runMs) {
+      station.Kill();
+      if (o.verbose) {
+        std::printf("%7.1f s  kill %zu\n", Since(start), station.Runs().size());
+        std::fflush(stdout);
+      }
+      station.Start();
+      runMs = kills.NextRunMs();
+      runStart = Clock::now();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  station.Stop();
+  const double seconds = Since(start);
+  for (Fixture& fixture : fixtures) {
+    if (fixture.Finish() != 0) {
+      runProblems.push_back(fixture.Setup().link + ": the fixture ended with exit code " +
+                            std::to_string(fixture.Finish()));
+    }
+    for (const std::string& complaint : fixture.Complaints()) {
+      runProblems.push_back(fixture.Setup().link + " said: " + complaint);
+    }
+  }
+  if (timedOut) {
+    runProblems.push_back("gave up after " + std::to_string(maxSeconds) + " s");
+  }
+
+  WriteTimeline(o.dir + "/timeline.txt", fixtures, station.Runs());
+  const LogReading log = ReadStationLog(logPath);
+  const History history = BuildHistory(fixtures, log, station.Runs());
+  VerdictInputs inputs;
+  inputs.history = &history;
+  inputs.log = &log;
+  inputs.runs = &station.Runs();
+  inputs.image = &image;
+  inputs.units.next = NextUnitInState(logPath + ".unit-state");
+  inputs.strictRestart = o.strictRestart;
+  Verdict verdict = Judge(inputs);
+  verdict.problems.insert(verdict.problems.begin(), runProblems.begin(), runProblems.end());
+
+  // Throughput: boards passed over the time from the station's first start to the last
+  // board's leaving.
+  WallTime lastLeft = station.Runs().front().start;
+  for (const Fixture& fixture : fixtures) {
+    for (const BoardSeen& board : fixture.Boards()) {
+      lastLeft = board.hasLeft && board.left > lastLeft ? board.left : lastLeft;
+    }
+  }
+  const double span =
+      std::chrono::duration<double>(lastLeft - station.Runs().front().start).count();
+  std::printf(
+      "%.0f s; %llu boards passed in %.0f s from the station's start to the last "
+      "board's leaving: %.0f boards per hour\n",
+      seconds, static_cast<unsigned long long>(verdict.figures.passLines), span,
+      span > 0 ? static_cast<double>(verdict.figures.passLines) * 3600.0 / span : 0.0);
+  PrintTable(verdict, true);
+  const bool passed = verdict.problems.empty();
+  if (passed && temporary && !o.keep) {
+    std::error_code ignored;
+    std::filesystem::remove_all(o.dir, ignored);
+  } else {
+    std::printf("files kept in %s\n", o.dir.c_str());
+  }
+  return passed ? 0 : 1;
+}
