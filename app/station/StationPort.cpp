@@ -28,7 +28,9 @@ const char* ResultOf(const BurnOutcome& outcome) {
 
 struct StationPort::Attempt {
   std::string device;
-  std::string started;  // when the boot ROM answered
+  // When the burn of a board known to be in place began, or (with the chip signal) when its
+  // boot ROM answered.
+  std::string started;
   BurnOutcome outcome;
   bool reachedChip = false;  // the boot ROM answered: a board was there
   bool hasUnit = false;
@@ -49,7 +51,9 @@ class StationPort::AttemptSink : public BurnProgressSink {
       return;
     }
     attempt_.reachedChip = true;
-    attempt_.started = UtcTimestampNow();
+    if (attempt_.started.empty()) {
+      attempt_.started = UtcTimestampNow();
+    }
     port_.EnterPhase(PortPhase::kBurning, "");
     UnitNumberStore* units = port_.shared_.units;
     if (units != nullptr && imageCopy_ != nullptr) {
@@ -139,6 +143,17 @@ StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
   Attempt attempt;
   attempt.device = device;
   const StationSetup& setup = *shared_.setup;
+  if (!watch_->SilentRomMeansNoBoard()) {
+    // The board is known to be in place: on disk before the first byte goes to it.
+    attempt.started = UtcTimestampNow();
+    std::string problem;
+    if (!shared_.ledger->Set(setup_.portName, {false, attempt.started, device, false, 0},
+                             problem)) {
+      NoteLedgerProblem(problem);
+      attempt.outcome.interrupted = true;
+      return attempt;
+    }
+  }
   BurnRequest request;
   request.portName = setup_.portName;
   request.devicePath = device;
@@ -211,7 +226,7 @@ bool StationPort::Record(const Attempt& attempt) {
     return false;
   }
   shared_.observer->OnBoardRecorded(index_, record, counts);
-  if (attempt.reachedChip) {
+  if (!attempt.started.empty()) {
     const BoardInPlace board{true, attempt.started, attempt.device, attempt.hasUnit, attempt.unit};
     if (!shared_.ledger->Set(setup_.portName, board, problem)) {
       NoteLedgerProblem(problem);

@@ -28,8 +28,7 @@ uint64_t Count(const nlohmann::json& record, const char* key) {
 // The device must be the board's own pseudo-terminal (when the log names one of them), and the
 // attempt's start the latest arrival before it.
 uint32_t BoardOfLine(const Fixture& fixture, const LogLine& line) {
-  const auto start = line.time - std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                     std::chrono::duration<double>(line.totalSeconds));
+  const auto start = line.started;
   bool deviceKnown = false;
   for (const BoardSeen& board : fixture.Boards()) {
     deviceKnown = deviceKnown || board.device == line.device;
@@ -66,7 +65,7 @@ void FindKill(BoardStory& story, const BoardSeen& seen, const std::vector<Statio
     return;
   }
   for (const LogLine* line : story.lines) {
-    if (line->time > story.killedAt) {
+    if (line->started > story.killedAt) {
       ++story.attemptsAfterKill;
       story.passesAfterKill += line->result == "pass" ? 1u : 0u;
     }

@@ -44,6 +44,12 @@ std::optional<LogLine> ParseLine(const std::string& text) {
   line.status = status->get<int>();
   line.time = *parsedTime;
   line.totalSeconds = total->get<double>();
+  std::string started;
+  const auto parsedStart = Text(record, "started", started) ? ParseUtcTime(started) : std::nullopt;
+  line.started = parsedStart
+                     ? *parsedStart
+                     : line.time - std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                       std::chrono::duration<double>(line.totalSeconds));
   line.sequence = sequence->get<uint64_t>();
   if (!unit->is_null()) {
     line.unit = unit->get<uint64_t>();

@@ -19,6 +19,9 @@ struct LogLine {
   std::string message;
   std::chrono::system_clock::time_point time{};
   double totalSeconds = 0;
+  // When the board's boot ROM answered; a line that a restarted station writes for the burn a
+  // kill cut short starts before that kill and is written after it.
+  std::chrono::system_clock::time_point started{};
   uint64_t sequence = 0;
   std::optional<uint64_t> unit;
   std::string imageSha256;

@@ -164,9 +164,20 @@ void JudgeLog(const VerdictInputs& inputs, Verdict& verdict) {
       ++units[*line.unit];
     }
   }
-  if (f.interruptedLines > 0) {
-    verdict.problems.push_back(std::to_string(f.interruptedLines) +
-                               " attempts logged as interrupted: no board was in place at the end");
+  // A burn a kill cut short is logged as interrupted by the restarted station; any other
+  // interrupted line is a board that was in place at the end, and none was.
+  uint64_t cutByKills = 0;
+  for (const BoardStory& story : inputs.history->boards) {
+    for (const LogLine* line : story.lines) {
+      const bool cut = story.killCase != KillCase::kNone && line->result == "interrupted" &&
+                       line->started <= story.killedAt && line->time > story.killedAt;
+      cutByKills += cut ? 1u : 0u;
+    }
+  }
+  if (f.interruptedLines > cutByKills) {
+    verdict.problems.push_back(std::to_string(f.interruptedLines - cutByKills) +
+                               " attempts logged as interrupted with no kill to cut them: no "
+                               "board was in place at the end");
   }
   if (images.size() > 1) {
     verdict.problems.push_back("the log names more than one image");
