@@ -121,6 +121,8 @@ void StartOperatorReader(std::istream& in, std::shared_ptr<OperatorDesk> desk,
         err << "tarvok: no port " << line << " (type its number or name, or Enter for all)\n";
       }
     }
+    err << "tarvok: warning: standard input has ended: no Enter can confirm a board from now "
+           "on (ports that wait for one wait until the station is stopped)\n";
   }).detach();
 }
 

@@ -118,6 +118,10 @@ bool PlanPorts(const StationOptions& options, StationSetup& setup, std::ostream&
 
 bool PlanUnits(const StationOptions& options, StationPlan& plan, std::ostream& err) {
   if (options.unitOffset.empty()) {
+    if (options.unitFirst) {
+      err << "tarvok: --unit-first needs --unit-offset, where the number goes in the image\n";
+      return false;
+    }
     return true;
   }
   UnitNumberPlan units;
@@ -172,7 +176,7 @@ bool PlanStation(const StationOptions& options, StationPlan& plan, std::ostream&
   std::string problem;
   plan.ledger = BoardLedger::Open(BoardLedgerPathBeside(options.log), problem);
   if (!plan.ledger) {
-    err << "tarvok: " << problem << "\n";
+    err << "tarvok: log " << options.log << " cannot be used: " << problem << "\n";
     return false;
   }
   plan.log = StationLog::Open(options.log, problem);

@@ -139,7 +139,8 @@ CLI::App* AddStationCommand(CLI::App& app, tarvok::cli::StationOptions& options)
   station->add_option("--expect-sha256", options.expectSha256,
                       "refuse the image unless its SHA-256 is this (from the release note)");
   station->add_option("--name", options.name, "the station's name in the log (default: host name)");
-  station->add_option("--count", options.count, "end once this many boards have passed");
+  station->add_option("--count", options.count,
+                      "end once this many boards have passed (0: no end)");
   station
       ->add_option("--max-failures", options.maxFailures,
                    "failed boards in a row that stop a port (0: never)")

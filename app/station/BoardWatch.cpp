@@ -12,6 +12,8 @@ constexpr uint32_t kReopenPauseMs = 1000;
 constexpr uint64_t kPortSettleMs = 500;
 // A modem line must read the same this many times in a row to count: contacts bounce.
 constexpr int kSteadyReadings = 3;
+// A burned board whose line never goes quiet this long is said to be still there.
+constexpr uint64_t kStillTalkingMs = 60000;
 
 const char* ModemLineName(uint32_t line) {
   switch (line) {
@@ -167,6 +169,8 @@ class OperatorWatch : public WatchBase {
     c_.desk->EndWaiting(c_.port);
     return false;
   }
+  // The operator's next Enter says the board changed.
+  std::string WhatLeavingIs() const override { return ""; }
   bool WaitForLeave() override { return !Stopped(); }
 };
 
@@ -208,11 +212,16 @@ class ChipWatch : public WatchBase {
           CloseSelectedPort(port);
           return true;
         }
-        if (!heardAny && Now() - start >= kNoSignOfLeavingMs) {
+        const bool silent = !heardAny && Now() - start >= kNoSignOfLeavingMs;
+        const bool talking = heardAny && Now() - start >= kStillTalkingMs;
+        if (silent || talking) {
           if (!told) {
-            Notice(
-                "no sign of the board leaving; with silent firmware choose --board port, dsr, "
-                "cts, dcd, ri or operator (Enter here confirms this board has left)");
+            Notice(silent ? "no sign of the board leaving; with silent firmware choose --board "
+                            "port, dsr, cts, dcd, ri or operator (Enter here confirms this "
+                            "board has left)"
+                          : "the line has not been quiet since the burn; if the next board is "
+                            "already in place, the change was quicker than --leave-silence-ms "
+                            "(Enter here confirms the burned board has left)");
             told = true;
             c_.desk->BeginWaiting(c_.port);
           }

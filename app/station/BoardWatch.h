@@ -29,6 +29,8 @@ class BoardWatch {
   virtual std::string WhatArrivalIs() const = 0;
   // Returns once a board is in place; false when the port was stopped first.
   virtual bool WaitForArrival() = 0;
+  // What the port waits for after a burn, for people; empty when it waits for nothing.
+  virtual std::string WhatLeavingIs() const { return "waiting for the board to leave"; }
   // Returns once the board just burned has been seen to leave; false when stopped first.
   virtual bool WaitForLeave() = 0;
   // With the chip as the signal the burn's own wake-up looks for the board: a boot ROM that

@@ -274,8 +274,10 @@ bool StationPort::AwaitBoardLeftBeforeRestart() {
       return false;
     }
   }
-  EnterPhase(PortPhase::kWaitingForLeave,
-             "waiting for the board burned before the station restarted to leave");
+  if (!watch_->WhatLeavingIs().empty()) {
+    EnterPhase(PortPhase::kWaitingForLeave,
+               "waiting for the board burned before the station restarted to leave");
+  }
   if (!watch_->WaitForLeave()) {
     return false;
   }
@@ -290,6 +292,8 @@ bool StationPort::AwaitBoardLeftBeforeRestart() {
 void StationPort::Run() {
   std::string reason;
   const bool canStart = AwaitBoardLeftBeforeRestart();
+  bool portMissingTold = false;
+  std::string openProblemTold;
   while (canStart && !Stopping()) {
     EnterPhase(PortPhase::kWaitingForBoard, watch_->WhatArrivalIs());
     if (!watch_->WaitForArrival() || !AwaitTurnInBudget()) {
@@ -298,10 +302,15 @@ void StationPort::Run() {
     std::string device;
     if (!shared_.world->findPort(setup_.portName, device)) {
       shared_.budget->End(false);
-      shared_.observer->OnPortNotice(index_, "no port " + setup_.portName + " on this machine");
+      if (!portMissingTold) {
+        shared_.observer->OnPortNotice(
+            index_, "no port " + setup_.portName + " on this machine; waiting for it");
+        portMissingTold = true;
+      }
       shared_.world->sleep(kNoPortPauseMs);
       continue;
     }
+    portMissingTold = false;
     if (shared_.world->portAdvice) {
       if (const std::string advice = shared_.world->portAdvice(setup_.portName, device);
           !advice.empty()) {
@@ -313,13 +322,25 @@ void StationPort::Run() {
     }
     const Attempt attempt = BurnBoard(device);
     const BurnOutcome& outcome = attempt.outcome;
+    if (!outcome.portOpened && !outcome.interrupted) {
+      // Busy (another program holds it) or gone: no board was spoken to, so none failed.
+      shared_.budget->End(false);
+      std::string problem;
+      if (!attempt.started.empty() && !shared_.ledger->Clear(setup_.portName, problem)) {
+        NoteLedgerProblem(problem);
+        break;
+      }
+      if (const std::string why = MessageOf(outcome); why != openProblemTold) {
+        shared_.observer->OnPortNotice(index_, why + "; trying again");
+        openProblemTold = why;
+      }
+      shared_.world->sleep(kNoPortPauseMs);
+      continue;
+    }
+    openProblemTold.clear();
     if (watch_->SilentRomMeansNoBoard() && !attempt.reachedChip) {
       // Nobody answered the wake-up: no board yet, nothing to record.
       shared_.budget->End(false);
-      if (!outcome.portOpened && !outcome.interrupted) {
-        shared_.observer->OnPortNotice(index_, MessageOf(outcome));
-        shared_.world->sleep(kNoPortPauseMs);
-      }
       continue;
     }
     const bool recorded = Record(attempt);
@@ -332,10 +353,12 @@ void StationPort::Run() {
         failuresInRow_ >= shared_.setup->failuresToStopPort) {
       reason = std::to_string(failuresInRow_) +
                " boards failed in a row; the last: " + MessageOf(outcome) +
-               ". Check the fixture and the port, then start the port again";
+               ". Check the fixture and the port, then start the port (or the station) again";
       break;
     }
-    EnterPhase(PortPhase::kWaitingForLeave, "waiting for the board to leave");
+    if (const std::string leaving = watch_->WhatLeavingIs(); !leaving.empty()) {
+      EnterPhase(PortPhase::kWaitingForLeave, leaving);
+    }
     if (!watch_->WaitForLeave()) {
       break;
     }
