@@ -1,0 +1,55 @@
+// Drives the station window as an operator would, for the test under Wine and for the
+// screenshot: presses Start all, presses a tile's "Next board" once it has waited a while for
+// the next board of its fixture, and once every port has burned its boards checks the tiles'
+// words and counts, the header, the records list and the log, then stops the first port alone
+// and closes the window. Optionally pictures the window mid-burn.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvok {
+
+class StationFrame;
+
+struct StationSelfTestOptions {
+  std::string log;  // the station's log, UTF-8
+  uint64_t boardsPerPort = 3;
+  std::string screenshot;  // a .bmp to write mid-burn; empty for none
+  uint32_t deadlineMs = 240'000;
+  // How long a tile waits before its Next board is pressed: the fixture's next board must have
+  // come by then.
+  uint32_t nextBoardAfterMs = 1500;
+};
+
+class StationSelfTest {
+ public:
+  explicit StationSelfTest(StationSelfTestOptions options) : options_(std::move(options)) {}
+  void Start(StationFrame& frame);
+  // 0 when every check held.
+  int Result() const { return result_; }
+  std::string Report() const { return report_; }
+
+ private:
+  enum class Phase { kBurning, kStoppingFirst, kDone };
+  void Step();
+  std::string CheckedAfterBurns() const;
+  void Finish(const std::string& problems);
+  void TakeScreenshot();
+
+  StationSelfTestOptions options_;
+  StationFrame* frame_ = nullptr;
+  Phase phase_ = Phase::kBurning;
+  DWORD startedMs_ = 0;
+  std::vector<DWORD> waitingSince_;  // 0 while not waiting
+  bool sawBurning_ = false;
+  bool pictured_ = false;
+  uint64_t nextBoardPresses_ = 0;
+  std::string report_;
+  int result_ = 1;
+};
+
+}  // namespace tarvok
