@@ -12,7 +12,9 @@
 namespace tarvok {
 namespace {
 
-constexpr const char* kWaiting = "WAITING FOR BOARD";
+// An operator's board cannot be seen to leave: its tile keeps the result while it waits for
+// the next one.
+constexpr const char* kLastBoardPassed = "PASS";
 
 std::string TextOf(HWND control) {
   wchar_t text[1024] = {};
@@ -64,7 +66,8 @@ void StationSelfTest::Step() {
       problems += "the stopped tile says " + TextOf(tiles[0].detail) + "\n";
     }
     for (std::size_t port = 1; port < tiles.size(); ++port) {
-      if (TextOf(tiles[port].words) != kWaiting) {
+      if (TextOf(tiles[port].words) != kLastBoardPassed ||
+          !IsWindowVisible(tiles[port].nextBoard)) {
         problems += "stopping the first port changed " + TextOf(tiles[port].name) + " to " +
                     TextOf(tiles[port].words) + "\n";
       }
@@ -87,8 +90,8 @@ void StationSelfTest::Step() {
       TakeScreenshot();
     }
     const bool allBurned = counts.passed + counts.failed >= options_.boardsPerPort;
-    done = done && allBurned && words == kWaiting;
-    const bool waitsForOperator = words == kWaiting && IsWindowVisible(tile.nextBoard);
+    const bool waitsForOperator = IsWindowVisible(tile.nextBoard) != FALSE;
+    done = done && allBurned && waitsForOperator;
     if (!waitsForOperator || allBurned) {
       waitingSince_[port] = 0;
     } else if (waitingSince_[port] == 0) {
@@ -123,7 +126,7 @@ std::string StationSelfTest::CheckedAfterBurns() const {
     if (tile.counts.passed != options_.boardsPerPort || tile.counts.failed != 0) {
       problems << tile.port << ": " << tile.countsText << "\n";
     }
-    if (shown != kWaiting || tile.words != shown) {
+    if (shown != kLastBoardPassed || tile.words != shown) {
       problems << tile.port << " shows " << shown << "\n";
     }
     if (TextOf(tiles[port].name) != tile.port) {

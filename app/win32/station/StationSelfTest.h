@@ -1,8 +1,9 @@
 // Drives the station window as an operator would, for the test under Wine and for the
-// screenshot: presses Start all, presses a tile's "Next board" once it has waited a while for
-// the next board of its fixture, and once every port has burned its boards checks the tiles'
-// words and counts, the header, the records list and the log, then stops the first port alone
-// and closes the window. Optionally pictures the window mid-burn.
+// screenshot: presses Start all, presses a tile's "Next board" once the port has waited a while
+// for the next board of its fixture (the button shows only while the port waits), and once every
+// port has burned its boards checks the tiles' words and counts, the header, the records list and
+// the log, then stops the first port alone and closes the window. Optionally pictures the window
+// mid-burn.
 #pragma once
 
 #include <windows.h>
