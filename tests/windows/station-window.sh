@@ -9,13 +9,20 @@
 # log; this script checks that every board was burned once.
 #
 # Needs what scripts/lib/wine-chip.sh provides, a prefix made by make_wine_prefix, $build,
-# $sim and $work. Optional: $station_screenshot, a .bmp to picture the window in mid-run.
+# $sim and $work. Optional: $station_screenshot, a .bmp to picture the window in mid-run (the
+# wire is then throttled and the burn slower, for a bar half-way).
 # shellcheck shell=bash disable=SC2154  # $build, $sim and $work are the sourcing script's
 
 station_window_key='HKLM\Hardware\DeviceMap\SerialComm'
 
 station_window_self_test() {
   local dir="$work/station-window" boards=3 com fixtures=() status=0
+  local sim_args=() burn_baud=921600 screenshot_args=()
+  if [[ -n ${station_screenshot:-} ]]; then
+    sim_args=(--throttle)
+    burn_baud=115200
+    screenshot_args=(--screenshot "$(windows_path "$station_screenshot")")
+  fi
   rm -rf "$dir"
   mkdir -p "$dir"
   head -c 49152 /dev/urandom >"$dir/image.bin"
@@ -23,7 +30,7 @@ station_window_self_test() {
     mkdir -p "$dir/$com"
     "$sim" --boards "$boards" --link "$dir/$com/port" --board-dir "$dir/$com" \
       --flash-size 65536 --rom-baud 115200 --app-ms 300 --app-speaks silent \
-      --board-gap-ms 300 >"$dir/$com/sim.out" 2>"$dir/$com/sim.err" &
+      --board-gap-ms 300 "${sim_args[@]}" >"$dir/$com/sim.out" 2>"$dir/$com/sim.err" &
     fixtures+=($!)
   done
   for com in COM6 COM7; do
@@ -36,15 +43,11 @@ station_window_self_test() {
       >/dev/null 2>&1
   done
 
-  local screenshot_args=()
-  if [[ -n ${station_screenshot:-} ]]; then
-    screenshot_args=(--screenshot "$(windows_path "$station_screenshot")")
-  fi
   local started=$SECONDS
   timeout --kill-after=10 300 wine "$build/app/tarvok-station.exe" --self-test \
     "$(windows_path "$dir/image.bin")" --port COM6 --port COM7 \
     --log "$(windows_path "$dir/station.log")" --board operator --name "line 1 (Wine)" \
-    --rom-baud 115200 --burn-baud 921600 "${screenshot_args[@]}" \
+    --rom-baud 115200 --burn-baud "$burn_baud" "${screenshot_args[@]}" \
     </dev/null >"$dir/window.out" 2>&1 || status=$?
   local seconds=$((SECONDS - started))
   local pid

@@ -151,7 +151,7 @@ LRESULT StationFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SIZE:
       Layout(LOWORD(lParam), HIWORD(lParam));
-      InvalidateRect(window_, nullptr, TRUE);
+      RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
       return 0;
     case WM_GETMINMAXINFO: {
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -249,6 +249,9 @@ void StationFrame::MakeControls() {
       child(L"BUTTON", BS_GROUPBOX, textFont_, 0, L"Settings (from the station, read-only)");
   settings_ = child(L"EDIT", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER,
                     monoFont_);
+  // The group boxes lie under what they hold.
+  SetWindowPos(recordsBox_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  SetWindowPos(settingsBox_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
 void StationFrame::Layout(int width, int height) {

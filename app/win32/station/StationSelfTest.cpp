@@ -187,15 +187,18 @@ void StationSelfTest::Finish(const std::string& problems) {
 void StationSelfTest::TakeScreenshot() {
   pictured_ = true;
   const HWND window = frame_->Window();
-  RECT frame{};
-  GetWindowRect(window, &frame);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
+  // The client area: the frame around it is the window manager's, if there is one.
+  RECT client{};
+  GetClientRect(window, &client);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  const int width = client.right;
+  const int height = client.bottom;
   const HDC screen = GetDC(nullptr);
   const HDC memory = CreateCompatibleDC(screen);
   const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
   const HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+  BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
   SelectObject(memory, previous);
 
   BITMAPINFOHEADER header{};
