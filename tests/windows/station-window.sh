@@ -26,6 +26,20 @@ station_window_self_test() {
   rm -rf "$dir"
   mkdir -p "$dir"
   head -c 49152 /dev/urandom >"$dir/image.bin"
+  # Last week's image is refused before any port is touched, with one message, exit code 2.
+  local refused=0
+  timeout --kill-after=10 120 wine "$build/app/tarvok-station.exe" --self-test \
+    "$(windows_path "$dir/image.bin")" --port COM6 --log "$(windows_path "$dir/refused.log")" \
+    --expect-sha256 "$(printf '0%.0s' {1..64})" </dev/null >"$dir/refused.out" 2>&1 ||
+    refused=$?
+  if ((refused != 2)) || ! tr -d '\r' <"$dir/refused.out" | grep -q "is not the expected one" ||
+    [[ -s "$dir/refused.log" ]]; then
+    echo "test-windows: the station window took an image of another SHA-256 (exit code" \
+      "$refused):" >&2
+    cat "$dir/refused.out" >&2
+    exit 1
+  fi
+
   for com in COM6 COM7; do
     mkdir -p "$dir/$com"
     "$sim" --boards "$boards" --link "$dir/$com/port" --board-dir "$dir/$com" \
