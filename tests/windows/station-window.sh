@@ -6,7 +6,9 @@
 # has waited longer than the fixture's gap between boards. The COM ports exist (Wine's
 # dosdevices link and the value under HKLM\Hardware\DeviceMap\SerialComm) while the fixtures
 # run. The self-test checks the tiles' words and counts, the header, the records list and the
-# log; this script checks that every board was burned once.
+# log, then closes the window while a fourth board burns on COM7 (answering Yes) and checks
+# that board is logged as interrupted; this script checks that the first three boards of each
+# fixture were burned once.
 #
 # Needs what scripts/lib/wine-chip.sh provides, a prefix made by make_wine_prefix, $build,
 # $sim and $work. Optional: $station_screenshot, a .bmp to picture the window in mid-run (the
@@ -42,7 +44,7 @@ station_window_self_test() {
 
   for com in COM6 COM7; do
     mkdir -p "$dir/$com"
-    "$sim" --boards "$boards" --link "$dir/$com/port" --board-dir "$dir/$com" \
+    "$sim" --boards "$((boards + 1))" --link "$dir/$com/port" --board-dir "$dir/$com" \
       --flash-size 65536 --rom-baud 115200 --app-ms 300 --app-speaks silent \
       --board-gap-ms 300 "${sim_args[@]}" >"$dir/$com/sim.out" 2>"$dir/$com/sim.err" &
     fixtures+=($!)

@@ -37,6 +37,34 @@ void Click(HWND button) {
   SendMessageW(button, BM_CLICK, 0, 0);
 }
 
+struct BoxSearch {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK MatchMessageBox(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<BoxSearch*>(lParam);
+  wchar_t className[16] = {};
+  GetClassNameW(window, className, 16);
+  if (window != search->owner && std::wstring(className) == L"#32770" &&
+      GetWindow(window, GW_OWNER) == search->owner && IsWindowVisible(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+constexpr int kMessageTextId = 0xFFFF;  // the text of a message box
+
+std::vector<std::string> LogLines(const std::string& path) {
+  std::ifstream in(std::filesystem::path(WideFromUtf8(path)));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 }  // namespace
 
 void StationSelfTest::Start(StationFrame& frame) {
@@ -72,7 +100,17 @@ void StationSelfTest::Step() {
                     TextOf(tiles[port].words) + "\n";
       }
     }
-    Finish(problems);
+    if (!problems.empty() || tiles.size() < 2) {
+      Finish(problems);
+      return;
+    }
+    Report("");
+    phase_ = Phase::kOneMoreBoard;
+    stoppedFirstMs_ = now;
+    return;
+  }
+  if (phase_ == Phase::kOneMoreBoard || phase_ == Phase::kAnsweringClose) {
+    CloseMidBurn();
     return;
   }
 
@@ -149,15 +187,14 @@ std::string StationSelfTest::CheckedAfterBurns() const {
       problems << "record " << ListLine(list, row) << "\n";
     }
   }
-  std::ifstream in(std::filesystem::path(WideFromUtf8(options_.log)));
-  uint64_t lines = 0;
-  for (std::string line; std::getline(in, line); ++lines) {
+  const std::vector<std::string> lines = LogLines(options_.log);
+  for (const std::string& line : lines) {
     if (line.find("\"result\":\"pass\"") == std::string::npos) {
       problems << "log line " << line << "\n";
     }
   }
-  if (lines != boards) {
-    problems << "the log holds " << lines << " lines\n";
+  if (lines.size() != boards) {
+    problems << "the log holds " << lines.size() << " lines\n";
   }
   const std::string totals = "pass " + std::to_string(boards) + "   fail 0";
   if (TextOf(frame_->TotalsLabel()) != totals) {
@@ -166,8 +203,64 @@ std::string StationSelfTest::CheckedAfterBurns() const {
   return problems.str();
 }
 
+// The second port's next board starts burning; the window is closed under it and the question
+// answered with Yes.
+void StationSelfTest::CloseMidBurn() {
+  const StationTileControls& second = frame_->Tiles()[1];
+  if (phase_ == Phase::kAnsweringClose) {
+    BoxSearch search{frame_->Window(), nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), MatchMessageBox, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) {
+      wchar_t text[1024] = {};
+      GetDlgItemTextW(search.found, kMessageTextId, text, 1024);
+      question_ = Utf8FromWide(text);
+      phase_ = Phase::kDone;
+      PostMessageW(search.found, WM_COMMAND, IDYES, 0);
+    }
+    return;
+  }
+  if (!pressedOneMore_) {
+    if (GetTickCount() - stoppedFirstMs_ >= options_.nextBoardAfterMs) {
+      pressedOneMore_ = true;
+      Click(second.nextBoard);
+    }
+    return;
+  }
+  const int percent = static_cast<int>(SendMessageW(second.bar, PBM_GETPOS, 0, 0));
+  if (TextOf(second.words).rfind("BURNING", 0) == 0 && percent >= 20) {
+    phase_ = Phase::kAnsweringClose;
+    PostMessageW(frame_->Window(), WM_CLOSE, 0, 0);
+  }
+}
+
+void StationSelfTest::CheckAfterClose() {
+  if (result_ != 0) {
+    return;  // already failed
+  }
+  std::string problems;
+  if (question_.find("A board is burning") == std::string::npos) {
+    problems += "closing in mid-burn asked: " + question_ + "\n";
+  }
+  const std::vector<std::string> lines = LogLines(options_.log);
+  const uint64_t passed = options_.boardsPerPort * frame_->Tiles().size();
+  if (lines.size() != passed + 1 ||
+      lines.back().find("\"result\":\"interrupted\"") == std::string::npos) {
+    problems += "the log does not end with the interrupted board: " +
+                (lines.empty() ? std::string("(empty)") : lines.back()) + "\n";
+  }
+  report_ += "closed in mid-burn after: " + question_ + "\n";
+  report_ += problems.empty() ? "self-test passed: the interrupted board is in the log\n"
+                              : "self-test FAILED:\n" + problems;
+  result_ = problems.empty() ? 0 : 1;
+}
+
 void StationSelfTest::Finish(const std::string& problems) {
+  Report(problems);
   phase_ = Phase::kDone;
+  PostMessageW(frame_->Window(), WM_CLOSE, 0, 0);
+}
+
+void StationSelfTest::Report(const std::string& problems) {
   result_ = problems.empty() ? 0 : 1;
   const std::vector<StationTileControls>& tiles = frame_->Tiles();
   std::ostringstream report;
@@ -181,7 +274,6 @@ void StationSelfTest::Finish(const std::string& problems) {
                        " boards on " + std::to_string(tiles.size()) + " ports\n"
                  : "self-test FAILED:\n" + problems);
   report_ = report.str();
-  PostMessageW(frame_->Window(), WM_CLOSE, 0, 0);
 }
 
 void StationSelfTest::TakeScreenshot() {

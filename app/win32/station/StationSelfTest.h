@@ -2,7 +2,8 @@
 // screenshot: presses Start all, presses a tile's "Next board" once the port has waited a while
 // for the next board of its fixture (the button shows only while the port waits), and once every
 // port has burned its boards checks the tiles' words and counts, the header, the records list and
-// the log, then stops the first port alone and closes the window. Optionally pictures the window
+// the log, then stops the first port alone, lets one more board start burning on the second and
+// closes the window under it, answering the question with Yes. Optionally pictures the window
 // mid-burn.
 #pragma once
 
@@ -30,15 +31,20 @@ class StationSelfTest {
  public:
   explicit StationSelfTest(StationSelfTestOptions options) : options_(std::move(options)) {}
   void Start(StationFrame& frame);
+  // After the window has gone: the board burning as it closed must be in the log as
+  // interrupted.
+  void CheckAfterClose();
   // 0 when every check held.
   int Result() const { return result_; }
   std::string Report() const { return report_; }
 
  private:
-  enum class Phase { kBurning, kStoppingFirst, kDone };
+  enum class Phase { kBurning, kStoppingFirst, kOneMoreBoard, kAnsweringClose, kDone };
   void Step();
   std::string CheckedAfterBurns() const;
+  void Report(const std::string& problems);
   void Finish(const std::string& problems);
+  void CloseMidBurn();
   void TakeScreenshot();
 
   StationSelfTestOptions options_;
@@ -49,6 +55,9 @@ class StationSelfTest {
   bool sawBurning_ = false;
   bool pictured_ = false;
   uint64_t nextBoardPresses_ = 0;
+  DWORD stoppedFirstMs_ = 0;
+  bool pressedOneMore_ = false;
+  std::string question_;  // asked as the window closed in mid-burn
   std::string report_;
   int result_ = 1;
 };

@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
   if (!test) {
     return 0;
   }
+  test->CheckAfterClose();
   std::fputs(test->Report().c_str(), stdout);
   std::fflush(stdout);
   return test->Result();
