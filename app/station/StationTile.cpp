@@ -27,10 +27,14 @@ void TileState::OnPhase(PortPhase phase, const std::string& detail) {
       burning_ = false;
       tile_.percent = -1;
       tile_.nextBoard = signal_ == BoardSignal::kOperator;
-      if (tile_.nextBoard && !lastResult_.empty()) {
-        // The operator's board cannot be seen to leave: its result stays until the next one.
+      // The operator's board cannot be seen to leave: its result stays until the next one.
+      // A failed board's result stays too, so that its reason is read even when the board
+      // left at once (pulled).
+      if ((tile_.nextBoard && !lastResult_.empty()) ||
+          (!lastResult_.empty() && lastResult_ != "pass")) {
         ShowResult();
-        tile_.detail = (lastResult_ == "pass" ? "" : lastMessage_ + "\n") + kOperatorArrival;
+        tile_.detail = (lastResult_ == "pass" ? "" : lastMessage_ + "\n") +
+                       (tile_.nextBoard ? kOperatorArrival : detail);
         return;
       }
       tile_.words = "WAITING FOR BOARD";
