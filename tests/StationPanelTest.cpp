@@ -323,7 +323,7 @@ TEST(StationPanel, TileWordsForEachSignal) {
   record.unit = 1234;
   failed.OnRecorded(record);
   EXPECT_EQ(failed.Tile().detail, record.message);
-  EXPECT_EQ(failed.Tile().unit, "unit 1234");
+  EXPECT_EQ(failed.Tile().unit, "last unit 1234");
   EXPECT_EQ(failed.Tile().tone, TileTone::kFail);
 }
 

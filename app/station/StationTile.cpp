@@ -85,7 +85,7 @@ void TileState::OnRecorded(const UnitRecord& record) {
   ++count;
   SetCounts();
   if (record.hasUnit) {
-    tile_.unit = "unit " + std::to_string(record.unit);
+    tile_.unit = "last unit " + std::to_string(record.unit);
   }
   ShowResult();
   tile_.detail = record.result == "pass" ? "" : record.message;

@@ -19,7 +19,7 @@ struct StationTile {
   std::string words;  // "WAITING FOR BOARD", "BURNING 47 %", "PASS", "FAIL", "STOPPED"
   TileTone tone = TileTone::kIdle;
   std::string detail;      // what the port waits for, why the board failed, why the port stopped
-  std::string unit;        // "unit 1234" for the last board with a number, or empty
+  std::string unit;        // "last unit 1234" for the last board with a number, or empty
   PortCounts counts;       // this window's, over every start of the port
   std::string countsText;  // "pass 12   fail 1"
   int percent = -1;        // the bar while burning; -1 hides it
