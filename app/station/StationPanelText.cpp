@@ -112,4 +112,13 @@ std::string RecordLine(const UnitRecord& record) {
   return line;
 }
 
+std::string RefusalText(const std::string& problem) {
+  if (problem.find("is not the expected one") != std::string::npos) {
+    return "WRONG IMAGE: nothing was burned. Do not burn with this station file; call the "
+           "engineer who prepared it.\n\n" +
+           problem;
+  }
+  return "The station cannot be opened:\n\n" + problem;
+}
+
 }  // namespace tarvok

@@ -24,4 +24,8 @@ std::vector<std::string> SettingsLines(const StationSetup& setup, const std::str
 // "14:02:17  COM5  PASS  unit 1234  8.2 s", a failure's message after it.
 std::string RecordLine(const UnitRecord& record);
 
+// What an operator reads when the station cannot be opened: a wrong image or loader first,
+// in words that say what to do, then the reason.
+std::string RefusalText(const std::string& problem);
+
 }  // namespace tarvok

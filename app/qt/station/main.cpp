@@ -9,6 +9,7 @@
 
 #include "app/qt/station/StationSelfTest.h"
 #include "app/qt/station/StationWindow.h"
+#include "app/station/StationPanelText.h"
 #include "cli/StationFileOptions.h"
 #include "cli/StationPlan.h"
 #include "version/VersionText.h"
@@ -32,9 +33,8 @@ int Refuse(int argc, char** argv, std::string message) {
   }
   std::cerr << "tarvok-station: " << message << "\n";
   QApplication qt(argc, argv);
-  QMessageBox::critical(
-      nullptr, QObject::tr("Tarvok station"),
-      QObject::tr("The station cannot be opened:\n\n%1").arg(QString::fromStdString(message)));
+  QMessageBox::critical(nullptr, QObject::tr("Tarvok station"),
+                        QString::fromStdString(tarvok::RefusalText(message)));
   return 2;
 }
 

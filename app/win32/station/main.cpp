@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/station/StationPanelText.h"
 #include "app/win32/station/StationFrame.h"
 #include "app/win32/station/StationSelfTest.h"
 #include "cli/Console.h"
@@ -36,7 +37,7 @@ int Refuse(std::string message, bool quiet) {
   }
   std::cerr << "tarvok-station: " << message << std::endl;
   if (!quiet) {
-    const std::wstring text = tarvok::WideFromUtf8("The station cannot be opened:\n\n" + message);
+    const std::wstring text = tarvok::WideFromUtf8(tarvok::RefusalText(message));
     MessageBoxW(nullptr, text.c_str(), L"Tarvok station", MB_OK | MB_ICONEXCLAMATION);
   }
   return 2;
