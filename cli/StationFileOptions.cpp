@@ -199,4 +199,17 @@ bool CompleteStationOptions(StationOptions& options, const std::set<std::string>
   return true;
 }
 
+void TakeFileArgument(const std::string& file, StationOptions& options,
+                      std::set<std::string>& given) {
+  if (file.empty()) {
+    return;
+  }
+  if (options.stationFile.empty() && options.burn.ports.empty() && options.log.empty()) {
+    options.stationFile = file;
+    return;
+  }
+  options.burn.image = file;
+  given.insert("IMAGE");
+}
+
 }  // namespace tarvok::cli

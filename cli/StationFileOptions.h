@@ -17,4 +17,9 @@ namespace tarvok::cli {
 bool CompleteStationOptions(StationOptions& options, const std::set<std::string>& given,
                             std::ostream& err);
 
+// The station windows' one file argument (`tarvok-station FILE`): with no --station, no --port
+// and no --log it is a station file; otherwise the image. Notes an image in `given` ("IMAGE").
+void TakeFileArgument(const std::string& file, StationOptions& options,
+                      std::set<std::string>& given);
+
 }  // namespace tarvok::cli

@@ -89,23 +89,13 @@ int main(int argc, char** argv) {
   if (selfTest) {
     return tarvok::RunStationSelfTest(argc, argv, screenshot);
   }
-  // One file and no ports: a station file. With ports and a log: an image.
-  const bool fileIsStation =
-      options.stationFile.empty() && !file.empty() && burn.ports.empty() && options.log.empty();
-  if (fileIsStation) {
-    options.stationFile = file;
-  } else {
-    burn.image = file;
-  }
   std::set<std::string> given;
   for (const CLI::Option* option : app.get_options()) {
     if (option->count() > 0 && option->get_name() != "FILE") {
       given.insert(option->get_name());
     }
   }
-  if (!burn.image.empty()) {
-    given.insert("IMAGE");
-  }
+  tarvok::cli::TakeFileArgument(file, options, given);
   std::ostringstream err;
   if (!tarvok::cli::CompleteStationOptions(options, given, err)) {
     return Refuse(argc, argv, err.str());

@@ -61,7 +61,10 @@ int main(int argc, char** argv) {
   std::string screenshot;
   app.add_option("--station", options.stationFile,
                  "the station file an engineer prepared; options given here override it");
-  app.add_option("IMAGE", burn.image, "the image file, burned from flash address 0");
+  std::string file;
+  app.add_option("FILE", file,
+                 "the station file an engineer prepared (options given here override it), or "
+                 "the image file with --port and --log");
   app.add_option("--port", burn.ports, "a COM name; repeat for each fixture")->take_all();
   app.add_option("--log", options.log, "append one JSON line per board to this file");
   app.add_option("--board", options.board,
@@ -97,10 +100,11 @@ int main(int argc, char** argv) {
   }
   std::set<std::string> given;
   for (const CLI::Option* option : app.get_options()) {
-    if (option->count() > 0) {
+    if (option->count() > 0 && option->get_name() != "FILE") {
       given.insert(option->get_name());
     }
   }
+  tarvok::cli::TakeFileArgument(file, options, given);
   std::ostringstream err;
   if (!tarvok::cli::CompleteStationOptions(options, given, err)) {
     return Refuse(err.str(), selfTest);
