@@ -25,7 +25,8 @@ using testing::BoardPlan;
 using testing::Fixture;
 
 uint32_t LittleEndianAt(const std::vector<uint8_t>& bytes, uint32_t offset) {
-  return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
+  return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+         static_cast<uint32_t>(bytes[offset + 2]) << 16 |
          static_cast<uint32_t>(bytes[offset + 3]) << 24;
 }
 
