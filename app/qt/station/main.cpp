@@ -4,14 +4,13 @@
 #include <QMessageBox>
 #include <cstdlib>
 #include <iostream>
-#include <set>
 #include <sstream>
 
 #include "app/qt/station/StationSelfTest.h"
 #include "app/qt/station/StationWindow.h"
 #include "app/station/StationPanelText.h"
-#include "cli/StationFileOptions.h"
 #include "cli/StationPlan.h"
+#include "cli/StationWindowOptions.h"
 #include "version/VersionText.h"
 
 namespace {
@@ -46,32 +45,11 @@ int main(int argc, char** argv) {
       "per port. Press Start; the settings cannot change while the station runs.",
       "tarvok-station");
   tarvok::cli::StationOptions options;
-  tarvok::cli::BurnOptions& burn = options.burn;
   bool selfTest = false;
   bool version = false;
   std::string screenshot;
   std::string file;
-  app.add_option("FILE", file,
-                 "the station file an engineer prepared (options given here override it), or "
-                 "the image file with --port and --log");
-  app.add_option("--station", options.stationFile, "the station file an engineer prepared");
-  app.add_option("--port", burn.ports, "a device path or a COM name; repeat for each fixture")
-      ->take_all();
-  app.add_option("--log", options.log, "append one JSON line per board to this file");
-  app.add_option("--board", options.board,
-                 "how a board arrives and leaves: operator (Next board on its tile), port, dsr, "
-                 "cts, dcd, ri or chip")
-      ->check(CLI::IsMember(tarvok::cli::BoardSignalWords()))
-      ->capture_default_str();
-  app.add_option("--expect-sha256", options.expectSha256,
-                 "refuse the image unless its SHA-256 is this");
-  app.add_option("--name", options.name, "the station's name (default: host name)");
-  app.add_option("--max-failures", options.maxFailures,
-                 "failed boards in a row that stop a port (0: never)")
-      ->capture_default_str();
-  app.add_option("--loader", burn.loaderFile, "download this RAM loader instead of the built-in");
-  app.add_option("--rom-baud", burn.romBaud, "rate of the chip's boot ROM")->capture_default_str();
-  app.add_option("--burn-baud", burn.burnBaud, "rate of the image transfer")->capture_default_str();
+  tarvok::cli::AddStationWindowOptions(app, options, file);
   app.add_flag("--self-test", selfTest,
                "run two simulated fixtures of three boards each through the window and check it");
   app.add_option("--screenshot", screenshot, "with --self-test: picture the window mid-burn here");
@@ -89,18 +67,10 @@ int main(int argc, char** argv) {
   if (selfTest) {
     return tarvok::RunStationSelfTest(argc, argv, screenshot);
   }
-  std::set<std::string> given;
-  for (const CLI::Option* option : app.get_options()) {
-    if (option->count() > 0 && option->get_name() != "FILE") {
-      given.insert(option->get_name());
-    }
-  }
-  tarvok::cli::TakeFileArgument(file, options, given);
   std::ostringstream err;
-  if (!tarvok::cli::CompleteStationOptions(options, given, err)) {
+  if (!tarvok::cli::CompleteStationWindowOptions(app, file, options, std::cerr, err)) {
     return Refuse(argc, argv, err.str());
   }
-  std::cerr << err.str();  // what the command line overrode in the station file
   tarvok::cli::StationPlan plan;
   std::ostringstream planErr;
   if (!tarvok::cli::PlanStation(options, plan, planErr)) {

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <string>
 
@@ -18,8 +17,8 @@
 #include "app/win32/station/StationFrame.h"
 #include "app/win32/station/StationSelfTest.h"
 #include "cli/Console.h"
-#include "cli/StationFileOptions.h"
 #include "cli/StationPlan.h"
+#include "cli/StationWindowOptions.h"
 #include "serial/Win32Text.h"
 #include "version/VersionText.h"
 
@@ -55,32 +54,11 @@ int main(int argc, char** argv) {
       "per port. Press Start all; the settings cannot change while the station runs.",
       "tarvok-station");
   tarvok::cli::StationOptions options;
-  tarvok::cli::BurnOptions& burn = options.burn;
   bool selfTest = false;
   bool version = false;
   std::string screenshot;
-  app.add_option("--station", options.stationFile,
-                 "the station file an engineer prepared; options given here override it");
   std::string file;
-  app.add_option("FILE", file,
-                 "the station file an engineer prepared (options given here override it), or "
-                 "the image file with --port and --log");
-  app.add_option("--port", burn.ports, "a COM name; repeat for each fixture")->take_all();
-  app.add_option("--log", options.log, "append one JSON line per board to this file");
-  app.add_option("--board", options.board,
-                 "how a board arrives and leaves: operator (Next board on its tile), port, dsr, "
-                 "cts, dcd, ri or chip")
-      ->check(CLI::IsMember(tarvok::cli::BoardSignalWords()))
-      ->capture_default_str();
-  app.add_option("--expect-sha256", options.expectSha256,
-                 "refuse the image unless its SHA-256 is this");
-  app.add_option("--name", options.name, "the station's name (default: host name)");
-  app.add_option("--max-failures", options.maxFailures,
-                 "failed boards in a row that stop a port (0: never)")
-      ->capture_default_str();
-  app.add_option("--loader", burn.loaderFile, "download this RAM loader instead of the built-in");
-  app.add_option("--rom-baud", burn.romBaud, "rate of the chip's boot ROM")->capture_default_str();
-  app.add_option("--burn-baud", burn.burnBaud, "rate of the image transfer")->capture_default_str();
+  tarvok::cli::AddStationWindowOptions(app, options, file);
   app.add_flag("--self-test", selfTest,
                "press the window's buttons through three boards on each port given, check the "
                "tiles, the records and the log, and close");
@@ -98,18 +76,10 @@ int main(int argc, char** argv) {
     std::cout << tarvok::VersionText("tarvok-station") << std::endl;
     return 0;
   }
-  std::set<std::string> given;
-  for (const CLI::Option* option : app.get_options()) {
-    if (option->count() > 0 && option->get_name() != "FILE") {
-      given.insert(option->get_name());
-    }
-  }
-  tarvok::cli::TakeFileArgument(file, options, given);
   std::ostringstream err;
-  if (!tarvok::cli::CompleteStationOptions(options, given, err)) {
+  if (!tarvok::cli::CompleteStationWindowOptions(app, file, options, std::cerr, err)) {
     return Refuse(err.str(), selfTest);
   }
-  std::cerr << err.str();  // what the command line overrode in the station file
   tarvok::cli::StationPlan plan;
   std::ostringstream planErr;
   if (!tarvok::cli::PlanStation(options, plan, planErr)) {
