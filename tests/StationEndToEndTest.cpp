@@ -352,15 +352,18 @@ TEST_F(StationEndToEnd, BoardArrivingWhileTheLastNeededBurnRunsWaitsForIt) {
   EXPECT_EQ(BoardRecord("first", 1)["result"], "failed");
 }
 
-// Ctrl-C while a board burns (its boot ROM has answered, which the station notes beside its
-// log before it goes on): the burn stops, the board is recorded as interrupted in one whole log
-// line, and the station ends with the shell's code for an interrupt.
+// Ctrl-C while a board burns: the burn stops, the board is recorded as interrupted in one whole
+// log line, and the station ends with the shell's code for an interrupt.
 TEST_F(StationEndToEnd, InterruptMidBurnIsRecorded) {
-  // A wire carried at its rate: the burn lasts long enough to be interrupted.
-  const auto fixture = StartFixture("a", 1, {"--throttle"});
+  // A wire carried at its rate, so that the burn lasts long enough to be interrupted, and traced,
+  // so that the interrupt comes once the boot ROM has answered and the loader is on its way: the
+  // station notes the board beside its log before the first byte, which is too early.
+  const auto fixture = StartFixture("a", 1, {"--throttle", "--trace"});
   const std::string port = Link("a").string();
   const auto station = StartStation({"--port", port, "--board", "port"});
   ASSERT_TRUE(WaitForText(fs::path(log_.string() + ".boards-in-place"), "\"started\"")) << Said();
+  ASSERT_TRUE(WaitForText(dir_ / "sim-a.err", "chip>host @115200", 20))
+      << FileText(dir_ / "sim-a.err");
   station->Signal(SIGINT);
   ASSERT_EQ(station->Wait(kExitWaitMs), 130) << Said();
   const Json counts = Counts(*station);
@@ -373,7 +376,7 @@ TEST_F(StationEndToEnd, InterruptMidBurnIsRecorded) {
   const std::vector<Json> lines = LogLines(log_);
   ASSERT_EQ(lines.size(), 1u) << log;
   EXPECT_EQ(lines[0]["result"], "interrupted") << log;
-  EXPECT_TRUE(lines[0]["started"].is_string()) << log;  // when its boot ROM answered
+  EXPECT_TRUE(lines[0]["started"].is_string()) << log;
   fixture->Signal(SIGTERM);
   EXPECT_EQ(fixture->Wait(kExitWaitMs), 0);
   const Json record = BoardRecord("a", 1);
