@@ -57,6 +57,8 @@ class BoardLife {
   // The line went dead on a fault (--hang-up-to-chip and the like): a board in place is as
   // good as pulled.
   void LineDied(int64_t nowUs);
+  // Someone took the board out of the fixture: a board in place leaves as pulled.
+  void TakenOut(int64_t nowUs) { LineDied(nowUs); }
   // A byte of the host's while the application runs (the chip does not hear it).
   void HearWhileRunning(uint8_t byte);
 

@@ -72,7 +72,8 @@ bool ReportBoard(const PtyChip& chip, const std::string& boardDir) {
 
 }  // namespace
 
-int RunBoardSeries(const BoardSeriesOptions& options, const std::atomic<bool>& stop) {
+int RunBoardSeries(const BoardSeriesOptions& options, const std::atomic<bool>& stop,
+                   std::atomic<bool>* takeOut) {
   int status = 0;
   std::unique_ptr<Pty> line;  // the line that outlives its boards, without a port per board
   for (uint32_t number = 1; number <= options.boards && !stop; ++number) {
@@ -87,8 +88,14 @@ int RunBoardSeries(const BoardSeriesOptions& options, const std::atomic<bool>& s
       std::cout << line->Path() << std::endl;
     }
     const auto chip = PtyChip::StartOn(std::move(line), BoardOptions(options, number));
+    if (takeOut != nullptr) {
+      takeOut->store(false);
+    }
     std::cerr << "board " << number << ": in place" << std::endl;
     while (!stop && !chip->BoardGone()) {
+      if (takeOut != nullptr && takeOut->exchange(false)) {
+        chip->TakeOutBoard();
+      }
       std::this_thread::sleep_for(kLook);
     }
     if (options.portPerBoard) {

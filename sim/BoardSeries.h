@@ -27,9 +27,11 @@ struct BoardSeriesOptions {
 };
 
 // Runs the series until the last board has left or `stop` is set (a board in place then
-// reports as it is). Announces each pseudo-terminal on standard output and each board's
-// arrival and leaving on standard error. The exit status: 0, or 1 when no pseudo-terminal
-// could be made or a board's files could not be written.
-int RunBoardSeries(const BoardSeriesOptions& options, const std::atomic<bool>& stop);
+// reports as it is). Setting `takeOut` takes the board in place out, as an operator would;
+// set while no board is in place, it is forgotten. Announces each pseudo-terminal on standard
+// output and each board's arrival and leaving on standard error. The exit status: 0, or 1
+// when no pseudo-terminal could be made or a board's files could not be written.
+int RunBoardSeries(const BoardSeriesOptions& options, const std::atomic<bool>& stop,
+                   std::atomic<bool>* takeOut = nullptr);
 
 }  // namespace tarvok::sim

@@ -351,6 +351,13 @@ int64_t PtyChip::HostQuietMs() const {
   return (MonotonicUs() - pty_->LastHeardUs()) / 1000;
 }
 
+void PtyChip::TakeOutBoard() {
+  std::lock_guard lock(mutex_);
+  if (board_) {
+    board_->TakenOut(MonotonicUs());
+  }
+}
+
 bool PtyChip::BoardGone() const {
   std::lock_guard lock(mutex_);
   return board_ && board_->CurrentPhase() == BoardLife::Phase::kGone;

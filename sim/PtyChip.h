@@ -67,6 +67,8 @@ class PtyChip : private HostListener {
 
   // A board on a fixture: it has left, and what it went through.
   bool BoardGone() const;
+  // The operator takes the board out, whatever it is doing.
+  void TakeOutBoard();
   BoardRecord Board() const;
 
  private:

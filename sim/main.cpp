@@ -25,8 +25,14 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
+std::atomic<bool> takeOut{false};
+
 void OnSignal(int) {
   interrupted = true;
+}
+
+void OnTakeOut(int) {
+  takeOut = true;
 }
 
 void AddLineFaults(CLI::App& app, const std::string& towards, tarvok::sim::LineFaults& faults) {
@@ -152,7 +158,8 @@ void AddFixtureOptions(CLI::App& app, SimArgs& args) {
       app.add_option("--boards", args.boards,
                      "be a production fixture that sees N boards in turn, each waiting for its "
                      "burn, then running its application (--app-ms), then leaving; exit when "
-                     "the last has left")
+                     "the last has left. SIGUSR1 takes the board in place out, as an operator "
+                     "would")
           ->check(CLI::Range(1u, 1000000u));
   boards->excludes(app.get_option("--exit-after-burn"))
       ->excludes(app.get_option("--flash-file"))
@@ -297,7 +304,8 @@ int RunFixture(const SimArgs& args) {
   }
   signal(SIGINT, OnSignal);
   signal(SIGTERM, OnSignal);
-  return tarvok::sim::RunBoardSeries(series, interrupted);
+  signal(SIGUSR1, OnTakeOut);
+  return tarvok::sim::RunBoardSeries(series, interrupted, &takeOut);
 }
 
 // Tells the host where the chip is: the path on standard output, and the link if asked for.

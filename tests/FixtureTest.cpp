@@ -225,13 +225,14 @@ TEST_F(Fixture, SecondBurnOfABoardRunningItsApplicationFailsAndIsCounted) {
 
 // With a port per board the link names a board's own pseudo-terminal only while the board is
 // in place: a board pulled in the middle of its image takes it away (the host sees the port
-// go), and the next board comes on a new one under the same name.
+// go), and the next board comes on a new one under the same name. A board the operator takes
+// out (SIGUSR1) before anyone burned it leaves as pulled, with no burn started.
 TEST_F(Fixture, PortPerBoardComesAndGoesWithTheBoard) {
   const Bytes image = ImageBytes(40000, 6);
   const std::string imageFile = WriteFile("image.bin", image);
   const std::string link = (dir_ / "fixture-port").string();
   BackgroundProcess simulator(
-      Simulator(2, {"--start-in-loader", "--port-per-board", "--link", link, "--pull-board", "1",
+      Simulator(3, {"--start-in-loader", "--port-per-board", "--link", link, "--pull-board", "1",
                     "--app-ms", "100", "--board-gap-ms", "100"}),
       true);
   const std::vector<std::string> burn = {
@@ -264,6 +265,13 @@ TEST_F(Fixture, PortPerBoardComesAndGoesWithTheBoard) {
   EXPECT_EQ(burned.exitCode, 0) << burned.out << burned.err;
   EXPECT_TRUE(StartsWith(simulator.ReadErrorLine(), "board 2: burned, 1 burn, left after "));
   EXPECT_TRUE(Holds(BoardFlash(2), image, 0));
+
+  EXPECT_TRUE(StartsWith(simulator.ReadLine(), "/dev/"));
+  ASSERT_EQ(simulator.ReadErrorLine(), "board 3: in place");
+  simulator.Signal(SIGUSR1);
+  const std::string takenOut = simulator.ReadErrorLine();
+  EXPECT_TRUE(StartsWith(takenOut, "board 3: pulled, 0 burns, left after ")) << takenOut;
+  EXPECT_EQ(BoardRecord(3)["burns_started"], 0);
   EXPECT_EQ(simulator.Wait(10000), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }

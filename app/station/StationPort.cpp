@@ -54,7 +54,6 @@ class StationPort::AttemptSink : public BurnProgressSink {
     if (attempt_.started.empty()) {
       attempt_.started = UtcTimestampNow();
     }
-    port_.EnterPhase(PortPhase::kBurning, "");
     UnitNumberStore* units = port_.shared_.units;
     if (units != nullptr && imageCopy_ != nullptr) {
       uint64_t number = 0;
@@ -74,6 +73,9 @@ class StationPort::AttemptSink : public BurnProgressSink {
     if (!port_.shared_.ledger->Set(port_.setup_.portName, board, problem)) {
       port_.NoteLedgerProblem(problem);
     }
+    // Said once the ledger holds the board, so that whoever sees a port burning knows a
+    // restarted station will not take that board for a new one.
+    port_.EnterPhase(PortPhase::kBurning, "");
   }
   void OnStageProgress(BurnStage stage, uint8_t percent, uint32_t, uint32_t) override {
     const uint32_t whole = stage == BurnStage::kLoader
@@ -153,6 +155,7 @@ StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
       attempt.outcome.interrupted = true;
       return attempt;
     }
+    EnterPhase(PortPhase::kBurning, "");
   }
   BurnRequest request;
   request.portName = setup_.portName;
@@ -316,9 +319,6 @@ void StationPort::Run() {
           !advice.empty()) {
         shared_.observer->OnPortNotice(index_, advice);
       }
-    }
-    if (!watch_->SilentRomMeansNoBoard()) {
-      EnterPhase(PortPhase::kBurning, "");
     }
     const Attempt attempt = BurnBoard(device);
     const BurnOutcome& outcome = attempt.outcome;

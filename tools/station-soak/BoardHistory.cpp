@@ -45,11 +45,23 @@ uint32_t BoardOfLine(const Fixture& fixture, const LogLine& line) {
   return found;
 }
 
-// The first kill that found the board in place, and whether its attempt was logged by then.
-void FindKill(BoardStory& story, const BoardSeen& seen, const std::vector<StationRun>& runs) {
+// The run said that `link` was burning after `seen` arrived: it had begun on that board.
+bool RunBeganOn(const StationRun& run, const std::string& link, const BoardSeen& seen) {
+  for (const auto& [when, line] : run.burningLines) {
+    if (when >= seen.arrived && line.rfind(link + " ", 0) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first kill of a run that had begun on the board while it was in place, and whether its
+// attempt was logged by then. A kill before the run began on it leaves the board as new.
+void FindKill(BoardStory& story, const BoardSeen& seen, const std::string& link,
+              const std::vector<StationRun>& runs) {
   for (const StationRun& run : runs) {
     if (!run.killed || !seen.hasArrived || run.end < seen.arrived ||
-        (seen.hasLeft && run.end >= seen.left)) {
+        (seen.hasLeft && run.end >= seen.left) || !RunBeganOn(run, link, seen)) {
       continue;
     }
     story.killedAt = run.end;
@@ -92,7 +104,8 @@ BoardFiles ReadBoardFiles(const std::string& boardDir, uint32_t number) {
 }
 
 History BuildHistory(const std::vector<Fixture>& fixtures, const LogReading& log,
-                     const std::vector<StationRun>& runs) {
+                     const std::vector<StationRun>& runs,
+                     const std::vector<std::set<uint32_t>>& takenOut) {
   History history;
   std::vector<std::size_t> firstOfFixture;
   for (uint32_t f = 0; f < fixtures.size(); ++f) {
@@ -104,6 +117,7 @@ History BuildHistory(const std::vector<Fixture>& fixtures, const LogReading& log
       story.number = number;
       story.failFault = setup.faults.failing.count(number) != 0;
       story.pullFault = setup.faults.pulled.count(number) != 0;
+      story.takenOut = takenOut[f].count(number) != 0;
       story.files = ReadBoardFiles(setup.boardDir, number);
       history.boards.push_back(std::move(story));
     }
@@ -124,7 +138,8 @@ History BuildHistory(const std::vector<Fixture>& fixtures, const LogReading& log
     history.boards[firstOfFixture[f] + board - 1].lines.push_back(&line);
   }
   for (BoardStory& story : history.boards) {
-    FindKill(story, fixtures[story.fixture].Boards()[story.number - 1], runs);
+    FindKill(story, fixtures[story.fixture].Boards()[story.number - 1],
+             fixtures[story.fixture].Setup().link, runs);
   }
   return history;
 }

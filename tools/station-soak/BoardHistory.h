@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct StationRun {
   std::size_t logBytesAtStart = 0;
   std::string out;  // what it printed on standard output (its --json report)
   int exitCode = -1;
+  // Its lines saying a port is burning, each with when the soak read it. The station says so
+  // once its ledger holds the board.
+  std::vector<std::pair<WallTime, std::string>> burningLines;
 };
 
 // What a board's fixture wrote when it left.
@@ -33,7 +37,7 @@ struct BoardFiles {
 
 // How a kill of the station found a board in place.
 enum class KillCase {
-  kNone,         // the board was never in place while the station was killed
+  kNone,         // no killed run of the station had begun on the board
   kAfterItsLog,  // its attempt had been logged: it was burned (or failed) and waited to leave
   kBeforeItsLog  // no attempt logged yet: not started, or its burn cut short by the kill
 };
@@ -46,7 +50,8 @@ struct BoardStory {
   BoardFiles files;
   std::vector<const LogLine*> lines;  // its attempts in the log, oldest first
   KillCase killCase = KillCase::kNone;
-  WallTime killedAt{};  // the first kill that found it in place
+  WallTime killedAt{};    // the first kill of a run that had begun on it
+  bool takenOut = false;  // the soak took it out, after a restarted station waited for it
   // Attempts logged after that kill by a restarted station that had not seen it leave.
   uint32_t attemptsAfterKill = 0;
   uint32_t passesAfterKill = 0;
@@ -59,7 +64,9 @@ struct History {
 
 BoardFiles ReadBoardFiles(const std::string& boardDir, uint32_t number);
 
+// `takenOut` holds, per fixture, the boards the soak took out.
 History BuildHistory(const std::vector<Fixture>& fixtures, const LogReading& log,
-                     const std::vector<StationRun>& runs);
+                     const std::vector<StationRun>& runs,
+                     const std::vector<std::set<uint32_t>>& takenOut);
 
 }  // namespace tarvok::stationsoak

@@ -2,6 +2,8 @@
 // was seen to do: when each board arrived and left, and on which pseudo-terminal.
 #pragma once
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -48,6 +50,8 @@ class Fixture {
   const std::vector<std::string>& Complaints() const { return complaints_; }
   // The board in place at `when`, counted from 1; 0 when none was.
   uint32_t BoardInPlaceAt(WallTime when) const;
+  // The operator takes the board in place out (it leaves as pulled).
+  void TakeOutBoard() { child_->Signal(SIGUSR1); }
 
  private:
   void OnLine(Stream stream, const std::string& line);

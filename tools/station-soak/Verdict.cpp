@@ -59,6 +59,22 @@ void CheckUntouched(const BoardStory& story, Verdict& verdict) {
   }
 }
 
+// A board the soak took out was one a restarted station waited for while it waited for its
+// burn: a kill had cut that burn before a byte reached it. It leaves pulled, logged once as
+// interrupted.
+void CheckTakenOut(const BoardStory& story, Verdict& verdict) {
+  ++verdict.figures.takenOut;
+  if (story.files.result != "pulled") {
+    verdict.problems.push_back(BoardName(story) + ": taken out, but the fixture says " +
+                               story.files.result);
+  }
+  if (story.lines.size() != 1 || story.lines.front()->result != "interrupted") {
+    verdict.problems.push_back(BoardName(story) + ": taken out, with " +
+                               std::to_string(story.lines.size()) +
+                               " log lines, expected one interrupted");
+  }
+}
+
 void CountKill(const BoardStory& story, const VerdictInputs& inputs, Verdict& verdict) {
   SoakFigures& f = verdict.figures;
   if (story.killCase == KillCase::kAfterItsLog) {
@@ -102,7 +118,7 @@ void JudgeBoard(const BoardStory& story, const VerdictInputs& inputs, Verdict& v
     ++f.failedBoards;
     if (story.failFault || story.pullFault) {
       ++f.failedByFault;
-    } else if (story.killCase == KillCase::kBeforeItsLog) {
+    } else if (story.killCase == KillCase::kBeforeItsLog || story.takenOut) {
       ++f.failedByKill;
     }
   }
@@ -115,7 +131,9 @@ void JudgeBoard(const BoardStory& story, const VerdictInputs& inputs, Verdict& v
     verdict.problems.push_back(BoardName(story) + ": burned twice (" + std::to_string(reachedRom) +
                                " attempts reached its boot ROM)");
   }
-  if (story.killCase == KillCase::kNone) {
+  if (story.takenOut) {
+    CheckTakenOut(story, verdict);
+  } else if (story.killCase == KillCase::kNone) {
     CheckUntouched(story, verdict);
   } else {
     CountKill(story, inputs, verdict);
@@ -292,6 +310,7 @@ void PrintTable(const Verdict& verdict, bool listProblems) {
   row("unit numbers used up by a kill before being logged", f.unitsUnlogged);
   row("boards burned whose pass is not logged", f.burnedUnlogged);
   row("passed boards whose flash is not image + unit", f.flashMismatches);
+  row("boards taken out after a restarted station waited for them", f.takenOut);
   if (listProblems) {
     for (const std::string& note : verdict.notes) {
       std::printf("note: %s\n", note.c_str());

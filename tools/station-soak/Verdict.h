@@ -44,6 +44,7 @@ struct SoakFigures {
   uint64_t unitsUnlogged = 0;  // issued to an attempt a kill cut before it was logged
   uint64_t burnedUnlogged = 0;
   uint64_t flashMismatches = 0;
+  uint64_t takenOut = 0;  // boards the soak took out after a restarted station waited for them
 };
 
 struct Verdict {

@@ -6,7 +6,8 @@
 // is stopped with SIGTERM and the soak checks: every board reported, none burned twice, every
 // unit number logged once, every passed board's flash the image with its logged unit number,
 // every log line whole, the last run's counts its own lines. Boards a restarted station
-// attempts again without having seen them leave are counted apart.
+// attempts again without having seen them leave are counted apart. A board the restarted
+// station waits for that does not leave by itself is taken out, as the line's operator would.
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,8 +19,10 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "tools/station-soak/BoardHistory.h"
 #include "tools/station-soak/Fixture.h"
@@ -122,6 +125,10 @@ uint64_t NextUnitInState(const std::string& path) {
   return state["next"].get<uint64_t>();
 }
 
+// What a restarted station says on a port whose board it has not yet seen leave.
+constexpr const char* kWaitingAfterRestart =
+    "waiting for the board burned before the station restarted to leave";
+
 double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -170,6 +177,9 @@ class StationRunner {
     Close(false, code);
   }
   const std::vector<StationRun>& Runs() const { return runs_; }
+  // The lines in which a restarted station said it waits for a board to leave, since the
+  // last call.
+  std::vector<std::string> TakeLeaveWaits() { return std::exchange(leaveWaits_, {}); }
 
  private:
   void Keep(Stream stream, const std::string& line) {
@@ -177,6 +187,12 @@ class StationRunner {
       runs_.back().out += line + "\n";
     } else {
       errLog_ << line << "\n";
+      if (line.find(" BURNING") != std::string::npos) {
+        runs_.back().burningLines.emplace_back(std::chrono::system_clock::now(), line);
+      }
+      if (line.find(kWaitingAfterRestart) != std::string::npos) {
+        leaveWaits_.push_back(line);
+      }
     }
   }
   void Close(bool killed, int code) {
@@ -195,6 +211,60 @@ class StationRunner {
   std::ofstream errLog_;
   std::unique_ptr<Child> child_;
   std::vector<StationRun> runs_;
+  std::vector<std::string> leaveWaits_;
+};
+
+// The operator: a board a restarted station waits for, which has not left by itself once a
+// cut burn would have ended and its application run, is taken out. Such a board is one whose
+// burn the kill cut before a byte reached it: it waits for a burn that never comes.
+class Operator {
+ public:
+  Operator(uint32_t appMs, std::size_t fixtures)
+      : patience_(std::chrono::milliseconds(5000 + appMs)), takenOut_(fixtures) {}
+
+  void Hear(const std::vector<std::string>& lines, const std::vector<Fixture>& fixtures) {
+    for (const std::string& line : lines) {
+      for (std::size_t f = 0; f < fixtures.size(); ++f) {
+        if (line.find(fixtures[f].Setup().link + " ") != std::string::npos) {
+          const uint32_t board = fixtures[f].BoardInPlaceAt(std::chrono::system_clock::now());
+          if (board != 0) {
+            waits_.push_back({f, board, Clock::now() + patience_});
+          }
+        }
+      }
+    }
+  }
+  // Takes out the boards whose time has come.
+  void Act(std::vector<Fixture>& fixtures, bool verbose) {
+    const auto now = Clock::now();
+    std::erase_if(waits_, [&](const Wait& wait) {
+      if (now < wait.due) {
+        return false;
+      }
+      Fixture& fixture = fixtures[wait.fixture];
+      if (fixture.BoardInPlaceAt(std::chrono::system_clock::now()) == wait.board) {
+        fixture.TakeOutBoard();
+        takenOut_[wait.fixture].insert(wait.board);
+        if (verbose) {
+          std::printf("take out fixture %zu board %u\n", wait.fixture + 1, wait.board);
+          std::fflush(stdout);
+        }
+      }
+      return true;
+    });
+  }
+  // Per fixture, the boards taken out.
+  const std::vector<std::set<uint32_t>>& TakenOut() const { return takenOut_; }
+
+ private:
+  struct Wait {
+    std::size_t fixture;
+    uint32_t board;
+    Clock::time_point due;
+  };
+  Clock::duration patience_;
+  std::vector<Wait> waits_;
+  std::vector<std::set<uint32_t>> takenOut_;
 };
 
 std::string UtcText(WallTime time) {
@@ -312,6 +382,7 @@ int main(int argc, char** argv) {
                         o.dir + "/station.err");
   KillClock kills(o.shape, o.seed ^ 0xC0FFEEull);
   std::vector<std::string> runProblems;
+  Operator hands(o.appMs, fixtures.size());
   station.Start();
   uint32_t runMs = kills.NextRunMs();
   auto runStart = Clock::now();
@@ -322,6 +393,8 @@ int main(int argc, char** argv) {
       running = fixture.Follow() || running;
     }
     station.Pump();
+    hands.Hear(station.TakeLeaveWaits(), fixtures);
+    hands.Act(fixtures, o.verbose);
     if (!running) {
       break;
     }
@@ -363,7 +436,7 @@ int main(int argc, char** argv) {
 
   WriteTimeline(o.dir + "/timeline.txt", fixtures, station.Runs());
   const LogReading log = ReadStationLog(logPath);
-  const History history = BuildHistory(fixtures, log, station.Runs());
+  const History history = BuildHistory(fixtures, log, station.Runs(), hands.TakenOut());
   VerdictInputs inputs;
   inputs.history = &history;
   inputs.log = &log;
