@@ -161,10 +161,30 @@ void TakePorts(const StationFile& file, Merger& merger, StationOptions& options)
   options.board = Joined(words);
 }
 
-}  // namespace
+// --leave-silence-ms given where no port's board is seen by the chip's traffic would change
+// nothing: said rather than ignored.
+bool SilenceHasAChipPort(const StationOptions& options, const std::set<std::string>& given,
+                         std::ostream& err) {
+  if (given.count("--leave-silence-ms") == 0) {
+    return true;
+  }
+  bool chip = false;
+  if (options.portSignals.empty()) {
+    BoardSignalChoice choice;
+    chip = BoardSignalOfWord(options.board, choice) && choice.kind == BoardSignal::kChip;
+  }
+  for (const BoardSignalChoice& signal : options.portSignals) {
+    chip = chip || signal.kind == BoardSignal::kChip;
+  }
+  if (!chip) {
+    err << "tarvok: --leave-silence-ms is for --board chip; with --board " << options.board
+        << " a board's leaving is seen without it\n";
+  }
+  return chip;
+}
 
-bool CompleteStationOptions(StationOptions& options, const std::set<std::string>& given,
-                            std::ostream& err) {
+bool MergeStationFile(StationOptions& options, const std::set<std::string>& given,
+                      std::ostream& err) {
   if (options.stationFile.empty()) {
     for (const char* needed : {"IMAGE", "--port", "--log"}) {
       if (given.count(needed) == 0) {
@@ -197,6 +217,13 @@ bool CompleteStationOptions(StationOptions& options, const std::set<std::string>
   TakeUnits(file, merger, options);
   TakePorts(file, merger, options);
   return true;
+}
+
+}  // namespace
+
+bool CompleteStationOptions(StationOptions& options, const std::set<std::string>& given,
+                            std::ostream& err) {
+  return MergeStationFile(options, given, err) && SilenceHasAChipPort(options, given, err);
 }
 
 void TakeFileArgument(const std::string& file, StationOptions& options,

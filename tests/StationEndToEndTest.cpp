@@ -420,6 +420,10 @@ TEST_F(StationEndToEnd, RefusalsBeforeAnythingIsBurned) {
        {"--unit-offset", "0x100", "--unit-first", "1000", "--unit-state", otherState},
        "belongs to another series: this station has first number 1000 (the state file has 1)"},
       {"one port given twice", {"--port", port}, "are the same port: give each port once"},
+      {"a leaving silence where no board is seen by its traffic",
+       {"--leave-silence-ms", "2000"},
+       "--leave-silence-ms is for --board chip; with --board port a board's leaving is seen "
+       "without it"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
