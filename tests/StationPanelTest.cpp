@@ -252,7 +252,9 @@ TEST(StationPanel, ClosingWhileABoardBurnsAsksThenInterruptsIt) {
 
   const std::vector<std::string> questions = view->Questions();
   ASSERT_EQ(questions.size(), 2U);
-  EXPECT_NE(questions[0].find("A board is burning"), std::string::npos) << questions[0];
+  EXPECT_EQ(questions[0],
+            "A board is burning. Stop now? It is recorded as interrupted and must be burned "
+            "again.");
   const StationTile tile = view->Tile(0);
   EXPECT_EQ(tile.words, "STOPPED");
   EXPECT_EQ(tile.detail, "the window was closed");

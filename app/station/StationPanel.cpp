@@ -107,10 +107,13 @@ void StationPanel::OnTick() {
 
 bool StationPanel::OnCloseRequested() {
   if (const std::size_t burning = BoardsBurning(); burning != 0) {
-    const std::string boards =
-        burning == 1 ? "A board is" : std::to_string(burning) + " boards are";
-    if (!view_->Ask(boards + " burning. Stop now? Each is recorded as interrupted and must be "
-                             "burned again.")) {
+    const std::string question =
+        burning == 1 ? "A board is burning. Stop now? It is recorded as interrupted and must be "
+                       "burned again."
+                     : std::to_string(burning) +
+                           " boards are burning. Stop now? Each is recorded as interrupted and "
+                           "must be burned again.";
+    if (!view_->Ask(question)) {
       return false;
     }
   }
