@@ -5,16 +5,11 @@
 #include <cstdio>
 #include <ostream>
 
+#include "app/station/LowerCase.h"
 #include "app/station/StationFile.h"
 
 namespace tarvok::cli {
 namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 std::string Joined(const std::vector<std::string>& words) {
   std::string text;
@@ -142,9 +137,9 @@ void TakePorts(const StationFile& file, Merger& merger, StationOptions& options)
   std::vector<std::string> words;
   options.portSignals.clear();
   for (const std::string& name : options.burn.ports) {
-    const auto inFile =
-        std::find_if(file.ports.begin(), file.ports.end(),
-                     [&](const StationFilePort& p) { return Lower(p.name) == Lower(name); });
+    const auto inFile = std::find_if(
+        file.ports.begin(), file.ports.end(),
+        [&](const StationFilePort& p) { return LowerCase(p.name) == LowerCase(name); });
     BoardSignalChoice signal = inFile == file.ports.end() ? fallback : inFile->signal;
     const std::string word = inFile == file.ports.end() ? options.board : inFile->board;
     if (merger.Given("--leave-silence-ms") && signal.kind == BoardSignal::kChip &&

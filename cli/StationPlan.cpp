@@ -5,6 +5,7 @@
 #include <map>
 #include <ostream>
 
+#include "app/station/LowerCase.h"
 #include "app/station/Sha256.h"
 #include "burn/BurnFiles.h"
 #include "burn/EmbeddedLoader.h"
@@ -12,12 +13,6 @@
 
 namespace tarvok::cli {
 namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 // "4096" or "0x1000"; false on anything else or above 32 bits.
 bool ParseOffset(const std::string& text, uint32_t& offset) {
@@ -51,9 +46,10 @@ bool ReadImage(const StationOptions& options, StationSetup& setup, std::ostream&
     return false;
   }
   setup.imageSha256 = Sha256Hex(image->data.get(), image->size);
-  if (!options.expectSha256.empty() && Lower(options.expectSha256) != setup.imageSha256) {
+  if (!options.expectSha256.empty() && LowerCase(options.expectSha256) != setup.imageSha256) {
     err << "tarvok: image " << options.burn.image << " is not the expected one: its SHA-256 is "
-        << setup.imageSha256 << ", not " << Lower(options.expectSha256) << "; nothing was burned\n";
+        << setup.imageSha256 << ", not " << LowerCase(options.expectSha256)
+        << "; nothing was burned\n";
     return false;
   }
   setup.imagePath = options.burn.image;
@@ -74,10 +70,10 @@ bool ReadLoader(const StationOptions& options, StationSetup& setup, std::ostream
   }
   setup.loaderSha256 = Sha256Hex(bytes->data(), bytes->size());
   if (!options.expectLoaderSha256.empty() &&
-      Lower(options.expectLoaderSha256) != setup.loaderSha256) {
+      LowerCase(options.expectLoaderSha256) != setup.loaderSha256) {
     err << "tarvok: loader " << options.burn.loaderFile
         << " is not the expected one: its SHA-256 is " << setup.loaderSha256 << ", not "
-        << Lower(options.expectLoaderSha256) << "; nothing was burned\n";
+        << LowerCase(options.expectLoaderSha256) << "; nothing was burned\n";
     return false;
   }
   setup.loader = std::move(bytes);
@@ -103,7 +99,7 @@ bool PlanPorts(const StationOptions& options, StationSetup& setup, std::ostream&
     // A port that is not there now may come later (a board with its own adapter); one that is
     // there is told from the others by its device.
     const std::string device = ResolvePort(name);
-    const std::string identity = device.empty() ? Lower(name) : DeviceIdentity(device);
+    const std::string identity = device.empty() ? LowerCase(name) : DeviceIdentity(device);
     const auto [earlier, fresh] = nameOfPort.emplace(identity, name);
     if (!fresh) {
       err << "tarvok: " << earlier->second << " and " << name

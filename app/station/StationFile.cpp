@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/station/BoardSignalWord.h"
+#include "app/station/LowerCase.h"
 #include "burn/LineOptions.h"
 
 // Errors come back as values, not exceptions.
@@ -18,12 +19,6 @@
 
 namespace tarvok {
 namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 bool IsAbsolute(const std::string& path) {
   const bool drive =
@@ -170,7 +165,7 @@ class FileReader {
   }
 
   bool Sha256(const toml::node& node, const std::string& section, std::string& out) {
-    out = Lower(node.as_string()->get());
+    out = LowerCase(node.as_string()->get());
     const bool hex = out.size() == 64 && std::all_of(out.begin(), out.end(), [](unsigned char c) {
                        return std::isxdigit(c) != 0;
                      });
@@ -359,7 +354,7 @@ bool ReadPorts(FileReader& reader, const toml::table& top, StationFile& file) {
     // COM names are the same in any case; so are paths on Windows, where they are told apart
     // by the plan's look at the device behind them.
     for (std::size_t earlier = 0; earlier < file.ports.size(); ++earlier) {
-      if (Lower(file.ports[earlier].name) == Lower(port.name)) {
+      if (LowerCase(file.ports[earlier].name) == LowerCase(port.name)) {
         return reader.Fail(table.get("name")->source(),
                            "port " + port.name + " is already on line " +
                                std::to_string(tables[earlier]->source().begin.line) +
