@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/win32/ScreenPicture.h"
 #include "app/win32/station/StationFrame.h"
 #include "serial/Win32Text.h"
 
@@ -284,38 +285,8 @@ void StationSelfTest::TakeScreenshot() {
   GetClientRect(window, &client);
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
-  const int width = client.right;
-  const int height = client.bottom;
-  const HDC screen = GetDC(nullptr);
-  const HDC memory = CreateCompatibleDC(screen);
-  const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  const HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
-  SelectObject(memory, previous);
-
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof(header);
-  header.biWidth = width;
-  header.biHeight = height;  // bottom-up rows, as a .bmp file keeps them
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  const DWORD rowBytes = static_cast<DWORD>((width * 3 + 3) & ~3);
-  std::vector<char> pixels(static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(height));
-  GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-            reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof(file) + sizeof(header);
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-  std::ofstream out(std::filesystem::path(WideFromUtf8(options_.screenshot)), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-  out.write(reinterpret_cast<const char*>(&header), sizeof(header));
-  out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+  SaveScreenPicture({origin.x, origin.y, origin.x + client.right, origin.y + client.bottom},
+                    options_.screenshot);
 }
 
 }  // namespace tarvok
