@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/ImageFactory.h"
+#include "tests/support/SimBoardFiles.h"
 #include "tests/support/Subprocess.h"
 
 namespace tarvok {
@@ -48,13 +49,9 @@ class Fixture : public ::testing::Test {
                static_cast<std::streamsize>(bytes.size()));
     return file.string();
   }
-  Bytes BoardFlash(uint32_t board) const {
-    std::ifstream in(boards_ / ("board-" + std::to_string(board) + ".bin"), std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  Bytes BoardFlash(uint32_t board) const { return testing::SimBoardFlash(boards_, board); }
   nlohmann::json BoardRecord(uint32_t board) const {
-    std::ifstream in(boards_ / ("board-" + std::to_string(board) + ".json"));
-    return nlohmann::json::parse(in, nullptr, false);
+    return testing::SimBoardRecord(boards_, board);
   }
   // The simulator as a fixture of `boards` boards, its standard error captured.
   std::vector<std::string> Simulator(uint32_t boards, std::vector<std::string> more) const {

@@ -17,17 +17,13 @@
 
 #include "app/station/StationLog.h"
 #include "app/station/UnitNumberStore.h"
+#include "tests/support/FileText.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace tarvok {
 namespace {
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::FileText;
 
 TEST(StationCrashTest, AnAppendToAFullDiskFailsWithAMessage) {
   std::string problem;

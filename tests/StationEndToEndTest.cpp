@@ -18,7 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/FileText.h"
 #include "tests/support/ImageFactory.h"
+#include "tests/support/SimBoardFiles.h"
 #include "tests/support/Subprocess.h"
 
 namespace tarvok {
@@ -26,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::BackgroundProcess;
+using testing::FileText;
 using testing::ImageBytes;
 using testing::ProcessResult;
 using testing::RunProcess;
@@ -41,11 +44,6 @@ constexpr const char* kPortGapMs = "2000";
 // Bounds on waits that normally end in seconds: reached only when something is wrong.
 constexpr int kLongWaitMs = 120000;
 constexpr int kExitWaitMs = 30000;
-
-std::string FileText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::size_t Occurrences(const std::string& text, const std::string& what) {
   std::size_t count = 0;
@@ -122,13 +120,10 @@ class StationEndToEnd : public ::testing::Test {
   fs::path Boards(const std::string& fixture) const { return dir_ / ("boards-" + fixture); }
   fs::path Link(const std::string& fixture) const { return dir_ / ("port-" + fixture); }
   Json BoardRecord(const std::string& fixture, uint32_t board) const {
-    std::ifstream in(Boards(fixture) / ("board-" + std::to_string(board) + ".json"));
-    return Json::parse(in, nullptr, false);
+    return testing::SimBoardRecord(Boards(fixture), board);
   }
   Bytes BoardFlash(const std::string& fixture, uint32_t board) const {
-    std::ifstream in(Boards(fixture) / ("board-" + std::to_string(board) + ".bin"),
-                     std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return testing::SimBoardFlash(Boards(fixture), board);
   }
 
   // tarvok-sim as the fixture `name` with `boards` boards on the link Link(name), its board

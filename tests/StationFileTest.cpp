@@ -14,6 +14,7 @@
 #include "app/station/StationFile.h"
 #include "cli/StationFileOptions.h"
 #include "cli/StationPlan.h"
+#include "tests/support/FileText.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -26,10 +27,7 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::FileText;
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   const std::size_t at = text.find(from);

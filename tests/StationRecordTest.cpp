@@ -17,6 +17,7 @@
 #include "app/station/StationLog.h"
 #include "app/station/UnitNumber.h"
 #include "app/station/UnitNumberStore.h"
+#include "tests/support/FileText.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace tarvok {
@@ -32,12 +33,7 @@ UnitNumberPlan PlanOf(const std::string& encoding, uint32_t offset, uint64_t fir
   return plan;
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::FileText;
 
 void WriteFileText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
