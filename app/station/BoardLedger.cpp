@@ -16,6 +16,13 @@ nlohmann::json JsonOf(const BoardInPlace& board) {
   return json;
 }
 
+// The string under `key`, or "" when there is none or it is something else: a file edited by
+// hand must not stop a port.
+std::string StringField(const nlohmann::json& object, const char* key) {
+  const auto found = object.find(key);
+  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
 bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
   if (!json.is_object() || !json.contains("burn_ended") || !json["burn_ended"].is_boolean() ||
       !json.contains("started") || !json["started"].is_string()) {
@@ -23,7 +30,7 @@ bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
   }
   board.burnEnded = json["burn_ended"].get<bool>();
   board.started = json["started"].get<std::string>();
-  board.device = json.value("device", "");
+  board.device = StringField(json, "device");
   const auto unit = json.find("unit");
   board.hasUnit = unit != json.end() && unit->is_number_unsigned();
   board.unit = board.hasUnit ? unit->get<uint64_t>() : 0;
@@ -105,7 +112,8 @@ bool BoardLedger::Save(std::string& problem) {
   for (const auto& [port, board] : boards_) {
     json[port] = JsonOf(board);
   }
-  return ReplaceFileDurably(path_, json.dump() + "\n", problem);
+  const std::string text = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return ReplaceFileDurably(path_, text + "\n", problem);
 }
 
 bool LogHoldsAttempt(const std::string& logPath, const std::string& port,
@@ -123,8 +131,8 @@ bool LogHoldsAttempt(const std::string& logPath, const std::string& port,
     const nlohmann::json record =
         nlohmann::json::parse(text.begin() + static_cast<std::ptrdiff_t>(begin),
                               text.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
-    if (record.is_object() && record.value("port", "") == port && record.contains("started") &&
-        record["started"].is_string() && record["started"].get<std::string>() == started) {
+    if (record.is_object() && !started.empty() && StringField(record, "port") == port &&
+        StringField(record, "started") == started) {
       return true;
     }
     begin = end + 1;
