@@ -68,9 +68,7 @@ class StationPrinter : public StationObserver {
       const std::lock_guard lock(mutex_);
       counts_[port] = counts;
       for (const auto& [_, each] : counts_) {
-        total.passed += each.passed;
-        total.failed += each.failed;
-        total.interrupted += each.interrupted;
+        total += each;
       }
     }
     line += Seconds(record.totalSeconds) + "  port: " + CountsText(counts) +

@@ -60,9 +60,7 @@ bool Station::StartPort(std::size_t port) {
   {
     const std::lock_guard lock(portsMutex_);
     const PortCounts counts = ports_[port]->Counts();
-    slot.earlier.passed += counts.passed;
-    slot.earlier.failed += counts.failed;
-    slot.earlier.interrupted += counts.interrupted;
+    slot.earlier += counts;
     ports_[port] = std::make_unique<StationPort>(port, shared_);
     fresh = ports_[port].get();
   }
@@ -105,9 +103,7 @@ PortCounts Station::Counts(std::size_t port) const {
   const std::lock_guard lock(portsMutex_);
   PortCounts counts = ports_.at(port)->Counts();
   const PortCounts& earlier = threads_.at(port)->earlier;
-  counts.passed += earlier.passed;
-  counts.failed += earlier.failed;
-  counts.interrupted += earlier.interrupted;
+  counts += earlier;
   return counts;
 }
 
@@ -144,9 +140,7 @@ PortCounts Station::Total() const {
   PortCounts total;
   for (std::size_t port = 0; port < ports_.size(); ++port) {
     const PortCounts counts = Counts(port);
-    total.passed += counts.passed;
-    total.failed += counts.failed;
-    total.interrupted += counts.interrupted;
+    total += counts;
   }
   return total;
 }

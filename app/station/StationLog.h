@@ -12,8 +12,9 @@ namespace tarvok {
 
 class StationLog {
  public:
-  // Opens `path` for appending (creating it), never truncating; other stations may append to
-  // the same file.
+  // Opens `path` for appending (creating it), never truncating. Each append is whole, so a
+  // second writer would not tear a line; the station itself keeps others away with the lock
+  // beside its ledger.
   static std::unique_ptr<StationLog> Open(const std::string& path, std::string& problem);
 
   // Writes `line` whole with one append call and flushes it to disk before returning; when the

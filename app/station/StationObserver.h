@@ -20,6 +20,13 @@ struct PortCounts {
   uint64_t passed = 0;
   uint64_t failed = 0;
   uint64_t interrupted = 0;
+
+  PortCounts& operator+=(const PortCounts& more) {
+    passed += more.passed;
+    failed += more.failed;
+    interrupted += more.interrupted;
+    return *this;
+  }
 };
 
 // Called from the ports' threads, one port's calls in order; an implementation that shows them

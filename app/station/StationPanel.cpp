@@ -139,16 +139,6 @@ bool StationPanel::AwaitStopped(std::chrono::milliseconds limit) {
   }
 }
 
-bool StationPanel::AnyPortRunning() const {
-  const std::lock_guard lock(mutex_);
-  for (const TileState& tile : tiles_) {
-    if (tile.Tile().running) {
-      return true;
-    }
-  }
-  return false;
-}
-
 std::size_t StationPanel::BoardsBurning() const {
   const std::lock_guard lock(mutex_);
   std::size_t burning = 0;
@@ -241,9 +231,7 @@ void StationPanel::Refresh() {
         tileChanged_[port] = false;
       }
       running = running || tile.running;
-      total.passed += tile.counts.passed;
-      total.failed += tile.counts.failed;
-      total.interrupted += tile.counts.interrupted;
+      total += tile.counts;
     }
     showRecords = recordsChanged_;
     if (showRecords) {

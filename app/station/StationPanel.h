@@ -65,7 +65,6 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
   // After OnCloseRequested: waits up to `limit` for every port's thread; true once all ended.
   bool AwaitStopped(std::chrono::milliseconds limit);
 
-  bool AnyPortRunning() const;
   std::size_t BoardsBurning() const;
   const Station& RunningStation() const { return *station_; }
   Station& RunningStation() { return *station_; }

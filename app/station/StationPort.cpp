@@ -3,12 +3,12 @@
 #include <cstring>
 
 #include "app/BurnEngine.h"
+#include "app/ProgressText.h"
 #include "burn/LineOptions.h"
 
 namespace tarvok {
 namespace {
 
-constexpr uint32_t kLoaderStageShare = 30;  // percent of a whole burn's progress
 constexpr uint32_t kNoPortPauseMs = 1000;
 constexpr uint32_t kBudgetPollMs = 100;
 
@@ -78,12 +78,11 @@ class StationPort::AttemptSink : public BurnProgressSink {
     port_.EnterPhase(PortPhase::kBurning, "");
   }
   void OnStageProgress(BurnStage stage, uint8_t percent, uint32_t, uint32_t) override {
-    const uint32_t whole = stage == BurnStage::kLoader
-                               ? percent * kLoaderStageShare / 100
-                               : kLoaderStageShare + percent * (100 - kLoaderStageShare) / 100;
+    const uint8_t whole =
+        stage == BurnStage::kLoader ? LoaderStagePercent(percent) : ImageStagePercent(percent);
     if (whole != shown_) {
       shown_ = whole;
-      port_.shared_.observer->OnBurnProgress(port_.index_, static_cast<uint8_t>(whole));
+      port_.shared_.observer->OnBurnProgress(port_.index_, whole);
     }
   }
 
@@ -91,7 +90,7 @@ class StationPort::AttemptSink : public BurnProgressSink {
   StationPort& port_;
   Attempt& attempt_;
   uint8_t* imageCopy_;
-  uint32_t shown_ = 0;
+  uint8_t shown_ = 0;
 };
 
 StationPort::StationPort(std::size_t index, const StationShared& shared)
@@ -115,10 +114,6 @@ void StationPort::Stop(const std::string& reason) {
     }
   }
   stop_ = true;
-}
-
-const std::string& StationPort::Name() const {
-  return setup_.portName;
 }
 
 PortCounts StationPort::Counts() const {

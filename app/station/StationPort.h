@@ -48,7 +48,6 @@ class StationPort {
 
   PortCounts Counts() const;
   std::string StopReason() const;
-  const std::string& Name() const;
 
  private:
   struct Attempt;
