@@ -118,7 +118,8 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        "",
        std::nullopt,
        {}},
-      // The board in place when the station was killed is recorded, and never burned again.
+      // The board in place when the station was killed is recorded, and never burned again,
+      // though the killed station named the port \\.\com7 and this one names it COM7.
       {"restarted after a kill during a burn",
        dsr,
        {{0, 20000}, {25000, 60000}},
@@ -139,7 +140,7 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     setup.name = "bench";
     setup.imagePath = "app.bin";
     setup.image = testing::MakeImage(imageBytes);
-    setup.ports = {{"fixture", c.signal}};
+    setup.ports = {{"COM7", c.signal}};
     setup.units = UnitNumberPlan{0x100, 1000, 1, UnitEncoding::kLittleEndian32, 4};
     std::string problem;
     const auto log = StationLog::Open(folder.PathOf("log.jsonl"), problem);
@@ -147,7 +148,7 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     const auto ledger = BoardLedger::Open(folder.PathOf("in-place"), problem);
     ASSERT_TRUE(log && units && ledger) << problem;
     if (c.killedDuringBurn) {
-      ASSERT_TRUE(ledger->Set("fixture", *c.killedDuringBurn, problem)) << problem;
+      ASSERT_TRUE(ledger->Set("\\\\.\\com7", *c.killedDuringBurn, problem)) << problem;
     }
 
     Fixture fixture(c.boards, c.appSpeaks, c.signal.kind == BoardSignal::kPort);
@@ -161,7 +162,7 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     shared.stopStation = [&](const std::string& reason) { station.Stop(reason); };
     fixture.confirmAtMs = c.confirmAtMs;
     fixture.endMs = c.endMs;
-    fixture.confirm = [&desk] { desk.Confirm("", {"fixture"}); };
+    fixture.confirm = [&desk] { desk.Confirm("", {"COM7"}); };
     fixture.stop = [&](const std::string& reason) { station.Stop(reason); };
     station.Run();
 
@@ -193,9 +194,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
                                       [](const UnitRecord& r) { return !r.started.empty(); });
     EXPECT_EQ(units->Next(), 1000 + static_cast<uint64_t>(burned) - (c.killedDuringBurn ? 1 : 0));
     // Every board the port burned and saw leave is off the ledger.
-    EXPECT_EQ(ledger->Find("fixture").has_value(), c.boards.back().leaveMs == 0 ||
-                                                       c.boards.back().leaveMs > c.endMs ||
-                                                       c.results.back() == "fail");
+    EXPECT_EQ(ledger->Find("COM7").has_value(), c.boards.back().leaveMs == 0 ||
+                                                    c.boards.back().leaveMs > c.endMs ||
+                                                    c.results.back() == "fail");
     // The shared image stays as it was read.
     EXPECT_TRUE(std::equal(imageBytes.begin(), imageBytes.end(), setup.image->data.get()));
     // One whole line per record.

@@ -1,7 +1,10 @@
 #include "app/station/BoardLedger.h"
 
 #include <algorithm>
+#include <cctype>
 #include <nlohmann/json.hpp>
+
+#include "app/station/LowerCase.h"
 
 namespace tarvok {
 namespace {
@@ -21,6 +24,18 @@ nlohmann::json JsonOf(const BoardInPlace& board) {
 std::string StringField(const nlohmann::json& object, const char* key) {
   const auto found = object.find(key);
   return found != object.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+// How a port is known across restarts. Windows names a COM port without regard to case, with
+// or without the \\.\ prefix, so com5, COM5 and \\.\COM5 are one port; any other name (a
+// device path, which may be a stable link such as /dev/serial/by-id/...) stays as given.
+std::string LedgerKey(const std::string& port) {
+  const std::string prefix = "\\\\.\\";
+  const std::string name = port.rfind(prefix, 0) == 0 ? port.substr(prefix.size()) : port;
+  const bool isCom = name.size() > 3 && LowerCase(name.substr(0, 3)) == "com" &&
+                     std::all_of(name.begin() + 3, name.end(),
+                                 [](unsigned char c) { return std::isdigit(c) != 0; });
+  return isCom ? "COM" + name.substr(3) : port;
 }
 
 bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
@@ -75,7 +90,7 @@ std::unique_ptr<BoardLedger> BoardLedger::Open(const std::string& path, std::str
                     ": check that port's board, then remove the file";
           return nullptr;
         }
-        boards[port] = board;
+        boards[LedgerKey(port)] = board;
       }
       break;
     }
@@ -89,19 +104,19 @@ BoardLedger::BoardLedger(std::string path, std::unique_ptr<ExclusiveFileLock> lo
 
 std::optional<BoardInPlace> BoardLedger::Find(const std::string& port) const {
   const std::lock_guard lock(mutex_);
-  const auto found = boards_.find(port);
+  const auto found = boards_.find(LedgerKey(port));
   return found == boards_.end() ? std::nullopt : std::optional<BoardInPlace>(found->second);
 }
 
 bool BoardLedger::Set(const std::string& port, const BoardInPlace& board, std::string& problem) {
   const std::lock_guard lock(mutex_);
-  boards_[port] = board;
+  boards_[LedgerKey(port)] = board;
   return Save(problem);
 }
 
 bool BoardLedger::Clear(const std::string& port, std::string& problem) {
   const std::lock_guard lock(mutex_);
-  if (boards_.erase(port) == 0) {
+  if (boards_.erase(LedgerKey(port)) == 0) {
     return true;
   }
   return Save(problem);
@@ -131,7 +146,8 @@ bool LogHoldsAttempt(const std::string& logPath, const std::string& port,
     const nlohmann::json record =
         nlohmann::json::parse(text.begin() + static_cast<std::ptrdiff_t>(begin),
                               text.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
-    if (record.is_object() && !started.empty() && StringField(record, "port") == port &&
+    if (record.is_object() && !started.empty() &&
+        LedgerKey(StringField(record, "port")) == LedgerKey(port) &&
         StringField(record, "started") == started) {
       return true;
     }
