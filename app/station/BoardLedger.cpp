@@ -1,10 +1,10 @@
 #include "app/station/BoardLedger.h"
 
 #include <algorithm>
-#include <cctype>
 #include <nlohmann/json.hpp>
 
 #include "app/station/LowerCase.h"
+#include "serial/PortDiscovery.h"
 
 namespace tarvok {
 namespace {
@@ -32,10 +32,8 @@ std::string StringField(const nlohmann::json& object, const char* key) {
 std::string LedgerKey(const std::string& port) {
   const std::string prefix = "\\\\.\\";
   const std::string name = port.rfind(prefix, 0) == 0 ? port.substr(prefix.size()) : port;
-  const bool isCom = name.size() > 3 && LowerCase(name.substr(0, 3)) == "com" &&
-                     std::all_of(name.begin() + 3, name.end(),
-                                 [](unsigned char c) { return std::isdigit(c) != 0; });
-  return isCom ? "COM" + name.substr(3) : port;
+  const uint32_t number = LowerCase(name.substr(0, 3)) == "com" ? PortNumberOfName(name) : 0;
+  return number != 0 ? "COM" + std::to_string(number) : port;
 }
 
 bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
