@@ -11,7 +11,7 @@
 #include <set>
 #include <thread>
 
-#include "app/station/Station.h"
+#include "station/core/Station.h"
 #include "cli/BurnReport.h"
 #include "cli/LatencyWarning.h"
 

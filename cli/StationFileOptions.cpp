@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <ostream>
 
-#include "app/station/LowerCase.h"
-#include "app/station/StationFile.h"
+#include "station/platform/LowerCase.h"
+#include "station/config/StationFile.h"
 
 namespace tarvok::cli {
 namespace {

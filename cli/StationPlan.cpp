@@ -5,8 +5,8 @@
 #include <map>
 #include <ostream>
 
-#include "app/station/LowerCase.h"
-#include "app/station/Sha256.h"
+#include "station/platform/LowerCase.h"
+#include "station/platform/Sha256.h"
 #include "burn/BurnFiles.h"
 #include "burn/EmbeddedLoader.h"
 #include "cli/BurnPlan.h"

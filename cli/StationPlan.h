@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/station/BoardLedger.h"
-#include "app/station/BoardSignalWord.h"
-#include "app/station/StationLog.h"
-#include "app/station/StationSetup.h"
-#include "app/station/UnitNumberStore.h"
+#include "station/records/BoardLedger.h"
+#include "station/config/BoardSignalWord.h"
+#include "station/records/StationLog.h"
+#include "station/core/StationSetup.h"
+#include "station/records/UnitNumberStore.h"
 #include "cli/BurnCommand.h"
 
 namespace tarvok::cli {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/station/StationLog.h"
-#include "app/station/UnitNumberStore.h"
+#include "station/records/StationLog.h"
+#include "station/records/UnitNumberStore.h"
 #include "tests/support/FileText.h"
 #include "tests/support/ScratchFolder.h"
 

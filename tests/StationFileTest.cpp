@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/station/Sha256.h"
-#include "app/station/StationFile.h"
+#include "station/platform/Sha256.h"
+#include "station/config/StationFile.h"
 #include "cli/StationFileOptions.h"
 #include "cli/StationPlan.h"
 #include "tests/support/FileText.h"

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <mutex>
 
-#include "app/station/StationPanel.h"
-#include "app/station/StationPanelText.h"
+#include "station/panel/StationPanel.h"
+#include "station/panel/StationPanelText.h"
 #include "tests/support/FakeStationView.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/ScratchFolder.h"

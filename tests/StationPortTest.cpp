@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "app/station/StationPort.h"
+#include "station/core/StationPort.h"
 #include "sim/Chip.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/ImageFactory.h"

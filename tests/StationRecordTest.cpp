@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/station/Sha256.h"
-#include "app/station/StationLog.h"
-#include "app/station/UnitNumber.h"
-#include "app/station/UnitNumberStore.h"
+#include "station/platform/Sha256.h"
+#include "station/records/StationLog.h"
+#include "station/records/UnitNumber.h"
+#include "station/records/UnitNumberStore.h"
 #include "tests/support/FileText.h"
 #include "tests/support/ScratchFolder.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/station/StationObserver.h"
-#include "app/station/StationSetup.h"
+#include "station/core/StationObserver.h"
+#include "station/core/StationSetup.h"
 #include "sim/Chip.h"
 #include "tests/support/FakeSerialDevice.h"
 

@@ -5,7 +5,7 @@
 #include <QPointer>
 
 #include "app/qt/station/StationWindow.h"
-#include "app/station/StationPanelView.h"
+#include "station/panel/StationPanelView.h"
 
 namespace tarvok {
 

@@ -4,7 +4,7 @@
 
 #include <QFrame>
 
-#include "app/station/StationTile.h"
+#include "station/panel/StationTile.h"
 
 class QLabel;
 class QProgressBar;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/station/StationPanel.h"
+#include "station/panel/StationPanel.h"
 
 class QLabel;
 class QListWidget;

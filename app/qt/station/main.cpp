@@ -8,7 +8,7 @@
 
 #include "app/qt/station/StationSelfTest.h"
 #include "app/qt/station/StationWindow.h"
-#include "app/station/StationPanelText.h"
+#include "station/panel/StationPanelText.h"
 #include "cli/StationPlan.h"
 #include "cli/StationWindowOptions.h"
 #include "version/VersionText.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/station/StationPanel.h"
-#include "app/station/StationPanelView.h"
+#include "station/panel/StationPanel.h"
+#include "station/panel/StationPanelView.h"
 #include "app/win32/station/Win32StationView.h"
 
 namespace tarvok {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/station/StationPanelView.h"
+#include "station/panel/StationPanelView.h"
 
 namespace tarvok {
 

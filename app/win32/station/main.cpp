@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/station/StationPanelText.h"
+#include "station/panel/StationPanelText.h"
 #include "app/win32/station/StationFrame.h"
 #include "app/win32/station/StationSelfTest.h"
 #include "cli/Console.h"

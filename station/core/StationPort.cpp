@@ -1,0 +1,376 @@
+#include "station/core/StationPort.h"
+
+#include <cstring>
+
+#include "app/BurnEngine.h"
+#include "app/ProgressText.h"
+#include "burn/LineOptions.h"
+
+namespace tarvok {
+namespace {
+
+constexpr uint32_t kNoPortPauseMs = 1000;
+constexpr uint32_t kBudgetPollMs = 100;
+
+std::string MessageOf(const BurnOutcome& outcome) {
+  if (!outcome.portOpened && !outcome.openFailure.empty()) {
+    return outcome.openFailure + " (" + outcome.openFailureReason + ")";
+  }
+  return outcome.explanation.empty() ? outcome.summary
+                                     : outcome.summary + ": " + outcome.explanation;
+}
+
+const char* ResultOf(const BurnOutcome& outcome) {
+  return outcome.interrupted ? "interrupted" : outcome.Succeeded() ? "pass" : "fail";
+}
+
+}  // namespace
+
+struct StationPort::Attempt {
+  std::string device;
+  // When the burn of a board known to be in place began, or (with the chip signal) when its
+  // boot ROM answered.
+  std::string started;
+  BurnOutcome outcome;
+  bool reachedChip = false;  // the boot ROM answered: a board was there
+  bool hasUnit = false;
+  uint64_t unit = 0;
+  std::string unitProblem;
+};
+
+// Follows one burn: its progress for people, and the board's unit number, taken (and saved)
+// only once the boot ROM has answered and written into the burn's own copy of the image
+// before the image stage reads it.
+class StationPort::AttemptSink : public BurnProgressSink {
+ public:
+  AttemptSink(StationPort& port, Attempt& attempt, uint8_t* imageCopy)
+      : port_(port), attempt_(attempt), imageCopy_(imageCopy) {}
+
+  void OnStageStart(BurnStage stage) override {
+    if (stage != BurnStage::kLoader) {
+      return;
+    }
+    attempt_.reachedChip = true;
+    if (attempt_.started.empty()) {
+      attempt_.started = UtcTimestampNow();
+    }
+    UnitNumberStore* units = port_.shared_.units;
+    if (units != nullptr && imageCopy_ != nullptr) {
+      uint64_t number = 0;
+      if (!units->Take(number, attempt_.unitProblem)) {
+        port_.shared_.stopStation("no unit number for the next board: " + attempt_.unitProblem);
+        return;
+      }
+      WriteUnitNumber(*port_.shared_.setup->units, number, imageCopy_);
+      attempt_.hasUnit = true;
+      attempt_.unit = number;
+    }
+    // On disk before anything is burned: a station killed from here on finds the board in
+    // its ledger when it starts again.
+    const BoardInPlace board{false, attempt_.started, attempt_.device, attempt_.hasUnit,
+                             attempt_.unit};
+    std::string problem;
+    if (!port_.shared_.ledger->Set(port_.setup_.portName, board, problem)) {
+      port_.NoteLedgerProblem(problem);
+    }
+    // Said once the ledger holds the board, so that whoever sees a port burning knows a
+    // restarted station will not take that board for a new one.
+    port_.EnterPhase(PortPhase::kBurning, "");
+  }
+  void OnStageProgress(BurnStage stage, uint8_t percent, uint32_t, uint32_t) override {
+    const uint8_t whole =
+        stage == BurnStage::kLoader ? LoaderStagePercent(percent) : ImageStagePercent(percent);
+    if (whole != shown_) {
+      shown_ = whole;
+      port_.shared_.observer->OnBurnProgress(port_.index_, whole);
+    }
+  }
+
+ private:
+  StationPort& port_;
+  Attempt& attempt_;
+  uint8_t* imageCopy_;
+  uint8_t shown_ = 0;
+};
+
+StationPort::StationPort(std::size_t index, const StationShared& shared)
+    : index_(index), shared_(shared), setup_(shared.setup->ports.at(index)) {
+  WatchContext context;
+  context.port = index;
+  context.setup = &setup_;
+  context.line = &shared.setup->line;
+  context.world = shared.world;
+  context.observer = shared.observer;
+  context.desk = shared.desk;
+  context.stop = &stop_;
+  watch_ = MakeBoardWatch(context);
+}
+
+void StationPort::Stop(const std::string& reason) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopReason_.empty()) {
+      stopReason_ = reason;
+    }
+  }
+  stop_ = true;
+}
+
+PortCounts StationPort::Counts() const {
+  const std::lock_guard lock(mutex_);
+  return counts_;
+}
+
+std::string StationPort::StopReason() const {
+  const std::lock_guard lock(mutex_);
+  return stopReason_;
+}
+
+void StationPort::EnterPhase(PortPhase phase, const std::string& detail) {
+  // The chip signal's wake-ups go round waiting and burning without a board: said once.
+  if (phase == shownPhase_ && detail == shownDetail_) {
+    return;
+  }
+  shownPhase_ = phase;
+  shownDetail_ = detail;
+  shared_.observer->OnPortPhase(index_, phase, detail);
+}
+
+StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
+  Attempt attempt;
+  attempt.device = device;
+  const StationSetup& setup = *shared_.setup;
+  if (!watch_->SilentRomMeansNoBoard()) {
+    // The board is known to be in place: on disk before the first byte goes to it.
+    attempt.started = UtcTimestampNow();
+    std::string problem;
+    if (!shared_.ledger->Set(setup_.portName, {false, attempt.started, device, false, 0},
+                             problem)) {
+      NoteLedgerProblem(problem);
+      attempt.outcome.interrupted = true;
+      return attempt;
+    }
+    EnterPhase(PortPhase::kBurning, "");
+  }
+  BurnRequest request;
+  request.portName = setup_.portName;
+  request.devicePath = device;
+  request.line = setup.line;
+  request.image = setup.image;
+  request.loader = setup.loader;
+  request.echoRepeats = setup.echoRepeats;
+  request.stop = StopToken(stop_);
+  // With unit numbers each board gets its own copy of the image; the shared one stays as read.
+  std::shared_ptr<uint8_t[]> copy;
+  if (shared_.units != nullptr) {
+    copy.reset(new uint8_t[setup.image->size]);
+    std::memcpy(copy.get(), setup.image->data.get(), setup.image->size);
+    auto own = std::make_shared<FlashImage>(*setup.image);
+    own->data = copy;
+    request.image = std::move(own);
+  }
+  AttemptSink sink(*this, attempt, copy.get());
+  attempt.outcome = Burn(request, sink, shared_.world->open);
+  return attempt;
+}
+
+bool StationPort::Record(const Attempt& attempt) {
+  const StationSetup& setup = *shared_.setup;
+  const BurnOutcome& outcome = attempt.outcome;
+  UnitRecord record;
+  record.time = UtcTimestampNow();
+  record.started = attempt.started;
+  record.station = setup.name;
+  record.port = setup_.portName;
+  record.device = attempt.device;
+  if (shared_.world->adapterSerial) {
+    record.adapterSerial = shared_.world->adapterSerial(attempt.device);
+  }
+  record.imagePath = setup.imagePath;
+  record.imageSize = setup.image->size;
+  record.imageSha256 = setup.imageSha256;
+  record.loaderSha256 = setup.loaderSha256;
+  record.romRate = setup.line.romRate;
+  record.burnRate = setup.line.burnRate;
+  record.dataBits = WordOf(kDataBitsOptions, setup.line.dataBits);
+  record.parity = WordOf(kParityOptions, setup.line.parity);
+  record.stopBits = WordOf(kStopBitsOptions, setup.line.stopBits);
+  record.result = ResultOf(outcome);
+  record.status = outcome.status;
+  record.stepResult = outcome.stepResult;
+  record.message = attempt.unitProblem.empty()
+                       ? MessageOf(outcome)
+                       : "no unit number: " + attempt.unitProblem + "; " + MessageOf(outcome);
+  record.loaderSeconds = outcome.loaderStageSeconds;
+  record.imageSeconds = outcome.imageStageSeconds;
+  record.totalSeconds = outcome.totalSeconds;
+  record.sequence = ++*shared_.sequence;
+  record.hasUnit = attempt.hasUnit;
+  record.unit = attempt.unit;
+
+  std::string problem;
+  const bool written = shared_.log->Append(UnitRecordLine(record), problem);
+  PortCounts counts;
+  {
+    const std::lock_guard lock(mutex_);
+    uint64_t& count = outcome.interrupted   ? counts_.interrupted
+                      : outcome.Succeeded() ? counts_.passed
+                                            : counts_.failed;
+    ++count;
+    counts = counts_;
+  }
+  if (!written) {
+    shared_.stopStation("the log " + shared_.log->Path() + " cannot be written: " + problem);
+    return false;
+  }
+  shared_.observer->OnBoardRecorded(index_, record, counts);
+  if (!attempt.started.empty()) {
+    const BoardInPlace board{true, attempt.started, attempt.device, attempt.hasUnit, attempt.unit};
+    if (!shared_.ledger->Set(setup_.portName, board, problem)) {
+      NoteLedgerProblem(problem);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool StationPort::AwaitTurnInBudget() {
+  // While other ports' burns could still make up the count, this board waits: one of them
+  // may fail.
+  while (!shared_.budget->TryBegin()) {
+    if (Stopping() || shared_.budget->GoalReached()) {
+      return false;
+    }
+    shared_.world->sleep(kBudgetPollMs);
+  }
+  return true;
+}
+
+void StationPort::NoteLedgerProblem(const std::string& problem) {
+  shared_.stopStation("the boards in place cannot be kept on disk: " + problem);
+}
+
+bool StationPort::AwaitBoardLeftBeforeRestart() {
+  const std::optional<BoardInPlace> board = shared_.ledger->Find(setup_.portName);
+  if (!board) {
+    return true;
+  }
+  if (!board->burnEnded && !LogHoldsAttempt(shared_.log->Path(), setup_.portName, board->started)) {
+    Attempt attempt;
+    attempt.device = board->device;
+    attempt.started = board->started;
+    attempt.reachedChip = true;
+    attempt.hasUnit = board->hasUnit;
+    attempt.unit = board->unit;
+    attempt.outcome.portOpened = true;
+    attempt.outcome.interrupted = true;
+    attempt.outcome.summary = "the station stopped during this burn";
+    attempt.outcome.explanation =
+        "it was killed or lost power; the board may be half burned: burn it again once it has "
+        "been taken out and put back";
+    if (!Record(attempt)) {
+      return false;
+    }
+  }
+  if (!watch_->WhatLeavingIs().empty()) {
+    EnterPhase(PortPhase::kWaitingForLeave,
+               "waiting for the board burned before the station restarted to leave");
+  }
+  if (!watch_->WaitForLeave()) {
+    return false;
+  }
+  std::string problem;
+  if (!shared_.ledger->Clear(setup_.portName, problem)) {
+    NoteLedgerProblem(problem);
+    return false;
+  }
+  return true;
+}
+
+void StationPort::Run() {
+  std::string reason;
+  const bool canStart = AwaitBoardLeftBeforeRestart();
+  bool portMissingTold = false;
+  std::string openProblemTold;
+  while (canStart && !Stopping()) {
+    EnterPhase(PortPhase::kWaitingForBoard, watch_->WhatArrivalIs());
+    if (!watch_->WaitForArrival() || !AwaitTurnInBudget()) {
+      break;
+    }
+    std::string device;
+    if (!shared_.world->findPort(setup_.portName, device)) {
+      shared_.budget->End(false);
+      if (!portMissingTold) {
+        shared_.observer->OnPortNotice(
+            index_, "no port " + setup_.portName + " on this machine; waiting for it");
+        portMissingTold = true;
+      }
+      shared_.world->sleep(kNoPortPauseMs);
+      continue;
+    }
+    portMissingTold = false;
+    if (shared_.world->portAdvice) {
+      if (const std::string advice = shared_.world->portAdvice(setup_.portName, device);
+          !advice.empty()) {
+        shared_.observer->OnPortNotice(index_, advice);
+      }
+    }
+    const Attempt attempt = BurnBoard(device);
+    const BurnOutcome& outcome = attempt.outcome;
+    if (!outcome.portOpened && !outcome.interrupted) {
+      // Busy (another program holds it) or gone: no board was spoken to, so none failed.
+      shared_.budget->End(false);
+      std::string problem;
+      if (!attempt.started.empty() && !shared_.ledger->Clear(setup_.portName, problem)) {
+        NoteLedgerProblem(problem);
+        break;
+      }
+      if (const std::string why = MessageOf(outcome); why != openProblemTold) {
+        shared_.observer->OnPortNotice(index_, why + "; trying again");
+        openProblemTold = why;
+      }
+      shared_.world->sleep(kNoPortPauseMs);
+      continue;
+    }
+    openProblemTold.clear();
+    if (watch_->SilentRomMeansNoBoard() && !attempt.reachedChip) {
+      // Nobody answered the wake-up: no board yet, nothing to record.
+      shared_.budget->End(false);
+      continue;
+    }
+    const bool recorded = Record(attempt);
+    shared_.budget->End(outcome.Succeeded());
+    if (!recorded || outcome.interrupted) {
+      break;
+    }
+    failuresInRow_ = outcome.Succeeded() ? 0 : failuresInRow_ + 1;
+    if (shared_.setup->failuresToStopPort != 0 &&
+        failuresInRow_ >= shared_.setup->failuresToStopPort) {
+      reason = std::to_string(failuresInRow_) +
+               " boards failed in a row; the last: " + MessageOf(outcome) +
+               ". Check the fixture and the port, then start the port (or the station) again";
+      break;
+    }
+    if (const std::string leaving = watch_->WhatLeavingIs(); !leaving.empty()) {
+      EnterPhase(PortPhase::kWaitingForLeave, leaving);
+    }
+    if (!watch_->WaitForLeave()) {
+      break;
+    }
+    std::string problem;
+    if (!shared_.ledger->Clear(setup_.portName, problem)) {
+      NoteLedgerProblem(problem);
+      break;
+    }
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopReason_.empty()) {
+      stopReason_ = reason.empty() ? "stopped" : reason;
+    }
+    reason = stopReason_;
+  }
+  EnterPhase(PortPhase::kStopped, reason);
+}
+
+}  // namespace tarvok

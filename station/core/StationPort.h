@@ -1,0 +1,80 @@
+// One port of a station: wait for a board, burn it, record it, wait for it to leave, again,
+// until the station stops or the port gives up after too many failed boards in a row.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "station/core/BoardBudget.h"
+#include "station/records/BoardLedger.h"
+#include "station/core/BoardWatch.h"
+#include "station/records/StationLog.h"
+#include "station/core/StationObserver.h"
+#include "station/core/StationSetup.h"
+#include "station/records/UnitNumberStore.h"
+
+namespace tarvok {
+
+// What every port of one station shares.
+struct StationShared {
+  const StationSetup* setup = nullptr;
+  StationWorld* world = nullptr;
+  StationObserver* observer = nullptr;
+  OperatorDesk* desk = nullptr;
+  StationLog* log = nullptr;
+  UnitNumberStore* units = nullptr;  // null without unit numbers
+  BoardLedger* ledger = nullptr;
+  BoardBudget* budget = nullptr;
+  std::atomic<uint64_t>* sequence = nullptr;  // the run's last attempt number
+  // Stops the whole station, for a fault no port can go on after (the log, the numbers).
+  std::function<void(const std::string& reason)> stopStation;
+};
+
+class StationPort {
+ public:
+  StationPort(std::size_t index, const StationShared& shared);
+  StationPort(const StationPort&) = delete;
+  StationPort& operator=(const StationPort&) = delete;
+
+  // The port's loop; returns once it has stopped.
+  void Run();
+  // From any thread: the port stops at its next byte, a burn under way is recorded as
+  // interrupted. `reason` is the port's stop reason unless it already has one.
+  void Stop(const std::string& reason);
+
+  PortCounts Counts() const;
+  std::string StopReason() const;
+
+ private:
+  struct Attempt;
+  class AttemptSink;
+
+  Attempt BurnBoard(const std::string& device);
+  bool Record(const Attempt& attempt);
+  // A board this port burned before the station restarted, and never saw leave: its attempt
+  // is recorded (as interrupted) if it never was, and the port waits for it to leave.
+  bool AwaitBoardLeftBeforeRestart();
+  void NoteLedgerProblem(const std::string& problem);
+  // Claims a burn from the station's count; false once the count is made or the port stops.
+  bool AwaitTurnInBudget();
+  void EnterPhase(PortPhase phase, const std::string& detail);
+  bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
+
+  const std::size_t index_;
+  const StationShared shared_;
+  const StationPortSetup& setup_;
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<BoardWatch> watch_;
+  uint32_t failuresInRow_ = 0;
+  PortPhase shownPhase_ = PortPhase::kStopped;
+  std::string shownDetail_ = "-";
+  mutable std::mutex mutex_;
+  PortCounts counts_;
+  std::string stopReason_;
+};
+
+}  // namespace tarvok

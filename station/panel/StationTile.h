@@ -1,0 +1,55 @@
+// What one port's tile shows, kept up from the station's calls: the state in large words that
+// do not rely on colour, a tone for the colour, the last unit number, the counts and the bar.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "station/core/StationObserver.h"
+#include "station/core/StationSetup.h"
+
+namespace tarvok {
+
+// The tile's colour; the words say the same without it.
+enum class TileTone { kIdle, kWaiting, kBurning, kPass, kFail, kStopped };
+
+struct StationTile {
+  std::string port;   // the port's name
+  std::string words;  // "WAITING FOR BOARD", "BURNING 47 %", "PASS", "FAIL", "STOPPED"
+  TileTone tone = TileTone::kIdle;
+  std::string detail;      // what the port waits for, why the board failed, why the port stopped
+  std::string unit;        // "last unit 1234" for the last board with a number, or empty
+  PortCounts counts;       // this window's, over every start of the port
+  std::string countsText;  // "pass 12   fail 1"
+  int percent = -1;        // the bar while burning; -1 hides it
+  bool running = false;    // the port's loop runs: its button stops it
+  bool nextBoard = false;  // the operator confirms boards on this port
+};
+
+// Follows one port through the station's calls.
+class TileState {
+ public:
+  TileState(const StationPortSetup& setup);
+
+  void OnPhase(PortPhase phase, const std::string& detail);
+  void OnProgress(uint8_t percent);
+  void OnRecorded(const UnitRecord& record);
+  void OnNotice(const std::string& text);
+  void OnStarted();
+
+  const StationTile& Tile() const { return tile_; }
+
+ private:
+  void ShowResult();
+  void SetCounts();
+
+  const BoardSignal signal_;
+  StationTile tile_;
+  bool burning_ = false;
+  bool leaving_ = false;    // waiting for the board just burned to leave
+  std::string lastResult_;  // "pass", "fail", "interrupted" or empty before the first board
+  std::string lastMessage_;
+};
+
+}  // namespace tarvok

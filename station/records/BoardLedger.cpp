@@ -1,0 +1,157 @@
+#include "station/records/BoardLedger.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "station/platform/LowerCase.h"
+#include "serial/PortDiscovery.h"
+
+namespace tarvok {
+namespace {
+
+// A crash right after recording leaves the record among the last lines of the log.
+constexpr std::size_t kLogTailBytes = 256 * 1024;
+
+nlohmann::json JsonOf(const BoardInPlace& board) {
+  nlohmann::json json = {
+      {"burn_ended", board.burnEnded}, {"started", board.started}, {"device", board.device}};
+  json["unit"] = board.hasUnit ? nlohmann::json(board.unit) : nlohmann::json(nullptr);
+  return json;
+}
+
+// The string under `key`, or "" when there is none or it is something else: a file edited by
+// hand must not stop a port.
+std::string StringField(const nlohmann::json& object, const char* key) {
+  const auto found = object.find(key);
+  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+// How a port is known across restarts. Windows names a COM port without regard to case, with
+// or without the \\.\ prefix, so com5, COM5 and \\.\COM5 are one port; any other name (a
+// device path, which may be a stable link such as /dev/serial/by-id/...) stays as given.
+std::string LedgerKey(const std::string& port) {
+  const std::string prefix = "\\\\.\\";
+  const std::string name = port.rfind(prefix, 0) == 0 ? port.substr(prefix.size()) : port;
+  const uint32_t number = LowerCase(name.substr(0, 3)) == "com" ? PortNumberOfName(name) : 0;
+  return number != 0 ? "COM" + std::to_string(number) : port;
+}
+
+bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
+  if (!json.is_object() || !json.contains("burn_ended") || !json["burn_ended"].is_boolean() ||
+      !json.contains("started") || !json["started"].is_string()) {
+    return false;
+  }
+  board.burnEnded = json["burn_ended"].get<bool>();
+  board.started = json["started"].get<std::string>();
+  board.device = StringField(json, "device");
+  const auto unit = json.find("unit");
+  board.hasUnit = unit != json.end() && unit->is_number_unsigned();
+  board.unit = board.hasUnit ? unit->get<uint64_t>() : 0;
+  return true;
+}
+
+}  // namespace
+
+std::string BoardLedgerPathBeside(const std::string& logPath) {
+  return logPath + ".boards-in-place";
+}
+
+std::unique_ptr<BoardLedger> BoardLedger::Open(const std::string& path, std::string& problem) {
+  bool busy = false;
+  std::unique_ptr<ExclusiveFileLock> lock =
+      ExclusiveFileLock::Acquire(path + ".lock", busy, problem);
+  if (!lock) {
+    if (busy) {
+      problem = "another station uses " + path + " (one station per log)";
+    }
+    return nullptr;
+  }
+  std::string text;
+  std::map<std::string, BoardInPlace> boards;
+  switch (ReadWholeFile(path, text, problem)) {
+    case ReadResult::kMissing:
+      break;
+    case ReadResult::kFailed:
+      return nullptr;
+    case ReadResult::kRead: {
+      const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+      if (!json.is_object()) {
+        problem = path +
+                  " is damaged (not a JSON object); it lists the boards a station burned "
+                  "and has not seen leave: check those ports' boards, then remove it";
+        return nullptr;
+      }
+      for (const auto& [port, entry] : json.items()) {
+        BoardInPlace board;
+        if (!BoardOf(entry, board)) {
+          problem = path + " is damaged at port " + port +
+                    ": check that port's board, then remove the file";
+          return nullptr;
+        }
+        boards[LedgerKey(port)] = board;
+      }
+      break;
+    }
+  }
+  return std::unique_ptr<BoardLedger>(new BoardLedger(path, std::move(lock), std::move(boards)));
+}
+
+BoardLedger::BoardLedger(std::string path, std::unique_ptr<ExclusiveFileLock> lock,
+                         std::map<std::string, BoardInPlace> boards)
+    : path_(std::move(path)), lock_(std::move(lock)), boards_(std::move(boards)) {}
+
+std::optional<BoardInPlace> BoardLedger::Find(const std::string& port) const {
+  const std::lock_guard lock(mutex_);
+  const auto found = boards_.find(LedgerKey(port));
+  return found == boards_.end() ? std::nullopt : std::optional<BoardInPlace>(found->second);
+}
+
+bool BoardLedger::Set(const std::string& port, const BoardInPlace& board, std::string& problem) {
+  const std::lock_guard lock(mutex_);
+  boards_[LedgerKey(port)] = board;
+  return Save(problem);
+}
+
+bool BoardLedger::Clear(const std::string& port, std::string& problem) {
+  const std::lock_guard lock(mutex_);
+  if (boards_.erase(LedgerKey(port)) == 0) {
+    return true;
+  }
+  return Save(problem);
+}
+
+bool BoardLedger::Save(std::string& problem) {
+  nlohmann::json json = nlohmann::json::object();
+  for (const auto& [port, board] : boards_) {
+    json[port] = JsonOf(board);
+  }
+  const std::string text = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return ReplaceFileDurably(path_, text + "\n", problem);
+}
+
+bool LogHoldsAttempt(const std::string& logPath, const std::string& port,
+                     const std::string& started) {
+  std::string text;
+  std::string problem;
+  if (ReadWholeFile(logPath, text, problem) != ReadResult::kRead) {
+    return false;
+  }
+  const std::size_t from = text.size() > kLogTailBytes ? text.size() - kLogTailBytes : 0;
+  std::size_t begin = text.find('\n', from == 0 ? 0 : from - 1);
+  begin = from == 0 ? 0 : (begin == std::string::npos ? text.size() : begin + 1);
+  while (begin < text.size()) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size());
+    const nlohmann::json record =
+        nlohmann::json::parse(text.begin() + static_cast<std::ptrdiff_t>(begin),
+                              text.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
+    if (record.is_object() && !started.empty() &&
+        LedgerKey(StringField(record, "port")) == LedgerKey(port) &&
+        StringField(record, "started") == started) {
+      return true;
+    }
+    begin = end + 1;
+  }
+  return false;
+}
+
+}  // namespace tarvok
