@@ -11,9 +11,9 @@
 #include <set>
 #include <thread>
 
-#include "station/core/Station.h"
 #include "cli/BurnReport.h"
 #include "cli/LatencyWarning.h"
+#include "station/core/Station.h"
 
 namespace tarvok::cli {
 namespace {

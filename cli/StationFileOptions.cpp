@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <ostream>
 
-#include "station/platform/LowerCase.h"
 #include "station/config/StationFile.h"
+#include "station/platform/LowerCase.h"
 
 namespace tarvok::cli {
 namespace {

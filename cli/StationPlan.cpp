@@ -5,11 +5,11 @@
 #include <map>
 #include <ostream>
 
-#include "station/platform/LowerCase.h"
-#include "station/platform/Sha256.h"
 #include "burn/BurnFiles.h"
 #include "burn/EmbeddedLoader.h"
 #include "cli/BurnPlan.h"
+#include "station/platform/LowerCase.h"
+#include "station/platform/Sha256.h"
 
 namespace tarvok::cli {
 namespace {

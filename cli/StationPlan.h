@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "station/records/BoardLedger.h"
-#include "station/config/BoardSignalWord.h"
-#include "station/records/StationLog.h"
-#include "station/core/StationSetup.h"
-#include "station/records/UnitNumberStore.h"
 #include "cli/BurnCommand.h"
+#include "station/config/BoardSignalWord.h"
+#include "station/core/StationSetup.h"
+#include "station/records/BoardLedger.h"
+#include "station/records/StationLog.h"
+#include "station/records/UnitNumberStore.h"
 
 namespace tarvok::cli {
 

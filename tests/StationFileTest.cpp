@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "station/platform/Sha256.h"
-#include "station/config/StationFile.h"
 #include "cli/StationFileOptions.h"
 #include "cli/StationPlan.h"
+#include "station/config/StationFile.h"
+#include "station/platform/Sha256.h"
 #include "tests/support/FileText.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/ScratchFolder.h"

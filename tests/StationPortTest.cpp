@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "station/core/StationPort.h"
 #include "sim/Chip.h"
+#include "station/core/StationPort.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/ScratchFolder.h"

@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string_view>
 
+#include "burn/LineOptions.h"
 #include "station/config/BoardSignalWord.h"
 #include "station/platform/LowerCase.h"
-#include "burn/LineOptions.h"
 
 // Errors come back as values, not exceptions.
 #define TOML_EXCEPTIONS 0

@@ -10,11 +10,11 @@
 #include <string>
 
 #include "station/core/BoardBudget.h"
-#include "station/records/BoardLedger.h"
 #include "station/core/BoardWatch.h"
-#include "station/records/StationLog.h"
 #include "station/core/StationObserver.h"
 #include "station/core/StationSetup.h"
+#include "station/records/BoardLedger.h"
+#include "station/records/StationLog.h"
 #include "station/records/UnitNumberStore.h"
 
 namespace tarvok {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/PortSetup.h"
-#include "station/records/UnitNumber.h"
 #include "burn/BurnRequest.h"
+#include "station/records/UnitNumber.h"
 
 namespace tarvok {
 

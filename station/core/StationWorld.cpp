@@ -2,8 +2,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "station/core/StationSetup.h"
 #include "serial/PortDiscovery.h"
+#include "station/core/StationSetup.h"
 
 namespace tarvok {
 namespace {

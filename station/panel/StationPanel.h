@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "station/records/BoardLedger.h"
 #include "station/core/OperatorDesk.h"
 #include "station/core/Station.h"
-#include "station/records/StationLog.h"
-#include "station/panel/StationPanelView.h"
 #include "station/core/StationSetup.h"
+#include "station/panel/StationPanelView.h"
 #include "station/panel/StationTile.h"
+#include "station/records/BoardLedger.h"
+#include "station/records/StationLog.h"
 #include "station/records/UnitNumberStore.h"
 
 namespace tarvok {

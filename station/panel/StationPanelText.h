@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "station/core/StationObserver.h"
-#include "station/panel/StationPanelView.h"
 #include "station/core/StationSetup.h"
+#include "station/panel/StationPanelView.h"
 
 namespace tarvok {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "station/platform/DurableFiles.h"
 #include "serial/Win32Text.h"
+#include "station/platform/DurableFiles.h"
 
 namespace tarvok {
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "station/records/UnitRecord.h"
 #include "serial/Win32Text.h"
+#include "station/records/UnitRecord.h"
 
 namespace tarvok {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "station/platform/LowerCase.h"
 #include "serial/PortDiscovery.h"
+#include "station/platform/LowerCase.h"
 
 namespace tarvok {
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/Chip.h"
 #include "station/core/StationObserver.h"
 #include "station/core/StationSetup.h"
-#include "sim/Chip.h"
 #include "tests/support/FakeSerialDevice.h"
 
 namespace tarvok::testing {

@@ -8,9 +8,9 @@
 
 #include "app/qt/station/StationSelfTest.h"
 #include "app/qt/station/StationWindow.h"
-#include "station/panel/StationPanelText.h"
 #include "cli/StationPlan.h"
 #include "cli/StationWindowOptions.h"
+#include "station/panel/StationPanelText.h"
 #include "version/VersionText.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/win32/station/Win32StationView.h"
 #include "station/panel/StationPanel.h"
 #include "station/panel/StationPanelView.h"
-#include "app/win32/station/Win32StationView.h"
 
 namespace tarvok {
 

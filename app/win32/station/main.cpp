@@ -13,13 +13,13 @@
 #include <sstream>
 #include <string>
 
-#include "station/panel/StationPanelText.h"
 #include "app/win32/station/StationFrame.h"
 #include "app/win32/station/StationSelfTest.h"
 #include "cli/Console.h"
 #include "cli/StationPlan.h"
 #include "cli/StationWindowOptions.h"
 #include "serial/Win32Text.h"
+#include "station/panel/StationPanelText.h"
 #include "version/VersionText.h"
 
 namespace {
