@@ -57,9 +57,9 @@ class StationPrinter : public StationObserver {
   void OnPortNotice(std::size_t port, const std::string& text) override { Print(port, text); }
   void OnBoardRecorded(std::size_t port, const UnitRecord& record,
                        const PortCounts& counts) override {
-    std::string line = record.result == "pass"   ? "PASS   "
-                       : record.result == "fail" ? "FAIL   "
-                                                 : "INTERRUPTED ";
+    std::string line = record.result == UnitResult::kPass   ? "PASS   "
+                       : record.result == UnitResult::kFail ? "FAIL   "
+                                                            : "INTERRUPTED ";
     if (record.hasUnit) {
       line += "unit " + std::to_string(record.unit) + "  ";
     }
@@ -73,7 +73,7 @@ class StationPrinter : public StationObserver {
     }
     line += Seconds(record.totalSeconds) + "  port: " + CountsText(counts) +
             "  station: " + CountsText(total);
-    if (record.result != "pass") {
+    if (record.result != UnitResult::kPass) {
       line += "\n" + std::string(16, ' ') + record.message;
     }
     Print(port, line);

@@ -289,7 +289,7 @@ TEST(StationPanel, TileWordsForEachSignal) {
         [](TileState& t) { t.OnProgress(47); }, [](TileState& t) { t.OnNotice("slow adapter"); },
         [](TileState& t) {
           UnitRecord record;
-          record.result = "fail";
+          record.result = UnitResult::kFail;
           record.message = "the chip answered a write with a flash error";
           record.hasUnit = true;
           record.unit = 1234;
@@ -319,7 +319,7 @@ TEST(StationPanel, TileWordsForEachSignal) {
 
   TileState failed(StationPortSetup{"COM5", {BoardSignal::kPort, kModemDsr, 3000}});
   UnitRecord record;
-  record.result = "fail";
+  record.result = UnitResult::kFail;
   record.message = "the chip answered a write with a flash error";
   record.hasUnit = true;
   record.unit = 1234;

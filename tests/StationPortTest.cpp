@@ -129,7 +129,7 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        {"interrupted", "pass"},
        {0, 1},
        "",
-       BoardInPlace{false, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
+       BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
        {999, 1000}},
   };
   for (const auto& c : cases) {
@@ -168,7 +168,7 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
 
     std::vector<std::string> results;
     for (const UnitRecord& record : fixture.records) {
-      results.push_back(record.result);
+      results.push_back(UnitResultWord(record.result));
     }
     EXPECT_EQ(results, c.results);
     std::vector<uint32_t> burns;

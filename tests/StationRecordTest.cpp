@@ -321,7 +321,7 @@ TEST(StationLogTest, ARecordHoldsEveryField) {
   record.dataBits = "8";
   record.parity = "even";
   record.stopBits = "1.5";
-  record.result = "fail";
+  record.result = UnitResult::kFail;
   record.status = 0x14;
   record.stepResult = 3;
   record.message = "the chip stopped answering\nat block 12";

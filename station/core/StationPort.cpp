@@ -20,8 +20,10 @@ std::string MessageOf(const BurnOutcome& outcome) {
                                      : outcome.summary + ": " + outcome.explanation;
 }
 
-const char* ResultOf(const BurnOutcome& outcome) {
-  return outcome.interrupted ? "interrupted" : outcome.Succeeded() ? "pass" : "fail";
+UnitResult ResultOf(const BurnOutcome& outcome) {
+  return outcome.interrupted   ? UnitResult::kInterrupted
+         : outcome.Succeeded() ? UnitResult::kPass
+                               : UnitResult::kFail;
 }
 
 }  // namespace
@@ -67,7 +69,7 @@ class StationPort::AttemptSink : public BurnProgressSink {
     }
     // On disk before anything is burned: a station killed from here on finds the board in
     // its ledger when it starts again.
-    const BoardInPlace board{false, attempt_.started, attempt_.device, attempt_.hasUnit,
+    const BoardInPlace board{std::nullopt, attempt_.started, attempt_.device, attempt_.hasUnit,
                              attempt_.unit};
     std::string problem;
     if (!port_.shared_.ledger->Set(port_.setup_.portName, board, problem)) {
@@ -144,7 +146,7 @@ StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
     // The board is known to be in place: on disk before the first byte goes to it.
     attempt.started = UtcTimestampNow();
     std::string problem;
-    if (!shared_.ledger->Set(setup_.portName, {false, attempt.started, device, false, 0},
+    if (!shared_.ledger->Set(setup_.portName, {std::nullopt, attempt.started, device, false, 0},
                              problem)) {
       NoteLedgerProblem(problem);
       attempt.outcome.interrupted = true;
@@ -225,7 +227,8 @@ bool StationPort::Record(const Attempt& attempt) {
   }
   shared_.observer->OnBoardRecorded(index_, record, counts);
   if (!attempt.started.empty()) {
-    const BoardInPlace board{true, attempt.started, attempt.device, attempt.hasUnit, attempt.unit};
+    const BoardInPlace board{record.result, attempt.started, attempt.device, attempt.hasUnit,
+                             attempt.unit};
     if (!shared_.ledger->Set(setup_.portName, board, problem)) {
       NoteLedgerProblem(problem);
       return false;
@@ -255,7 +258,7 @@ bool StationPort::AwaitBoardLeftBeforeRestart() {
   if (!board) {
     return true;
   }
-  if (!board->burnEnded && !LogHoldsAttempt(shared_.log->Path(), setup_.portName, board->started)) {
+  if (!board->result && !LogHoldsAttempt(shared_.log->Path(), setup_.portName, board->started)) {
     Attempt attempt;
     attempt.device = board->device;
     attempt.started = board->started;

@@ -96,9 +96,9 @@ std::vector<std::string> SettingsLines(const StationSetup& setup, const std::str
 std::string RecordLine(const UnitRecord& record) {
   // "2026-12-08T19:21:58.123Z": the time of day, UTC as the log has it.
   const std::string clock = record.time.size() >= 19 ? record.time.substr(11, 8) : record.time;
-  std::string result = record.result == "pass"   ? "PASS"
-                       : record.result == "fail" ? "FAIL"
-                                                 : "INTERRUPTED";
+  std::string result = record.result == UnitResult::kPass   ? "PASS"
+                       : record.result == UnitResult::kFail ? "FAIL"
+                                                            : "INTERRUPTED";
   std::string line = clock + "  " + record.port + "  " + result;
   if (record.hasUnit) {
     line += "  unit " + std::to_string(record.unit);
@@ -106,7 +106,7 @@ std::string RecordLine(const UnitRecord& record) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "  %.1f s", record.totalSeconds);
   line += seconds;
-  if (record.result != "pass" && !record.message.empty()) {
+  if (record.result != UnitResult::kPass && !record.message.empty()) {
     line += "  " + record.message;
   }
   return line;

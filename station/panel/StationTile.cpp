@@ -30,10 +30,9 @@ void TileState::OnPhase(PortPhase phase, const std::string& detail) {
       // The operator's board cannot be seen to leave: its result stays until the next one.
       // A failed board's result stays too, so that its reason is read even when the board
       // left at once (pulled).
-      if ((tile_.nextBoard && !lastResult_.empty()) ||
-          (!lastResult_.empty() && lastResult_ != "pass")) {
+      if ((tile_.nextBoard && lastResult_) || (lastResult_ && *lastResult_ != UnitResult::kPass)) {
         ShowResult();
-        tile_.detail = (lastResult_ == "pass" ? "" : lastMessage_ + "\n") +
+        tile_.detail = (lastResult_ == UnitResult::kPass ? "" : lastMessage_ + "\n") +
                        (tile_.nextBoard ? kOperatorArrival : detail);
         return;
       }
@@ -50,8 +49,9 @@ void TileState::OnPhase(PortPhase phase, const std::string& detail) {
       return;
     case PortPhase::kWaitingForLeave:
       ShowResult();
-      tile_.detail =
-          lastResult_ == "pass" || lastMessage_.empty() ? detail : lastMessage_ + "\n" + detail;
+      tile_.detail = lastResult_ == UnitResult::kPass || lastMessage_.empty()
+                         ? detail
+                         : lastMessage_ + "\n" + detail;
       return;
     case PortPhase::kStopped:
       burning_ = false;
@@ -79,16 +79,16 @@ void TileState::OnRecorded(const UnitRecord& record) {
   burning_ = false;
   lastResult_ = record.result;
   lastMessage_ = record.message;
-  uint64_t& count = record.result == "pass"   ? tile_.counts.passed
-                    : record.result == "fail" ? tile_.counts.failed
-                                              : tile_.counts.interrupted;
+  uint64_t& count = record.result == UnitResult::kPass   ? tile_.counts.passed
+                    : record.result == UnitResult::kFail ? tile_.counts.failed
+                                                         : tile_.counts.interrupted;
   ++count;
   SetCounts();
   if (record.hasUnit) {
     tile_.unit = "last unit " + std::to_string(record.unit);
   }
   ShowResult();
-  tile_.detail = record.result == "pass" ? "" : record.message;
+  tile_.detail = record.result == UnitResult::kPass ? "" : record.message;
 }
 
 void TileState::OnNotice(const std::string& text) {
@@ -105,11 +105,11 @@ void TileState::OnNotice(const std::string& text) {
 
 void TileState::ShowResult() {
   tile_.percent = -1;
-  if (lastResult_ == "pass") {
+  if (lastResult_ == UnitResult::kPass) {
     tile_.words = "PASS";
     tile_.tone = TileTone::kPass;
   } else {
-    tile_.words = lastResult_ == "fail" ? "FAIL" : "INTERRUPTED";
+    tile_.words = lastResult_ == UnitResult::kFail ? "FAIL" : "INTERRUPTED";
     tile_.tone = TileTone::kFail;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "station/core/StationObserver.h"
@@ -47,8 +48,8 @@ class TileState {
   const BoardSignal signal_;
   StationTile tile_;
   bool burning_ = false;
-  bool leaving_ = false;    // waiting for the board just burned to leave
-  std::string lastResult_;  // "pass", "fail", "interrupted" or empty before the first board
+  bool leaving_ = false;                  // waiting for the board just burned to leave
+  std::optional<UnitResult> lastResult_;  // empty before the first board
   std::string lastMessage_;
 };
 

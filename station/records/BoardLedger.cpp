@@ -14,7 +14,10 @@ constexpr std::size_t kLogTailBytes = 256 * 1024;
 
 nlohmann::json JsonOf(const BoardInPlace& board) {
   nlohmann::json json = {
-      {"burn_ended", board.burnEnded}, {"started", board.started}, {"device", board.device}};
+      {"burn_ended", board.result.has_value()},
+      {"result", board.result ? nlohmann::json(UnitResultWord(*board.result)) : nullptr},
+      {"started", board.started},
+      {"device", board.device}};
   json["unit"] = board.hasUnit ? nlohmann::json(board.unit) : nlohmann::json(nullptr);
   return json;
 }
@@ -41,7 +44,13 @@ bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
       !json.contains("started") || !json["started"].is_string()) {
     return false;
   }
-  board.burnEnded = json["burn_ended"].get<bool>();
+  // A ledger written before results were kept says only that the burn ended: such a board is
+  // taken for a cut one, to be burned again once it has left.
+  board.result.reset();
+  if (json["burn_ended"].get<bool>()) {
+    const std::string word = StringField(json, "result");
+    board.result = UnitResultOfWord(word).value_or(UnitResult::kInterrupted);
+  }
   board.started = json["started"].get<std::string>();
   board.device = StringField(json, "device");
   const auto unit = json.find("unit");

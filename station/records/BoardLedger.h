@@ -11,12 +11,15 @@
 #include <string>
 
 #include "station/platform/DurableFiles.h"
+#include "station/records/UnitRecord.h"
 
 namespace tarvok {
 
 struct BoardInPlace {
-  bool burnEnded = false;  // false: its burn was under way (and may never have been recorded)
-  std::string started;     // when its boot ROM answered (UTC, as in the log)
+  // How its burn ended, once recorded; empty while the burn was under way (a station killed
+  // then may never have recorded it).
+  std::optional<UnitResult> result;
+  std::string started;  // when its boot ROM answered (UTC, as in the log)
   std::string device;
   bool hasUnit = false;
   uint64_t unit = 0;

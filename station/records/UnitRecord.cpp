@@ -5,6 +5,38 @@
 
 namespace tarvok {
 
+namespace {
+
+struct ResultWord {
+  UnitResult result;
+  const char* word;
+};
+constexpr ResultWord kResultWords[] = {
+    {UnitResult::kPass, "pass"},
+    {UnitResult::kFail, "fail"},
+    {UnitResult::kInterrupted, "interrupted"},
+};
+
+}  // namespace
+
+const char* UnitResultWord(UnitResult result) {
+  for (const ResultWord& entry : kResultWords) {
+    if (entry.result == result) {
+      return entry.word;
+    }
+  }
+  return "fail";
+}
+
+std::optional<UnitResult> UnitResultOfWord(const std::string& word) {
+  for (const ResultWord& entry : kResultWords) {
+    if (word == entry.word) {
+      return entry.result;
+    }
+  }
+  return std::nullopt;
+}
+
 std::string UnitRecordLine(const UnitRecord& record) {
   const auto textOrNull = [](const std::string& text) {
     return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
@@ -25,7 +57,7 @@ std::string UnitRecordLine(const UnitRecord& record) {
       {"data_bits", record.dataBits},
       {"parity", record.parity},
       {"stop_bits", record.stopBits},
-      {"result", record.result},
+      {"result", UnitResultWord(record.result)},
       {"status", record.status},
       {"step_result", record.stepResult},
       {"message", record.message},

@@ -3,9 +3,21 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tarvok {
+
+// How a board's attempt ended.
+enum class UnitResult {
+  kPass,
+  kFail,
+  kInterrupted,  // stopped by the station (Ctrl-C, a window closed, a kill found on restart)
+};
+
+// The result's word in the log ("pass", "fail", "interrupted").
+const char* UnitResultWord(UnitResult result);
+std::optional<UnitResult> UnitResultOfWord(const std::string& word);
 
 struct UnitRecord {
   std::string time;     // UTC ISO 8601 with milliseconds, "2026-12-08T19:21:58.123Z"
@@ -18,7 +30,7 @@ struct UnitRecord {
   std::string loaderSha256;
   uint32_t romRate = 0, burnRate = 0;
   std::string dataBits, parity, stopBits;  // words as on the command line
-  std::string result;                      // "pass", "fail", "interrupted"
+  UnitResult result = UnitResult::kFail;
   uint32_t status = 0, stepResult = 0;
   std::string message;
   double loaderSeconds = 0, imageSeconds = 0, totalSeconds = 0;
