@@ -6,6 +6,9 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QSizeF>
+#include <utility>
+#include <vector>
 
 #include "app/DialogRequest.h"
 #include "app/qt/AppIcon.h"
@@ -30,6 +33,30 @@ void Fill(QComboBox* list, const DialogList& contents) {
     list->addItem(QString::fromStdString(text));
   }
   list->setCurrentIndex(contents.selected);
+}
+
+// Places each control at its template position. Dialog units: a quarter of the font's average
+// character width across, an eighth of its height down. A font wider than the template was drawn
+// for widens the unit, so that every caption still fits its place and the proportions stay.
+// Returns the unit across and down.
+QSizeF PlaceInDialogUnits(const std::vector<std::pair<QWidget*, Place>>& placed,
+                          const QFont& dialogFont) {
+  const QFontMetrics metrics(dialogFont);
+  double unitX = metrics.averageCharWidth() / 4.0;
+  const double unitY = metrics.height() / 8.0;
+  for (const auto& [widget, p] : placed) {
+    if (const auto* caption = qobject_cast<QLabel*>(widget)) {
+      unitX = std::max(unitX, caption->sizeHint().width() / static_cast<double>(p.width));
+    }
+  }
+  for (const auto& [widget, p] : placed) {
+    const bool isList = qobject_cast<QComboBox*>(widget) != nullptr;
+    // A list's template height includes its dropped-down part; closed it is one line.
+    const int height = isList ? widget->sizeHint().height() : static_cast<int>(p.height * unitY);
+    widget->setGeometry(static_cast<int>(p.x * unitX), static_cast<int>(p.y * unitY),
+                        static_cast<int>(p.width * unitX), height);
+  }
+  return {unitX, unitY};
 }
 
 }  // namespace
@@ -97,25 +124,8 @@ void CTarvokDlg::BuildTemplate() {
   list({214, 16, 48, 30}, kDataBitsListId);
   list({84, 56, 48, 30}, kBurnRateListId);
 
-  // Dialog units: a quarter of the font's average character width across, an eighth of its
-  // height down. A font wider than the template was drawn for widens the unit, so that every
-  // caption still fits its place and the proportions stay.
-  const QFontMetrics metrics(dialogFont);
-  double unitX = metrics.averageCharWidth() / 4.0;
-  const double unitY = metrics.height() / 8.0;
-  for (const auto& [widget, p] : placed) {
-    if (const auto* caption = qobject_cast<QLabel*>(widget)) {
-      unitX = std::max(unitX, caption->sizeHint().width() / static_cast<double>(p.width));
-    }
-  }
-  for (const auto& [widget, p] : placed) {
-    const bool isList = qobject_cast<QComboBox*>(widget) != nullptr;
-    // A list's template height includes its dropped-down part; closed it is one line.
-    const int height = isList ? widget->sizeHint().height() : static_cast<int>(p.height * unitY);
-    widget->setGeometry(static_cast<int>(p.x * unitX), static_cast<int>(p.y * unitY),
-                        static_cast<int>(p.width * unitX), height);
-  }
-  setFixedSize(static_cast<int>(318 * unitX), static_cast<int>(175 * unitY));
+  const QSizeF unit = PlaceInDialogUnits(placed, dialogFont);
+  setFixedSize(static_cast<int>(318 * unit.width()), static_cast<int>(175 * unit.height()));
 }
 
 // Binds the members to their controls.
