@@ -19,6 +19,7 @@
 #include "tests/support/ImageFactory.h"
 #include "tests/support/SimBoardFiles.h"
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvok {
 namespace {
@@ -34,21 +35,13 @@ constexpr uint32_t kFlashBytes = 65536;
 
 class Fixture : public ::testing::Test {
  protected:
-  Fixture()
-      : dir_(fs::temp_directory_path() /
-             ("tarvok-fixture-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-        boards_(dir_ / "boards") {
+  Fixture() : dir_(testing::TestFolder("tarvok-fixture")), boards_(dir_ / "boards") {
     fs::create_directories(boards_);
   }
   ~Fixture() override { fs::remove_all(dir_); }
 
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
-    const fs::path file = dir_ / name;
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return file.string();
+    return testing::WriteBytes(dir_, name, bytes);
   }
   Bytes BoardFlash(uint32_t board) const { return testing::SimBoardFlash(boards_, board); }
   nlohmann::json BoardRecord(uint32_t board) const {
