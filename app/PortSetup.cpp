@@ -5,6 +5,10 @@
 
 namespace tarvok {
 
+constexpr uint32_t kQueueBytes = 8192;
+constexpr uint32_t kFlagWordClearMask = 0x636E;
+constexpr uint32_t kFlagWordSet = 0x1010;  // DTR and RTS raised and held
+
 std::string DescribeRefusedSettings(const LineSettings& asked, const LineSettings& actual) {
   std::string text;
   const auto add = [&text](const std::string& what, const std::string& wanted,

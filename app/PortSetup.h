@@ -22,10 +22,6 @@ struct PortState {
   std::string refusedSettings;
 };
 
-inline constexpr uint32_t kQueueBytes = 8192;
-inline constexpr uint32_t kFlagWordClearMask = 0x636E;
-inline constexpr uint32_t kFlagWordSet = 0x1010;  // DTR and RTS raised and held
-
 // "the device did not take parity odd (it uses none), ..." or empty when `actual` matches.
 std::string DescribeRefusedSettings(const LineSettings& asked, const LineSettings& actual);
 // The device a port name stands for: the discovered device of "COM<n>", else the name itself.

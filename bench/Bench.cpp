@@ -12,12 +12,9 @@
 // ROM's 9600 baud, image stage and finish, into our firmware on the emulated CPU with the wire
 // throttled, once with our loader block and once with the same block padded with zeros to the
 // 8,728 bytes earlier versions sent.
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -33,49 +30,18 @@
 #include <vector>
 
 #include "burn/LineOptions.h"
-#include "tests/support/Subprocess.h"
-
-extern char** environ;
+#include "tools/spawn/Spawn.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Child {
-  pid_t pid = -1;
-  int out = -1;
-};
-
-Child Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) {
-    return {};
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> env(extraEnv);
-  for (char** e = environ; *e != nullptr; ++e) {
-    env.emplace_back(*e);
-  }
-  std::vector<char*> argv;
-  for (const auto& a : args)
-    argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const auto& e : env)
-    envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  Child child;
-  if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-    child.pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  child.out = pipeFds[0];
-  return child;
+// A program whose standard output is read and whose errors are dropped.
+tarvok::spawn::Spawned Spawn(const std::vector<std::string>& args) {
+  tarvok::spawn::SpawnRequest request;
+  request.args = args;
+  request.err = tarvok::spawn::Sink::kNull;
+  return tarvok::spawn::Spawn(request);
 }
 
 struct Measurement {
@@ -109,11 +75,11 @@ struct BurnProcesses {
 // for both.
 BurnProcesses RunBurn(const std::vector<std::string>& simArgs, std::vector<std::string> hostArgs) {
   BurnProcesses run;
-  Child sim = Spawn(simArgs, {});
-  const std::string pty = tarvok::testing::ReadLineFrom(sim.out);
+  const tarvok::spawn::Spawned sim = Spawn(simArgs);
+  const std::string pty = tarvok::spawn::ReadLineFrom(sim.out);
   hostArgs.insert(hostArgs.end(), {"--port", pty, "--json"});
-  Child host = Spawn(hostArgs, {});
-  const std::string output = tarvok::testing::ReadRestFrom(host.out);
+  const tarvok::spawn::Spawned host = Spawn(hostArgs);
+  const std::string output = tarvok::spawn::ReadRestFrom(host.out);
   int status = 0;
   wait4(host.pid, &status, 0, &run.usage);
   kill(sim.pid, SIGTERM);

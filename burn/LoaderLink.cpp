@@ -5,6 +5,9 @@
 namespace tarvok {
 namespace {
 
+// The image stream's default progress granularity: one step per this many image bytes.
+constexpr uint32_t kBytesPerProgressStep = 3840;
+
 // Read patterns (length, idle retries, idle sleep) of the loader protocol. Each OS read
 // waits up to 10 ms per byte + 500 ms, so a silent line ends them after about:
 // 0.5 s (one empty read, no retry).
@@ -139,11 +142,11 @@ uint32_t SendBlock(SerialPort& port, const uint8_t* block, uint32_t length, bool
     return 8;
   }
   switch (reply) {
-    case 5:
+    case kReplyOutsideFlash:
       return 9;
-    case 6:
+    case kReplyFlashError:
       return 10;
-    case 7:
+    case kReplyNoParameters:
       return 11;
     default:
       accepted = reply == kBlockAccepted;

@@ -7,20 +7,26 @@
 #include <cstdint>
 
 #include "burn/FlashImage.h"
+#include "firmware/loader_codes.h"
 #include "rom/StageCallbacks.h"
 #include "serial/SerialPort.h"
 
 namespace tarvok {
 
-inline constexpr uint8_t kLoaderHello = 0xB0;  // also the probe byte of the baud switch
-inline constexpr uint8_t kLoaderBusy = 0x1C;   // sent instead of the hello
-inline constexpr uint8_t kCmdSwitchBaud = 0xE1;
-inline constexpr uint8_t kCmdFlashParameters = 0xE2;
-inline constexpr uint8_t kCmdStreamImage = 0xE3;
-inline constexpr uint8_t kCmdFinish = 0xE5;
-inline constexpr uint8_t kAck = 0x6B;             // 'k'
-inline constexpr uint8_t kBlockAccepted = 0xB9;   // also the host's "resume"
-inline constexpr uint8_t kResyncOrFailed = 0xB6;  // host: hard re-sync; loader: burn failed
+// The loader's protocol bytes, by their C++ names (the table is the firmware's own).
+inline constexpr uint8_t kLoaderHello = LOADER_HELLO;  // also the probe byte of the baud switch
+inline constexpr uint8_t kLoaderBusy = LOADER_BUSY;    // sent instead of the hello
+inline constexpr uint8_t kCmdSwitchBaud = LOADER_CMD_SWITCH_BAUD;
+inline constexpr uint8_t kCmdFlashParameters = LOADER_CMD_FLASH_PARAMETERS;
+inline constexpr uint8_t kCmdStreamImage = LOADER_CMD_STREAM_IMAGE;
+inline constexpr uint8_t kCmdFinish = LOADER_CMD_FINISH;
+inline constexpr uint8_t kAck = LOADER_ACK;
+inline constexpr uint8_t kBlockAccepted = LOADER_BLOCK_ACCEPTED;  // also the host's "resume"
+inline constexpr uint8_t kBlockRejected = LOADER_BLOCK_REJECTED;
+inline constexpr uint8_t kResyncOrFailed = LOADER_RESYNC_OR_FAILED;  // host: hard re-sync
+inline constexpr uint8_t kReplyOutsideFlash = LOADER_REPLY_OUTSIDE_FLASH;
+inline constexpr uint8_t kReplyFlashError = LOADER_REPLY_FLASH_ERROR;
+inline constexpr uint8_t kReplyNoParameters = LOADER_REPLY_NO_PARAMETERS;
 
 inline constexpr uint8_t kMaxBaudCode = 14;
 // Rate by baud code 1-14 (code 0 unused).
@@ -28,8 +34,6 @@ inline constexpr std::array<uint32_t, 15> baudRates = {0,     921600, 460800, 23
                                                        57600, 38400,  19200,  14400,  9600,
                                                        4800,  2400,   1200,   300,    110};
 
-// The image stream's default progress granularity: one step per this many image bytes.
-inline constexpr uint32_t kBytesPerProgressStep = 3840;
 // A block the loader has rejected this often in a row ends the stream: the line is hopeless.
 inline constexpr uint32_t kMaxBlockRejections = 100;
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include "serial/PortDiscovery.h"
 #include "station/config/StationFile.h"
-#include "station/platform/LowerCase.h"
 
 namespace tarvok::cli {
 namespace {
@@ -139,7 +139,7 @@ void TakePorts(const StationFile& file, Merger& merger, StationOptions& options)
   for (const std::string& name : options.burn.ports) {
     const auto inFile = std::find_if(
         file.ports.begin(), file.ports.end(),
-        [&](const StationFilePort& p) { return LowerCase(p.name) == LowerCase(name); });
+        [&](const StationFilePort& p) { return PortNameKey(p.name) == PortNameKey(name); });
     BoardSignalChoice signal = inFile == file.ports.end() ? fallback : inFile->signal;
     const std::string word = inFile == file.ports.end() ? options.board : inFile->board;
     if (merger.Given("--leave-silence-ms") && signal.kind == BoardSignal::kChip &&

@@ -8,6 +8,7 @@
 #include "burn/BurnFiles.h"
 #include "burn/EmbeddedLoader.h"
 #include "cli/BurnPlan.h"
+#include "serial/PortDiscovery.h"
 #include "station/platform/LowerCase.h"
 #include "station/platform/Sha256.h"
 
@@ -99,7 +100,7 @@ bool PlanPorts(const StationOptions& options, StationSetup& setup, std::ostream&
     // A port that is not there now may come later (a board with its own adapter); one that is
     // there is told from the others by its device.
     const std::string device = ResolvePort(name);
-    const std::string identity = device.empty() ? LowerCase(name) : DeviceIdentity(device);
+    const std::string identity = device.empty() ? PortNameKey(name) : DeviceIdentity(device);
     const auto [earlier, fresh] = nameOfPort.emplace(identity, name);
     if (!fresh) {
       err << "tarvok: " << earlier->second << " and " << name

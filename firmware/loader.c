@@ -7,25 +7,10 @@
 #include <stdint.h>
 
 #include "drivers.h"
+#include "loader_codes.h"
 #include "loader_status.h"
 
 enum {
-  HELLO = 0xB0,
-  VERSION_MAJOR = 1,
-  VERSION_MINOR = 0,
-  CMD_SWITCH_BAUD = 0xE1,
-  CMD_FLASH_PARAMETERS = 0xE2,
-  CMD_STREAM_IMAGE = 0xE3,
-  CMD_FINISH = 0xE5,
-  ACK = 0x6B,
-  BLOCK_ACCEPTED = 0xB9,
-  BLOCK_REJECTED = 0xB7,
-  RESUME = 0xB9,
-  HARD_RESYNC = 0xB6,
-  STREAM_FAILED = 0xB6,
-  REPLY_OUTSIDE_FLASH = 5,
-  REPLY_FLASH_ERROR = 6,
-  REPLY_NO_PARAMETERS = 7,
   ECHO_TEST_VALUES = 11,
   MAX_BLOCK_BYTES = 4096,
   HEADER_DATA_BYTES = 4,
@@ -118,7 +103,7 @@ static void set_rate(uint32_t rate) {
 static void switch_baud(void) {
   const uint8_t code = receive();
   const uint8_t repeats = receive();
-  uart_write(ACK);
+  uart_write(LOADER_ACK);
   uart_wait_idle();
   const uint32_t old_rate = uart_rate;
   if (code >= 1 && code < sizeof(baud_rates) / sizeof(baud_rates[0])) {
@@ -127,8 +112,8 @@ static void switch_baud(void) {
   uint32_t probes = 0;
   for (;;) {
     const int byte = receive_within(PROBE_SILENCE_US);
-    if (byte == ACK) {
-      uart_write(ACK);
+    if (byte == LOADER_ACK) {
+      uart_write(LOADER_ACK);
       break;
     }
     if (byte < 0 || probes == HOST_PROBES) {
@@ -137,8 +122,8 @@ static void switch_baud(void) {
       return;
     }
     ++probes;
-    if (byte == HELLO) {
-      uart_write(HELLO);
+    if (byte == LOADER_HELLO) {
+      uart_write(LOADER_HELLO);
       count(LOADER_STATUS_PROBES, 1);
     } else if (probes == HOST_PROBES) {
       set_rate(old_rate);
@@ -158,7 +143,7 @@ static void set_flash_parameters(void) {
   job.start = receive_word();
   job.end = receive_word();
   job.have_parameters = 1;
-  uart_write(ACK);
+  uart_write(LOADER_ACK);
   uart_write(flash_erase_wait());
 }
 
@@ -173,7 +158,7 @@ static int store(uint32_t offset, const uint8_t* data, uint32_t length) {
     return 0;
   }
   if (!inside_flash(offset, length)) {
-    return REPLY_OUTSIDE_FLASH;
+    return LOADER_REPLY_OUTSIDE_FLASH;
   }
   if (job.erase) {
     if (job.erased_until < offset) {
@@ -181,14 +166,14 @@ static int store(uint32_t offset, const uint8_t* data, uint32_t length) {
     }
     while (job.erased_until < offset + length) {
       if (flash_erase_sector(job.erased_until) != 0) {
-        return REPLY_FLASH_ERROR;
+        return LOADER_REPLY_FLASH_ERROR;
       }
       set_flags(LOADER_FLAG_ERASED);
       job.erased_until = (job.erased_until & ~(flash_sector_size() - 1u)) + flash_sector_size();
     }
   }
   if (flash_program(offset, data, length) != 0) {
-    return REPLY_FLASH_ERROR;
+    return LOADER_REPLY_FLASH_ERROR;
   }
   if (!flash_equals(offset, data, length)) {
     job.verify_failed = 1;
@@ -217,14 +202,14 @@ static int receive_block(uint32_t length) {
  * 0xB6 first), and wait for its 0xB9 before the block comes again. */
 static void reject_block(void) {
   count(LOADER_STATUS_REJECTIONS, 1);
-  uart_write(BLOCK_REJECTED);
-  uart_write(ACK);
+  uart_write(LOADER_BLOCK_REJECTED);
+  uart_write(LOADER_ACK);
   for (;;) {
     const uint8_t byte = receive();
-    if (byte == RESUME) {
+    if (byte == LOADER_BLOCK_ACCEPTED) {
       return;
     }
-    if (byte == HARD_RESYNC) {
+    if (byte == LOADER_RESYNC_OR_FAILED) {
       count(LOADER_STATUS_HARD_RESYNCS, 1);
     }
   }
@@ -237,17 +222,17 @@ static void stream_image(void) {
   for (int k = 0; k < HEADER_DATA_BYTES; ++k) {
     first[k] = receive();
   }
-  uart_write(ACK);
+  uart_write(LOADER_ACK);
   if (block_size == 0 || block_size > MAX_BLOCK_BYTES) {
-    uart_write(STREAM_FAILED);
+    uart_write(LOADER_RESYNC_OR_FAILED);
     return;
   }
   const uint32_t size = job.end - job.start + 1u;
   uint32_t done = size < HEADER_DATA_BYTES ? size : HEADER_DATA_BYTES;
   job.erased_until = job.start;
   job.verify_failed = 0;
-  int reply = job.have_parameters ? store(job.start, first, done) : REPLY_NO_PARAMETERS;
-  uart_write(ACK);
+  int reply = job.have_parameters ? store(job.start, first, done) : LOADER_REPLY_NO_PARAMETERS;
+  uart_write(LOADER_ACK);
   while (done < size) {
     const uint32_t length = size - done < block_size ? size - done : block_size;
     if (!receive_block(length)) {
@@ -255,7 +240,7 @@ static void stream_image(void) {
       continue;
     }
     if (reply == 0 && !inside_flash(job.start + done, length)) {
-      reply = REPLY_OUTSIDE_FLASH;
+      reply = LOADER_REPLY_OUTSIDE_FLASH;
     }
     if (reply != 0) {
       break; /* answered once the block is in, so that its bytes are not taken for commands */
@@ -263,7 +248,7 @@ static void stream_image(void) {
     /* Accepted before it is programmed: the host sends the next block meanwhile. A flash
      * failure is answered in place of the next reply. */
     count(LOADER_STATUS_BLOCKS, 1);
-    uart_write(BLOCK_ACCEPTED);
+    uart_write(LOADER_BLOCK_ACCEPTED);
     reply = store(job.start + done, block, length);
     done += length;
   }
@@ -271,29 +256,29 @@ static void stream_image(void) {
     uart_write((uint8_t)reply);
     return;
   }
-  uart_write(ACK);
-  uart_write(job.verify_failed ? STREAM_FAILED : ACK);
+  uart_write(LOADER_ACK);
+  uart_write(job.verify_failed ? LOADER_RESYNC_OR_FAILED : LOADER_ACK);
   set_flags(LOADER_FLAG_TRAILER_SENT | (job.verify_failed ? 0 : LOADER_FLAG_STREAM_OK));
 }
 
 void loader_main(void) {
   use_rate(uart_get_rate()); /* the boot ROM's */
-  uart_write(HELLO);
-  uart_write(VERSION_MAJOR);
-  uart_write(VERSION_MINOR);
+  uart_write(LOADER_HELLO);
+  uart_write(LOADER_VERSION_MAJOR);
+  uart_write(LOADER_VERSION_MINOR);
   set_flags(LOADER_FLAG_HELLO_SENT);
   for (;;) {
     switch (receive()) {
-      case CMD_SWITCH_BAUD:
+      case LOADER_CMD_SWITCH_BAUD:
         switch_baud();
         break;
-      case CMD_FLASH_PARAMETERS:
+      case LOADER_CMD_FLASH_PARAMETERS:
         set_flash_parameters();
         break;
-      case CMD_STREAM_IMAGE:
+      case LOADER_CMD_STREAM_IMAGE:
         stream_image();
         break;
-      case CMD_FINISH:
+      case LOADER_CMD_FINISH:
         set_flags(LOADER_FLAG_FINISHED);
         chip_reset();
         break;

@@ -85,12 +85,20 @@ constexpr NumberingRule kRules[] = {{"ttyS", 1}, {"ttyUSB", 101}, {"ttyACM", 201
 constexpr uint32_t kFirstOtherPort = 401;
 constexpr uint32_t kFirstExtraPort = 1001;
 
-}  // namespace
+// The number of a tty by the rules for its name; 0 when no rule names it.
+uint32_t NumberByRule(const std::string& name) {
+  for (const NumberingRule& rule : kRules) {
+    const int64_t index = IndexAfter(name, rule.prefix);
+    if (index >= 0) {
+      return rule.first + static_cast<uint32_t>(index);
+    }
+  }
+  return 0;
+}
 
-std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
-                                          const std::string& extraPorts) {
-  std::map<uint32_t, PortInfo> found;
-  std::vector<std::string> others;
+// The hardware ttys under `sysfsRoot`, by number: those the rules name, then the others from
+// 401 on in the order of their names.
+void AddHardwarePorts(const std::string& sysfsRoot, std::map<uint32_t, PortInfo>& found) {
   std::error_code error;
   const fs::path classDir = fs::path(sysfsRoot) / "class" / "tty";
   std::vector<std::string> names;
@@ -98,6 +106,7 @@ std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
+  uint32_t nextOther = kFirstOtherPort;
   for (const std::string& name : names) {
     const fs::path entry = classDir / name;
     if (!fs::exists(entry / "device", error)) {
@@ -111,22 +120,14 @@ std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
     info.device = "/dev/" + name;
     DescribeUsbDevice(entry / "device", info);
     info.latencyTimerMs = ReadLatencyTimer(LatencyTimerFile(sysfsRoot, name));
-    bool numbered = false;
-    for (const NumberingRule& rule : kRules) {
-      const int64_t index = IndexAfter(name, rule.prefix);
-      if (index >= 0) {
-        info.number = rule.first + static_cast<uint32_t>(index);
-        numbered = true;
-        break;
-      }
-    }
-    if (!numbered) {
-      info.number = kFirstOtherPort + static_cast<uint32_t>(others.size());
-      others.push_back(name);
-    }
+    const uint32_t byRule = NumberByRule(name);
+    info.number = byRule != 0 ? byRule : nextOther++;
     found.emplace(info.number, info);
   }
+}
 
+// The paths of `extraPorts` (separated by ':'), numbered from 1001 on.
+void AddExtraPorts(const std::string& extraPorts, std::map<uint32_t, PortInfo>& found) {
   uint32_t next = kFirstExtraPort;
   std::size_t start = 0;
   while (start <= extraPorts.size()) {
@@ -142,7 +143,15 @@ std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
     }
     start = end + 1;
   }
+}
 
+}  // namespace
+
+std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
+                                          const std::string& extraPorts) {
+  std::map<uint32_t, PortInfo> found;
+  AddHardwarePorts(sysfsRoot, found);
+  AddExtraPorts(extraPorts, found);
   std::vector<PortInfo> ports;
   for (auto& [number, info] : found) {
     ports.push_back(std::move(info));

@@ -39,4 +39,15 @@ uint32_t PortNumberOfName(const std::string& portName) {
   return number > 0 && number <= UINT32_MAX ? static_cast<uint32_t>(number) : 0;
 }
 
+std::string PortNameKey(const std::string& portName) {
+  const std::string prefix = "\\\\.\\";
+  const std::string name =
+      portName.rfind(prefix, 0) == 0 ? portName.substr(prefix.size()) : portName;
+  const bool com = name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+                   std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+                   std::toupper(static_cast<unsigned char>(name[2])) == 'M';
+  const uint32_t number = com ? PortNumberOfName(name) : 0;
+  return number != 0 ? "COM" + std::to_string(number) : portName;
+}
+
 }  // namespace tarvok

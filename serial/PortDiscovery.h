@@ -58,6 +58,11 @@ void EnumSerialPorts(std::vector<uint32_t>& portNumbers, int32_t& portCount);
 // The number a port name stands for: its fourth and later characters as a decimal number
 // ("COM12" gives 12, "VCOM2" 0, "USB7" 7).
 uint32_t PortNumberOfName(const std::string& portName);
+// How a port is known whatever the spelling of its name. Windows names a COM port without
+// regard to case, with or without the \\.\ prefix: com5, COM5 and \\.\COM5 all give
+// "COM5". Any other name (a device path, which may be a stable link such as
+// /dev/serial/by-id/...) stays as given.
+std::string PortNameKey(const std::string& portName);
 // The device behind a port name such as "COM101". On Linux the one discovery numbers so, or
 // empty when there is none; on Windows "\\.\" + the name whether or not the registry lists
 // it now, and empty only for a name without a number.

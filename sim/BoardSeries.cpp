@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "burn/LoaderLink.h"
 #include "sim/BoardReport.h"
 #include "sim/Pty.h"
 
@@ -13,9 +14,6 @@ namespace tarvok::sim {
 namespace {
 
 constexpr std::chrono::milliseconds kLook{20};
-
-// The loader's answer to a block that could not be programmed.
-constexpr uint8_t kFlashErrorReply = 6;
 
 PtyChipOptions BoardOptions(const BoardSeriesOptions& series, uint32_t number) {
   PtyChipOptions options = series.board;
@@ -26,7 +24,7 @@ PtyChipOptions BoardOptions(const BoardSeriesOptions& series, uint32_t number) {
   options.board = plan;
   options.hangUpOnLeaving = series.portPerBoard;
   if (series.failing.count(number) != 0) {
-    options.chip.loader.replyCode = kFlashErrorReply;
+    options.chip.loader.replyCode = kReplyFlashError;
     options.chip.loader.replyCodeBlock = 0;
   }
   return options;

@@ -5,6 +5,9 @@
 namespace tarvok::sim {
 namespace {
 
+// Builds without Unicorn (the Windows test build) have the C++ loader model only.
+constexpr bool kHasEmulatedCpu = TARVOK_EMULATED_CPU != 0;
+
 constexpr uint32_t kLoaderAddress = 0xC00;
 
 }  // namespace

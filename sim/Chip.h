@@ -22,9 +22,6 @@
 
 namespace tarvok::sim {
 
-// Builds without Unicorn (the Windows test build) have the C++ loader model only.
-inline constexpr bool kHasEmulatedCpu = TARVOK_EMULATED_CPU != 0;
-
 struct ChipOptions {
   uint32_t romRate = 9600;  // the rate of the application and the boot ROM
   uint32_t flashBytes = 8 * 1024 * 1024;

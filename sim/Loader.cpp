@@ -2,22 +2,14 @@
 
 #include "sim/WireBytes.h"
 
+#include "burn/LoaderLink.h"
+
 #include <algorithm>
 #include <array>
 
 namespace tarvok::sim {
 namespace {
 
-constexpr uint8_t kHello = 0xB0;
-constexpr uint8_t kBusy = 0x1C;
-constexpr uint8_t kSwitchBaud = 0xE1;
-constexpr uint8_t kFlashParameters = 0xE2;
-constexpr uint8_t kStreamImage = 0xE3;
-constexpr uint8_t kFinish = 0xE5;
-constexpr uint8_t kAck = 0x6B;
-constexpr uint8_t kAccepted = 0xB9;
-constexpr uint8_t kFailed = 0xB6;
-constexpr uint8_t kBeyondFlash = 5;  // the block would go beyond the end of the flash
 constexpr uint8_t kEchoTestValues = 11;
 
 }  // namespace
@@ -34,10 +26,10 @@ Loader::Loader(Flash& flash, uint32_t rate, const LoaderFaults& faults)
 
 void Loader::Start(std::vector<uint8_t>& out) {
   if (faults_.busyInsteadOfHello) {
-    out.push_back(kBusy);
+    out.push_back(kLoaderBusy);
     return;
   }
-  out.insert(out.end(), {kHello, faults_.helloMajor, faults_.helloMinor});
+  out.insert(out.end(), {kLoaderHello, faults_.helloMajor, faults_.helloMinor});
 }
 
 void Loader::Collect(State next, uint32_t count) {
@@ -50,13 +42,13 @@ void Loader::Receive(uint8_t byte, std::vector<uint8_t>& out) {
   SettleRate();
   switch (state_) {
     case State::kCommand:
-      if (byte == kSwitchBaud) {
+      if (byte == kCmdSwitchBaud) {
         Collect(State::kSwitchArguments, 2);
-      } else if (byte == kFlashParameters) {
+      } else if (byte == kCmdFlashParameters) {
         Collect(State::kParameterArguments, 9);
-      } else if (byte == kStreamImage) {
+      } else if (byte == kCmdStreamImage) {
         Collect(State::kHeaderArguments, 8);
-      } else if (byte == kFinish) {
+      } else if (byte == kCmdFinish) {
         stats_.finished = true;
         state_ = State::kStopped;
       }
@@ -64,15 +56,18 @@ void Loader::Receive(uint8_t byte, std::vector<uint8_t>& out) {
     case State::kSwitchArguments:
     case State::kParameterArguments:
     case State::kHeaderArguments:
+    case State::kBlock:
       collected_.push_back(byte);
-      if (collected_.size() == wanted_) {
+      if (collected_.size() == wanted_ && state_ == State::kBlock) {
+        BlockComplete(out);
+      } else if (collected_.size() == wanted_) {
         ArgumentsComplete(out);
       }
       return;
     case State::kProbing:
-      if (byte == kHello) {
+      if (byte == kLoaderHello) {
         if (++stats_.probes >= faults_.firstEchoedProbe) {
-          out.push_back(kHello);
+          out.push_back(kLoaderHello);
         }
       } else if (byte == kAck) {
         out.push_back(kAck);
@@ -87,16 +82,10 @@ void Loader::Receive(uint8_t byte, std::vector<uint8_t>& out) {
         state_ = State::kCommand;
       }
       return;
-    case State::kBlock:
-      collected_.push_back(byte);
-      if (collected_.size() == wanted_) {
-        BlockComplete(out);
-      }
-      return;
     case State::kAwaitResume:
-      if (byte == kFailed) {
+      if (byte == kResyncOrFailed) {
         ++stats_.hardResyncs;
-      } else if (byte == kAccepted) {
+      } else if (byte == kBlockAccepted) {
         Collect(State::kBlock, CurrentBlockLength() + 2);
       }
       return;
@@ -186,7 +175,7 @@ void Loader::BlockComplete(std::vector<uint8_t>& out) {
   }
   const uint64_t blockEnd = uint64_t{imageStart_} + received_ + length;
   if (blockEnd > flash_.Cells().size()) {
-    out.push_back(kBeyondFlash);  // in place of the block's acknowledgement; the stream ends
+    out.push_back(kReplyOutsideFlash);  // in place of the block's acknowledgement; the stream ends
     stats_.failureReplied = true;
     state_ = State::kStopped;
     return;
@@ -203,7 +192,7 @@ void Loader::BlockComplete(std::vector<uint8_t>& out) {
   ++blockIndex_;
   ++stats_.blocksAccepted;
   rejectedThisBlock_ = 0;
-  out.push_back(kAccepted);
+  out.push_back(kBlockAccepted);
   Collect(State::kBlock, CurrentBlockLength() + 2);
   EndOfStreamIfDone(out);
 }
@@ -223,7 +212,7 @@ void Loader::EndOfStreamIfDone(std::vector<uint8_t>& out) {
   stats_.trailerSent = true;
   accepted_.complete = true;
   stats_.streamOk = !verifyFailed_ && !faults_.finalFailure;
-  out.insert(out.end(), {kAck, stats_.streamOk ? kAck : kFailed});
+  out.insert(out.end(), {kAck, stats_.streamOk ? kAck : kResyncOrFailed});
   state_ = State::kCommand;
 }
 

@@ -11,7 +11,6 @@
 
 namespace tarvok::sim {
 
-inline constexpr uint8_t kBlockRejected = 0xB7;
 inline constexpr uint32_t kNoBlock = UINT32_MAX;
 
 // Faults on demand.

@@ -18,6 +18,7 @@
 #include "sim/PtyChip.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvok {
 namespace {
@@ -30,20 +31,11 @@ using Bytes = std::vector<uint8_t>;
 
 class CommandLine : public ::testing::Test {
  protected:
-  CommandLine()
-      : dir_(fs::temp_directory_path() /
-             ("tarvok-cli-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    fs::create_directories(dir_);
-  }
+  CommandLine() : dir_(testing::TestFolder("tarvok-cli")) {}
   ~CommandLine() override { fs::remove_all(dir_); }
 
   std::string WriteImage(const std::string& name, const Bytes& bytes) {
-    const fs::path file = dir_ / name;
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return file.string();
+    return testing::WriteBytes(dir_, name, bytes);
   }
   sim::PtyChip& AddChip(void (*change)(sim::PtyChipOptions&) = nullptr) {
     sim::PtyChipOptions options;

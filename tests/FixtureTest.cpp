@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "tests/support/ImageFactory.h"
 #include "tests/support/SimBoardFiles.h"
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvok {
 namespace {
@@ -33,21 +35,13 @@ constexpr uint32_t kFlashBytes = 65536;
 
 class Fixture : public ::testing::Test {
  protected:
-  Fixture()
-      : dir_(fs::temp_directory_path() /
-             ("tarvok-fixture-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-        boards_(dir_ / "boards") {
+  Fixture() : dir_(testing::TestFolder("tarvok-fixture")), boards_(dir_ / "boards") {
     fs::create_directories(boards_);
   }
   ~Fixture() override { fs::remove_all(dir_); }
 
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
-    const fs::path file = dir_ / name;
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return file.string();
+    return testing::WriteBytes(dir_, name, bytes);
   }
   Bytes BoardFlash(uint32_t board) const { return testing::SimBoardFlash(boards_, board); }
   nlohmann::json BoardRecord(uint32_t board) const {
@@ -78,6 +72,44 @@ bool Holds(const Bytes& flash, const Bytes& bytes, std::size_t at) {
   return flash.size() >= at + bytes.size() &&
          std::equal(bytes.begin(), bytes.end(), flash.begin() + static_cast<std::ptrdiff_t>(at));
 }
+
+// Names made and removed in one folder, as the kernel queued them: "+name" for made,
+// "-name" for removed. The queue keeps their order, whenever it is read.
+class FolderWatch {
+ public:
+  explicit FolderWatch(const fs::path& dir) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    if (fd_ >= 0) {
+      inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_DELETE);
+    }
+  }
+  ~FolderWatch() {
+    if (fd_ >= 0) {
+      close(fd_);
+    }
+  }
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  // What was queued since the last call, about `name` only.
+  std::vector<std::string> Changes(const std::string& name) {
+    std::vector<std::string> changes;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n = 0;
+    while (fd_ >= 0 && (n = read(fd_, buffer, sizeof(buffer))) > 0) {
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0 && name == event->name) {
+          changes.push_back(((event->mask & IN_CREATE) != 0 ? "+" : "-") + name);
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return changes;
+  }
+
+ private:
+  int fd_;
+};
 
 // Reads the port until a whole "$GPGGA,...*hh\r\n" has arrived (at most 10 s): empty when none
 // came.
@@ -239,12 +271,17 @@ TEST_F(Fixture, PortPerBoardComesAndGoesWithTheBoard) {
   const std::string firstPort = simulator.ReadLine();
   ASSERT_EQ(simulator.ReadErrorLine(), "board 1: in place");
   EXPECT_EQ(fs::read_symlink(link), firstPort);
+  FolderWatch watch(dir_);
   const ProcessResult pulled = RunProcess(burn);
   EXPECT_EQ(pulled.exitCode, 1);
   EXPECT_NE(pulled.out.find("the port went away"), std::string::npos) << pulled.out;
   const std::string left = simulator.ReadErrorLine();
   EXPECT_TRUE(StartsWith(left, "board 1: pulled, 1 burn, left after ")) << left;
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));  // gone with the board
+  // Gone with the board: removed before the fixture told of its leaving, so the removal is
+  // queued already, whether or not the next board has come since (the gap is short).
+  const std::vector<std::string> changes = watch.Changes("fixture-port");
+  ASSERT_FALSE(changes.empty());
+  EXPECT_EQ(changes.front(), "-fixture-port");
   const nlohmann::json record = BoardRecord(1);
   EXPECT_EQ(record["result"], "pulled") << record;
   EXPECT_EQ(record["image_stages_started"], 1);
@@ -258,9 +295,16 @@ TEST_F(Fixture, PortPerBoardComesAndGoesWithTheBoard) {
   ASSERT_TRUE(StartsWith(secondPort, "/dev/")) << secondPort;
   ASSERT_EQ(simulator.ReadErrorLine(), "board 2: in place");
   EXPECT_EQ(fs::read_symlink(link), secondPort);
+  // Made anew for the next board, and only once.
+  std::vector<std::string> sinceLeaving(changes.begin() + 1, changes.end());
+  for (const std::string& change : watch.Changes("fixture-port")) {
+    sinceLeaving.push_back(change);
+  }
+  EXPECT_EQ(sinceLeaving, std::vector<std::string>{"+fixture-port"});
   const ProcessResult burned = RunProcess(burn);
   EXPECT_EQ(burned.exitCode, 0) << burned.out << burned.err;
-  EXPECT_TRUE(StartsWith(simulator.ReadErrorLine(), "board 2: burned, 1 burn, left after "));
+  const std::string secondLeft = simulator.ReadErrorLine();
+  EXPECT_TRUE(StartsWith(secondLeft, "board 2: burned, 1 burn, left after ")) << secondLeft;
   EXPECT_TRUE(Holds(BoardFlash(2), image, 0));
 
   EXPECT_TRUE(StartsWith(simulator.ReadLine(), "/dev/"));

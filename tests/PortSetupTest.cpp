@@ -353,6 +353,8 @@ TEST(PortDiscovery, NamesAndNumbers) {
   for (const auto& d : decimals) {
     EXPECT_EQ(ParseDecimal(d.text), d.value) << d.text;
   }
+  // One port however its name is spelled: a COM name in any case, with or without its
+  // \\.\ prefix, is "COM" and its number; anything else stays as given.
   // On Windows a name opens as "\\.\" + the name whether or not the registry lists it:
   // none of these is registered where the tests run (COM77 stands for a port unplugged
   // after the list was shown).
@@ -360,18 +362,27 @@ TEST(PortDiscovery, NamesAndNumbers) {
     const char* name;
     uint32_t number;
     const char* windowsDevice;
-  } names[] = {{"COM3", 3, "\\\\.\\COM3"},
-               {"COM12", 12, "\\\\.\\COM12"},
-               {"COM256", 256, "\\\\.\\COM256"},
-               {"COM77", 77, "\\\\.\\COM77"},
-               {"com77", 77, "\\\\.\\com77"},
-               {"VCOM2", 0, ""},
-               {"USB7", 7, "\\\\.\\USB7"},
-               {"COM", 0, ""},
-               {"CO", 0, ""},
-               {"COMx", 0, ""}};
+    const char* key;
+  } names[] = {{"COM3", 3, "\\\\.\\COM3", "COM3"},
+               {"COM12", 12, "\\\\.\\COM12", "COM12"},
+               {"COM256", 256, "\\\\.\\COM256", "COM256"},
+               {"COM77", 77, "\\\\.\\COM77", "COM77"},
+               {"com77", 77, "\\\\.\\com77", "COM77"},
+               {"cOm077", 77, "\\\\.\\cOm077", "COM77"},
+               {"\\\\.\\com5", 0, "", "COM5"},
+               {"\\\\.\\COM5", 0, "", "COM5"},
+               {"\\\\.\\USB7", 0, "", "\\\\.\\USB7"},
+               {"VCOM2", 0, "", "VCOM2"},
+               {"USB7", 7, "\\\\.\\USB7", "USB7"},
+               {"COM", 0, "", "COM"},
+               {"CO", 0, "", "CO"},
+               {"COMx", 0, "", "COMx"},
+               {"COM0", 0, "", "COM0"},
+               {"/dev/ttyUSB0", 0, "", "/dev/ttyUSB0"},
+               {"/dev/serial/by-id/usb-FTDI_COM5", 0, "", "/dev/serial/by-id/usb-FTDI_COM5"}};
   for (const auto& n : names) {
     EXPECT_EQ(PortNumberOfName(n.name), n.number) << n.name;
+    EXPECT_EQ(PortNameKey(n.name), n.key) << n.name;
 #ifdef _WIN32
     EXPECT_EQ(DevicePathForPortName(n.name), n.windowsDevice) << n.name;
 #endif

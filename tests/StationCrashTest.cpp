@@ -19,6 +19,7 @@
 #include "station/records/UnitNumberStore.h"
 #include "tests/support/FileText.h"
 #include "tests/support/ScratchFolder.h"
+#include "tools/spawn/Spawn.h"
 
 namespace tarvok {
 namespace {
@@ -73,11 +74,11 @@ TEST(StationCrashTest, AKilledStationNeverHandsOutANumberTwice) {
   constexpr int kKills = 6;
   for (int run = 0; run < kKills; ++run) {
     const size_t linesBefore = LineCount(logPath);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      TakeAndLogUntilKilled(statePath, logPath, plan, run);
-    }
+    const spawn::Spawned spawned =
+        spawn::ForkRun([&](int) { TakeAndLogUntilKilled(statePath, logPath, plan, run); });
+    ASSERT_GE(spawned.pid, 0);
+    close(spawned.out);
+    const pid_t child = spawned.pid;
     // Kill it a random moment after it has logged its start and one unit.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (LineCount(logPath) < linesBefore + 2 && std::chrono::steady_clock::now() < deadline) {

@@ -22,6 +22,7 @@
 #include "tests/support/ImageFactory.h"
 #include "tests/support/SimBoardFiles.h"
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvok {
 namespace {
@@ -100,9 +101,7 @@ uint32_t LittleEndian32(const Bytes& bytes, std::size_t at) {
 class StationEndToEnd : public ::testing::Test {
  protected:
   StationEndToEnd()
-      : dir_(fs::temp_directory_path() /
-             ("tarvok-station-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : dir_(testing::TestFolder("tarvok-station")),
         log_(dir_ / "station.log"),
         said_(dir_ / "station.err"),
         image_(ImageBytes(kImageBytes, 7)),
@@ -110,12 +109,7 @@ class StationEndToEnd : public ::testing::Test {
   ~StationEndToEnd() override { fs::remove_all(dir_); }
 
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
-    fs::create_directories(dir_);
-    const fs::path file = dir_ / name;
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return file.string();
+    return testing::WriteBytes(dir_, name, bytes);
   }
   fs::path Boards(const std::string& fixture) const { return dir_ / ("boards-" + fixture); }
   fs::path Link(const std::string& fixture) const { return dir_ / ("port-" + fixture); }

@@ -38,99 +38,67 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
   // Each board needs about 11 s of virtual time to burn (the loader at 9600 baud).
   const std::vector<BoardPlan> threeBoards = {{1000, 40000}, {45000, 80000}, {85000, 120000}};
   const struct {
-    const char* name;
-    BoardSignalChoice signal;
-    std::vector<BoardPlan> boards;
-    bool appSpeaks;
-    std::vector<uint64_t> confirmAtMs;
-    uint64_t endMs;
-    std::vector<std::string> results;
-    std::vector<uint32_t> burnsPerBoard;
-    std::string notice;                            // a notice the port must have given
-    std::optional<BoardInPlace> killedDuringBurn;  // what a killed station left on disk
-    std::vector<uint64_t> units;                   // when not 1000, 1001, ...
+    const char* name = "";
+    BoardSignalChoice signal{};
+    std::vector<BoardPlan> boards{};
+    bool appSpeaks = true;
+    std::vector<uint64_t> confirmAtMs{};
+    uint64_t endMs = 150000;
+    std::vector<std::string> results{};
+    std::vector<uint32_t> burnsPerBoard{};
+    std::string notice{};                            // a notice the port must have given
+    std::optional<BoardInPlace> killedDuringBurn{};  // what a killed station left on disk
+    std::vector<uint64_t> units{};                   // when not 1000, 1001, ...
   } cases[] = {
-      {"a modem line",
-       dsr,
-       threeBoards,
-       true,
-       {},
-       150000,
-       {"pass", "pass", "pass"},
-       {1, 1, 1},
-       "",
-       std::nullopt,
-       {}},
-      {"the port",
-       port,
-       threeBoards,
-       true,
-       {},
-       150000,
-       {"pass", "pass", "pass"},
-       {1, 1, 1},
-       "",
-       std::nullopt,
-       {}},
+      {.name = "a modem line",
+       .signal = dsr,
+       .boards = threeBoards,
+       .results = {"pass", "pass", "pass"},
+       .burnsPerBoard = {1, 1, 1}},
+      {.name = "the port",
+       .signal = port,
+       .boards = threeBoards,
+       .results = {"pass", "pass", "pass"},
+       .burnsPerBoard = {1, 1, 1}},
       // A confirmation while a board burns (at 4 s) starts nothing: it was not waited for.
-      {"the operator",
-       operatorConfirms,
-       threeBoards,
-       true,
-       {2000, 4000, 46000, 86000},
-       150000,
-       {"pass", "pass", "pass"},
-       {1, 1, 1},
-       "",
-       std::nullopt,
-       {}},
-      {"the chip's own traffic",
-       chip,
-       threeBoards,
-       true,
-       {},
-       150000,
-       {"pass", "pass", "pass"},
-       {1, 1, 1},
-       "",
-       std::nullopt,
-       {}},
+      {.name = "the operator",
+       .signal = operatorConfirms,
+       .boards = threeBoards,
+       .confirmAtMs = {2000, 4000, 46000, 86000},
+       .results = {"pass", "pass", "pass"},
+       .burnsPerBoard = {1, 1, 1}},
+      {.name = "the chip's own traffic",
+       .signal = chip,
+       .boards = threeBoards,
+       .results = {"pass", "pass", "pass"},
+       .burnsPerBoard = {1, 1, 1}},
       // Silent firmware left in place: it must never be taken for a board that left.
-      {"silent firmware left in place",
-       chip,
-       {{1000, 0}},
-       false,
-       {},
-       200000,
-       {"pass"},
-       {1},
-       "no sign of the board leaving",
-       std::nullopt,
-       {}},
-      {"three failing boards in a row stop the port",
-       dsr,
-       {{1000, 40000, true}, {45000, 80000, true}, {85000, 120000, true}, {125000, 160000}},
-       true,
-       {},
-       200000,
-       {"fail", "fail", "fail"},
-       {1, 1, 1, 0},
-       "",
-       std::nullopt,
-       {}},
+      {.name = "silent firmware left in place",
+       .signal = chip,
+       .boards = {{1000, 0}},
+       .appSpeaks = false,
+       .endMs = 200000,
+       .results = {"pass"},
+       .burnsPerBoard = {1},
+       .notice = "no sign of the board leaving"},
+      {.name = "three failing boards in a row stop the port",
+       .signal = dsr,
+       .boards =
+           {{1000, 40000, true}, {45000, 80000, true}, {85000, 120000, true}, {125000, 160000}},
+       .endMs = 200000,
+       .results = {"fail", "fail", "fail"},
+       .burnsPerBoard = {1, 1, 1, 0}},
       // The board in place when the station was killed is recorded, and never burned again,
       // though the killed station named the port \\.\com7 and this one names it COM7.
-      {"restarted after a kill during a burn",
-       dsr,
-       {{0, 20000}, {25000, 60000}},
-       true,
-       {},
-       100000,
-       {"interrupted", "pass"},
-       {0, 1},
-       "",
-       BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
-       {999, 1000}},
+      {.name = "restarted after a kill during a burn",
+       .signal = dsr,
+       .boards = {{0, 20000}, {25000, 60000}},
+       .endMs = 100000,
+       .results = {"interrupted", "pass"},
+       .burnsPerBoard = {0, 1},
+       .killedDuringBurn =
+           BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
+       .units = {999, 1000}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

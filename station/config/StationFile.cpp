@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "burn/LineOptions.h"
+#include "serial/PortDiscovery.h"
 #include "station/config/BoardSignalWord.h"
 #include "station/platform/LowerCase.h"
 
@@ -354,7 +355,7 @@ bool ReadPorts(FileReader& reader, const toml::table& top, StationFile& file) {
     // COM names are the same in any case; so are paths on Windows, where they are told apart
     // by the plan's look at the device behind them.
     for (std::size_t earlier = 0; earlier < file.ports.size(); ++earlier) {
-      if (LowerCase(file.ports[earlier].name) == LowerCase(port.name)) {
+      if (PortNameKey(file.ports[earlier].name) == PortNameKey(port.name)) {
         return reader.Fail(table.get("name")->source(),
                            "port " + port.name + " is already on line " +
                                std::to_string(tables[earlier]->source().begin.line) +

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "serial/PortDiscovery.h"
+
 namespace tarvok {
 namespace {
 
@@ -11,13 +13,6 @@ std::string Trimmed(const std::string& text) {
   const auto begin = std::find_if_not(text.begin(), text.end(), isSpace);
   const auto end = std::find_if_not(text.rbegin(), text.rend(), isSpace).base();
   return begin < end ? std::string(begin, end) : std::string();
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) ==
-                  std::toupper(static_cast<unsigned char>(y));
-         });
 }
 
 }  // namespace
@@ -53,7 +48,7 @@ bool OperatorDesk::Confirm(const std::string& line, const std::vector<std::strin
   }
   for (std::size_t port = 0; port < seats_.size() && port < portNames.size(); ++port) {
     const bool byNumber = word == std::to_string(port + 1);
-    if (byNumber || SameName(word, portNames[port])) {
+    if (byNumber || PortNameKey(word) == PortNameKey(portNames[port])) {
       seats_[port].confirmed = seats_[port].waiting;
       return true;
     }

@@ -11,10 +11,7 @@ namespace {
 #ifdef _WIN32
 // On Windows a port is there while the registry lists its COM name.
 bool FindPort(const std::string& portName, std::string& devicePath) {
-  const std::string prefix = "\\\\.\\";
-  const std::string name =
-      portName.rfind(prefix, 0) == 0 ? portName.substr(prefix.size()) : portName;
-  const uint32_t number = PortNumberOfName(name);
+  const uint32_t number = PortNumberOfName(PortNameKey(portName));
   for (const PortInfo& port : DiscoverSerialPorts()) {
     if (number != 0 && port.number == number) {
       devicePath = port.device;

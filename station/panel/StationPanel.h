@@ -68,7 +68,6 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
   std::size_t BoardsBurning() const;
   const Station& RunningStation() const { return *station_; }
   Station& RunningStation() { return *station_; }
-  const StationSetup& Setup() const { return parts_.setup; }
   StationTile Tile(std::size_t port) const;
 
  private:

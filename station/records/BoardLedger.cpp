@@ -4,7 +4,6 @@
 #include <nlohmann/json.hpp>
 
 #include "serial/PortDiscovery.h"
-#include "station/platform/LowerCase.h"
 
 namespace tarvok {
 namespace {
@@ -27,16 +26,6 @@ nlohmann::json JsonOf(const BoardInPlace& board) {
 std::string StringField(const nlohmann::json& object, const char* key) {
   const auto found = object.find(key);
   return found != object.end() && found->is_string() ? found->get<std::string>() : "";
-}
-
-// How a port is known across restarts. Windows names a COM port without regard to case, with
-// or without the \\.\ prefix, so com5, COM5 and \\.\COM5 are one port; any other name (a
-// device path, which may be a stable link such as /dev/serial/by-id/...) stays as given.
-std::string LedgerKey(const std::string& port) {
-  const std::string prefix = "\\\\.\\";
-  const std::string name = port.rfind(prefix, 0) == 0 ? port.substr(prefix.size()) : port;
-  const uint32_t number = LowerCase(name.substr(0, 3)) == "com" ? PortNumberOfName(name) : 0;
-  return number != 0 ? "COM" + std::to_string(number) : port;
 }
 
 bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
@@ -97,7 +86,7 @@ std::unique_ptr<BoardLedger> BoardLedger::Open(const std::string& path, std::str
                     ": check that port's board, then remove the file";
           return nullptr;
         }
-        boards[LedgerKey(port)] = board;
+        boards[PortNameKey(port)] = board;
       }
       break;
     }
@@ -111,19 +100,19 @@ BoardLedger::BoardLedger(std::string path, std::unique_ptr<ExclusiveFileLock> lo
 
 std::optional<BoardInPlace> BoardLedger::Find(const std::string& port) const {
   const std::lock_guard lock(mutex_);
-  const auto found = boards_.find(LedgerKey(port));
+  const auto found = boards_.find(PortNameKey(port));
   return found == boards_.end() ? std::nullopt : std::optional<BoardInPlace>(found->second);
 }
 
 bool BoardLedger::Set(const std::string& port, const BoardInPlace& board, std::string& problem) {
   const std::lock_guard lock(mutex_);
-  boards_[LedgerKey(port)] = board;
+  boards_[PortNameKey(port)] = board;
   return Save(problem);
 }
 
 bool BoardLedger::Clear(const std::string& port, std::string& problem) {
   const std::lock_guard lock(mutex_);
-  if (boards_.erase(LedgerKey(port)) == 0) {
+  if (boards_.erase(PortNameKey(port)) == 0) {
     return true;
   }
   return Save(problem);
@@ -154,7 +143,7 @@ bool LogHoldsAttempt(const std::string& logPath, const std::string& port,
         nlohmann::json::parse(text.begin() + static_cast<std::ptrdiff_t>(begin),
                               text.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
     if (record.is_object() && !started.empty() &&
-        LedgerKey(StringField(record, "port")) == LedgerKey(port) &&
+        PortNameKey(StringField(record, "port")) == PortNameKey(port) &&
         StringField(record, "started") == started) {
       return true;
     }

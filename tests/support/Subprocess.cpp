@@ -2,55 +2,27 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "tools/spawn/Spawn.h"
 
 namespace tarvok::testing {
+
+using spawn::ReadLineFrom;
+using spawn::ReadRestFrom;
 
 ProcessResult RunProcess(const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnvironment) {
   ProcessResult result;
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+  spawn::SpawnRequest request;
+  request.args = args;
+  request.extraEnvironment = extraEnvironment;
+  const spawn::Spawned child = spawn::Spawn(request);
+  if (child.pid < 0) {
     return result;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-  posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-
-  std::vector<std::string> environment(extraEnvironment);
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    environment.emplace_back(*entry);
-  }
-  std::vector<char*> argv;
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const std::string& entry : environment) {
-    envp.push_back(const_cast<char*>(entry.c_str()));
-  }
-  envp.push_back(nullptr);
-
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  if (spawned != 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    return result;
-  }
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
   while (open > 0) {
@@ -72,60 +44,19 @@ ProcessResult RunProcess(const std::vector<std::string>& args,
     }
   }
   int status = 0;
-  waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  waitpid(child.pid, &status, 0);
+  result.exitCode = spawn::ExitCodeOf(status);
   return result;
 }
 
-std::string ReadLineFrom(int fd) {
-  std::string line;
-  char c = 0;
-  while (read(fd, &c, 1) == 1 && c != '\n') {
-    line += c;
-  }
-  return line;
-}
-
-std::string ReadRestFrom(int fd) {
-  std::string rest;
-  char buffer[4096];
-  ssize_t n = 0;
-  while ((n = read(fd, buffer, sizeof(buffer))) > 0) {
-    rest.append(buffer, static_cast<size_t>(n));
-  }
-  return rest;
-}
-
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& args, bool captureErrors) {
-  int outPipe[2];
-  int errPipe[2] = {-1, -1};
-  if (pipe(outPipe) != 0 || (captureErrors && pipe(errPipe) != 0)) {
-    return;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-  if (captureErrors) {
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-  }
-  std::vector<char*> argv;
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    pid_ = pid;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  out_ = outPipe[0];
-  if (captureErrors) {
-    close(errPipe[1]);
-    err_ = errPipe[0];
-  }
+  spawn::SpawnRequest request;
+  request.args = args;
+  request.err = captureErrors ? spawn::Sink::kPipe : spawn::Sink::kInherit;
+  const spawn::Spawned child = spawn::Spawn(request);
+  pid_ = child.pid;
+  out_ = child.out;
+  err_ = child.err;
 }
 
 BackgroundProcess::~BackgroundProcess() {
@@ -167,7 +98,7 @@ int BackgroundProcess::Wait(int timeoutMs) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return spawn::ExitCodeOf(status);
     }
     usleep(10'000);
   }

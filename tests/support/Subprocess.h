@@ -1,4 +1,5 @@
-// Runs a program with extra environment, captures what it prints and how it exits.
+// Runs a program with extra environment, captures what it prints and how it exits (started
+// by the one spawner of tools/spawn).
 #pragma once
 
 #include <string>
@@ -14,11 +15,6 @@ struct ProcessResult {
 
 ProcessResult RunProcess(const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnvironment = {});
-
-// From a pipe, until the program closes it: the next line without its end (empty at the end
-// of the output), or all that is left.
-std::string ReadLineFrom(int fd);
-std::string ReadRestFrom(int fd);
 
 // A program left running in the background, its standard output readable line by line, and
 // its standard error too when asked for (otherwise it goes where the test's goes).

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "tools/spawn/Spawn.h"
+
 namespace tarvok::soak {
 namespace {
 
@@ -43,22 +45,13 @@ ChildBurn Launch(const BurnPlan& plan) {
   ChildBurn child;
   child.plan = plan;
   child.started = Clock::now();
-  int fds[2];
-  if (pipe(fds) != 0) {
-    return child;
-  }
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
+  const spawn::Spawned spawned = spawn::ForkRun([&plan](int out) {
     const std::string line = Encode(RunBurn(plan));
-    const ssize_t ignored = write(fds[1], line.data(), line.size());
+    const ssize_t ignored = write(out, line.data(), line.size());
     (void)ignored;
-    _exit(0);
-  }
-  close(fds[1]);
-  child.pid = pid;
-  child.out = fds[0];
+  });
+  child.pid = spawned.pid;
+  child.out = spawned.out;
   return child;
 }
 
@@ -79,9 +72,16 @@ bool Overdue(const ChildBurn& child) {
 BurnResult Collect(ChildBurn& child, bool killed) {
   BurnResult result;
   int status = 0;
-  waitpid(child.pid, &status, 0);
-  close(child.out);
-  if (killed) {
+  if (child.pid > 0) {
+    waitpid(child.pid, &status, 0);
+  }
+  if (child.out >= 0) {
+    close(child.out);
+  }
+  if (child.pid < 0) {
+    result.outcome = Outcome::kCrash;
+    result.detail = "the child could not be started";
+  } else if (killed) {
     result.outcome = Outcome::kHang;
     result.detail = "the child was killed after " + std::to_string(kChildKillSeconds) + " s";
   } else if (WIFSIGNALED(status)) {

@@ -19,7 +19,7 @@ struct ChildBurn {
   std::string text;  // what the child has written so far
 };
 
-// Forks a child that runs the burn and writes its verdict; pid -1 when no pipe could be made.
+// Forks a child that runs the burn and writes its verdict; pid -1 when it could not start.
 ChildBurn Launch(const BurnPlan& plan);
 // Takes what the child has written; false once its pipe has ended.
 bool ReadOutput(ChildBurn& child);

@@ -11,6 +11,11 @@
 namespace tarvok::soak {
 namespace {
 
+// The longest the host may legitimately go without sending a byte: its most patient read,
+// 120 idle sleeps of 1 s and 121 reads of up to 0.51 s (a block's re-synchronisation, the
+// stream's trailer), with a margin.
+constexpr int64_t kLongestHostSilenceMs = 190'000;
+
 using Clock = std::chrono::steady_clock;
 
 std::shared_ptr<const FlashImage> MakeFlashImage(const std::vector<uint8_t>& bytes) {

@@ -20,11 +20,6 @@ struct BurnResult {
   std::string detail;  // the explanation of a wrong flash, or what went wrong
 };
 
-// The longest the host may legitimately go without sending a byte: its most patient read,
-// 120 idle sleeps of 1 s and 121 reads of up to 0.51 s (a block's re-synchronisation, the
-// stream's trailer), with a margin.
-inline constexpr int64_t kLongestHostSilenceMs = 190'000;
-
 BurnResult RunBurn(const BurnPlan& plan);
 
 }  // namespace tarvok::soak

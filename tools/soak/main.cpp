@@ -116,8 +116,10 @@ void CollectEnded(std::vector<ChildBurn>& running, Tally& tally, bool verbose,
   poll(fds.data(), fds.size(), 1000);
   for (std::size_t k = running.size(); k-- > 0;) {
     ChildBurn& child = running[k];
-    const bool ended = (fds[k].revents & (POLLIN | POLLHUP)) != 0 && !ReadOutput(child);
-    const bool overdue = Overdue(child);
+    // A child that never started has ended: never a kill(-1, ...).
+    const bool ended =
+        child.pid < 0 || ((fds[k].revents & (POLLIN | POLLHUP)) != 0 && !ReadOutput(child));
+    const bool overdue = !ended && Overdue(child);
     if (overdue) {
       kill(child.pid, SIGKILL);
     }

@@ -1,15 +1,13 @@
 #include "tools/station-soak/Child.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
-extern char** environ;
+#include "tools/spawn/Spawn.h"
 
 namespace tarvok::stationsoak {
 namespace {
@@ -37,39 +35,15 @@ void Drain(int fd, std::string& pending) {
 }  // namespace
 
 Child::Child(const std::vector<std::string>& args) {
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe(outPipe) != 0) {
-    return;
-  }
-  if (pipe(errPipe) != 0) {
-    close(outPipe[0]);
-    close(outPipe[1]);
-    return;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-  posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> argv;
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    pid_ = pid;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  out_ = outPipe[0];
-  err_ = errPipe[0];
-  fcntl(out_, F_SETFL, fcntl(out_, F_GETFL) | O_NONBLOCK);
-  fcntl(err_, F_SETFL, fcntl(err_, F_GETFL) | O_NONBLOCK);
+  spawn::SpawnRequest request;
+  request.args = args;
+  request.in = spawn::Sink::kNull;
+  const spawn::Spawned child = spawn::Spawn(request);
+  pid_ = child.pid;
+  out_ = child.out;
+  err_ = child.err;
+  spawn::SetNonBlocking(out_);
+  spawn::SetNonBlocking(err_);
 }
 
 Child::~Child() {
@@ -102,7 +76,7 @@ bool Child::Ended(int& exitCode) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       ended_ = true;
-      exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      exitCode_ = spawn::ExitCodeOf(status);
     }
   }
   exitCode = exitCode_;

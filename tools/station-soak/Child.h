@@ -1,5 +1,6 @@
 // A program run in the background whose standard output and error are read line by line
-// without ever blocking, so that one loop can follow several programs at once.
+// without ever blocking, so that one loop can follow several programs at once (started by
+// the one spawner of tools/spawn).
 #pragma once
 
 #include <sys/types.h>
@@ -20,7 +21,6 @@ class Child {
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
-  pid_t Pid() const { return pid_; }
   // Hands over each complete line that has arrived since the last call (without its end).
   void ReadLines(const std::function<void(Stream, const std::string&)>& onLine);
   void Signal(int signal) const;

@@ -93,9 +93,6 @@ LogReading ReadStationLog(const std::string& path) {
     const std::size_t end = bytes.find('\n', start);
     const std::string text =
         bytes.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (end == std::string::npos) {
-      reading.endsInsideLine = true;
-    }
     std::optional<LogLine> line = ParseLine(text);
     if (line && end != std::string::npos) {
       line->offset = start;

@@ -30,7 +30,6 @@ struct LogLine {
 struct LogReading {
   std::vector<LogLine> lines;
   std::vector<std::string> bad;  // lines that are not a whole record, as they are
-  bool endsInsideLine = false;   // the file's last line has no end
 };
 
 LogReading ReadStationLog(const std::string& path);

@@ -101,6 +101,35 @@ void CountKill(const BoardStory& story, const VerdictInputs& inputs, Verdict& ve
   }
 }
 
+// A burned board's pass is logged, and its flash holds the image with the logged unit number.
+void CheckPassLogged(const BoardStory& story, const VerdictInputs& inputs, Verdict& verdict) {
+  SoakFigures& f = verdict.figures;
+  const BoardFiles& files = story.files;
+  const LogLine* passed = nullptr;
+  for (const LogLine* line : story.lines) {
+    passed = line->result == "pass" ? line : passed;
+  }
+  if (passed == nullptr) {
+    if (files.result == "burned") {
+      ++f.burnedUnlogged;
+      if (story.killCase == KillCase::kNone) {
+        verdict.problems.push_back(BoardName(story) + ": burned, but no pass in the log");
+      }
+    }
+    return;
+  }
+  if (files.result != "burned") {
+    verdict.problems.push_back(BoardName(story) + ": logged as passed, but the fixture says " +
+                               files.result);
+  }
+  if (!passed->unit ||
+      !FlashHolds(files.flash, *inputs.image, inputs.units.offset, *passed->unit)) {
+    ++f.flashMismatches;
+    verdict.problems.push_back(BoardName(story) +
+                               ": its flash is not the image with the logged unit number");
+  }
+}
+
 void JudgeBoard(const BoardStory& story, const VerdictInputs& inputs, Verdict& verdict) {
   SoakFigures& f = verdict.figures;
   ++f.boards;
@@ -138,28 +167,34 @@ void JudgeBoard(const BoardStory& story, const VerdictInputs& inputs, Verdict& v
   } else {
     CountKill(story, inputs, verdict);
   }
-  const LogLine* passed = nullptr;
-  for (const LogLine* line : story.lines) {
-    passed = line->result == "pass" ? line : passed;
-  }
-  if (passed == nullptr) {
-    if (files.result == "burned") {
-      ++f.burnedUnlogged;
-      if (story.killCase == KillCase::kNone) {
-        verdict.problems.push_back(BoardName(story) + ": burned, but no pass in the log");
-      }
+  CheckPassLogged(story, inputs, verdict);
+}
+
+// The unit numbers the log names (how often each) against the series the state file says was
+// issued.
+void JudgeUnits(const UnitSeriesPlan& plan, const std::map<uint64_t, uint64_t>& units,
+                Verdict& verdict) {
+  SoakFigures& f = verdict.figures;
+  for (const auto& [unit, times] : units) {
+    if (times > 1) {
+      ++f.unitsDuplicated;
+      verdict.problems.push_back("unit " + std::to_string(unit) + " logged " +
+                                 std::to_string(times) + " times");
     }
+    if (unit < plan.first || unit >= plan.next || (unit - plan.first) % plan.step != 0) {
+      verdict.problems.push_back("unit " + std::to_string(unit) +
+                                 " lies outside what the state file says was issued");
+    }
+  }
+  if (plan.next < plan.first) {
+    verdict.problems.push_back("the unit state file cannot be read");
     return;
   }
-  if (files.result != "burned") {
-    verdict.problems.push_back(BoardName(story) + ": logged as passed, but the fixture says " +
-                               files.result);
-  }
-  if (!passed->unit ||
-      !FlashHolds(files.flash, *inputs.image, inputs.units.offset, *passed->unit)) {
-    ++f.flashMismatches;
-    verdict.problems.push_back(BoardName(story) +
-                               ": its flash is not the image with the logged unit number");
+  f.unitsIssued = (plan.next - plan.first) / plan.step;
+  f.unitsUnlogged = f.unitsIssued >= units.size() ? f.unitsIssued - units.size() : 0;
+  if (f.unitsUnlogged > 0) {
+    verdict.notes.push_back(std::to_string(f.unitsUnlogged) +
+                            " unit numbers used up by attempts a kill cut before they were logged");
   }
 }
 
@@ -205,28 +240,7 @@ void JudgeLog(const VerdictInputs& inputs, Verdict& verdict) {
     verdict.problems.push_back("log line of " + line->port + " " + line->device + " (sequence " +
                                std::to_string(line->sequence) + ") matches no board");
   }
-  const UnitSeriesPlan& plan = inputs.units;
-  for (const auto& [unit, times] : units) {
-    if (times > 1) {
-      ++f.unitsDuplicated;
-      verdict.problems.push_back("unit " + std::to_string(unit) + " logged " +
-                                 std::to_string(times) + " times");
-    }
-    if (unit < plan.first || unit >= plan.next || (unit - plan.first) % plan.step != 0) {
-      verdict.problems.push_back("unit " + std::to_string(unit) +
-                                 " lies outside what the state file says was issued");
-    }
-  }
-  if (plan.next < plan.first) {
-    verdict.problems.push_back("the unit state file cannot be read");
-    return;
-  }
-  f.unitsIssued = (plan.next - plan.first) / plan.step;
-  f.unitsUnlogged = f.unitsIssued >= units.size() ? f.unitsIssued - units.size() : 0;
-  if (f.unitsUnlogged > 0) {
-    verdict.notes.push_back(std::to_string(f.unitsUnlogged) +
-                            " unit numbers used up by attempts a kill cut before they were logged");
-  }
+  JudgeUnits(inputs.units, units, verdict);
 }
 
 // The last run's own counts (its --json report) against the log lines it wrote.

@@ -328,6 +328,120 @@ std::vector<std::string> StationArgs(const Options& o, const std::string& imageP
   return args;
 }
 
+// The fixtures, each a simulated production line of its own with the faults planned for it.
+std::vector<Fixture> StartFixtures(const Options& o, const SoakPlan& plan) {
+  std::vector<Fixture> fixtures;
+  fixtures.reserve(o.shape.fixtures);
+  for (uint32_t f = 0; f < o.shape.fixtures; ++f) {
+    FixtureSetup setup;
+    setup.simPath = o.simPath;
+    setup.link = o.dir + "/fixture" + std::to_string(f + 1);
+    setup.boardDir = o.dir + "/boards" + std::to_string(f + 1);
+    std::filesystem::create_directories(setup.boardDir);
+    setup.boards = o.shape.boardsPerFixture;
+    setup.appMs = o.appMs;
+    setup.gapMs = o.gapMs;
+    setup.throttle = o.throttle;
+    if (!o.romBaud.empty()) {
+      setup.extraArgs = {"--rom-baud", o.romBaud};
+    }
+    setup.faults = plan.fixtures[f];
+    fixtures.emplace_back(setup);
+  }
+  return fixtures;
+}
+
+// Runs the station on the fixtures until every board has left (or `maxSeconds` have gone),
+// killing it at the moments the kill clock says and restarting it at once; what went wrong
+// with the runs goes to `runProblems`. False when it gave up at `maxSeconds`.
+bool RunStation(const Options& o, std::vector<Fixture>& fixtures, StationRunner& station,
+                Operator& hands, double maxSeconds, std::vector<std::string>& runProblems) {
+  const auto start = Clock::now();
+  KillClock kills(o.shape, o.seed ^ 0xC0FFEEull);
+  station.Start();
+  uint32_t runMs = kills.NextRunMs();
+  auto runStart = Clock::now();
+  for (;;) {
+    bool running = false;
+    for (Fixture& fixture : fixtures) {
+      running = fixture.Follow() || running;
+    }
+    station.Pump();
+    hands.Hear(station.TakeLeaveWaits(), fixtures);
+    hands.Act(fixtures, o.verbose);
+    if (!running) {
+      return true;
+    }
+    if (Since(start) > maxSeconds) {
+      return false;
+    }
+    if (station.EndedUnasked()) {
+      runProblems.push_back("station run " + std::to_string(station.Runs().size()) +
+                            " ended by itself (exit " +
+                            std::to_string(station.Runs().back().exitCode) + ")");
+      station.Start();
+    } else if (runMs != 0 && Since(runStart) * 1000 >= runMs) {
+      station.Kill();
+      if (o.verbose) {
+        std::printf("%7.1f s  kill %zu\n", Since(start), station.Runs().size());
+        std::fflush(stdout);
+      }
+      station.Start();
+      runMs = kills.NextRunMs();
+      runStart = Clock::now();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// What the fixtures complained of once they ended.
+void AddFixtureProblems(std::vector<Fixture>& fixtures, std::vector<std::string>& runProblems) {
+  for (Fixture& fixture : fixtures) {
+    if (fixture.Finish() != 0) {
+      runProblems.push_back(fixture.Setup().link + ": the fixture ended with exit code " +
+                            std::to_string(fixture.Finish()));
+    }
+    for (const std::string& complaint : fixture.Complaints()) {
+      runProblems.push_back(fixture.Setup().link + " said: " + complaint);
+    }
+  }
+}
+
+// Throughput: boards passed over the time from the station's first start to the last
+// board's leaving.
+void PrintThroughput(const std::vector<Fixture>& fixtures, const std::vector<StationRun>& runs,
+                     const Verdict& verdict, double seconds) {
+  WallTime lastLeft = runs.front().start;
+  for (const Fixture& fixture : fixtures) {
+    for (const BoardSeen& board : fixture.Boards()) {
+      lastLeft = board.hasLeft && board.left > lastLeft ? board.left : lastLeft;
+    }
+  }
+  const double span = std::chrono::duration<double>(lastLeft - runs.front().start).count();
+  std::printf(
+      "%.0f s; %llu boards passed in %.0f s from the station's start to the last "
+      "board's leaving: %.0f boards per hour\n",
+      seconds, static_cast<unsigned long long>(verdict.figures.passLines), span,
+      span > 0 ? static_cast<double>(verdict.figures.passLines) * 3600.0 / span : 0.0);
+}
+
+// Reads what the runs left behind and judges it against what the fixtures saw.
+Verdict JudgeSoak(const Options& o, const std::vector<Fixture>& fixtures,
+                  const StationRunner& station, const Operator& hands,
+                  const std::vector<uint8_t>& image, const std::string& logPath) {
+  WriteTimeline(o.dir + "/timeline.txt", fixtures, station.Runs());
+  const LogReading log = ReadStationLog(logPath);
+  const History history = BuildHistory(fixtures, log, station.Runs(), hands.TakenOut());
+  VerdictInputs inputs;
+  inputs.history = &history;
+  inputs.log = &log;
+  inputs.runs = &station.Runs();
+  inputs.image = &image;
+  inputs.units.next = NextUnitInState(logPath + ".unit-state");
+  inputs.strictRestart = o.strictRestart;
+  return Judge(inputs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -356,112 +470,24 @@ int main(int argc, char** argv) {
               o.imageBytes, o.dir.c_str());
   std::fflush(stdout);
 
-  std::vector<Fixture> fixtures;
-  fixtures.reserve(o.shape.fixtures);
-  for (uint32_t f = 0; f < o.shape.fixtures; ++f) {
-    FixtureSetup setup;
-    setup.simPath = o.simPath;
-    setup.link = o.dir + "/fixture" + std::to_string(f + 1);
-    setup.boardDir = o.dir + "/boards" + std::to_string(f + 1);
-    std::filesystem::create_directories(setup.boardDir);
-    setup.boards = o.shape.boardsPerFixture;
-    setup.appMs = o.appMs;
-    setup.gapMs = o.gapMs;
-    setup.throttle = o.throttle;
-    if (!o.romBaud.empty()) {
-      setup.extraArgs = {"--rom-baud", o.romBaud};
-    }
-    setup.faults = plan.fixtures[f];
-    fixtures.emplace_back(setup);
-  }
-
+  std::vector<Fixture> fixtures = StartFixtures(o, plan);
   const auto start = Clock::now();
   const double maxSeconds =
       o.maxSeconds > 0 ? o.maxSeconds : 120.0 + 30.0 * o.shape.boardsPerFixture;
   StationRunner station(StationArgs(o, imagePath, fixtures, logPath), logPath,
                         o.dir + "/station.err");
-  KillClock kills(o.shape, o.seed ^ 0xC0FFEEull);
-  std::vector<std::string> runProblems;
   Operator hands(o.appMs, fixtures.size());
-  station.Start();
-  uint32_t runMs = kills.NextRunMs();
-  auto runStart = Clock::now();
-  bool timedOut = false;
-  for (;;) {
-    bool running = false;
-    for (Fixture& fixture : fixtures) {
-      running = fixture.Follow() || running;
-    }
-    station.Pump();
-    hands.Hear(station.TakeLeaveWaits(), fixtures);
-    hands.Act(fixtures, o.verbose);
-    if (!running) {
-      break;
-    }
-    if (Since(start) > maxSeconds) {
-      timedOut = true;
-      break;
-    }
-    if (station.EndedUnasked()) {
-      runProblems.push_back("station run " + std::to_string(station.Runs().size()) +
-                            " ended by itself (exit " +
-                            std::to_string(station.Runs().back().exitCode) + ")");
-      station.Start();
-    } else if (runMs != 0 && Since(runStart) * 1000 >= runMs) {
-      station.Kill();
-      if (o.verbose) {
-        std::printf("%7.1f s  kill %zu\n", Since(start), station.Runs().size());
-        std::fflush(stdout);
-      }
-      station.Start();
-      runMs = kills.NextRunMs();
-      runStart = Clock::now();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  std::vector<std::string> runProblems;
+  const bool finished = RunStation(o, fixtures, station, hands, maxSeconds, runProblems);
   station.Stop();
   const double seconds = Since(start);
-  for (Fixture& fixture : fixtures) {
-    if (fixture.Finish() != 0) {
-      runProblems.push_back(fixture.Setup().link + ": the fixture ended with exit code " +
-                            std::to_string(fixture.Finish()));
-    }
-    for (const std::string& complaint : fixture.Complaints()) {
-      runProblems.push_back(fixture.Setup().link + " said: " + complaint);
-    }
-  }
-  if (timedOut) {
+  AddFixtureProblems(fixtures, runProblems);
+  if (!finished) {
     runProblems.push_back("gave up after " + std::to_string(maxSeconds) + " s");
   }
-
-  WriteTimeline(o.dir + "/timeline.txt", fixtures, station.Runs());
-  const LogReading log = ReadStationLog(logPath);
-  const History history = BuildHistory(fixtures, log, station.Runs(), hands.TakenOut());
-  VerdictInputs inputs;
-  inputs.history = &history;
-  inputs.log = &log;
-  inputs.runs = &station.Runs();
-  inputs.image = &image;
-  inputs.units.next = NextUnitInState(logPath + ".unit-state");
-  inputs.strictRestart = o.strictRestart;
-  Verdict verdict = Judge(inputs);
+  Verdict verdict = JudgeSoak(o, fixtures, station, hands, image, logPath);
   verdict.problems.insert(verdict.problems.begin(), runProblems.begin(), runProblems.end());
-
-  // Throughput: boards passed over the time from the station's first start to the last
-  // board's leaving.
-  WallTime lastLeft = station.Runs().front().start;
-  for (const Fixture& fixture : fixtures) {
-    for (const BoardSeen& board : fixture.Boards()) {
-      lastLeft = board.hasLeft && board.left > lastLeft ? board.left : lastLeft;
-    }
-  }
-  const double span =
-      std::chrono::duration<double>(lastLeft - station.Runs().front().start).count();
-  std::printf(
-      "%.0f s; %llu boards passed in %.0f s from the station's start to the last "
-      "board's leaving: %.0f boards per hour\n",
-      seconds, static_cast<unsigned long long>(verdict.figures.passLines), span,
-      span > 0 ? static_cast<double>(verdict.figures.passLines) * 3600.0 / span : 0.0);
+  PrintThroughput(fixtures, station.Runs(), verdict, seconds);
   PrintTable(verdict, true);
   const bool passed = verdict.problems.empty();
   if (passed && temporary && !o.keep) {
