@@ -40,15 +40,17 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
   const struct {
     const char* name;
     BoardSignalChoice signal;
-    std::vector<BoardPlan> boards;
-    bool appSpeaks;
-    std::vector<uint64_t> confirmAtMs;
-    uint64_t endMs;
-    std::vector<std::string> results;
-    std::vector<uint32_t> burnsPerBoard;
-    std::string notice;                            // a notice the port must have given
-    std::optional<BoardInPlace> killedDuringBurn;  // what a killed station left on disk
-    std::vector<uint64_t> units;                   // when not 1000, 1001, ...
+    std::vector<BoardPlan> boards{};
+    bool appSpeaks{};
+    std::vector<uint64_t> confirmAtMs{};
+    uint64_t endMs{};
+    std::vector<std::string> results{};
+    std::vector<uint32_t> burnsPerBoard{};
+    std::optional<PortNoticeKind> notice{};          // a notice the port must have given
+    std::optional<BoardInPlace> killedDuringBurn{};  // what a killed station left on disk
+    std::vector<uint64_t> units{};                   // when not 1000, 1001, ...
+    std::optional<PortNoticeKind> neverNotice{};     // a notice that would be wrong here
+    std::vector<std::size_t> boardOfRecord{};        // when not the record's own index
   } cases[] = {
       {"a modem line",
        dsr,
@@ -58,7 +60,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        150000,
        {"pass", "pass", "pass"},
        {1, 1, 1},
-       "",
+       std::nullopt,
+       std::nullopt,
+       {},
        std::nullopt,
        {}},
       {"the port",
@@ -69,7 +73,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        150000,
        {"pass", "pass", "pass"},
        {1, 1, 1},
-       "",
+       std::nullopt,
+       std::nullopt,
+       {},
        std::nullopt,
        {}},
       // A confirmation while a board burns (at 4 s) starts nothing: it was not waited for.
@@ -81,7 +87,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        150000,
        {"pass", "pass", "pass"},
        {1, 1, 1},
-       "",
+       std::nullopt,
+       std::nullopt,
+       {},
        std::nullopt,
        {}},
       {"the chip's own traffic",
@@ -92,7 +100,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        150000,
        {"pass", "pass", "pass"},
        {1, 1, 1},
-       "",
+       std::nullopt,
+       std::nullopt,
+       {},
        std::nullopt,
        {}},
       // Silent firmware left in place: it must never be taken for a board that left.
@@ -104,7 +114,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        200000,
        {"pass"},
        {1},
-       "no sign of the board leaving",
+       PortNoticeKind::kNoSignOfLeaving,
+       std::nullopt,
+       {},
        std::nullopt,
        {}},
       {"three failing boards in a row stop the port",
@@ -115,7 +127,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        200000,
        {"fail", "fail", "fail"},
        {1, 1, 1, 0},
-       "",
+       std::nullopt,
+       std::nullopt,
+       {},
        std::nullopt,
        {}},
       // The board in place when the station was killed is recorded, and never burned again,
@@ -128,9 +142,22 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        100000,
        {"interrupted", "pass"},
        {0, 1},
-       "",
+       std::nullopt,
        BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
-       {999, 1000}},
+       {999, 1000},
+       std::nullopt,
+       {}},
+      // A passed board held by the ledger of a killed station must be seen to leave.
+      {.name = "the chip signal: restarted with a passed board in place",
+       .signal = chip,
+       .boards = {{0, 20000}, {25000, 60000}},
+       .appSpeaks = true,
+       .endMs = 100000,
+       .results = {"pass"},
+       .burnsPerBoard = {0, 1},
+       .killedDuringBurn =
+           BoardInPlace{UnitResult::kPass, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
+       .boardOfRecord = {1}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -152,6 +179,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     }
 
     Fixture fixture(c.boards, c.appSpeaks, c.signal.kind == BoardSignal::kPort);
+    if (c.killedDuringBurn && c.killedDuringBurn->result == UnitResult::kPass) {
+      fixture.boards_.front().burnEndedMs = 1;  // burned by the killed station: it speaks
+    }
     StationWorld world = fixture.World();
     OperatorDesk desk(1);
     BoardBudget budget(0);
@@ -159,11 +189,11 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     StationShared shared{&setup,      &world,       &fixture, &desk,     log.get(),
                          units.get(), ledger.get(), &budget,  &sequence, {}};
     StationPort station(0, shared);
-    shared.stopStation = [&](const std::string& reason) { station.Stop(reason); };
+    shared.stopStation = [&](const PortStop& reason) { station.Stop(reason); };
     fixture.confirmAtMs = c.confirmAtMs;
     fixture.endMs = c.endMs;
     fixture.confirm = [&desk] { desk.Confirm("", {"COM7"}); };
-    fixture.stop = [&](const std::string& reason) { station.Stop(reason); };
+    fixture.stop = [&] { station.Stop(PortStop{.kind = PortStopKind::kInterrupted}); };
     station.Run();
 
     std::vector<std::string> results;
@@ -181,8 +211,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     for (std::size_t i = 0; i < fixture.records.size(); ++i) {
       EXPECT_TRUE(fixture.records[i].hasUnit);
       EXPECT_EQ(fixture.records[i].unit, c.units.empty() ? 1000 + i : c.units[i]);
-      if (i < c.results.size() && c.results[i] == "pass" && i < fixture.boards_.size()) {
-        const auto& flash = fixture.boards_[i].flash;
+      const std::size_t board = c.boardOfRecord.empty() ? i : c.boardOfRecord[i];
+      if (i < c.results.size() && c.results[i] == "pass" && board < fixture.boards_.size()) {
+        const auto& flash = fixture.boards_[board].flash;
         ASSERT_GE(flash.size(), imageBytes.size());
         EXPECT_EQ(LittleEndianAt(flash, 0x100), fixture.records[i].unit);
         auto expected = imageBytes;
@@ -192,7 +223,8 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     }
     const auto burned = std::count_if(fixture.records.begin(), fixture.records.end(),
                                       [](const UnitRecord& r) { return !r.started.empty(); });
-    EXPECT_EQ(units->Next(), 1000 + static_cast<uint64_t>(burned) - (c.killedDuringBurn ? 1 : 0));
+    const bool cutBoardRecorded = c.killedDuringBurn && !c.killedDuringBurn->result;
+    EXPECT_EQ(units->Next(), 1000 + static_cast<uint64_t>(burned) - (cutBoardRecorded ? 1 : 0));
     // Every board the port burned and saw leave is off the ledger.
     EXPECT_EQ(ledger->Find("COM7").has_value(), c.boards.back().leaveMs == 0 ||
                                                     c.boards.back().leaveMs > c.endMs ||
@@ -206,13 +238,23 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
       EXPECT_TRUE(nlohmann::json::accept(line)) << line;
     }
     EXPECT_EQ(count, fixture.records.size());
-    if (!c.notice.empty()) {
-      EXPECT_TRUE(std::any_of(fixture.notices.begin(), fixture.notices.end(),
-                              [&](const std::string& n) { return n.find(c.notice) == 0; }));
+    const auto told = [&](std::optional<PortNoticeKind> kind) {
+      return std::any_of(fixture.notices.begin(), fixture.notices.end(),
+                         [&](const PortNotice& n) { return n.kind == kind; });
+    };
+    if (c.notice) {
+      EXPECT_TRUE(told(c.notice));
     }
+    if (c.neverNotice) {
+      EXPECT_FALSE(told(c.neverNotice));
+    }
+    const PortStop stop = station.StopReason();
     if (c.results.size() == 3 && c.results.back() == "fail") {
-      EXPECT_NE(station.StopReason().find("3 boards failed in a row"), std::string::npos)
-          << station.StopReason();
+      EXPECT_EQ(stop.kind, PortStopKind::kFailuresInRow);
+      EXPECT_EQ(stop.count, 3U);
+      EXPECT_EQ(stop.lastStatus, fixture.records.back().status);
+    } else {
+      EXPECT_EQ(stop.kind, PortStopKind::kInterrupted);
     }
   }
 }
