@@ -147,6 +147,48 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        {999, 1000},
        std::nullopt,
        {}},
+      // With the chip signal a board that did not pass is let go once the line is quiet: a
+      // failed board, silent in its loader, never stalls the port, and the next board answers.
+      {.name = "the chip signal: a failing board, then two good ones",
+       .signal = chip,
+       .boards = {{1000, 40000, true}, {45000, 80000}, {85000, 120000}},
+       .appSpeaks = true,
+       .endMs = 150000,
+       .results = {"fail", "pass", "pass"},
+       .burnsPerBoard = {1, 1, 1},
+       .neverNotice = PortNoticeKind::kNoSignOfLeaving},
+      // Pulled while its loader goes in (before the loader ran, so the fixture counts no burn):
+      // recorded as failed, and the next board is burned.
+      {.name = "the chip signal: a board pulled mid-burn",
+       .signal = chip,
+       .boards = {{1000, 5000}, {12000, 50000}},
+       .appSpeaks = true,
+       .endMs = 80000,
+       .results = {"fail", "pass"},
+       .burnsPerBoard = {0, 1},
+       .neverNotice = PortNoticeKind::kNoSignOfLeaving},
+      // A burn cut by a kill: the restarted station records it, then burns the board that
+      // answers, the cut one first (still in place), then the next.
+      {.name = "the chip signal: restarted after a kill during a burn",
+       .signal = chip,
+       .boards = {{0, 20000}, {25000, 60000}},
+       .appSpeaks = true,
+       .endMs = 100000,
+       .results = {"interrupted", "pass", "pass"},
+       .burnsPerBoard = {1, 1},
+       .killedDuringBurn =
+           BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
+       .units = {999, 1000, 1001},
+       .neverNotice = PortNoticeKind::kNoSignOfLeaving,
+       .boardOfRecord = {0, 0, 1}},
+      // A failed board still in place and answering is tried again, and counts.
+      {.name = "the chip signal: three failures in a row stop the port",
+       .signal = chip,
+       .boards = {{1000, 40000, true}, {45000, 80000, true}, {85000, 120000, true}, {125000, 0}},
+       .appSpeaks = true,
+       .endMs = 200000,
+       .results = {"fail", "fail", "fail"},
+       .burnsPerBoard = {1, 1, 1, 0}},
       // A passed board held by the ledger of a killed station must be seen to leave.
       {.name = "the chip signal: restarted with a passed board in place",
        .signal = chip,

@@ -188,6 +188,9 @@ class ChipWatch : public WatchBase {
   using WatchBase::WatchBase;
   bool SilentRomMeansNoBoard() const override { return true; }
   bool WaitForArrival() override { return !Stopped(); }
+  bool LetsGoWhenQuiet(std::optional<UnitResult> board) const override {
+    return board != UnitResult::kPass;
+  }
   bool WaitForLeave(std::optional<UnitResult> board) override {
     Listening state;
     state.start = Now();
