@@ -314,6 +314,45 @@ TEST_F(StationEndToEnd, ChipSignalFailingPortStopsWhileTheOtherBurnsOn) {
   }
 }
 
+// kill -9 while a board's loader goes in: the restarted station records the cut burn, lets the
+// board go once its line is quiet (it never speaks: its burn was cut), and burns the next
+// board once.
+TEST_F(StationEndToEnd, ChipSignalGoesOnAfterAKillMidBurn) {
+  const auto fixture =
+      StartFixture("a", 2, {"--throttle", "--app-ms", "3000", "--board-gap-ms", "2000"});
+  const std::string port = Link("a").string();
+  const fs::path ledger = log_.string() + ".boards-in-place";
+  const std::vector<std::string> args = {"--port", port, "--board", "chip", "--leave-silence-ms",
+                                         "1500"};
+  auto station = StartStation(args);
+  // On disk once the boot ROM has answered, before the loader goes in at the ROM's rate.
+  ASSERT_TRUE(WaitForText(ledger, "\"burn_ended\":false")) << Said();
+  station->Signal(SIGKILL);
+  ASSERT_EQ(station->Wait(kExitWaitMs), 128 + SIGKILL);
+
+  std::vector<std::string> again = args;
+  again.insert(again.end(), {"--count", "1"});
+  station = StartStation(again);
+  ASSERT_EQ(station->Wait(kLongWaitMs), 0) << Said();
+  EXPECT_EQ(Counts(*station)["total"], Json({{"passed", 1}, {"failed", 0}, {"interrupted", 1}}));
+  EXPECT_NE(Said().find(port + " WAITING  waiting for the board burned before the station "
+                               "restarted to leave: its burn was cut"),
+            std::string::npos)
+      << Said();
+  const std::vector<Json> lines = LogLines(log_);
+  ASSERT_EQ(lines.size(), 2u) << FileText(log_);
+  EXPECT_EQ(lines[0]["result"], "interrupted");
+  EXPECT_EQ(lines[1]["result"], "pass");
+
+  ASSERT_EQ(fixture->Wait(kExitWaitMs), 0);
+  EXPECT_EQ(BoardRecord("a", 1)["burns_started"], 1);
+  EXPECT_NE(BoardRecord("a", 1)["result"], "burned");
+  const Json record = BoardRecord("a", 2);
+  EXPECT_EQ(record["result"], "burned") << record;
+  EXPECT_EQ(record["burns_started"], 1);
+  EXPECT_EQ(record["wake_sentences_after_burn"], 0);
+}
+
 // A burned board whose firmware never speaks, left in place: the station cannot see it leave,
 // says so on the port's line, and does not burn it again.
 TEST_F(StationEndToEnd, ChipSignalNeverBurnsASilentBoardTwice) {

@@ -256,13 +256,11 @@ class ChipWatch : public WatchBase {
     return false;
   }
 
-  // What people are told after `waited` without seeing the board leave: once a while, what
-  // to do; for a passed board that cannot be heard leaving, that the operator may confirm it.
+  // What people are told after `waited` without seeing the board leave: for a passed board
+  // that cannot be heard leaving, that the operator may confirm it; otherwise, once, what to
+  // do, when the board is overdue even counting the quiet that its leaving takes.
   void Tell(Listening& state, uint64_t waited) {
-    if (waited < kNoSignOfLeavingMs) {
-      return;
-    }
-    const bool silentPass = !state.heardAny && !state.quietLetsGo;
+    const bool silentPass = !state.heardAny && !state.quietLetsGo && waited >= kNoSignOfLeavingMs;
     const bool stillTalking = state.heardAny && waited >= kStillTalkingMs;
     if ((silentPass || stillTalking) && !state.deskWaits) {
       PortNotice notice;
@@ -275,7 +273,7 @@ class ChipWatch : public WatchBase {
       Notice(notice);
       return;
     }
-    if (!state.toldOverdue) {
+    if (!state.toldOverdue && waited >= kNoSignOfLeavingMs + c_.setup->signal.leaveSilenceMs) {
       PortNotice notice;
       notice.kind = PortNoticeKind::kLeaveOverdue;
       notice.waitedMs = waited;
