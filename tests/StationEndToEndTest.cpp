@@ -316,14 +316,15 @@ TEST_F(StationEndToEnd, ChipSignalFailingPortStopsWhileTheOtherBurnsOn) {
 
 // kill -9 while a board's loader goes in: the restarted station records the cut burn, lets the
 // board go once its line is quiet (it never speaks: its burn was cut), and burns the next
-// board once.
+// board once. The quiet is longer than the fixture takes to give up on a burn whose host went
+// silent, so that the wake-ups find the cut board out of its loader.
 TEST_F(StationEndToEnd, ChipSignalGoesOnAfterAKillMidBurn) {
   const auto fixture =
       StartFixture("a", 2, {"--throttle", "--app-ms", "3000", "--board-gap-ms", "2000"});
   const std::string port = Link("a").string();
   const fs::path ledger = log_.string() + ".boards-in-place";
   const std::vector<std::string> args = {"--port", port, "--board", "chip", "--leave-silence-ms",
-                                         "1500"};
+                                         "3000"};
   auto station = StartStation(args);
   // On disk once the boot ROM has answered, before the loader goes in at the ROM's rate.
   ASSERT_TRUE(WaitForText(ledger, "\"burn_ended\":false")) << Said();
