@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@
 #include "serial/PortDiscovery.h"
 
 namespace tarvok::cli {
+
+// A port's adapter whose timer is above 1 ms: `lowered` when it was set to 1 ms.
+struct LatencyFinding {
+  int timerMs = 0;
+  bool lowered = false;
+};
 
 // Sets a port's timer to 1 ms; false with the reason when it did not.
 using LowerLatencyTimer = std::function<bool(const PortInfo& port, std::string& problem)>;
@@ -29,6 +36,8 @@ class LatencyCheck {
   // a port with no timer above 1 ms, one the system does not know, and every later time.
   // Safe to call from several threads.
   std::string Check(const std::string& portName, const std::string& devicePath);
+  // The same finding, for a caller that words it itself; nullopt where Check says nothing.
+  std::optional<LatencyFinding> Find(const std::string& devicePath);
 
  private:
   const std::vector<PortInfo> ports_;
@@ -37,9 +46,14 @@ class LatencyCheck {
   std::set<std::string> checked_;  // the devices' identities
 };
 
+// The line Check prints for `finding` (the note or the warning), without its "tarvok: ".
+std::string LatencyFindingText(const std::string& portName, const LatencyFinding& finding);
+
 // The warning for a timer of `timerMs` that stays: what it costs and the setting that fixes it
 // on this system.
 std::string SlowTimerWarning(const std::string& portName, int timerMs);
+// The same without the leading "tarvok: ".
+std::string SlowTimerText(const std::string& portName, int timerMs);
 
 // This machine's ports, lowered where the system allows.
 LatencyCheck MachineLatencyCheck();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <thread>
@@ -33,28 +34,147 @@ std::string Seconds(double seconds) {
   return text;
 }
 
+const char* LineName(uint32_t line) {
+  return line == kModemCts ? "CTS" : line == kModemDcd ? "DCD" : line == kModemRing ? "RI" : "DSR";
+}
+
+const char* ResultCapitals(UnitResult result) {
+  return result == UnitResult::kPass   ? "PASS"
+         : result == UnitResult::kFail ? "FAIL"
+                                       : "INTERRUPTED";
+}
+
+std::string ArrivalWords(std::size_t index, const StationPortSetup& port) {
+  switch (port.signal.kind) {
+    case BoardSignal::kPort:
+      return "waiting for " + port.portName + " to appear";
+    case BoardSignal::kModemLine:
+      return std::string("waiting for ") + LineName(port.signal.modemLine);
+    case BoardSignal::kOperator:
+      return "press Enter (or " + std::to_string(index + 1) + " Enter) when the board is in place";
+    case BoardSignal::kChip:
+      return "waking the boot ROM until a board answers";
+  }
+  return "";
+}
+
+std::string LeaveWords(const PortPhaseReason& reason) {
+  std::string text = reason.fromBeforeRestart
+                         ? "waiting for the board burned before the station restarted to leave: "
+                         : "";
+  if (!reason.board) {
+    text += "its burn was cut when the station stopped - take the board out";
+  } else {
+    text += std::string(ResultCapitals(*reason.board)) +
+            (*reason.board == UnitResult::kPass ? " - remove the board" : " - take the board out");
+  }
+  if (reason.burnsAgainWhenQuiet) {
+    return text + "; the next board is burned when it answers (this one again if left in place)";
+  }
+  if (reason.signal.kind == BoardSignal::kChip) {
+    return text + "; it has left once the line has been quiet for --leave-silence-ms (" +
+           std::to_string(reason.signal.leaveSilenceMs) + " ms)";
+  }
+  return text + "; the next board is burned once this one has left";
+}
+
+std::string LeaveOverdueWords(const StationPortSetup& port, uint64_t waitedMs) {
+  const std::string text = "still waiting for the board to leave after " +
+                           std::to_string(waitedMs / 1000) + " s: take it out";
+  switch (port.signal.kind) {
+    case BoardSignal::kPort:
+      return text + " (" + port.portName + " must go away)";
+    case BoardSignal::kModemLine:
+      return text + " (" + LineName(port.signal.modemLine) + " must drop)";
+    case BoardSignal::kChip:
+      return text + "; it has left once the line has been quiet for --leave-silence-ms";
+    case BoardSignal::kOperator:
+      break;
+  }
+  return text;
+}
+
+std::string NoticeWords(const StationPortSetup& port, const PortNotice& notice) {
+  const std::string line = LineName(notice.modemLine);
+  switch (notice.kind) {
+    case PortNoticeKind::kPortMissing:
+      return "no port " + port.portName + " on this machine; waiting for it";
+    case PortNoticeKind::kPortUnusable:
+      return notice.openFailure + " (" + notice.openReason + "); trying again";
+    case PortNoticeKind::kCannotWatchLine:
+      return "cannot open " + port.portName + " to watch " + line + ": " + notice.openReason +
+             "; trying again";
+    case PortNoticeKind::kLineStatusUnreported:
+      return port.portName + " does not report its modem lines, so " + line +
+             " cannot be watched; trying again";
+    case PortNoticeKind::kNoSignOfLeaving:
+      return "no sign of the board leaving; with silent firmware choose --board port, dsr, cts, "
+             "dcd, ri or operator (Enter here confirms this board has left)";
+    case PortNoticeKind::kLineNotQuiet:
+      return "the line has not been quiet since the burn; if the next board is already in "
+             "place, the change was quicker than --leave-silence-ms (Enter here confirms the "
+             "burned board has left)";
+    case PortNoticeKind::kLeaveOverdue:
+      return LeaveOverdueWords(port, notice.waitedMs);
+    case PortNoticeKind::kAdapterLatency:
+      return LatencyFindingText(port.portName, {notice.latencyTimerMs, notice.latencyLowered});
+  }
+  return "";
+}
+
+std::string StopWords(const PortStop& stop) {
+  switch (stop.kind) {
+    case PortStopKind::kNone:
+      return "stopped";
+    case PortStopKind::kOperator:
+      return "stopped by the operator";
+    case PortStopKind::kInterrupted:
+      return "interrupted";
+    case PortStopKind::kWindowClosed:
+      return "the window was closed";
+    case PortStopKind::kStationClosed:
+      return "the station closed";
+    case PortStopKind::kBoardsPassed:
+      return std::to_string(stop.count) + " boards passed";
+    case PortStopKind::kFailuresInRow:
+      return std::to_string(stop.count) + " boards failed in a row; the last: " + stop.lastMessage +
+             ". Check the fixture and the port, then start the station again";
+    case PortStopKind::kLog:
+      return "the log cannot be written: " + stop.problem;
+    case PortStopKind::kLedger:
+      return "the boards in place cannot be kept on disk: " + stop.problem;
+    case PortStopKind::kUnitNumbers:
+      return "no unit number for the next board: " + stop.problem;
+    case PortStopKind::kNoThread:
+      return "no thread could be made for the port";
+  }
+  return "";
+}
+
 // One line per event, readable from a distance: the port, then its state in capitals.
 class StationPrinter : public StationObserver {
  public:
   StationPrinter(const StationSetup& setup, std::ostream& out) : setup_(setup), out_(out) {}
 
-  void OnPortPhase(std::size_t port, PortPhase phase, const std::string& detail) override {
+  void OnPortPhase(std::size_t port, PortPhase phase, const PortPhaseReason& reason) override {
     switch (phase) {
       case PortPhase::kWaitingForBoard:
-        Print(port, "WAITING  " + detail);
+        Print(port, "WAITING  " + ArrivalWords(port, setup_.ports[port]));
         break;
       case PortPhase::kBurning:
         Print(port, "BURNING");
         break;
       case PortPhase::kWaitingForLeave:
-        Print(port, "WAITING  " + detail);
+        Print(port, "WAITING  " + LeaveWords(reason));
         break;
       case PortPhase::kStopped:
-        Print(port, "STOPPED  " + detail);
+        Print(port, "STOPPED  " + StopWords(reason.stop));
         break;
     }
   }
-  void OnPortNotice(std::size_t port, const std::string& text) override { Print(port, text); }
+  void OnPortNotice(std::size_t port, const PortNotice& notice) override {
+    Print(port, NoticeWords(setup_.ports[port], notice));
+  }
   void OnBoardRecorded(std::size_t port, const UnitRecord& record,
                        const PortCounts& counts) override {
     std::string line = record.result == UnitResult::kPass   ? "PASS   "
@@ -138,12 +258,13 @@ int Report(const Station& station, const StationPlan& plan, const StationOptions
     human << PortColumn(station.PortName(port)) << CountsText(counts) << "\n";
     nlohmann::json entry = {{"port", station.PortName(port)}};
     entry.update(CountsJson(counts));
-    entry["stopped"] = station.PortStopReason(port);
+    entry["stopped"] = StopWords(station.PortStopReason(port));
     ports.push_back(entry);
   }
   const PortCounts total = station.Total();
   human << PortColumn("total") << CountsText(total) << "\n";
-  const std::string end = station.EndReason();
+  const PortStop ended = station.EndReason();
+  const std::string end = ended.kind == PortStopKind::kNone ? "" : StopWords(ended);
   if (!end.empty()) {
     human << "station ended: " << end << "\n";
   }
@@ -193,16 +314,19 @@ int RunStationCommand(const StationOptions& options, std::istream& in, std::ostr
   StationWorld world = RealStationWorld();
   // Each port's adapter is looked at before its first burn of the run (an adapter that comes
   // with each board is looked at when it first comes).
-  world.portAdvice = [advised = std::make_shared<std::set<std::string>>(),
-                      mutex = std::make_shared<std::mutex>()](const std::string& portName,
-                                                              const std::string& devicePath) {
+  world.adapterLatency = [advised = std::make_shared<std::set<std::string>>(),
+                          mutex = std::make_shared<std::mutex>()](
+                             const std::string& portName,
+                             const std::string& devicePath) -> std::optional<AdapterLatency> {
     const std::lock_guard lock(*mutex);
     if (!advised->insert(portName).second) {
-      return std::string();
+      return std::nullopt;
     }
-    std::string advice = MachineLatencyCheck().Check(portName, devicePath);
-    const std::string prefix = "tarvok: ";
-    return advice.rfind(prefix, 0) == 0 ? advice.substr(prefix.size()) : advice;
+    const std::optional<LatencyFinding> finding = MachineLatencyCheck().Find(devicePath);
+    if (!finding) {
+      return std::nullopt;
+    }
+    return AdapterLatency{finding->timerMs, finding->lowered};
   };
   Station station(plan.setup, std::move(world), printer, *desk, *plan.log, *plan.ledger,
                   plan.units.get());

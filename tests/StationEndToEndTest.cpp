@@ -241,6 +241,113 @@ TEST_F(StationEndToEnd, ChipSignalBurnsNmeaBoardsOnceEach) {
   }
 }
 
+// A failed board is silent in its loader and cannot be heard leaving: the port lets it go once
+// the line has been quiet, says what to do in words of its own (not those for silent firmware),
+// and burns each of the next boards once, without anyone pressing Enter.
+TEST_F(StationEndToEnd, ChipSignalGoesOnAfterAFailedBoard) {
+  const auto fixture =
+      StartFixture("a", 3, {"--fail-board", "1", "--app-ms", "4000", "--board-gap-ms", "2500"});
+  const std::string port = Link("a").string();
+  const auto station = StartStation(
+      {"--port", port, "--board", "chip", "--count", "2", "--leave-silence-ms", "1500"});
+  ASSERT_EQ(station->Wait(kLongWaitMs), 0) << Said();
+  EXPECT_EQ(Counts(*station)["total"], Json({{"passed", 2}, {"failed", 1}, {"interrupted", 0}}));
+  const std::vector<Json> lines = LogLines(log_);
+  ASSERT_EQ(lines.size(), 3u) << FileText(log_);
+  EXPECT_EQ(lines[0]["result"], "fail");
+  EXPECT_EQ(lines[1]["result"], "pass");
+  EXPECT_EQ(lines[2]["result"], "pass");
+  EXPECT_NE(Said().find(port + " WAITING  FAIL - take the board out; the next board is burned "
+                               "when it answers"),
+            std::string::npos)
+      << Said();
+  EXPECT_EQ(Said().find("no sign of the board leaving"), std::string::npos) << Said();
+
+  ASSERT_EQ(fixture->Wait(kExitWaitMs), 0);
+  EXPECT_EQ(BoardRecord("a", 1)["result"], "failed");
+  for (uint32_t board = 2; board <= 3; ++board) {
+    SCOPED_TRACE(board);
+    const Json record = BoardRecord("a", board);
+    EXPECT_EQ(record["result"], "burned") << record;
+    EXPECT_EQ(record["burns_started"], 1);
+    EXPECT_EQ(record["wake_sentences_after_burn"], 0);
+  }
+}
+
+// Two fixtures under the chip signal: every board of the first fails, which stops its port
+// after three in a row, each failed board let go once its line was quiet; the second port burns
+// on, each of its boards once.
+TEST_F(StationEndToEnd, ChipSignalFailingPortStopsWhileTheOtherBurnsOn) {
+  const std::vector<std::string> timing = {"--app-ms", "3000", "--board-gap-ms", "2000"};
+  std::vector<std::string> failing = timing;
+  failing.insert(failing.end(), {"--fail-board", "1,2,3"});
+  const auto bad = StartFixture("bad", 3, failing);
+  const auto good = StartFixture("good", 3, timing);
+  const std::string badPort = Link("bad").string();
+  const std::string goodPort = Link("good").string();
+  const auto station = StartStation({"--port", badPort, "--port", goodPort, "--board", "chip",
+                                     "--leave-silence-ms", "1500", "--max-failures", "3"});
+  ASSERT_TRUE(WaitForText(said_, badPort + " STOPPED  3 boards failed in a row")) << Said();
+  ASSERT_EQ(good->Wait(kLongWaitMs), 0) << Said();
+  ASSERT_EQ(bad->Wait(kExitWaitMs), 0);
+  station->Signal(SIGINT);
+  ASSERT_EQ(station->Wait(kExitWaitMs), 130) << Said();
+  const Json counts = Counts(*station);
+  ASSERT_EQ(counts["ports"].size(), 2u) << counts;
+  EXPECT_EQ(counts["ports"][0]["failed"], 3) << counts;
+  EXPECT_EQ(counts["ports"][0]["passed"], 0);
+  EXPECT_EQ(counts["ports"][1]["passed"], 3) << counts;
+  EXPECT_EQ(counts["ports"][1]["failed"], 0);
+  for (uint32_t board = 1; board <= 3; ++board) {
+    SCOPED_TRACE(board);
+    EXPECT_EQ(BoardRecord("bad", board)["result"], "failed");
+    EXPECT_EQ(BoardRecord("bad", board)["burns_started"], 1);
+    EXPECT_EQ(BoardRecord("good", board)["result"], "burned");
+    EXPECT_EQ(BoardRecord("good", board)["burns_started"], 1);
+    EXPECT_EQ(BoardRecord("good", board)["wake_sentences_after_burn"], 0);
+  }
+}
+
+// kill -9 while a board's loader goes in: the restarted station records the cut burn, lets the
+// board go once its line is quiet (it never speaks: its burn was cut), and burns the next
+// board once. The quiet is longer than the fixture takes to give up on a burn whose host went
+// silent, so that the wake-ups find the cut board out of its loader.
+TEST_F(StationEndToEnd, ChipSignalGoesOnAfterAKillMidBurn) {
+  const auto fixture =
+      StartFixture("a", 2, {"--throttle", "--app-ms", "3000", "--board-gap-ms", "2000"});
+  const std::string port = Link("a").string();
+  const fs::path ledger = log_.string() + ".boards-in-place";
+  const std::vector<std::string> args = {"--port", port, "--board", "chip", "--leave-silence-ms",
+                                         "3000"};
+  auto station = StartStation(args);
+  // On disk once the boot ROM has answered, before the loader goes in at the ROM's rate.
+  ASSERT_TRUE(WaitForText(ledger, "\"burn_ended\":false")) << Said();
+  station->Signal(SIGKILL);
+  ASSERT_EQ(station->Wait(kExitWaitMs), 128 + SIGKILL);
+
+  std::vector<std::string> again = args;
+  again.insert(again.end(), {"--count", "1"});
+  station = StartStation(again);
+  ASSERT_EQ(station->Wait(kLongWaitMs), 0) << Said();
+  EXPECT_EQ(Counts(*station)["total"], Json({{"passed", 1}, {"failed", 0}, {"interrupted", 1}}));
+  EXPECT_NE(Said().find(port + " WAITING  waiting for the board burned before the station "
+                               "restarted to leave: its burn was cut"),
+            std::string::npos)
+      << Said();
+  const std::vector<Json> lines = LogLines(log_);
+  ASSERT_EQ(lines.size(), 2u) << FileText(log_);
+  EXPECT_EQ(lines[0]["result"], "interrupted");
+  EXPECT_EQ(lines[1]["result"], "pass");
+
+  ASSERT_EQ(fixture->Wait(kExitWaitMs), 0);
+  EXPECT_EQ(BoardRecord("a", 1)["burns_started"], 1);
+  EXPECT_NE(BoardRecord("a", 1)["result"], "burned");
+  const Json record = BoardRecord("a", 2);
+  EXPECT_EQ(record["result"], "burned") << record;
+  EXPECT_EQ(record["burns_started"], 1);
+  EXPECT_EQ(record["wake_sentences_after_burn"], 0);
+}
+
 // A burned board whose firmware never speaks, left in place: the station cannot see it leave,
 // says so on the port's line, and does not burn it again.
 TEST_F(StationEndToEnd, ChipSignalNeverBurnsASilentBoardTwice) {

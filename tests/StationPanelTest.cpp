@@ -82,7 +82,7 @@ TEST(StationPanel, TilesFollowEachBoardsLife) {
        {"STOPPED", "WAITING FOR BOARD", "BURNING", "PASS", "WAITING FOR BOARD", "BURNING", "FAIL",
         "STOPPED"},
        "pass 1   fail 1",
-       "the test is over",
+       "interrupted",
        {"FAIL", "PASS"},
        0,
        {},
@@ -123,7 +123,7 @@ TEST(StationPanel, TilesFollowEachBoardsLife) {
        -1,
        {"STOPPED", "WAITING FOR BOARD", "BURNING", "PASS", "STOPPED"},
        "pass 1   fail 0",
-       "the test is over",
+       "interrupted",
        {"PASS"},
        0,
        {},
@@ -137,9 +137,9 @@ TEST(StationPanel, TilesFollowEachBoardsLife) {
     const auto view = std::make_shared<FakeStationView>();
     const auto panel = StationPanel::Create(OnePortStation(folder, c.signal, c.failuresToStop),
                                             fixture.World(), view);
-    fixture.stop = [&panel](const std::string& reason) {
+    fixture.stop = [&panel] {
       if (panel) {
-        panel->RunningStation().StopPort(0, reason);
+        panel->RunningStation().StopPort(0, PortStop{.kind = PortStopKind::kInterrupted});
       }
     };
     // The operator presses Next board at 2 s, while the port waits.
@@ -215,8 +215,8 @@ TEST(StationPanel, ClosingWhileABoardBurnsAsksThenInterruptsIt) {
   const auto view = std::make_shared<FakeStationView>();
   const BoardSignalChoice dsr{BoardSignal::kModemLine, kModemDsr, 3000};
   const auto panel = StationPanel::Create(OnePortStation(folder, dsr, 3), fixture.World(), view);
-  fixture.stop = [&panel](const std::string& reason) {
-    panel->RunningStation().StopPort(0, reason);
+  fixture.stop = [&panel] {
+    panel->RunningStation().StopPort(0, PortStop{.kind = PortStopKind::kInterrupted});
   };
   // The burn is held at half way until the test has asked to close.
   std::mutex mutex;
@@ -263,40 +263,120 @@ TEST(StationPanel, ClosingWhileABoardBurnsAsksThenInterruptsIt) {
   EXPECT_EQ(view->Questions().size(), 2U);
 }
 
-// What the tile shows for calls that one kind of board signal makes and the others do not.
+PortPhaseReason Leaving(BoardSignal signal, std::optional<UnitResult> board, bool beforeRestart) {
+  PortPhaseReason reason;
+  reason.signal = {signal, kModemDsr, 3000};
+  reason.board = board;
+  reason.fromBeforeRestart = beforeRestart;
+  reason.burnsAgainWhenQuiet = signal == BoardSignal::kChip && board != UnitResult::kPass;
+  return reason;
+}
+
+PortNotice NoticeOf(PortNoticeKind kind, bool operatorConfirms) {
+  PortNotice notice;
+  notice.kind = kind;
+  notice.waitedMs = 6000;
+  notice.operatorConfirms = operatorConfirms;
+  return notice;
+}
+
+void RecordResult(TileState& tile, UnitResult result) {
+  UnitRecord record;
+  record.result = result;
+  record.message =
+      result == UnitResult::kPass ? "" : "the chip answered a write with a flash error";
+  record.hasUnit = true;
+  record.unit = 1234;
+  tile.OnRecorded(record);
+}
+
+// What the tile shows (its words, a piece of its detail, its Next board button) after each of
+// the station's calls: each notice in its own words, and Next board only where the port waits
+// for the operator's confirmation.
 TEST(StationPanel, TileWordsForEachSignal) {
+  using Call = std::function<void(TileState&)>;
+  const Call waking = [](TileState& t) { t.OnPhase(PortPhase::kWaitingForBoard, {}); };
+  const Call burning = [](TileState& t) { t.OnPhase(PortPhase::kBurning, {}); };
+  const Call passed = [](TileState& t) { RecordResult(t, UnitResult::kPass); };
+  const Call failed = [](TileState& t) { RecordResult(t, UnitResult::kFail); };
+  const Call passLeaves = [](TileState& t) {
+    t.OnPhase(PortPhase::kWaitingForLeave, Leaving(BoardSignal::kChip, UnitResult::kPass, false));
+  };
+  const Call failLeaves = [](TileState& t) {
+    t.OnPhase(PortPhase::kWaitingForLeave, Leaving(BoardSignal::kChip, UnitResult::kFail, false));
+  };
   const struct {
     const char* name;
     BoardSignal signal;
-    std::vector<std::function<void(TileState&)>> calls;
-    std::vector<std::string> words;  // after each call
+    std::vector<Call> calls;
+    std::vector<std::string> words;      // after each call
+    std::vector<std::string> details{};  // in the detail after each call; empty: not checked
+    std::vector<bool> nextBoard{};       // after each call; empty: never shown
   } cases[] = {
       // The chip's wake-ups that nobody answers are no burn: the tile keeps waiting.
-      {"chip",
-       BoardSignal::kChip,
-       {[](TileState& t) { t.OnPhase(PortPhase::kWaitingForBoard, "waking"); },
-        [](TileState& t) { t.OnPhase(PortPhase::kBurning, ""); },
-        [](TileState& t) { t.OnPhase(PortPhase::kWaitingForBoard, "waking"); },
-        [](TileState& t) { t.OnPhase(PortPhase::kBurning, ""); },
-        [](TileState& t) { t.OnProgress(4); }},
-       {"WAITING FOR BOARD", "WAITING FOR BOARD", "WAITING FOR BOARD", "WAITING FOR BOARD",
-        "BURNING 4 %"}},
+      {.name = "chip",
+       .signal = BoardSignal::kChip,
+       .calls = {waking, burning, waking, burning, [](TileState& t) { t.OnProgress(4); }},
+       .words = {"WAITING FOR BOARD", "WAITING FOR BOARD", "WAITING FOR BOARD", "WAITING FOR BOARD",
+                 "BURNING 4 %"}},
       // A notice changes the detail, never the words; a late progress after the record is
       // not a burn.
-      {"port",
-       BoardSignal::kPort,
-       {[](TileState& t) { t.OnPhase(PortPhase::kBurning, ""); },
-        [](TileState& t) { t.OnProgress(47); }, [](TileState& t) { t.OnNotice("slow adapter"); },
-        [](TileState& t) {
-          UnitRecord record;
-          record.result = UnitResult::kFail;
-          record.message = "the chip answered a write with a flash error";
-          record.hasUnit = true;
-          record.unit = 1234;
-          t.OnRecorded(record);
-        },
-        [](TileState& t) { t.OnProgress(60); }},
-       {"BURNING 0 %", "BURNING 47 %", "BURNING 47 %", "FAIL", "FAIL"}},
+      {.name = "port",
+       .signal = BoardSignal::kPort,
+       .calls = {burning, [](TileState& t) { t.OnProgress(47); },
+                 [](TileState& t) {
+                   PortNotice notice = NoticeOf(PortNoticeKind::kAdapterLatency, false);
+                   notice.latencyTimerMs = 16;
+                   t.OnNotice(notice);
+                 },
+                 failed, [](TileState& t) { t.OnProgress(60); }},
+       .words = {"BURNING 0 %", "BURNING 47 %", "BURNING 47 %", "FAIL", "FAIL"},
+       .details = {"", "", "latency timer 16 ms", "flash error", "flash error"}},
+      // Silent firmware: the chip signal cannot hear a passed board leave, and the operator
+      // says it has; the button goes with the next board.
+      {.name = "silent firmware",
+       .signal = BoardSignal::kChip,
+       .calls = {passed, passLeaves,
+                 [](TileState& t) { t.OnNotice(NoticeOf(PortNoticeKind::kNoSignOfLeaving, true)); },
+                 waking},
+       .words = {"PASS", "PASS", "PASS", "WAITING FOR BOARD"},
+       .details = {"", "remove the board", "firmware is silent", "waking"},
+       .nextBoard = {false, false, true, false}},
+      // A board that keeps talking: not silent firmware, and Next board once the port takes it.
+      {.name = "the line not quiet during leaving",
+       .signal = BoardSignal::kChip,
+       .calls = {passed, passLeaves,
+                 [](TileState& t) { t.OnNotice(NoticeOf(PortNoticeKind::kLeaveOverdue, false)); },
+                 [](TileState& t) { t.OnNotice(NoticeOf(PortNoticeKind::kLineNotQuiet, true)); }},
+       .words = {"PASS", "PASS", "PASS", "PASS"},
+       .details = {"", "remove the board", "not been seen to leave for 6 s", "has not been quiet"},
+       .nextBoard = {false, false, false, true}},
+      // The port went away while its failed board was waited for: nothing to confirm.
+      {.name = "no port during leaving",
+       .signal = BoardSignal::kChip,
+       .calls = {failed, failLeaves,
+                 [](TileState& t) { t.OnNotice(NoticeOf(PortNoticeKind::kPortMissing, false)); }},
+       .words = {"FAIL", "FAIL", "FAIL"},
+       .details = {"flash error", "the next board is burned when it answers",
+                   "no port COM5 on this machine"},
+       .nextBoard = {false, false, false}},
+      // A restarted station's passed board is shown as passed, to be removed.
+      {.name = "a passed board from before a restart",
+       .signal = BoardSignal::kChip,
+       .calls = {[](TileState& t) {
+         t.OnPhase(PortPhase::kWaitingForLeave,
+                   Leaving(BoardSignal::kChip, UnitResult::kPass, true));
+       }},
+       .words = {"PASS"},
+       .details = {"remove the board"}},
+      // A burn cut by a kill: interrupted, and burned again when it answers.
+      {.name = "a cut burn from before a restart",
+       .signal = BoardSignal::kChip,
+       .calls = {[](TileState& t) {
+         t.OnPhase(PortPhase::kWaitingForLeave, Leaving(BoardSignal::kChip, std::nullopt, true));
+       }},
+       .words = {"INTERRUPTED"},
+       .details = {"burned when it answers"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -304,29 +384,20 @@ TEST(StationPanel, TileWordsForEachSignal) {
     for (std::size_t k = 0; k < c.calls.size(); ++k) {
       c.calls[k](tile);
       EXPECT_EQ(tile.Tile().words, c.words[k]) << "after call " << k;
+      if (!c.details.empty()) {
+        EXPECT_NE(tile.Tile().detail.find(c.details[k]), std::string::npos)
+            << "after call " << k << ": " << tile.Tile().detail;
+      }
+      EXPECT_EQ(tile.Tile().nextBoard, !c.nextBoard.empty() && c.nextBoard[k])
+          << "after call " << k;
     }
   }
-  // Silent firmware: the chip signal cannot hear the board leave, and the operator says it has.
-  TileState silent(StationPortSetup{"COM5", {BoardSignal::kChip, kModemDsr, 3000}});
-  silent.OnNotice("slow adapter");
-  EXPECT_FALSE(silent.Tile().nextBoard);
-  silent.OnPhase(PortPhase::kWaitingForLeave, "waiting for the board to leave");
-  EXPECT_FALSE(silent.Tile().nextBoard);
-  silent.OnNotice("no sign of the board leaving");
-  EXPECT_TRUE(silent.Tile().nextBoard);
-  silent.OnPhase(PortPhase::kWaitingForBoard, "waking");
-  EXPECT_FALSE(silent.Tile().nextBoard);
 
-  TileState failed(StationPortSetup{"COM5", {BoardSignal::kPort, kModemDsr, 3000}});
-  UnitRecord record;
-  record.result = UnitResult::kFail;
-  record.message = "the chip answered a write with a flash error";
-  record.hasUnit = true;
-  record.unit = 1234;
-  failed.OnRecorded(record);
-  EXPECT_EQ(failed.Tile().detail, record.message);
-  EXPECT_EQ(failed.Tile().unit, "last unit 1234");
-  EXPECT_EQ(failed.Tile().tone, TileTone::kFail);
+  TileState failedTile(StationPortSetup{"COM5", {BoardSignal::kPort, kModemDsr, 3000}});
+  RecordResult(failedTile, UnitResult::kFail);
+  EXPECT_EQ(failedTile.Tile().detail, "the chip answered a write with a flash error");
+  EXPECT_EQ(failedTile.Tile().unit, "last unit 1234");
+  EXPECT_EQ(failedTile.Tile().tone, TileTone::kFail);
 }
 
 TEST(StationPanel, HeaderNamesTheImageAndTheRate) {

@@ -46,9 +46,11 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     uint64_t endMs = 150000;
     std::vector<std::string> results{};
     std::vector<uint32_t> burnsPerBoard{};
-    std::string notice{};                            // a notice the port must have given
+    std::optional<PortNoticeKind> notice{};          // a notice the port must have given
     std::optional<BoardInPlace> killedDuringBurn{};  // what a killed station left on disk
     std::vector<uint64_t> units{};                   // when not 1000, 1001, ...
+    std::optional<PortNoticeKind> neverNotice{};     // a notice that would be wrong here
+    std::vector<std::size_t> boardOfRecord{};        // when not the record's own index
   } cases[] = {
       {.name = "a modem line",
        .signal = dsr,
@@ -80,7 +82,7 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        .endMs = 200000,
        .results = {"pass"},
        .burnsPerBoard = {1},
-       .notice = "no sign of the board leaving"},
+       .notice = PortNoticeKind::kNoSignOfLeaving},
       {.name = "three failing boards in a row stop the port",
        .signal = dsr,
        .boards =
@@ -99,6 +101,59 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        .killedDuringBurn =
            BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
        .units = {999, 1000}},
+      // With the chip signal a board that did not pass is let go once the line is quiet: a
+      // failed board, silent in its loader, never stalls the port, and the next board answers.
+      {.name = "the chip signal: a failing board, then two good ones",
+       .signal = chip,
+       .boards = {{1000, 40000, true}, {45000, 80000}, {85000, 120000}},
+       .appSpeaks = true,
+       .endMs = 150000,
+       .results = {"fail", "pass", "pass"},
+       .burnsPerBoard = {1, 1, 1},
+       .neverNotice = PortNoticeKind::kNoSignOfLeaving},
+      // Pulled while its loader goes in (before the loader ran, so the fixture counts no burn):
+      // recorded as failed, and the next board is burned.
+      {.name = "the chip signal: a board pulled mid-burn",
+       .signal = chip,
+       .boards = {{1000, 5000}, {12000, 50000}},
+       .appSpeaks = true,
+       .endMs = 80000,
+       .results = {"fail", "pass"},
+       .burnsPerBoard = {0, 1},
+       .neverNotice = PortNoticeKind::kNoSignOfLeaving},
+      // A burn cut by a kill: the restarted station records it, then burns the board that
+      // answers, the cut one first (still in place), then the next.
+      {.name = "the chip signal: restarted after a kill during a burn",
+       .signal = chip,
+       .boards = {{0, 20000}, {25000, 60000}},
+       .appSpeaks = true,
+       .endMs = 100000,
+       .results = {"interrupted", "pass", "pass"},
+       .burnsPerBoard = {1, 1},
+       .killedDuringBurn =
+           BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
+       .units = {999, 1000, 1001},
+       .neverNotice = PortNoticeKind::kNoSignOfLeaving,
+       .boardOfRecord = {0, 0, 1}},
+      // A failed board still in place and answering is tried again, and counts.
+      {.name = "the chip signal: three failures in a row stop the port",
+       .signal = chip,
+       .boards = {{1000, 40000, true}, {45000, 80000, true}, {85000, 120000, true}, {125000, 0}},
+       .appSpeaks = true,
+       .endMs = 200000,
+       .results = {"fail", "fail", "fail"},
+       .burnsPerBoard = {1, 1, 1, 0}},
+      // A passed board held by the ledger of a killed station must be seen to leave.
+      {.name = "the chip signal: restarted with a passed board in place",
+       .signal = chip,
+       .boards = {{0, 20000}, {25000, 60000}},
+       .appSpeaks = true,
+       .endMs = 100000,
+       .results = {"pass"},
+       .burnsPerBoard = {0, 1},
+       .killedDuringBurn =
+           BoardInPlace{UnitResult::kPass, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
+       .boardOfRecord = {1}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -120,6 +175,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     }
 
     Fixture fixture(c.boards, c.appSpeaks, c.signal.kind == BoardSignal::kPort);
+    if (c.killedDuringBurn && c.killedDuringBurn->result == UnitResult::kPass) {
+      fixture.boards_.front().burnEndedMs = 1;  // burned by the killed station: it speaks
+    }
     StationWorld world = fixture.World();
     OperatorDesk desk(1);
     BoardBudget budget(0);
@@ -127,11 +185,11 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     StationShared shared{&setup,      &world,       &fixture, &desk,     log.get(),
                          units.get(), ledger.get(), &budget,  &sequence, {}};
     StationPort station(0, shared);
-    shared.stopStation = [&](const std::string& reason) { station.Stop(reason); };
+    shared.stopStation = [&](const PortStop& reason) { station.Stop(reason); };
     fixture.confirmAtMs = c.confirmAtMs;
     fixture.endMs = c.endMs;
     fixture.confirm = [&desk] { desk.Confirm("", {"COM7"}); };
-    fixture.stop = [&](const std::string& reason) { station.Stop(reason); };
+    fixture.stop = [&] { station.Stop(PortStop{.kind = PortStopKind::kInterrupted}); };
     station.Run();
 
     std::vector<std::string> results;
@@ -149,8 +207,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     for (std::size_t i = 0; i < fixture.records.size(); ++i) {
       EXPECT_TRUE(fixture.records[i].hasUnit);
       EXPECT_EQ(fixture.records[i].unit, c.units.empty() ? 1000 + i : c.units[i]);
-      if (i < c.results.size() && c.results[i] == "pass" && i < fixture.boards_.size()) {
-        const auto& flash = fixture.boards_[i].flash;
+      const std::size_t board = c.boardOfRecord.empty() ? i : c.boardOfRecord[i];
+      if (i < c.results.size() && c.results[i] == "pass" && board < fixture.boards_.size()) {
+        const auto& flash = fixture.boards_[board].flash;
         ASSERT_GE(flash.size(), imageBytes.size());
         EXPECT_EQ(LittleEndianAt(flash, 0x100), fixture.records[i].unit);
         auto expected = imageBytes;
@@ -160,7 +219,8 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     }
     const auto burned = std::count_if(fixture.records.begin(), fixture.records.end(),
                                       [](const UnitRecord& r) { return !r.started.empty(); });
-    EXPECT_EQ(units->Next(), 1000 + static_cast<uint64_t>(burned) - (c.killedDuringBurn ? 1 : 0));
+    const bool cutBoardRecorded = c.killedDuringBurn && !c.killedDuringBurn->result;
+    EXPECT_EQ(units->Next(), 1000 + static_cast<uint64_t>(burned) - (cutBoardRecorded ? 1 : 0));
     // Every board the port burned and saw leave is off the ledger.
     EXPECT_EQ(ledger->Find("COM7").has_value(), c.boards.back().leaveMs == 0 ||
                                                     c.boards.back().leaveMs > c.endMs ||
@@ -174,13 +234,23 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
       EXPECT_TRUE(nlohmann::json::accept(line)) << line;
     }
     EXPECT_EQ(count, fixture.records.size());
-    if (!c.notice.empty()) {
-      EXPECT_TRUE(std::any_of(fixture.notices.begin(), fixture.notices.end(),
-                              [&](const std::string& n) { return n.find(c.notice) == 0; }));
+    const auto told = [&](std::optional<PortNoticeKind> kind) {
+      return std::any_of(fixture.notices.begin(), fixture.notices.end(),
+                         [&](const PortNotice& n) { return n.kind == kind; });
+    };
+    if (c.notice) {
+      EXPECT_TRUE(told(c.notice));
     }
+    if (c.neverNotice) {
+      EXPECT_FALSE(told(c.neverNotice));
+    }
+    const PortStop stop = station.StopReason();
     if (c.results.size() == 3 && c.results.back() == "fail") {
-      EXPECT_NE(station.StopReason().find("3 boards failed in a row"), std::string::npos)
-          << station.StopReason();
+      EXPECT_EQ(stop.kind, PortStopKind::kFailuresInRow);
+      EXPECT_EQ(stop.count, 3U);
+      EXPECT_EQ(stop.lastStatus, fixture.records.back().status);
+    } else {
+      EXPECT_EQ(stop.kind, PortStopKind::kInterrupted);
     }
   }
 }

@@ -15,19 +15,6 @@ constexpr int kSteadyReadings = 3;
 // A burned board whose line never goes quiet this long is said to be still there.
 constexpr uint64_t kStillTalkingMs = 60000;
 
-const char* ModemLineName(uint32_t line) {
-  switch (line) {
-    case kModemCts:
-      return "CTS";
-    case kModemDcd:
-      return "DCD";
-    case kModemRing:
-      return "RI";
-    default:
-      return "DSR";
-  }
-}
-
 class WatchBase : public BoardWatch {
  public:
   explicit WatchBase(const WatchContext& context) : c_(context) {}
@@ -37,14 +24,31 @@ class WatchBase : public BoardWatch {
   void Sleep(uint32_t ms) const { c_.world->sleep(ms); }
   uint64_t Now() const { return c_.world->nowMs(); }
   const std::string& Name() const { return c_.setup->portName; }
-  void Notice(const std::string& text) const { c_.observer->OnPortNotice(c_.port, text); }
+  void Notice(const PortNotice& notice) const { c_.observer->OnPortNotice(c_.port, notice); }
+  void Notice(PortNoticeKind kind) const {
+    PortNotice notice;
+    notice.kind = kind;
+    notice.modemLine = c_.setup->signal.modemLine;
+    Notice(notice);
+  }
+  // Tells people, once, that the port has waited since `start` to see the board leave.
+  void TellIfOverdue(uint64_t start, bool& told) const {
+    if (told || Now() - start < kNoSignOfLeavingMs) {
+      return;
+    }
+    PortNotice notice;
+    notice.kind = PortNoticeKind::kLeaveOverdue;
+    notice.waitedMs = Now() - start;
+    Notice(notice);
+    told = true;
+  }
   // The port's device, once it is on the machine; nullopt when stopped first.
   std::optional<std::string> FindDevice() const {
     bool told = false;
     std::string device;
     while (!c_.world->findPort(Name(), device)) {
       if (!told) {
-        Notice("no port " + Name() + " on this machine; waiting for it");
+        Notice(PortNoticeKind::kPortMissing);
         told = true;
       }
       if (Stopped()) {
@@ -62,7 +66,6 @@ class WatchBase : public BoardWatch {
 class PortWatch : public WatchBase {
  public:
   using WatchBase::WatchBase;
-  std::string WhatArrivalIs() const override { return "waiting for " + Name() + " to appear"; }
   bool WaitForArrival() override {
     bool seen = false;
     uint64_t seenSince = 0;
@@ -80,12 +83,15 @@ class PortWatch : public WatchBase {
     }
     return false;
   }
-  bool WaitForLeave() override {
+  bool WaitForLeave(std::optional<UnitResult> /*board*/) override {
+    const uint64_t start = Now();
+    bool told = false;
     std::string device;
     while (!Stopped()) {
       if (!c_.world->findPort(Name(), device)) {
         return true;
       }
+      TellIfOverdue(start, told);
       Sleep(kPresencePollMs);
     }
     return false;
@@ -96,15 +102,13 @@ class PortWatch : public WatchBase {
 class ModemLineWatch : public WatchBase {
  public:
   using WatchBase::WatchBase;
-  std::string WhatArrivalIs() const override {
-    return std::string("waiting for ") + ModemLineName(c_.setup->signal.modemLine);
-  }
   bool WaitForArrival() override { return WaitForLine(true); }
-  bool WaitForLeave() override { return WaitForLine(false); }
+  bool WaitForLeave(std::optional<UnitResult> /*board*/) override { return WaitForLine(false); }
 
  private:
   bool WaitForLine(bool asserted) {
-    const char* line = ModemLineName(c_.setup->signal.modemLine);
+    const uint64_t start = Now();
+    bool toldOverdue = asserted;  // only a leaving is overdue
     bool toldOpen = false;
     bool toldLines = false;
     while (!Stopped()) {
@@ -115,8 +119,11 @@ class ModemLineWatch : public WatchBase {
       OpenResult opened = c_.world->open(*device);
       if (!opened.device) {
         if (!toldOpen) {
-          Notice("cannot open " + Name() + " to watch " + line + ": " + opened.reason +
-                 "; trying again");
+          PortNotice notice;
+          notice.kind = PortNoticeKind::kCannotWatchLine;
+          notice.modemLine = c_.setup->signal.modemLine;
+          notice.openReason = opened.reason;
+          Notice(notice);
           toldOpen = true;
         }
         Sleep(kReopenPauseMs);
@@ -127,8 +134,7 @@ class ModemLineWatch : public WatchBase {
         uint32_t lines = 0;
         if (!opened.device->GetModemStatus(lines)) {
           if (!toldLines) {
-            Notice(Name() + " does not report its modem lines, so " + line +
-                   " cannot be watched; trying again");
+            Notice(PortNoticeKind::kLineStatusUnreported);
             toldLines = true;
           }
           break;
@@ -139,6 +145,7 @@ class ModemLineWatch : public WatchBase {
           opened.device->Close();
           return true;
         }
+        TellIfOverdue(start, toldOverdue);
         Sleep(kLinePollMs);
       }
       opened.device->Close();
@@ -154,9 +161,6 @@ class ModemLineWatch : public WatchBase {
 class OperatorWatch : public WatchBase {
  public:
   using WatchBase::WatchBase;
-  std::string WhatArrivalIs() const override {
-    return "press Enter (or " + std::to_string(c_.port + 1) + " Enter) when the board is in place";
-  }
   bool WaitForArrival() override {
     c_.desk->BeginWaiting(c_.port);
     while (!Stopped()) {
@@ -169,29 +173,33 @@ class OperatorWatch : public WatchBase {
     c_.desk->EndWaiting(c_.port);
     return false;
   }
-  // The operator's next Enter says the board changed.
-  std::string WhatLeavingIs() const override { return ""; }
-  bool WaitForLeave() override { return !Stopped(); }
+  // The operator's next confirmation says the board changed.
+  bool WaitsForLeave() const override { return false; }
+  bool WaitForLeave(std::optional<UnitResult> /*board*/) override { return !Stopped(); }
 };
 
-// The chip itself: a board is there when its boot ROM answers the burn's wake-up, and has
-// left once the line has been quiet for a while after its firmware last spoke. A board whose
-// firmware never speaks cannot be seen to leave: its silence is never taken for leaving.
+// The chip itself: a board is there when its boot ROM answers the burn's wake-up. A passed
+// board has left once the line has been quiet for a while after its firmware last spoke; a
+// board whose firmware never speaks cannot be seen to leave, and its silence is never taken
+// for leaving. A board that did not pass (failed, pulled, cut) is let go once the line has been
+// quiet that long: the next board is burned when it answers, this one too if still in place.
 class ChipWatch : public WatchBase {
  public:
   using WatchBase::WatchBase;
-  std::string WhatArrivalIs() const override { return "waking the boot ROM until a board answers"; }
   bool SilentRomMeansNoBoard() const override { return true; }
   bool WaitForArrival() override { return !Stopped(); }
-  bool WaitForLeave() override {
-    const uint64_t start = Now();
-    bool heardAny = false;
-    uint64_t lastHeard = 0;
-    bool told = false;
-    while (!Stopped()) {
+  bool LetsGoWhenQuiet(std::optional<UnitResult> board) const override {
+    return board != UnitResult::kPass;
+  }
+  bool WaitForLeave(std::optional<UnitResult> board) override {
+    Listening state;
+    state.start = Now();
+    state.quietLetsGo = LetsGoWhenQuiet(board);
+    bool gone = false;
+    while (!gone && !Stopped()) {
       const std::optional<std::string> device = FindDevice();
       if (!device) {
-        return false;
+        break;
       }
       PortState port;
       OpenSelectedPort(*device, *c_.line, port, c_.world->open);
@@ -199,50 +207,81 @@ class ChipWatch : public WatchBase {
         Sleep(kReopenPauseMs);
         continue;
       }
-      while (!Stopped()) {
-        bool heard = false;
-        if (!Listen(*port.portHandle, heard)) {
-          break;  // the port failed under us: open it again, remembering what was heard
-        }
-        if (heard) {
-          heardAny = true;
-          lastHeard = Now();
-        }
-        if (heardAny && Now() - lastHeard >= c_.setup->signal.leaveSilenceMs) {
-          CloseSelectedPort(port);
-          return true;
-        }
-        const bool silent = !heardAny && Now() - start >= kNoSignOfLeavingMs;
-        const bool talking = heardAny && Now() - start >= kStillTalkingMs;
-        if (silent || talking) {
-          if (!told) {
-            Notice(silent ? "no sign of the board leaving; with silent firmware choose --board "
-                            "port, dsr, cts, dcd, ri or operator (Enter here confirms this "
-                            "board has left)"
-                          : "the line has not been quiet since the burn; if the next board is "
-                            "already in place, the change was quicker than --leave-silence-ms "
-                            "(Enter here confirms the burned board has left)");
-            told = true;
-            c_.desk->BeginWaiting(c_.port);
-          }
-          if (c_.desk->TakeConfirmation(c_.port)) {
-            c_.desk->EndWaiting(c_.port);
-            CloseSelectedPort(port);
-            return true;
-          }
-        }
-        Sleep(kLinePollMs);
-      }
+      // A port that failed under us is opened again, remembering what was heard.
+      gone = ListenUntilGone(*port.portHandle, state);
       CloseSelectedPort(port);
-      if (!Stopped()) {
+      if (!gone && !Stopped()) {
         Sleep(kReopenPauseMs);
       }
     }
-    c_.desk->EndWaiting(c_.port);
-    return false;
+    if (state.deskWaits) {
+      c_.desk->EndWaiting(c_.port);
+    }
+    return gone;
   }
 
  private:
+  struct Listening {
+    uint64_t start = 0;
+    bool quietLetsGo = false;
+    bool heardAny = false;
+    uint64_t lastHeard = 0;
+    bool toldOverdue = false;
+    bool deskWaits = false;  // the operator may confirm that the board has left
+  };
+
+  // True once the board may be taken as gone; false when the port failed or was stopped.
+  bool ListenUntilGone(SerialDevice& device, Listening& state) {
+    while (!Stopped()) {
+      bool heard = false;
+      if (!Listen(device, heard)) {
+        return false;
+      }
+      const uint64_t now = Now();
+      if (heard) {
+        state.heardAny = true;
+        state.lastHeard = now;
+      }
+      const uint64_t quietSince = state.heardAny ? state.lastHeard : state.start;
+      if ((state.heardAny || state.quietLetsGo) &&
+          now - quietSince >= c_.setup->signal.leaveSilenceMs) {
+        return true;
+      }
+      Tell(state, now - state.start);
+      if (state.deskWaits && c_.desk->TakeConfirmation(c_.port)) {
+        return true;
+      }
+      Sleep(kLinePollMs);
+    }
+    return false;
+  }
+
+  // What people are told after `waited` without seeing the board leave: for a passed board
+  // that cannot be heard leaving, that the operator may confirm it; otherwise, once, what to
+  // do, when the board is overdue even counting the quiet that its leaving takes.
+  void Tell(Listening& state, uint64_t waited) {
+    const bool silentPass = !state.heardAny && !state.quietLetsGo && waited >= kNoSignOfLeavingMs;
+    const bool stillTalking = state.heardAny && waited >= kStillTalkingMs;
+    if ((silentPass || stillTalking) && !state.deskWaits) {
+      PortNotice notice;
+      notice.kind = silentPass ? PortNoticeKind::kNoSignOfLeaving : PortNoticeKind::kLineNotQuiet;
+      notice.waitedMs = waited;
+      notice.operatorConfirms = true;
+      state.deskWaits = true;
+      state.toldOverdue = true;
+      c_.desk->BeginWaiting(c_.port);
+      Notice(notice);
+      return;
+    }
+    if (!state.toldOverdue && waited >= kNoSignOfLeavingMs + c_.setup->signal.leaveSilenceMs) {
+      PortNotice notice;
+      notice.kind = PortNoticeKind::kLeaveOverdue;
+      notice.waitedMs = waited;
+      state.toldOverdue = true;
+      Notice(notice);
+    }
+  }
+
   // Takes whatever has arrived; `heard` when anything had. False when the port failed.
   static bool Listen(SerialDevice& device, bool& heard) {
     CommStatus status;

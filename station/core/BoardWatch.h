@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "station/core/OperatorDesk.h"
@@ -25,14 +26,17 @@ struct WatchContext {
 class BoardWatch {
  public:
   virtual ~BoardWatch() = default;
-  // What the port waits for, for people ("waiting for DSR").
-  virtual std::string WhatArrivalIs() const = 0;
   // Returns once a board is in place; false when the port was stopped first.
   virtual bool WaitForArrival() = 0;
-  // What the port waits for after a burn, for people; empty when it waits for nothing.
-  virtual std::string WhatLeavingIs() const { return "waiting for the board to leave"; }
-  // Returns once the board just burned has been seen to leave; false when stopped first.
-  virtual bool WaitForLeave() = 0;
+  // Whether the port waits for a burned board to leave (the operator's next confirmation
+  // says that it has, with the next board's arrival).
+  virtual bool WaitsForLeave() const { return true; }
+  // Whether a board whose burn ended as `board` (empty: cut by a kill) is let go once the line
+  // has been quiet, rather than when it is seen to leave.
+  virtual bool LetsGoWhenQuiet(std::optional<UnitResult> /*board*/) const { return false; }
+  // Returns once the board whose burn ended as `board` may be taken as gone; false when the
+  // port was stopped first. A passed board must be seen to leave.
+  virtual bool WaitForLeave(std::optional<UnitResult> board) = 0;
   // With the chip as the signal the burn's own wake-up looks for the board: a boot ROM that
   // never answers then means no board yet, not a failed one.
   virtual bool SilentRomMeansNoBoard() const { return false; }
@@ -40,8 +44,8 @@ class BoardWatch {
 
 std::unique_ptr<BoardWatch> MakeBoardWatch(const WatchContext& context);
 
-// How long the chip signal waits for a burned board to speak before it says that it cannot
-// see the board leave.
+// How long a port waits to see a burned board leave before it tells people what to do (with
+// the chip signal: a board that never spoke cannot be heard leaving).
 inline constexpr uint64_t kNoSignOfLeavingMs = 5000;
 
 }  // namespace tarvok

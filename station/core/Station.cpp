@@ -19,7 +19,7 @@ Station::Station(const StationSetup& setup, StationWorld world, StationObserver&
   shared_.ledger = &ledger;
   shared_.budget = &budget_;
   shared_.sequence = &sequence_;
-  shared_.stopStation = [this](const std::string& reason) { Stop(reason); };
+  shared_.stopStation = [this](const PortStop& reason) { Stop(reason); };
   for (std::size_t port = 0; port < setup_.ports.size(); ++port) {
     ports_.push_back(std::make_unique<StationPort>(port, shared_));
     threads_.push_back(std::make_unique<PortThread>());
@@ -30,14 +30,14 @@ Station::~Station() {
   const bool anyThread = std::any_of(threads_.begin(), threads_.end(),
                                      [](const auto& slot) { return slot->thread.joinable(); });
   if (anyThread) {
-    StopAndWait("the station closed");
+    StopAndWait(PortStop{.kind = PortStopKind::kStationClosed});
   }
 }
 
-void Station::Stop(const std::string& reason) {
+void Station::Stop(const PortStop& reason) {
   {
     const std::lock_guard lock(mutex_);
-    if (endReason_.empty()) {
+    if (endReason_.kind == PortStopKind::kNone) {
       endReason_ = reason;
     }
   }
@@ -49,7 +49,7 @@ void Station::Stop(const std::string& reason) {
 
 bool Station::StartPort(std::size_t port) {
   PortThread& slot = *threads_.at(port);
-  if (slot.running && PortStopReason(port).empty()) {
+  if (slot.running && PortStopReason(port).kind == PortStopKind::kNone) {
     return true;  // running, and not told to stop
   }
   // A port told to stop ends at its next byte: its thread is waited for, then started afresh.
@@ -66,7 +66,7 @@ bool Station::StartPort(std::size_t port) {
   }
   {
     const std::lock_guard lock(mutex_);
-    endReason_.clear();
+    endReason_ = {};
   }
   slot.running = true;
   try {
@@ -81,7 +81,7 @@ bool Station::StartPort(std::size_t port) {
   return true;
 }
 
-void Station::StopPort(std::size_t port, const std::string& reason) {
+void Station::StopPort(std::size_t port, const PortStop& reason) {
   const std::lock_guard lock(portsMutex_);
   ports_.at(port)->Stop(reason);
 }
@@ -90,7 +90,7 @@ bool Station::PortRunning(std::size_t port) const {
   return threads_.at(port)->running;
 }
 
-void Station::StopAndWait(const std::string& reason) {
+void Station::StopAndWait(const PortStop& reason) {
   Stop(reason);
   for (auto& slot : threads_) {
     if (slot->thread.joinable()) {
@@ -107,7 +107,7 @@ PortCounts Station::Counts(std::size_t port) const {
   return counts;
 }
 
-std::string Station::PortStopReason(std::size_t port) const {
+PortStop Station::PortStopReason(std::size_t port) const {
   const std::lock_guard lock(portsMutex_);
   return ports_.at(port)->StopReason();
 }
@@ -125,10 +125,13 @@ void Station::Run(const std::atomic<bool>& interrupt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (interrupt && !interrupted_) {
       interrupted_ = true;
-      Stop("interrupted");
+      Stop(PortStop{.kind = PortStopKind::kInterrupted});
     }
     if (budget_.GoalReached()) {
-      Stop(std::to_string(setup_.boardsToPass) + " boards passed");
+      PortStop done;
+      done.kind = PortStopKind::kBoardsPassed;
+      done.count = setup_.boardsToPass;
+      Stop(done);
     }
   }
   for (std::thread& thread : threads) {
@@ -145,7 +148,7 @@ PortCounts Station::Total() const {
   return total;
 }
 
-std::string Station::EndReason() const {
+PortStop Station::EndReason() const {
   const std::lock_guard lock(mutex_);
   return endReason_;
 }

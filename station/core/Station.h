@@ -27,7 +27,7 @@ class Station {
   // Runs every port until the station ends; `interrupt` (set by Ctrl-C, say) stops it.
   void Run(const std::atomic<bool>& interrupt);
   // From any thread: every port stops at its next byte.
-  void Stop(const std::string& reason);
+  void Stop(const PortStop& reason);
 
   // For a window, not mixed with Run: starts `port` on a thread of its own unless it runs. A
   // port that has stopped starts afresh: its failures in a row forgotten, its counts going on.
@@ -35,19 +35,19 @@ class Station {
   bool StartPort(std::size_t port);
   // From any thread: the port stops at its next byte (a burn under way is recorded as
   // interrupted); `reason` is its stop reason.
-  void StopPort(std::size_t port, const std::string& reason);
+  void StopPort(std::size_t port, const PortStop& reason);
   // The port's thread has not yet ended.
   bool PortRunning(std::size_t port) const;
   // Stops every port and waits for their threads (each stops at its next byte).
-  void StopAndWait(const std::string& reason);
+  void StopAndWait(const PortStop& reason);
 
   std::size_t PortCount() const { return ports_.size(); }
   const std::string& PortName(std::size_t port) const { return setup_.ports[port].portName; }
   PortCounts Counts(std::size_t port) const;
-  std::string PortStopReason(std::size_t port) const;
+  PortStop PortStopReason(std::size_t port) const;
   PortCounts Total() const;
-  // Why the station ended: empty when every port gave up on its own.
-  std::string EndReason() const;
+  // Why the station ended: kNone when every port gave up on its own.
+  PortStop EndReason() const;
   bool Interrupted() const { return interrupted_; }
 
  private:
@@ -68,7 +68,7 @@ class Station {
   std::vector<std::unique_ptr<StationPort>> ports_;
   std::vector<std::unique_ptr<PortThread>> threads_;
   mutable std::mutex mutex_;
-  std::string endReason_;
+  PortStop endReason_;
   std::atomic<bool> interrupted_{false};
 };
 

@@ -60,7 +60,10 @@ class StationPort::AttemptSink : public BurnProgressSink {
     if (units != nullptr && imageCopy_ != nullptr) {
       uint64_t number = 0;
       if (!units->Take(number, attempt_.unitProblem)) {
-        port_.shared_.stopStation("no unit number for the next board: " + attempt_.unitProblem);
+        PortStop stop;
+        stop.kind = PortStopKind::kUnitNumbers;
+        stop.problem = attempt_.unitProblem;
+        port_.shared_.stopStation(stop);
         return;
       }
       WriteUnitNumber(*port_.shared_.setup->units, number, imageCopy_);
@@ -77,7 +80,7 @@ class StationPort::AttemptSink : public BurnProgressSink {
     }
     // Said once the ledger holds the board, so that whoever sees a port burning knows a
     // restarted station will not take that board for a new one.
-    port_.EnterPhase(PortPhase::kBurning, "");
+    port_.EnterPhase(PortPhase::kBurning);
   }
   void OnStageProgress(BurnStage stage, uint8_t percent, uint32_t, uint32_t) override {
     const uint8_t whole =
@@ -108,10 +111,10 @@ StationPort::StationPort(std::size_t index, const StationShared& shared)
   watch_ = MakeBoardWatch(context);
 }
 
-void StationPort::Stop(const std::string& reason) {
+void StationPort::Stop(const PortStop& reason) {
   {
     const std::lock_guard lock(mutex_);
-    if (stopReason_.empty()) {
+    if (stopReason_.kind == PortStopKind::kNone) {
       stopReason_ = reason;
     }
   }
@@ -123,19 +126,22 @@ PortCounts StationPort::Counts() const {
   return counts_;
 }
 
-std::string StationPort::StopReason() const {
+PortStop StationPort::StopReason() const {
   const std::lock_guard lock(mutex_);
   return stopReason_;
 }
 
-void StationPort::EnterPhase(PortPhase phase, const std::string& detail) {
+void StationPort::EnterPhase(PortPhase phase, const PortPhaseReason& reason) {
+  PortPhaseReason full = reason;
+  full.signal = setup_.signal;
   // The chip signal's wake-ups go round waiting and burning without a board: said once.
-  if (phase == shownPhase_ && detail == shownDetail_) {
+  if (shownAny_ && phase == shownPhase_ && full == shownReason_) {
     return;
   }
+  shownAny_ = true;
   shownPhase_ = phase;
-  shownDetail_ = detail;
-  shared_.observer->OnPortPhase(index_, phase, detail);
+  shownReason_ = full;
+  shared_.observer->OnPortPhase(index_, phase, full);
 }
 
 StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
@@ -152,7 +158,7 @@ StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
       attempt.outcome.interrupted = true;
       return attempt;
     }
-    EnterPhase(PortPhase::kBurning, "");
+    EnterPhase(PortPhase::kBurning);
   }
   BurnRequest request;
   request.portName = setup_.portName;
@@ -222,7 +228,10 @@ bool StationPort::Record(const Attempt& attempt) {
     counts = counts_;
   }
   if (!written) {
-    shared_.stopStation("the log " + shared_.log->Path() + " cannot be written: " + problem);
+    PortStop stop;
+    stop.kind = PortStopKind::kLog;
+    stop.problem = problem;
+    shared_.stopStation(stop);
     return false;
   }
   shared_.observer->OnBoardRecorded(index_, record, counts);
@@ -250,7 +259,10 @@ bool StationPort::AwaitTurnInBudget() {
 }
 
 void StationPort::NoteLedgerProblem(const std::string& problem) {
-  shared_.stopStation("the boards in place cannot be kept on disk: " + problem);
+  PortStop stop;
+  stop.kind = PortStopKind::kLedger;
+  stop.problem = problem;
+  shared_.stopStation(stop);
 }
 
 bool StationPort::AwaitBoardLeftBeforeRestart() {
@@ -275,11 +287,18 @@ bool StationPort::AwaitBoardLeftBeforeRestart() {
       return false;
     }
   }
-  if (!watch_->WhatLeavingIs().empty()) {
-    EnterPhase(PortPhase::kWaitingForLeave,
-               "waiting for the board burned before the station restarted to leave");
+  return AwaitLeave(board->result, true);
+}
+
+bool StationPort::AwaitLeave(std::optional<UnitResult> board, bool fromBeforeRestart) {
+  if (watch_->WaitsForLeave()) {
+    PortPhaseReason reason;
+    reason.board = board;
+    reason.fromBeforeRestart = fromBeforeRestart;
+    reason.burnsAgainWhenQuiet = watch_->LetsGoWhenQuiet(board);
+    EnterPhase(PortPhase::kWaitingForLeave, reason);
   }
-  if (!watch_->WaitForLeave()) {
+  if (!watch_->WaitForLeave(board)) {
     return false;
   }
   std::string problem;
@@ -290,88 +309,118 @@ bool StationPort::AwaitBoardLeftBeforeRestart() {
   return true;
 }
 
+bool StationPort::FindDevice(std::string& device) {
+  if (shared_.world->findPort(setup_.portName, device)) {
+    portMissingTold_ = false;
+    return true;
+  }
+  if (!portMissingTold_) {
+    PortNotice notice;
+    notice.kind = PortNoticeKind::kPortMissing;
+    shared_.observer->OnPortNotice(index_, notice);
+    portMissingTold_ = true;
+  }
+  return false;
+}
+
+void StationPort::TellAdapterLatency(const std::string& device) {
+  if (!shared_.world->adapterLatency) {
+    return;
+  }
+  if (const std::optional<AdapterLatency> latency =
+          shared_.world->adapterLatency(setup_.portName, device)) {
+    PortNotice notice;
+    notice.kind = PortNoticeKind::kAdapterLatency;
+    notice.latencyTimerMs = latency->timerMs;
+    notice.latencyLowered = latency->lowered;
+    shared_.observer->OnPortNotice(index_, notice);
+  }
+}
+
+bool StationPort::PortDidNotOpen(const Attempt& attempt) {
+  // Busy (another program holds it) or gone: no board was spoken to, so none failed.
+  shared_.budget->End(false);
+  std::string problem;
+  if (!attempt.started.empty() && !shared_.ledger->Clear(setup_.portName, problem)) {
+    NoteLedgerProblem(problem);
+    return false;
+  }
+  const BurnOutcome& outcome = attempt.outcome;
+  if (const std::string why = MessageOf(outcome); why != openFailureTold_) {
+    PortNotice notice;
+    notice.kind = PortNoticeKind::kPortUnusable;
+    notice.openFailure = outcome.openFailure.empty() ? outcome.summary : outcome.openFailure;
+    notice.openReason =
+        outcome.openFailure.empty() ? outcome.explanation : outcome.openFailureReason;
+    shared_.observer->OnPortNotice(index_, notice);
+    openFailureTold_ = why;
+  }
+  shared_.world->sleep(kNoPortPauseMs);
+  return true;
+}
+
+bool StationPort::TooManyFailures(const BurnOutcome& outcome, PortStop& stop) {
+  failuresInRow_ = outcome.Succeeded() ? 0 : failuresInRow_ + 1;
+  if (shared_.setup->failuresToStopPort == 0 ||
+      failuresInRow_ < shared_.setup->failuresToStopPort) {
+    return false;
+  }
+  stop.kind = PortStopKind::kFailuresInRow;
+  stop.count = failuresInRow_;
+  stop.lastStatus = outcome.status;
+  stop.lastStep = outcome.stepResult;
+  stop.lastMessage = MessageOf(outcome);
+  return true;
+}
+
+bool StationPort::Turn(PortStop& stop) {
+  EnterPhase(PortPhase::kWaitingForBoard);
+  if (!watch_->WaitForArrival() || !AwaitTurnInBudget()) {
+    return false;
+  }
+  std::string device;
+  if (!FindDevice(device)) {
+    shared_.budget->End(false);
+    shared_.world->sleep(kNoPortPauseMs);
+    return true;
+  }
+  TellAdapterLatency(device);
+  const Attempt attempt = BurnBoard(device);
+  const BurnOutcome& outcome = attempt.outcome;
+  if (!outcome.portOpened && !outcome.interrupted) {
+    return PortDidNotOpen(attempt);
+  }
+  openFailureTold_.clear();
+  if (watch_->SilentRomMeansNoBoard() && !attempt.reachedChip) {
+    // Nobody answered the wake-up: no board yet, nothing to record.
+    shared_.budget->End(false);
+    return true;
+  }
+  const bool recorded = Record(attempt);
+  shared_.budget->End(outcome.Succeeded());
+  if (!recorded || outcome.interrupted || TooManyFailures(outcome, stop)) {
+    return false;
+  }
+  return AwaitLeave(ResultOf(outcome), false);
+}
+
 void StationPort::Run() {
-  std::string reason;
-  const bool canStart = AwaitBoardLeftBeforeRestart();
-  bool portMissingTold = false;
-  std::string openProblemTold;
-  while (canStart && !Stopping()) {
-    EnterPhase(PortPhase::kWaitingForBoard, watch_->WhatArrivalIs());
-    if (!watch_->WaitForArrival() || !AwaitTurnInBudget()) {
-      break;
-    }
-    std::string device;
-    if (!shared_.world->findPort(setup_.portName, device)) {
-      shared_.budget->End(false);
-      if (!portMissingTold) {
-        shared_.observer->OnPortNotice(
-            index_, "no port " + setup_.portName + " on this machine; waiting for it");
-        portMissingTold = true;
-      }
-      shared_.world->sleep(kNoPortPauseMs);
-      continue;
-    }
-    portMissingTold = false;
-    if (shared_.world->portAdvice) {
-      if (const std::string advice = shared_.world->portAdvice(setup_.portName, device);
-          !advice.empty()) {
-        shared_.observer->OnPortNotice(index_, advice);
-      }
-    }
-    const Attempt attempt = BurnBoard(device);
-    const BurnOutcome& outcome = attempt.outcome;
-    if (!outcome.portOpened && !outcome.interrupted) {
-      // Busy (another program holds it) or gone: no board was spoken to, so none failed.
-      shared_.budget->End(false);
-      std::string problem;
-      if (!attempt.started.empty() && !shared_.ledger->Clear(setup_.portName, problem)) {
-        NoteLedgerProblem(problem);
-        break;
-      }
-      if (const std::string why = MessageOf(outcome); why != openProblemTold) {
-        shared_.observer->OnPortNotice(index_, why + "; trying again");
-        openProblemTold = why;
-      }
-      shared_.world->sleep(kNoPortPauseMs);
-      continue;
-    }
-    openProblemTold.clear();
-    if (watch_->SilentRomMeansNoBoard() && !attempt.reachedChip) {
-      // Nobody answered the wake-up: no board yet, nothing to record.
-      shared_.budget->End(false);
-      continue;
-    }
-    const bool recorded = Record(attempt);
-    shared_.budget->End(outcome.Succeeded());
-    if (!recorded || outcome.interrupted) {
-      break;
-    }
-    failuresInRow_ = outcome.Succeeded() ? 0 : failuresInRow_ + 1;
-    if (shared_.setup->failuresToStopPort != 0 &&
-        failuresInRow_ >= shared_.setup->failuresToStopPort) {
-      reason = std::to_string(failuresInRow_) +
-               " boards failed in a row; the last: " + MessageOf(outcome) +
-               ". Check the fixture and the port, then start the port (or the station) again";
-      break;
-    }
-    if (const std::string leaving = watch_->WhatLeavingIs(); !leaving.empty()) {
-      EnterPhase(PortPhase::kWaitingForLeave, leaving);
-    }
-    if (!watch_->WaitForLeave()) {
-      break;
-    }
-    std::string problem;
-    if (!shared_.ledger->Clear(setup_.portName, problem)) {
-      NoteLedgerProblem(problem);
-      break;
+  PortStop stop;
+  if (AwaitBoardLeftBeforeRestart()) {
+    while (!Stopping() && Turn(stop)) {
     }
   }
+  if (stop.kind == PortStopKind::kNone && shared_.budget->GoalReached()) {
+    stop.kind = PortStopKind::kBoardsPassed;
+    stop.count = shared_.setup->boardsToPass;
+  }
+  PortPhaseReason reason;
   {
     const std::lock_guard lock(mutex_);
-    if (stopReason_.empty()) {
-      stopReason_ = reason.empty() ? "stopped" : reason;
+    if (stopReason_.kind == PortStopKind::kNone) {
+      stopReason_ = stop;
     }
-    reason = stopReason_;
+    reason.stop = stopReason_;
   }
   EnterPhase(PortPhase::kStopped, reason);
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "station/core/BoardBudget.h"
@@ -31,7 +32,7 @@ struct StationShared {
   BoardBudget* budget = nullptr;
   std::atomic<uint64_t>* sequence = nullptr;  // the run's last attempt number
   // Stops the whole station, for a fault no port can go on after (the log, the numbers).
-  std::function<void(const std::string& reason)> stopStation;
+  std::function<void(const PortStop& reason)> stopStation;
 };
 
 class StationPort {
@@ -44,10 +45,10 @@ class StationPort {
   void Run();
   // From any thread: the port stops at its next byte, a burn under way is recorded as
   // interrupted. `reason` is the port's stop reason unless it already has one.
-  void Stop(const std::string& reason);
+  void Stop(const PortStop& reason);
 
   PortCounts Counts() const;
-  std::string StopReason() const;
+  PortStop StopReason() const;
 
  private:
   struct Attempt;
@@ -58,10 +59,22 @@ class StationPort {
   // A board this port burned before the station restarted, and never saw leave: its attempt
   // is recorded (as interrupted) if it never was, and the port waits for it to leave.
   bool AwaitBoardLeftBeforeRestart();
+  // One board's turn: waits for it, burns it, records it and waits for it to leave. False once
+  // the port ends, with `stop` set when it gave up on its own.
+  bool Turn(PortStop& stop);
+  // The port's device, or false (told once) while the port is not on the machine.
+  bool FindDevice(std::string& device);
+  void TellAdapterLatency(const std::string& device);
+  // A port that did not open: no board was spoken to. False when the port must end.
+  bool PortDidNotOpen(const Attempt& attempt);
+  // Counts a recorded board's outcome; true (with `stop`) once too many failed in a row.
+  bool TooManyFailures(const BurnOutcome& outcome, PortStop& stop);
+  // Waits for the board whose burn ended as `board` to leave, then takes it off the ledger.
+  bool AwaitLeave(std::optional<UnitResult> board, bool fromBeforeRestart);
   void NoteLedgerProblem(const std::string& problem);
   // Claims a burn from the station's count; false once the count is made or the port stops.
   bool AwaitTurnInBudget();
-  void EnterPhase(PortPhase phase, const std::string& detail);
+  void EnterPhase(PortPhase phase, const PortPhaseReason& reason = {});
   bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
 
   const std::size_t index_;
@@ -70,11 +83,14 @@ class StationPort {
   std::atomic<bool> stop_{false};
   std::unique_ptr<BoardWatch> watch_;
   uint32_t failuresInRow_ = 0;
+  bool shownAny_ = false;
   PortPhase shownPhase_ = PortPhase::kStopped;
-  std::string shownDetail_ = "-";
+  PortPhaseReason shownReason_;
+  bool portMissingTold_ = false;
+  std::string openFailureTold_;
   mutable std::mutex mutex_;
   PortCounts counts_;
-  std::string stopReason_;
+  PortStop stopReason_;
 };
 
 }  // namespace tarvok

@@ -29,6 +29,8 @@ struct BoardSignalChoice {
   uint32_t modemLine = kModemDsr;  // with kModemLine: kModemDsr, kModemCts, kModemDcd or kModemRing
   // With kChip: a board has left once the line has been this quiet after the chip last spoke.
   uint32_t leaveSilenceMs = 3000;
+
+  bool operator==(const BoardSignalChoice&) const = default;
 };
 
 struct StationPortSetup {
@@ -51,6 +53,12 @@ struct StationSetup {
   std::optional<UnitNumberPlan> units;
 };
 
+// A USB adapter whose latency timer slows each reply the burn waits for.
+struct AdapterLatency {
+  int timerMs = 0;
+  bool lowered = false;  // set to 1 ms before the burn
+};
+
 // The world as the station sees it: ports to open, ports that come and go, and a clock. The
 // command line uses the real ones; tests put a virtual clock and fake ports behind them.
 struct StationWorld {
@@ -61,8 +69,11 @@ struct StationWorld {
   std::function<uint64_t()> nowMs;
   // The serial number of the USB adapter behind a device, where the platform tells it.
   std::function<std::string(const std::string& devicePath)> adapterSerial;
-  // Advice for people on a port about to burn (a slow USB adapter, say), or empty.
-  std::function<std::string(const std::string& portName, const std::string& devicePath)> portAdvice;
+  // The latency timer of the USB adapter behind a port about to burn, where it slows the
+  // burn (told once per port), or nullopt.
+  std::function<std::optional<AdapterLatency>(const std::string& portName,
+                                              const std::string& devicePath)>
+      adapterLatency;
 };
 
 // The real world: the machine's serial ports and its steady clock.

@@ -69,7 +69,9 @@ void StationPanel::StartPort(std::size_t port) {
     tileChanged_[port] = true;
   }
   if (!station_->StartPort(port)) {
-    OnPortPhase(port, PortPhase::kStopped, "no thread could be made for the port");
+    PortPhaseReason reason;
+    reason.stop.kind = PortStopKind::kNoThread;
+    OnPortPhase(port, PortPhase::kStopped, reason);
   }
 }
 
@@ -81,7 +83,7 @@ void StationPanel::OnStartStation() {
 }
 
 void StationPanel::OnStopStation() {
-  station_->Stop("stopped by the operator");
+  station_->Stop(PortStop{.kind = PortStopKind::kOperator});
 }
 
 void StationPanel::OnStartPort(std::size_t port) {
@@ -90,7 +92,7 @@ void StationPanel::OnStartPort(std::size_t port) {
 }
 
 void StationPanel::OnStopPort(std::size_t port) {
-  station_->StopPort(port, "stopped by the operator");
+  station_->StopPort(port, PortStop{.kind = PortStopKind::kOperator});
 }
 
 void StationPanel::OnNextBoard(std::size_t port) {
@@ -117,7 +119,7 @@ bool StationPanel::OnCloseRequested() {
       return false;
     }
   }
-  station_->Stop("the window was closed");
+  station_->Stop(PortStop{.kind = PortStopKind::kWindowClosed});
   return true;
 }
 
@@ -129,7 +131,8 @@ bool StationPanel::AwaitStopped(std::chrono::milliseconds limit) {
       anyRunning = anyRunning || station_->PortRunning(port);
     }
     if (!anyRunning) {
-      station_->StopAndWait("the window was closed");  // the threads have ended: no wait
+      station_->StopAndWait(
+          PortStop{.kind = PortStopKind::kWindowClosed});  // the threads have ended: no wait
       return true;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
@@ -153,18 +156,18 @@ StationTile StationPanel::Tile(std::size_t port) const {
   return tiles_.at(port).Tile();
 }
 
-void StationPanel::OnPortPhase(std::size_t port, PortPhase phase, const std::string& detail) {
+void StationPanel::OnPortPhase(std::size_t port, PortPhase phase, const PortPhaseReason& reason) {
   {
     const std::lock_guard lock(mutex_);
-    tiles_[port].OnPhase(phase, detail);
+    tiles_[port].OnPhase(phase, reason);
   }
   Changed(port, false);
 }
 
-void StationPanel::OnPortNotice(std::size_t port, const std::string& text) {
+void StationPanel::OnPortNotice(std::size_t port, const PortNotice& notice) {
   {
     const std::lock_guard lock(mutex_);
-    tiles_[port].OnNotice(text);
+    tiles_[port].OnNotice(notice);
   }
   Changed(port, false);
 }

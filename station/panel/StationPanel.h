@@ -75,8 +75,8 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
                Clock clock);
 
   // From the ports' threads.
-  void OnPortPhase(std::size_t port, PortPhase phase, const std::string& detail) override;
-  void OnPortNotice(std::size_t port, const std::string& text) override;
+  void OnPortPhase(std::size_t port, PortPhase phase, const PortPhaseReason& reason) override;
+  void OnPortNotice(std::size_t port, const PortNotice& notice) override;
   void OnBurnProgress(std::size_t port, uint8_t percent) override;
   void OnBoardRecorded(std::size_t port, const UnitRecord& record,
                        const PortCounts& counts) override;

@@ -14,17 +14,16 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+const char* LineName(uint32_t line) {
+  return line == kModemCts ? "CTS" : line == kModemDcd ? "DCD" : line == kModemRing ? "RI" : "DSR";
+}
+
 std::string SignalWords(const BoardSignalChoice& signal) {
   switch (signal.kind) {
     case BoardSignal::kPort:
       return "the port appears with each board";
     case BoardSignal::kModemLine:
-      return std::string("the ") +
-             (signal.modemLine == kModemCts    ? "CTS"
-              : signal.modemLine == kModemDcd  ? "DCD"
-              : signal.modemLine == kModemRing ? "RI"
-                                               : "DSR") +
-             " line follows the board";
+      return std::string("the ") + LineName(signal.modemLine) + " line follows the board";
     case BoardSignal::kOperator:
       return "the operator presses Next board";
     case BoardSignal::kChip:
@@ -110,6 +109,101 @@ std::string RecordLine(const UnitRecord& record) {
     line += "  " + record.message;
   }
   return line;
+}
+
+std::string ArrivalText(const StationPortSetup& port) {
+  switch (port.signal.kind) {
+    case BoardSignal::kPort:
+      return "waiting for " + port.portName + " to appear: plug in the next board";
+    case BoardSignal::kModemLine:
+      return std::string("waiting for ") + LineName(port.signal.modemLine) +
+             ": put the next board in the fixture";
+    case BoardSignal::kOperator:
+      return "put the next board in, then press Next board";
+    case BoardSignal::kChip:
+      return "waking the boot ROM until a board answers";
+  }
+  return "";
+}
+
+std::string LeaveText(const PortPhaseReason& reason) {
+  std::string text = reason.fromBeforeRestart ? "burned before the port started: " : "";
+  if (!reason.board) {
+    text += "its burn was cut when the station stopped: take the board out";
+  } else if (*reason.board == UnitResult::kPass) {
+    text += "remove the board";
+  } else {
+    text += "take the board out";
+  }
+  if (reason.burnsAgainWhenQuiet) {
+    return text + "; the next board is burned when it answers (this one again if left in)";
+  }
+  if (reason.signal.kind == BoardSignal::kChip) {
+    return text + "; it has left once its firmware has been quiet " +
+           std::to_string(reason.signal.leaveSilenceMs) + " ms";
+  }
+  return text + "; the next board is burned once this one has left";
+}
+
+std::string NoticeText(const StationPortSetup& port, const PortNotice& notice) {
+  const std::string line = LineName(notice.modemLine);
+  switch (notice.kind) {
+    case PortNoticeKind::kPortMissing:
+      return "no port " + port.portName + " on this machine; waiting for it";
+    case PortNoticeKind::kPortUnusable:
+      return notice.openFailure + " (" + notice.openReason + "); trying again";
+    case PortNoticeKind::kCannotWatchLine:
+      return "cannot open " + port.portName + " to watch " + line + ": " + notice.openReason +
+             "; trying again";
+    case PortNoticeKind::kLineStatusUnreported:
+      return port.portName + " does not report its modem lines, so " + line +
+             " cannot be watched; trying again";
+    case PortNoticeKind::kNoSignOfLeaving:
+      return "no sign of the board leaving (its firmware is silent): press Next board once it "
+             "has been taken out";
+    case PortNoticeKind::kLineNotQuiet:
+      return "the line has not been quiet since the burn: take the board out; if the next "
+             "board is already in place, press Next board";
+    case PortNoticeKind::kLeaveOverdue:
+      return "the board has not been seen to leave for " + std::to_string(notice.waitedMs / 1000) +
+             " s: take it out";
+    case PortNoticeKind::kAdapterLatency:
+      return notice.latencyLowered
+                 ? "USB adapter latency timer set from " + std::to_string(notice.latencyTimerMs) +
+                       " ms to 1 ms"
+                 : "USB adapter latency timer " + std::to_string(notice.latencyTimerMs) +
+                       " ms slows the burn: set it to 1 ms in the adapter's settings";
+  }
+  return "";
+}
+
+std::string StopText(const PortStop& stop) {
+  switch (stop.kind) {
+    case PortStopKind::kNone:
+      return "stopped";
+    case PortStopKind::kOperator:
+      return "stopped by the operator";
+    case PortStopKind::kInterrupted:
+      return "interrupted";
+    case PortStopKind::kWindowClosed:
+      return "the window was closed";
+    case PortStopKind::kStationClosed:
+      return "the station closed";
+    case PortStopKind::kBoardsPassed:
+      return std::to_string(stop.count) + " boards passed";
+    case PortStopKind::kFailuresInRow:
+      return std::to_string(stop.count) + " boards failed in a row; the last: " + stop.lastMessage +
+             ". Check the fixture and the port, then press Start";
+    case PortStopKind::kLog:
+      return "the log cannot be written: " + stop.problem;
+    case PortStopKind::kLedger:
+      return "the boards in place cannot be kept on disk: " + stop.problem;
+    case PortStopKind::kUnitNumbers:
+      return "no unit number for the next board: " + stop.problem;
+    case PortStopKind::kNoThread:
+      return "no thread could be made for the port";
+  }
+  return "";
 }
 
 std::string RefusalText(const std::string& problem) {

@@ -24,6 +24,12 @@ std::vector<std::string> SettingsLines(const StationSetup& setup, const std::str
 // "14:02:17  COM5  PASS  unit 1234  8.2 s", a failure's message after it.
 std::string RecordLine(const UnitRecord& record);
 
+// A tile's words for what its port waits for, for a notice and for why the port stopped.
+std::string ArrivalText(const StationPortSetup& port);
+std::string LeaveText(const PortPhaseReason& reason);
+std::string NoticeText(const StationPortSetup& port, const PortNotice& notice);
+std::string StopText(const PortStop& stop);
+
 // What an operator reads when the station cannot be opened: a wrong image or loader first,
 // in words that say what to do, then the reason.
 std::string RefusalText(const std::string& problem);

@@ -1,13 +1,10 @@
 #include "station/panel/StationTile.h"
 
+#include "station/panel/StationPanelText.h"
+
 namespace tarvok {
-namespace {
 
-constexpr const char* kOperatorArrival = "put the next board in, then press Next board";
-
-}  // namespace
-
-TileState::TileState(const StationPortSetup& setup) : signal_(setup.signal.kind) {
+TileState::TileState(const StationPortSetup& setup) : setup_(setup), signal_(setup.signal.kind) {
   tile_.port = setup.portName;
   tile_.words = "STOPPED";
   tile_.detail = "not started";
@@ -20,25 +17,10 @@ void TileState::OnStarted() {
   tile_.detail = "starting";
 }
 
-void TileState::OnPhase(PortPhase phase, const std::string& detail) {
-  leaving_ = phase == PortPhase::kWaitingForLeave;
+void TileState::OnPhase(PortPhase phase, const PortPhaseReason& reason) {
   switch (phase) {
     case PortPhase::kWaitingForBoard:
-      burning_ = false;
-      tile_.percent = -1;
-      tile_.nextBoard = signal_ == BoardSignal::kOperator;
-      // The operator's board cannot be seen to leave: its result stays until the next one.
-      // A failed board's result stays too, so that its reason is read even when the board
-      // left at once (pulled).
-      if ((tile_.nextBoard && lastResult_) || (lastResult_ && *lastResult_ != UnitResult::kPass)) {
-        ShowResult();
-        tile_.detail = (lastResult_ == UnitResult::kPass ? "" : lastMessage_ + "\n") +
-                       (tile_.nextBoard ? kOperatorArrival : detail);
-        return;
-      }
-      tile_.words = "WAITING FOR BOARD";
-      tile_.tone = TileTone::kWaiting;
-      tile_.detail = tile_.nextBoard ? kOperatorArrival : detail;
+      ShowWaitingForBoard();
       return;
     case PortPhase::kBurning:
       burning_ = true;
@@ -48,10 +30,7 @@ void TileState::OnPhase(PortPhase phase, const std::string& detail) {
       }
       return;
     case PortPhase::kWaitingForLeave:
-      ShowResult();
-      tile_.detail = lastResult_ == UnitResult::kPass || lastMessage_.empty()
-                         ? detail
-                         : lastMessage_ + "\n" + detail;
+      ShowWaitingForLeave(reason);
       return;
     case PortPhase::kStopped:
       burning_ = false;
@@ -60,9 +39,44 @@ void TileState::OnPhase(PortPhase phase, const std::string& detail) {
       tile_.percent = -1;
       tile_.words = "STOPPED";
       tile_.tone = TileTone::kStopped;
-      tile_.detail = detail;
+      tile_.detail = StopText(reason.stop);
       return;
   }
+}
+
+void TileState::ShowWaitingForBoard() {
+  burning_ = false;
+  tile_.percent = -1;
+  // Only the operator's board is confirmed on this port: the button does something then.
+  tile_.nextBoard = signal_ == BoardSignal::kOperator;
+  const std::string arrival = ArrivalText(setup_);
+  // The operator's board cannot be seen to leave: its result stays until the next one. A
+  // failed board's result stays too, so that its reason is read even when the board left at
+  // once (pulled).
+  if ((tile_.nextBoard && lastResult_) || (lastResult_ && *lastResult_ != UnitResult::kPass)) {
+    ShowResult();
+    tile_.detail = (lastResult_ == UnitResult::kPass ? "" : lastMessage_ + "\n") + arrival;
+    return;
+  }
+  tile_.words = "WAITING FOR BOARD";
+  tile_.tone = TileTone::kWaiting;
+  tile_.detail = arrival;
+}
+
+void TileState::ShowWaitingForLeave(const PortPhaseReason& reason) {
+  tile_.nextBoard = false;
+  if (reason.fromBeforeRestart) {
+    // A board from before the port started: as its ledger holds it, a passed one green.
+    lastResult_ = reason.board.value_or(UnitResult::kInterrupted);
+    if (lastResult_ == UnitResult::kPass) {
+      lastMessage_.clear();
+    }
+  }
+  ShowResult();
+  const std::string leave = LeaveText(reason);
+  tile_.detail = lastResult_ == UnitResult::kPass || lastMessage_.empty()
+                     ? leave
+                     : lastMessage_ + "\n" + leave;
 }
 
 void TileState::OnProgress(uint8_t percent) {
@@ -91,16 +105,10 @@ void TileState::OnRecorded(const UnitRecord& record) {
   tile_.detail = record.result == UnitResult::kPass ? "" : record.message;
 }
 
-void TileState::OnNotice(const std::string& text) {
-  if (signal_ == BoardSignal::kChip && leaving_) {
-    // A board whose firmware is silent cannot be heard leaving: the operator says it has.
-    tile_.nextBoard = true;
-    tile_.detail =
-        "no sign of the board leaving (its firmware is silent): press Next board once "
-        "it has been taken out";
-    return;
-  }
-  tile_.detail = text;
+void TileState::OnNotice(const PortNotice& notice) {
+  // Each notice in its own words; Next board only where the port waits for it.
+  tile_.nextBoard = tile_.nextBoard || notice.operatorConfirms;
+  tile_.detail = NoticeText(setup_, notice);
 }
 
 void TileState::ShowResult() {

@@ -25,7 +25,7 @@ struct StationTile {
   std::string countsText;  // "pass 12   fail 1"
   int percent = -1;        // the bar while burning; -1 hides it
   bool running = false;    // the port's loop runs: its button stops it
-  bool nextBoard = false;  // the operator confirms boards on this port
+  bool nextBoard = false;  // the port waits for the operator's confirmation
 };
 
 // Follows one port through the station's calls.
@@ -33,22 +33,24 @@ class TileState {
  public:
   TileState(const StationPortSetup& setup);
 
-  void OnPhase(PortPhase phase, const std::string& detail);
+  void OnPhase(PortPhase phase, const PortPhaseReason& reason);
   void OnProgress(uint8_t percent);
   void OnRecorded(const UnitRecord& record);
-  void OnNotice(const std::string& text);
+  void OnNotice(const PortNotice& notice);
   void OnStarted();
 
   const StationTile& Tile() const { return tile_; }
 
  private:
+  void ShowWaitingForBoard();
+  void ShowWaitingForLeave(const PortPhaseReason& reason);
   void ShowResult();
   void SetCounts();
 
+  const StationPortSetup setup_;
   const BoardSignal signal_;
   StationTile tile_;
   bool burning_ = false;
-  bool leaving_ = false;                  // waiting for the board just burned to leave
   std::optional<UnitResult> lastResult_;  // empty before the first board
   std::string lastMessage_;
 };

@@ -50,7 +50,7 @@ class Fixture : public StationObserver {
   uint64_t endMs = 0;
   std::function<void()> confirm;  // the operator confirms the board in place
   // Stops the port (or the station) once the test's time is over.
-  std::function<void(const std::string& reason)> stop;
+  std::function<void()> stop;
 
   struct Board {
     BoardPlan plan;
@@ -60,10 +60,10 @@ class Fixture : public StationObserver {
     uint64_t burnEndedMs;
   };
   std::vector<Board> boards_;
-  std::vector<std::string> notices;
+  std::vector<PortNotice> notices;
   std::vector<UnitRecord> records;
 
-  void OnPortNotice(std::size_t, const std::string& text) override { notices.push_back(text); }
+  void OnPortNotice(std::size_t, const PortNotice& notice) override { notices.push_back(notice); }
   void OnBoardRecorded(std::size_t, const UnitRecord& record, const PortCounts&) override {
     records.push_back(record);
   }
@@ -78,7 +78,7 @@ class Fixture : public StationObserver {
     }
     Confirm(nowMs_);
     if (nowMs_ >= endMs) {
-      stop("the test is over");
+      stop();
     }
   }
 
@@ -115,7 +115,7 @@ class Fixture : public StationObserver {
 
   OpenResult Open() {
     if (Now() >= endMs) {
-      stop("the test is over");  // the chip signal's wake-ups open the port again and again
+      stop();  // the chip signal's wake-ups open the port again and again
     }
     OpenResult result;
     if (portComesWithBoard_ && BoardAt(Now()) == nullptr) {

@@ -45,10 +45,10 @@ uint32_t BoardOfLine(const Fixture& fixture, const LogLine& line) {
   return found;
 }
 
-// The run said that `link` was burning after `seen` arrived: it had begun on that board.
+// The run began a burn on `link` after `seen` arrived: it had begun on that board.
 bool RunBeganOn(const StationRun& run, const std::string& link, const BoardSeen& seen) {
-  for (const auto& [when, line] : run.burningLines) {
-    if (when >= seen.arrived && line.rfind(link + " ", 0) == 0) {
+  for (const auto& [when, port] : run.burningPorts) {
+    if (when >= seen.arrived && port == link) {
       return true;
     }
   }

@@ -21,9 +21,9 @@ struct StationRun {
   std::size_t logBytesAtStart = 0;
   std::string out;  // what it printed on standard output (its --json report)
   int exitCode = -1;
-  // Its lines saying a port is burning, each with when the soak read it. The station says so
-  // once its ledger holds the board.
-  std::vector<std::pair<WallTime, std::string>> burningLines;
+  // The ports it began a burn on, each with when the soak saw the burn under way in the
+  // station's ledger (its boards in place, beside the log).
+  std::vector<std::pair<WallTime, std::string>> burningPorts;
 };
 
 // What a board's fixture wrote when it left.

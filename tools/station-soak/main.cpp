@@ -137,7 +137,10 @@ double Since(Clock::time_point start) {
 class StationRunner {
  public:
   StationRunner(std::vector<std::string> args, std::string logPath, std::string errPath)
-      : args_(std::move(args)), logPath_(std::move(logPath)), errLog_(errPath) {}
+      : args_(std::move(args)),
+        logPath_(std::move(logPath)),
+        ledgerPath_(logPath_ + ".boards-in-place"),
+        errLog_(errPath) {}
 
   void Start() {
     StationRun run;
@@ -149,6 +152,7 @@ class StationRunner {
   }
   void Pump() {
     child_->ReadLines([this](Stream stream, const std::string& line) { Keep(stream, line); });
+    WatchLedger();
   }
   // The run ended by itself (it should not, until it is told to).
   bool EndedUnasked() {
@@ -187,15 +191,34 @@ class StationRunner {
       runs_.back().out += line + "\n";
     } else {
       errLog_ << line << "\n";
-      if (line.find(" BURNING") != std::string::npos) {
-        runs_.back().burningLines.emplace_back(std::chrono::system_clock::now(), line);
-      }
       if (line.find(kWaitingAfterRestart) != std::string::npos) {
         leaveWaits_.push_back(line);
       }
     }
   }
+  // A burn under way is a board in the station's ledger whose result is still null: the run
+  // that first shows it began on that board (read once more after a kill, for a burn the
+  // killed run began just before its end).
+  void WatchLedger() {
+    std::ifstream in(ledgerPath_);
+    std::stringstream text;
+    text << in.rdbuf();
+    const nlohmann::json ledger = nlohmann::json::parse(text.str(), nullptr, false);
+    if (!ledger.is_object()) {
+      return;
+    }
+    for (const auto& [port, board] : ledger.items()) {
+      if (!board.is_object() || !board.contains("result") || !board["result"].is_null() ||
+          !board.contains("started") || !board["started"].is_string()) {
+        continue;
+      }
+      if (burnsSeen_.insert(port + "\n" + board["started"].get<std::string>()).second) {
+        runs_.back().burningPorts.emplace_back(std::chrono::system_clock::now(), port);
+      }
+    }
+  }
   void Close(bool killed, int code) {
+    WatchLedger();
     runs_.back().end = std::chrono::system_clock::now();
     runs_.back().killed = killed;
     runs_.back().exitCode = code;
@@ -208,10 +231,12 @@ class StationRunner {
 
   std::vector<std::string> args_;
   std::string logPath_;
+  std::string ledgerPath_;
   std::ofstream errLog_;
   std::unique_ptr<Child> child_;
   std::vector<StationRun> runs_;
   std::vector<std::string> leaveWaits_;
+  std::set<std::string> burnsSeen_;  // port and start of each burn seen under way
 };
 
 // The operator: a board a restarted station waits for, which has not left by itself once a
