@@ -186,20 +186,12 @@ LRESULT StationFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case kStationHandOverMessage:
       Win32StationView::RunHandedOver(lParam);
       return 0;
-    case WM_CTLCOLORSTATIC: {
-      const auto control = reinterpret_cast<HWND>(lParam);
-      for (const StationTileControls& tile : tiles_) {
-        if (control == tile.frame || control == tile.name || control == tile.words ||
-            control == tile.detail || control == tile.unit || control == tile.counts) {
-          const ToneColours colours = ColoursOf(tile.tone);
-          const auto dc = reinterpret_cast<HDC>(wParam);
-          SetBkColor(dc, colours.background);
-          SetTextColor(dc, colours.text);
-          return reinterpret_cast<LRESULT>(ToneBrush(tile.tone));
-        }
+    case WM_CTLCOLORSTATIC:
+      if (const HBRUSH brush =
+              ColourTileText(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam))) {
+        return reinterpret_cast<LRESULT>(brush);
       }
       break;
-    }
     case WM_CLOSE:
       OnClose();
       return 0;
@@ -217,6 +209,21 @@ LRESULT StationFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(window_, message, wParam, lParam);
 }
 
+// A tile's text in its tone's colours: the brush for its background, or null for a control
+// outside the tiles.
+HBRUSH StationFrame::ColourTileText(HWND control, HDC dc) const {
+  for (const StationTileControls& tile : tiles_) {
+    if (control == tile.frame || control == tile.name || control == tile.words ||
+        control == tile.detail || control == tile.unit || control == tile.counts) {
+      const ToneColours colours = ColoursOf(tile.tone);
+      SetBkColor(dc, colours.background);
+      SetTextColor(dc, colours.text);
+      return ToneBrush(tile.tone);
+    }
+  }
+  return nullptr;
+}
+
 void StationFrame::MakeControls() {
   const auto child = [this](const wchar_t* className, DWORD style, HFONT font, int id = 0,
                             const wchar_t* text = L"") {
@@ -227,8 +234,8 @@ void StationFrame::MakeControls() {
     return control;
   };
   title_ = child(L"STATIC", SS_LEFTNOWORDWRAP, titleFont_);
-  image_ = child(L"STATIC", SS_LEFTNOWORDWRAP, textFont_);
-  log_ = child(L"STATIC", SS_LEFTNOWORDWRAP, textFont_);
+  image_ = child(L"STATIC", SS_LEFT | SS_ENDELLIPSIS, textFont_);
+  log_ = child(L"STATIC", SS_LEFT | SS_PATHELLIPSIS, textFont_);
   totals_ = child(L"STATIC", SS_RIGHT, largeFont_);
   rate_ = child(L"STATIC", SS_RIGHT, textFont_);
   startAll_ = child(L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, largeFont_, kStartAllId, L"Start all");

@@ -85,6 +85,7 @@ class StationFrame {
   void OnCommand(int id);
   void OnClose();
   HBRUSH ToneBrush(TileTone tone) const;
+  HBRUSH ColourTileText(HWND control, HDC dc) const;
 
   HINSTANCE instance_;
   StationParts parts_;  // until the panel takes them, as the window exists
