@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <mutex>
 
@@ -408,20 +409,76 @@ TEST(StationPanel, HeaderNamesTheImageAndTheRate) {
   setup.imageSha256 = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
   const struct {
     PortCounts total;
-    uint64_t elapsedMs;
+    uint64_t boardsPerHour;
     std::string totals;
     std::string rate;
   } cases[] = {
-      {{0, 0, 0}, 60'000, "pass 0   fail 0", "no board passed yet"},
-      {{6, 1, 0}, 600'000, "pass 6   fail 1", "36 boards per hour"},
-      {{1, 0, 2}, 90'000, "pass 1   fail 0   interrupted 2", "40 boards per hour"},
+      {{0, 0, 0}, 0, "pass 0   fail 0", "no board passed yet"},
+      {{6, 1, 0}, 36, "pass 6   fail 1", "36 boards per hour"},
+      {{1, 0, 2}, 40, "pass 1   fail 0   interrupted 2", "40 boards per hour"},
   };
   for (const auto& c : cases) {
-    const StationHeader header = HeaderOf(setup, "/srv/log.jsonl", c.total, c.elapsedMs);
+    const StationHeader header = HeaderOf(setup, "/srv/log.jsonl", c.total, c.boardsPerHour);
     EXPECT_EQ(header.image, "app-2.4.bin   4096 bytes   SHA-256 0123456789ab");
     EXPECT_EQ(header.totals, c.totals);
     EXPECT_EQ(header.rate, c.rate);
     EXPECT_EQ(header.log, "log /srv/log.jsonl");
+  }
+}
+
+// The boards per hour over the last boards passed: steady at a steady pace, whatever the
+// pauses before the window, and unchanged however long the line then stands idle.
+TEST(StationPanel, BoardsPerHourRollOverTheLastBoards) {
+  // One board every `everyMs` from `firstMs` on, `count` of them.
+  const auto paced = [](uint64_t firstMs, uint64_t everyMs, std::size_t count) {
+    std::deque<uint64_t> times;
+    for (std::size_t k = 0; k < count; ++k) {
+      times.push_back(firstMs + k * everyMs);
+    }
+    while (times.size() > kRateBoards + 1) {
+      times.pop_front();
+    }
+    return times;
+  };
+  std::deque<uint64_t> afterBreak = paced(0, 10'000, 30);  // 360 an hour, then
+  for (int k = 1; k <= 10; ++k) {
+    afterBreak.push_back(afterBreak.back() + (k == 1 ? 3'600'000 : 20'000));  // lunch, then 180
+    afterBreak.pop_front();
+  }
+  const struct {
+    const char* name;
+    std::deque<uint64_t> passedMs;
+    uint64_t startMs;
+    uint64_t expected;
+  } cases[] = {
+      {.name = "none passed", .passedMs = {}, .startMs = 0, .expected = 0},
+      {.name = "the first board, from the start",
+       .passedMs = {90'000},
+       .startMs = 0,
+       .expected = 40},
+      {.name = "a few, from the start",
+       .passedMs = paced(10'000, 10'000, 5),
+       .startMs = 0,
+       .expected = 360},
+      {.name = "two ports' boards at once",
+       .passedMs = {60'000, 60'000},
+       .startMs = 0,
+       .expected = 120},
+      {.name = "a long run at a steady pace",
+       .passedMs = paced(0, 10'000, 500),
+       .startMs = 0,
+       .expected = 360},
+      {.name = "an idle hour before the window is forgotten",
+       .passedMs = paced(4'000'000, 10'000, 21),
+       .startMs = 0,
+       .expected = 360},
+      {.name = "a break inside the window lowers it",
+       .passedMs = afterBreak,
+       .startMs = 0,
+       .expected = 20 * 3'600'000ULL / (10 * 10'000 + 3'600'000 + 9 * 20'000)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RollingBoardsPerHour(c.passedMs, c.startMs), c.expected) << c.name;
   }
 }
 

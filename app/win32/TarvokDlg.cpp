@@ -5,7 +5,6 @@
 #include <string>
 
 #include "app/DialogRequest.h"
-#include "app/win32/SelfTest.h"
 #include "app/win32/resource.h"
 #include "serial/Win32Text.h"
 
@@ -92,8 +91,8 @@ INT_PTR CTarvokDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kBurnTimerId) {
         core_->OnTimer();
-      } else if (selfTest_ != nullptr && wParam == kSelfTestTimerId) {
-        selfTest_->Step();
+      } else if (driver_ != nullptr && wParam == kDialogDriverTimerId) {
+        driver_->Step();
       }
       return TRUE;
     case WM_CLOSE:
@@ -137,8 +136,8 @@ void CTarvokDlg::OnInitDialog() {
     Fill(window_, list);
   }
   core_->OnInitDialog();
-  if (selfTest_ != nullptr) {
-    selfTest_->Start(*this);
+  if (driver_ != nullptr) {
+    driver_->Start(*this);
   }
 }
 

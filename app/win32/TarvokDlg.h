@@ -13,7 +13,18 @@
 
 namespace tarvok {
 
-class SelfTest;
+class CTarvokDlg;
+
+// Works the dialog from outside as a user would (a test program): started once the dialog is
+// ready, then stepped on every tick of a timer it may set with kDialogDriverTimerId.
+class DialogDriver {
+ public:
+  virtual ~DialogDriver() = default;
+  virtual void Start(CTarvokDlg& dialog) = 0;
+  virtual void Step() = 0;
+};
+
+inline constexpr UINT_PTR kDialogDriverTimerId = 2;
 
 class CTarvokDlg {
  public:
@@ -24,8 +35,8 @@ class CTarvokDlg {
 
   // Runs the dialog until it closes; the result of EndDialog.
   INT_PTR DoModal();
-  // Drives the dialog as a user would, from the start (see SelfTest).
-  void AttachSelfTest(SelfTest* selfTest) { selfTest_ = selfTest; }
+  // Before DoModal: the dialog is worked by `driver` from the start.
+  void AttachDriver(DialogDriver* driver) { driver_ = driver; }
 
   Win32DialogView& View() { return *view_; }
   DialogCore& Core() { return *core_; }
@@ -45,7 +56,7 @@ class CTarvokDlg {
   std::shared_ptr<Win32DialogView> view_;
   std::shared_ptr<DialogCore> core_;
   std::vector<PortInfo> ports_;
-  SelfTest* selfTest_ = nullptr;
+  DialogDriver* driver_ = nullptr;
   bool closing_ = false;
 };
 

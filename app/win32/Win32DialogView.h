@@ -36,7 +36,7 @@ class Win32DialogView : public DialogView {
   std::optional<std::string> ChooseImageFile() override;
   void HandOver(const std::function<void()>& task) override;
 
-  // Where the self-test puts its own file choice in place of the file-open dialog.
+  // Where a test program puts its own file choice in place of the file-open dialog.
   std::function<std::optional<std::string>()> chooseFile;
 
  private:

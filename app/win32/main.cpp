@@ -1,7 +1,5 @@
 // tarvok-gui.exe: the Windows dialog. With --loader FILE it downloads that RAM loader instead
-// of the one built in. With --self-test IMAGE PORT [--rom-baud RATE] [--screenshot FILE.bmp]
-// it burns IMAGE through PORT by pressing its own buttons and ends with exit code 0 only when
-// the run succeeded.
+// of the one built in.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -9,14 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "app/win32/SelfTest.h"
 #include "app/win32/TarvokDlg.h"
 #include "burn/BurnFiles.h"
 #include "serial/Win32Text.h"
@@ -32,23 +27,6 @@ std::vector<std::string> Arguments() {
   }
   LocalFree(wide);
   return arguments;
-}
-
-std::optional<tarvok::SelfTestOptions> SelfTestOptionsOf(const std::vector<std::string>& args) {
-  if (args.size() < 3 || args[0] != "--self-test") {
-    return std::nullopt;
-  }
-  tarvok::SelfTestOptions options;
-  options.image = args[1];
-  options.port = args[2];
-  for (std::size_t i = 3; i + 1 < args.size(); i += 2) {
-    if (args[i] == "--rom-baud") {
-      options.romRate = args[i + 1];
-    } else if (args[i] == "--screenshot") {
-      options.screenshot = args[i + 1];
-    }
-  }
-  return options;
 }
 
 // Takes "--loader FILE" out of the arguments and reads the file; false after telling the user
@@ -89,22 +67,11 @@ int main() {
   if (!TakeLoaderOption(args, loader)) {
     return 2;
   }
-  const std::optional<tarvok::SelfTestOptions> selfTestOptions = SelfTestOptionsOf(args);
-  std::unique_ptr<tarvok::SelfTest> selfTest;
   tarvok::CTarvokDlg dialog(GetModuleHandleW(nullptr));
   dialog.Core().SetLoader(loader);
-  if (selfTestOptions) {
-    selfTest = std::make_unique<tarvok::SelfTest>(*selfTestOptions);
-    dialog.AttachSelfTest(selfTest.get());
-  }
   dialog.DoModal();
   if (dialog.Core().WorkerRunning() && !dialog.Core().AwaitStoppedWorker(kCloseWaitsForBurn)) {
     std::_Exit(0);  // a burn that did not stop in time: the system closes the port
   }
-  if (!selfTest) {
-    return 0;
-  }
-  std::fputs(selfTest->Report().c_str(), stdout);
-  std::fflush(stdout);
-  return selfTest->Result();
+  return 0;
 }

@@ -185,6 +185,12 @@ void StationPanel::OnBoardRecorded(std::size_t port, const UnitRecord& record,
   {
     const std::lock_guard lock(mutex_);
     tiles_[port].OnRecorded(record);
+    if (record.result == "pass") {
+      passedMs_.push_back(nowMs_());
+      if (passedMs_.size() > kRateBoards + 1) {
+        passedMs_.pop_front();
+      }
+    }
     records_.push_front(RecordLine(record));
     if (records_.size() > kShownRecords) {
       records_.pop_back();
@@ -209,10 +215,6 @@ void StationPanel::Changed(std::size_t port, bool records) {
   }
 }
 
-uint64_t StationPanel::ElapsedMs() const {
-  return started_ ? nowMs_() - startMs_ : 0;
-}
-
 void StationPanel::Refresh() {
   // One refresh at a time, whatever thread a view runs it on: a view never gets an older
   // state after a newer one.
@@ -224,7 +226,7 @@ void StationPanel::Refresh() {
   bool showHeader = false;
   bool running = false;
   PortCounts total;
-  uint64_t elapsedMs = 0;
+  uint64_t boardsPerHour = 0;
   {
     const std::lock_guard lock(mutex_);
     for (std::size_t port = 0; port < tiles_.size(); ++port) {
@@ -242,10 +244,10 @@ void StationPanel::Refresh() {
     }
     showHeader = headerChanged_;
     recordsChanged_ = headerChanged_ = false;
-    elapsedMs = showHeader ? ElapsedMs() : 0;
+    boardsPerHour = RollingBoardsPerHour(passedMs_, startMs_);
   }
   if (showHeader) {
-    view_->ShowHeader(HeaderOf(parts_.setup, parts_.log->Path(), total, elapsedMs));
+    view_->ShowHeader(HeaderOf(parts_.setup, parts_.log->Path(), total, boardsPerHour));
   }
   for (const auto& [port, tile] : tiles) {
     view_->ShowTile(port, tile);

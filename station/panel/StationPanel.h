@@ -38,7 +38,7 @@ inline constexpr std::size_t kShownRecords = 50;
 class StationPanel : public std::enable_shared_from_this<StationPanel>, private StationObserver {
  public:
   // Milliseconds on a steady clock, read from any thread: the boards per hour are measured on
-  // it.
+  // it, over the last boards passed (RollingBoardsPerHour).
   using Clock = std::function<uint64_t()>;
   static uint64_t SteadyMs();
 
@@ -57,7 +57,7 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
   void OnStartPort(std::size_t port);
   void OnStopPort(std::size_t port);
   void OnNextBoard(std::size_t port);
-  void OnTick();  // keeps the boards per hour current between boards
+  void OnTick();  // redraws the header
   // The window asks to close. While boards burn the operator is asked first: false when they
   // keep them burning. Otherwise every port stops at its next byte (a burn under way is
   // recorded as interrupted) and the window may go.
@@ -86,7 +86,6 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
   void Changed(std::size_t port, bool records);
   void Refresh();
   void StartPort(std::size_t port);
-  uint64_t ElapsedMs() const;
 
   StationParts parts_;
   Clock nowMs_;
@@ -102,6 +101,7 @@ class StationPanel : public std::enable_shared_from_this<StationPanel>, private 
   bool headerChanged_ = false;
   bool started_ = false;
   uint64_t startMs_ = 0;
+  std::deque<uint64_t> passedMs_;  // when the last boards passed, for the boards per hour
   std::atomic<bool> refreshAsked_{false};
   std::mutex refreshMutex_;  // held through a whole refresh
 

@@ -1,5 +1,6 @@
 #include "station/panel/StationPanelText.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "burn/LineOptions.h"
@@ -35,12 +36,19 @@ std::string SignalWords(const BoardSignalChoice& signal) {
 
 }  // namespace
 
-uint64_t BoardsPerHour(uint64_t passed, uint64_t elapsedMs) {
-  return elapsedMs == 0 ? 0 : passed * 3'600'000 / elapsedMs;
+uint64_t RollingBoardsPerHour(const std::deque<uint64_t>& passedMs, uint64_t startMs) {
+  if (passedMs.empty()) {
+    return 0;
+  }
+  const std::size_t count = std::min(passedMs.size(), kRateBoards);
+  const uint64_t fromMs = passedMs.size() > kRateBoards ? passedMs[passedMs.size() - 1 - count]
+                                                        : std::min(startMs, passedMs.front());
+  const uint64_t spanMs = passedMs.back() - fromMs;
+  return spanMs == 0 ? 0 : count * 3'600'000 / spanMs;
 }
 
 StationHeader HeaderOf(const StationSetup& setup, const std::string& logPath,
-                       const PortCounts& total, uint64_t elapsedMs) {
+                       const PortCounts& total, uint64_t boardsPerHour) {
   StationHeader header;
   header.title = setup.name;
   header.image = FileNameOf(setup.imagePath) + "   " +
@@ -49,9 +57,8 @@ StationHeader HeaderOf(const StationSetup& setup, const std::string& logPath,
   header.totals =
       "pass " + std::to_string(total.passed) + "   fail " + std::to_string(total.failed) +
       (total.interrupted == 0 ? "" : "   interrupted " + std::to_string(total.interrupted));
-  header.rate = total.passed == 0
-                    ? "no board passed yet"
-                    : std::to_string(BoardsPerHour(total.passed, elapsedMs)) + " boards per hour";
+  header.rate = total.passed == 0 ? "no board passed yet"
+                                  : std::to_string(boardsPerHour) + " boards per hour";
   header.log = "log " + logPath;
   return header;
 }

@@ -2,7 +2,9 @@
 // record's line in the list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -12,12 +14,19 @@
 
 namespace tarvok {
 
-// `elapsedMs` since the station first started; no rate before the first board passed.
+// `boardsPerHour` as RollingBoardsPerHour gives it; no rate before the first board passed.
 StationHeader HeaderOf(const StationSetup& setup, const std::string& logPath,
-                       const PortCounts& total, uint64_t elapsedMs);
+                       const PortCounts& total, uint64_t boardsPerHour);
 
-// Whole boards per hour: `passed` boards in `elapsedMs`.
-uint64_t BoardsPerHour(uint64_t passed, uint64_t elapsedMs);
+// How many of the last passed boards the boards per hour are measured over.
+inline constexpr std::size_t kRateBoards = 20;
+
+// Whole boards per hour over the last passed boards: `passedMs` holds when each passed (oldest
+// first, at most the last kRateBoards + 1), `startMs` when the station first started. The span
+// runs from the board before the last kRateBoards (the start while fewer have passed) to the
+// newest, so the figure holds steady while the line is idle and follows a change of pace within
+// kRateBoards boards. 0 before the first board passed.
+uint64_t RollingBoardsPerHour(const std::deque<uint64_t>& passedMs, uint64_t startMs);
 
 std::vector<std::string> SettingsLines(const StationSetup& setup, const std::string& logPath);
 

@@ -12,3 +12,31 @@ target_link_libraries(tarvok_win32_tests PRIVATE tarvok_serial_platform tarvok_w
                                                  GTest::gtest_main)
 add_test(NAME windows_win32_tests COMMAND tarvok_win32_tests)
 set_tests_properties(windows_unit_tests windows_win32_tests PROPERTIES TIMEOUT 300)
+
+# The windows worked as a user would, run by scripts/test-windows and scripts/screenshot under
+# Wine with the simulated chip and fixtures behind Wine COM ports; never in the Windows zip.
+# Each carries the shipped program's resources (its dialog template, icon and manifest).
+enable_language(RC)
+set(win32_sources "${PROJECT_SOURCE_DIR}/app/win32")
+add_executable(tarvok-gui-test WIN32
+  windows/DialogBurnTest.cpp
+  windows/DialogBurnDriver.cpp
+  windows/ScreenPicture.cpp
+  "${win32_sources}/tarvok.rc"
+)
+target_include_directories(tarvok-gui-test PRIVATE ${PROJECT_SOURCE_DIR} "${TARVOK_WIN32_MANIFEST_DIR}")
+target_link_libraries(tarvok-gui-test PRIVATE tarvok_win32_dialog tarvok_warnings)
+
+find_package(CLI11 CONFIG REQUIRED)
+add_executable(tarvok-station-test WIN32
+  windows/StationWindowTest.cpp
+  windows/StationWindowDriver.cpp
+  windows/ScreenPicture.cpp
+  "${PROJECT_SOURCE_DIR}/cli/StationWindowOptions.cpp"
+  "${win32_sources}/station/tarvok-station.rc"
+)
+target_include_directories(tarvok-station-test PRIVATE ${PROJECT_SOURCE_DIR}
+                                                       "${TARVOK_WIN32_MANIFEST_DIR}"
+                                                       "${win32_sources}")
+target_link_libraries(tarvok-station-test PRIVATE tarvok_win32_station tarvok_cli_core
+                                                  CLI11::CLI11 tarvok_warnings)

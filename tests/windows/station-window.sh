@@ -1,11 +1,12 @@
-# Sourced by scripts/test-windows: tarvok-station.exe's self-test under Xvfb, on two
+# Sourced by scripts/test-windows: the station window worked under Xvfb by its test program
+# (tarvok-station-test.exe, the shipped window with a driver that presses its buttons), on two
 # simulated fixtures of three boards each, on COM6 and COM7.
 #
 # Each fixture keeps one pseudo-terminal for all its boards; its boards come and go behind it
-# and the operator confirms each with "Next board", which the self-test presses once the tile
+# and the operator confirms each with "Next board", which the test presses once the tile
 # has waited longer than the fixture's gap between boards. The COM ports exist (Wine's
 # dosdevices link and the value under HKLM\Hardware\DeviceMap\SerialComm) while the fixtures
-# run. The self-test checks the tiles' words and counts, the header, the records list and the
+# run. The test checks the tiles' words and counts, the header, the records list and the
 # log, then closes the window while a fourth board burns on COM7 (answering Yes) and checks
 # that board is logged as interrupted; this script checks that the first three boards of each
 # fixture were burned once.
@@ -17,7 +18,7 @@
 
 station_window_key='HKLM\Hardware\DeviceMap\SerialComm'
 
-station_window_self_test() {
+station_window_test() {
   local dir="$work/station-window" boards=3 com fixtures=() status=0
   local sim_args=() burn_baud=921600 screenshot_args=()
   if [[ -n ${station_screenshot:-} ]]; then
@@ -30,7 +31,7 @@ station_window_self_test() {
   head -c 49152 /dev/urandom >"$dir/image.bin"
   # Last week's image is refused before any port is touched, with one message, exit code 2.
   local refused=0
-  timeout --kill-after=10 120 wine "$build/app/tarvok-station.exe" --self-test \
+  timeout --kill-after=10 120 wine "$build/tests/tarvok-station-test.exe" \
     "$(windows_path "$dir/image.bin")" --port COM6 --log "$(windows_path "$dir/refused.log")" \
     --expect-sha256 "$(printf '0%.0s' {1..64})" </dev/null >"$dir/refused.out" 2>&1 ||
     refused=$?
@@ -60,7 +61,7 @@ station_window_self_test() {
   done
 
   local started=$SECONDS
-  timeout --kill-after=10 300 wine "$build/app/tarvok-station.exe" --self-test \
+  timeout --kill-after=10 300 wine "$build/tests/tarvok-station-test.exe" \
     "$(windows_path "$dir/image.bin")" --port COM6 --port COM7 \
     --log "$(windows_path "$dir/station.log")" --board operator --name "line 1 (Wine)" \
     --rom-baud 115200 --burn-baud "$burn_baud" "${screenshot_args[@]}" \
@@ -80,7 +81,7 @@ station_window_self_test() {
   tr -d '\r' <"$dir/window.out" | grep -v '^X connection' || true
   local failed=0 board
   if ((status != 0)); then
-    echo "test-windows: the station window's self-test failed (exit code $status)" >&2
+    echo "test-windows: the station window's test failed (exit code $status)" >&2
     failed=1
   fi
   for com in COM6 COM7; do

@@ -1,5 +1,7 @@
 // One port's tile in the station window: its name, its state in large words on a colour, the
-// detail, the last unit number, the counts, the bar, and its buttons.
+// detail, the last unit number, the counts, the bar, and its buttons. Every tile of the window
+// is the same size, and its text is sized to the tile so that it reads from a distance on a
+// large screen and still fits on a small one.
 #pragma once
 
 #include <QFrame>
@@ -18,6 +20,7 @@ class StationTileWidget : public QFrame {
  public:
   explicit StationTileWidget(QWidget* parent = nullptr);
   void Show(const StationTile& tile);
+  bool Running() const { return running_; }
 
   QLabel* portLabel;
   QLabel* wordsLabel;
@@ -33,8 +36,15 @@ class StationTileWidget : public QFrame {
   void stopClicked();
   void nextBoardClicked();
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  void ScaleText();
+  void ShowPortName();
+
   bool running_ = false;
+  QString portName_;
 };
 
 }  // namespace tarvok

@@ -10,7 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <cmath>
+#include <algorithm>
+#include <initializer_list>
 
 #include "app/qt/station/QtStationView.h"
 #include "app/qt/station/StationTileWidget.h"
@@ -19,6 +20,8 @@ namespace tarvok {
 namespace {
 
 constexpr int kTickMs = 5000;
+constexpr int kHeaderGap = 48;  // pixels at least between the image's line and the rate
+constexpr int kLowerLines = 6;  // lines the records and the settings show at the least
 
 QLabel* HeaderLabel(int pointSize, bool bold, QWidget* parent) {
   auto* label = new QLabel(parent);
@@ -44,9 +47,22 @@ QPushButton* BigButton(const QString& text, QWidget* parent) {
 
 StationWindow::StationWindow(StationParts parts, StationWorld world, QWidget* parent)
     : QWidget(parent) {
-  const std::size_t portCount = parts.setup.ports.size();
   setWindowTitle(tr("Tarvok station - %1").arg(QString::fromStdString(parts.setup.name)));
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(MakeHeader());
+  layout->addLayout(MakeTiles(parts.setup.ports.size()), 3);
+  layout->addLayout(MakeLower(), 1);
 
+  auto view = std::make_shared<QtStationView>();
+  view->Attach(this);
+  panel_ = StationPanel::Create(std::move(parts), std::move(world), view);
+  Connect();
+  panel_->OnOpen();
+}
+
+// The station's name, image and log on the left; the counts, the rate and the station's
+// buttons on the right, with room between them however long the image's name.
+QLayout* StationWindow::MakeHeader() {
   titleLabel = HeaderLabel(22, true, this);
   imageLabel = HeaderLabel(14, false, this);
   totalsLabel = HeaderLabel(18, true, this);
@@ -56,6 +72,8 @@ StationWindow::StationWindow(StationParts parts, StationWorld world, QWidget* pa
   stopButton = BigButton(tr("Stop all"), this);
 
   auto* header = new QGridLayout;
+  header->setHorizontalSpacing(kHeaderGap);
+  header->setColumnStretch(0, 1);
   header->addWidget(titleLabel, 0, 0);
   header->addWidget(imageLabel, 1, 0);
   header->addWidget(logLabel, 2, 0);
@@ -65,16 +83,30 @@ StationWindow::StationWindow(StationParts parts, StationWorld world, QWidget* pa
   buttons->addWidget(startButton);
   buttons->addWidget(stopButton);
   header->addLayout(buttons, 0, 2, 2, 1);
+  return header;
+}
 
-  // Two columns up to four ports, then three, four from nine on.
+// Two columns up to four ports, then three, four from nine on; every cell the same size.
+QLayout* StationWindow::MakeTiles(std::size_t portCount) {
   const int columns = portCount <= 1 ? 1 : portCount <= 4 ? 2 : portCount <= 9 ? 3 : 4;
+  const int rows = static_cast<int>((portCount + static_cast<std::size_t>(columns) - 1) /
+                                    static_cast<std::size_t>(columns));
   auto* grid = new QGridLayout;
   for (std::size_t port = 0; port < portCount; ++port) {
     auto* tile = new StationTileWidget(this);
     tiles.push_back(tile);
     grid->addWidget(tile, static_cast<int>(port) / columns, static_cast<int>(port) % columns);
   }
+  for (int column = 0; column < columns; ++column) {
+    grid->setColumnStretch(column, 1);
+  }
+  for (int row = 0; row < rows; ++row) {
+    grid->setRowStretch(row, 1);
+  }
+  return grid;
+}
 
+QLayout* StationWindow::MakeLower() {
   recordsList = new QListWidget(this);
   QFont recordsFont("Monospace");
   recordsFont.setStyleHint(QFont::TypeWriter);
@@ -82,6 +114,10 @@ StationWindow::StationWindow(StationParts parts, StationWorld world, QWidget* pa
   recordsList->setFont(recordsFont);
   settingsText = new QPlainTextEdit(this);
   settingsText->setReadOnly(true);
+  settingsText->setFont(recordsFont);
+  for (QWidget* box : std::initializer_list<QWidget*>{recordsList, settingsText}) {
+    box->setMinimumHeight(QFontMetrics(recordsFont).lineSpacing() * kLowerLines);
+  }
   auto* recordsBox =
       new QGroupBox(tr("Last boards (newest first, times in UTC as in the log)"), this);
   (new QVBoxLayout(recordsBox))->addWidget(recordsList);
@@ -90,17 +126,11 @@ StationWindow::StationWindow(StationParts parts, StationWorld world, QWidget* pa
   auto* lower = new QHBoxLayout;
   lower->addWidget(recordsBox, 3);
   lower->addWidget(settingsBox, 2);
+  return lower;
+}
 
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(header);
-  layout->addLayout(grid, 3);
-  layout->addLayout(lower, 2);
-
-  auto view = std::make_shared<QtStationView>();
-  view->Attach(this);
-  panel_ = StationPanel::Create(std::move(parts), std::move(world), view);
-
-  for (std::size_t port = 0; port < portCount; ++port) {
+void StationWindow::Connect() {
+  for (std::size_t port = 0; port < tiles.size(); ++port) {
     StationTileWidget* tile = tiles[port];
     connect(tile, &StationTileWidget::startClicked, this,
             [this, port] { panel_->OnStartPort(port); });
@@ -114,7 +144,6 @@ StationWindow::StationWindow(StationParts parts, StationWorld world, QWidget* pa
   tick_ = new QTimer(this);
   connect(tick_, &QTimer::timeout, this, [this] { panel_->OnTick(); });
   tick_->start(kTickMs);
-  panel_->OnOpen();
 }
 
 StationWindow::~StationWindow() = default;
@@ -146,8 +175,11 @@ void StationWindow::ShowSettings(const std::vector<std::string>& lines) {
   settingsText->setPlainText(text);
 }
 
+// Start all has nothing to start while every port runs; the tiles are shown before this.
 void StationWindow::ShowStationRunning(bool running) {
   stopButton->setEnabled(running);
+  startButton->setEnabled(
+      !std::all_of(tiles.begin(), tiles.end(), [](const auto* tile) { return tile->Running(); }));
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {

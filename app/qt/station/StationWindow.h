@@ -10,6 +10,7 @@
 #include "station/panel/StationPanel.h"
 
 class QLabel;
+class QLayout;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
@@ -51,6 +52,11 @@ class StationWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  QLayout* MakeHeader();
+  QLayout* MakeTiles(std::size_t portCount);
+  QLayout* MakeLower();
+  void Connect();
+
   std::shared_ptr<StationPanel> panel_;
   QTimer* tick_;
 };

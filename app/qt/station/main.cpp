@@ -1,12 +1,13 @@
 // tarvok-station: the production station's window, a tile per port.
 #include <CLI/CLI.hpp>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
+#include <vector>
 
-#include "app/qt/station/StationSelfTest.h"
 #include "app/qt/station/StationWindow.h"
 #include "cli/StationPlan.h"
 #include "cli/StationWindowOptions.h"
@@ -37,6 +38,16 @@ int Refuse(int argc, char** argv, std::string message) {
   return 2;
 }
 
+// Started with nothing to open, as from the desktop: the operator picks the station file.
+// Empty when they cancel.
+std::string PickStationFile(int argc, char** argv) {
+  QApplication qt(argc, argv);
+  return QFileDialog::getOpenFileName(nullptr, QObject::tr("Tarvok station: open a station file"),
+                                      QString(),
+                                      QObject::tr("Station files (*.toml);;All files (*)"))
+      .toStdString();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,16 +56,20 @@ int main(int argc, char** argv) {
       "per port. Press Start; the settings cannot change while the station runs.",
       "tarvok-station");
   tarvok::cli::StationOptions options;
-  bool selfTest = false;
   bool version = false;
-  std::string screenshot;
   std::string file;
   tarvok::cli::AddStationWindowOptions(app, options, file);
-  app.add_flag("--self-test", selfTest,
-               "run two simulated fixtures of three boards each through the window and check it");
-  app.add_option("--screenshot", screenshot, "with --self-test: picture the window mid-burn here");
   app.add_flag("--version", version, "print the version and exit");
-  CLI11_PARSE(app, argc, argv);
+  std::vector<char*> arguments(argv, argv + argc);
+  std::string picked;
+  if (argc == 1 && DisplayKnown()) {
+    picked = PickStationFile(argc, argv);
+    if (picked.empty()) {
+      return 0;
+    }
+    arguments.push_back(picked.data());
+  }
+  CLI11_PARSE(app, static_cast<int>(arguments.size()), arguments.data());
   if (version) {
     std::cout << tarvok::VersionText("tarvok-station") << "\n";
     return 0;
@@ -63,9 +78,6 @@ int main(int argc, char** argv) {
     std::cerr << "tarvok-station: no display to open the window on (neither DISPLAY nor "
                  "WAYLAND_DISPLAY is set); from a terminal, run 'tarvok station'\n";
     return 1;
-  }
-  if (selfTest) {
-    return tarvok::RunStationSelfTest(argc, argv, screenshot);
   }
   std::ostringstream err;
   if (!tarvok::cli::CompleteStationWindowOptions(app, file, options, std::cerr, err)) {

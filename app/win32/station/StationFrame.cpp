@@ -13,11 +13,16 @@ namespace {
 constexpr wchar_t kClassName[] = L"TarvokStation";
 constexpr UINT_PTR kTickTimerId = 1;
 constexpr UINT kTickMs = 5000;
-constexpr UINT kSelfTestStepMs = 100;
+constexpr UINT kDriverStepMs = 100;
 constexpr int kStartAllId = 100;
 constexpr int kStopAllId = 101;
 constexpr int kTileIdBase = 1000;  // a tile's Start/Stop is base + 10 * port + 1, Next board + 2
 constexpr int kMargin = 10;
+constexpr int kHeaderGap = 40;        // pixels at least between the image's line and the counts
+constexpr int kLowerMinHeight = 190;  // the records and the settings: several lines at least
+constexpr int kSmallestPixels = 12;
+// The longest of a tile's state words: the words' size is chosen so that it fits the tile.
+constexpr wchar_t kLongestWords[] = L"WAITING FOR BOARD";
 
 int TileButtonId(std::size_t port, int which) {
   return kTileIdBase + 10 * static_cast<int>(port) + which;
@@ -56,6 +61,12 @@ HFONT MakeFont(int points, bool bold, const wchar_t* face = L"Segoe UI") {
                      DEFAULT_PITCH, face);
 }
 
+HFONT MakePixelFont(int pixels, bool bold) {
+  return CreateFontW(-std::max(pixels, kSmallestPixels), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE,
+                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                     CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+}
+
 void SetText(HWND control, const std::string& text) {
   SetWindowTextW(control, WideFromUtf8(text).c_str());
 }
@@ -79,7 +90,9 @@ StationFrame::StationFrame(HINSTANCE instance, StationParts parts, StationWorld 
 }
 
 StationFrame::~StationFrame() {
-  for (const HFONT font : {titleFont_, largeFont_, wordsFont_, textFont_, monoFont_}) {
+  for (const HFONT font :
+       {titleFont_, largeFont_, wordsFont_, textFont_, monoFont_, tileFonts_.name, tileFonts_.words,
+        tileFonts_.text, tileFonts_.counts, tileFonts_.button}) {
     DeleteObject(font);
   }
   for (const HBRUSH brush : toneBrushes_) {
@@ -119,9 +132,9 @@ bool StationFrame::Run(const std::function<void(StationFrame&)>& shown) {
   return true;
 }
 
-void StationFrame::OnSelfTestTimer(std::function<void()> step) {
-  selfTestStep_ = std::move(step);
-  SetTimer(window_, kStationSelfTestTimerId, kSelfTestStepMs, nullptr);
+void StationFrame::OnDriverTimer(std::function<void()> step) {
+  driverStep_ = std::move(step);
+  SetTimer(window_, kStationDriverTimerId, kDriverStepMs, nullptr);
 }
 
 LRESULT CALLBACK StationFrame::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -166,33 +179,25 @@ LRESULT StationFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kTickTimerId && panel_) {
         panel_->OnTick();
-      } else if (wParam == kStationSelfTestTimerId && selfTestStep_) {
-        selfTestStep_();
+      } else if (wParam == kStationDriverTimerId && driverStep_) {
+        driverStep_();
       }
       return 0;
     case kStationHandOverMessage:
       Win32StationView::RunHandedOver(lParam);
       return 0;
-    case WM_CTLCOLORSTATIC: {
-      const auto control = reinterpret_cast<HWND>(lParam);
-      for (const StationTileControls& tile : tiles_) {
-        if (control == tile.frame || control == tile.name || control == tile.words ||
-            control == tile.detail || control == tile.unit || control == tile.counts) {
-          const ToneColours colours = ColoursOf(tile.tone);
-          const auto dc = reinterpret_cast<HDC>(wParam);
-          SetBkColor(dc, colours.background);
-          SetTextColor(dc, colours.text);
-          return reinterpret_cast<LRESULT>(ToneBrush(tile.tone));
-        }
+    case WM_CTLCOLORSTATIC:
+      if (const HBRUSH brush =
+              ColourTileText(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam))) {
+        return reinterpret_cast<LRESULT>(brush);
       }
       break;
-    }
     case WM_CLOSE:
       OnClose();
       return 0;
     case WM_DESTROY:
       KillTimer(window_, kTickTimerId);
-      KillTimer(window_, kStationSelfTestTimerId);
+      KillTimer(window_, kStationDriverTimerId);
       if (view_) {
         view_->Detach();
       }
@@ -202,6 +207,21 @@ LRESULT StationFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
   }
   return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+// A tile's text in its tone's colours: the brush for its background, or null for a control
+// outside the tiles.
+HBRUSH StationFrame::ColourTileText(HWND control, HDC dc) const {
+  for (const StationTileControls& tile : tiles_) {
+    if (control == tile.frame || control == tile.name || control == tile.words ||
+        control == tile.detail || control == tile.unit || control == tile.counts) {
+      const ToneColours colours = ColoursOf(tile.tone);
+      SetBkColor(dc, colours.background);
+      SetTextColor(dc, colours.text);
+      return ToneBrush(tile.tone);
+    }
+  }
+  return nullptr;
 }
 
 void StationFrame::MakeControls() {
@@ -214,8 +234,8 @@ void StationFrame::MakeControls() {
     return control;
   };
   title_ = child(L"STATIC", SS_LEFTNOWORDWRAP, titleFont_);
-  image_ = child(L"STATIC", SS_LEFTNOWORDWRAP, textFont_);
-  log_ = child(L"STATIC", SS_LEFTNOWORDWRAP, textFont_);
+  image_ = child(L"STATIC", SS_LEFT | SS_ENDELLIPSIS, textFont_);
+  log_ = child(L"STATIC", SS_LEFT | SS_PATHELLIPSIS, textFont_);
   totals_ = child(L"STATIC", SS_RIGHT, largeFont_);
   rate_ = child(L"STATIC", SS_RIGHT, textFont_);
   startAll_ = child(L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, largeFont_, kStartAllId, L"Start all");
@@ -255,45 +275,27 @@ void StationFrame::MakeControls() {
 }
 
 void StationFrame::Layout(int width, int height) {
-  const int right = 180;  // the station's buttons
-  const int left = width - 2 * kMargin - right - 200 - kMargin;
+  // The station's buttons on the right, the counts and the rate beside them, the name, image
+  // and log on the left with a gap before the counts however long the image's name.
+  const int right = 180;
+  const int countsWidth = 360;
+  const int countsLeft = width - 2 * kMargin - right - countsWidth;
+  const int left = std::max(countsLeft - kMargin - kHeaderGap, 100);
   Place(title_, kMargin, kMargin, left, 36);
   Place(image_, kMargin, kMargin + 40, left, 22);
   Place(log_, kMargin, kMargin + 64, left, 22);
-  Place(totals_, width - kMargin - right - kMargin - 200, kMargin, 200, 32);
-  Place(rate_, width - kMargin - right - kMargin - 200, kMargin + 40, 200, 22);
+  Place(totals_, countsLeft, kMargin, countsWidth, 32);
+  Place(rate_, countsLeft, kMargin + 40, countsWidth, 22);
   Place(startAll_, width - kMargin - right, kMargin, right, 40);
   Place(stopAll_, width - kMargin - right, kMargin + 46, right, 40);
   const int headerBottom = kMargin + 96;
 
-  // Two columns up to four ports, then three, four from nine on.
-  const std::size_t count = tiles_.size();
-  const int columns = count <= 1 ? 1 : count <= 4 ? 2 : count <= 9 ? 3 : 4;
-  const int rows = static_cast<int>((count + static_cast<std::size_t>(columns) - 1) /
-                                    static_cast<std::size_t>(columns));
-  const int tilesHeight = std::max(rows * 250, (height - headerBottom - kMargin) * 55 / 100);
-  const int tileWidth = (width - kMargin * (columns + 1)) / columns;
-  const int tileHeight = rows == 0 ? 0 : (tilesHeight - kMargin * (rows - 1)) / std::max(rows, 1);
-  for (std::size_t port = 0; port < count; ++port) {
-    const StationTileControls& tile = tiles_[port];
-    const int x = kMargin + static_cast<int>(port % static_cast<std::size_t>(columns)) *
-                                (tileWidth + kMargin);
-    const int y = headerBottom + static_cast<int>(port / static_cast<std::size_t>(columns)) *
-                                     (tileHeight + kMargin);
-    const int inner = tileWidth - 24;
-    Place(tile.frame, x, y, tileWidth, tileHeight);
-    Place(tile.name, x + 12, y + 8, inner, 30);
-    Place(tile.words, x + 12, y + 40, inner, 48);
-    Place(tile.bar, x + 12, y + 92, inner, 18);
-    Place(tile.detail, x + 12, y + 114, inner, 40);
-    Place(tile.unit, x + 12, y + 156, inner / 2, 28);
-    Place(tile.counts, x + 12 + inner / 2, y + 154, inner / 2, 30);
-    Place(tile.startStop, x + 12, y + tileHeight - 48, 130, 38);
-    Place(tile.nextBoard, x + 154, y + tileHeight - 48, 170, 38);
-  }
+  // The lists keep a few lines at any size; the tiles have the rest.
+  const int lowerHeight = std::max(kLowerMinHeight, (height - headerBottom) * 28 / 100);
+  const int tilesHeight = std::max(height - headerBottom - lowerHeight - 2 * kMargin, 120);
+  LayoutTiles(headerBottom, width, tilesHeight);
 
   const int lowerTop = headerBottom + tilesHeight + kMargin;
-  const int lowerHeight = std::max(height - lowerTop - kMargin, 60);
   const int recordsWidth = (width - 3 * kMargin) * 3 / 5;
   const int settingsLeft = 2 * kMargin + recordsWidth;
   const int settingsWidth = width - settingsLeft - kMargin;
@@ -301,6 +303,85 @@ void StationFrame::Layout(int width, int height) {
   Place(records_, kMargin + 8, lowerTop + 22, recordsWidth - 16, lowerHeight - 30);
   Place(settingsBox_, settingsLeft, lowerTop, settingsWidth, lowerHeight);
   Place(settings_, settingsLeft + 8, lowerTop + 22, settingsWidth - 16, lowerHeight - 30);
+}
+
+// Two columns up to four ports, then three, four from nine on; every tile the same size, its
+// lines one under the other in fonts sized to the tile.
+void StationFrame::LayoutTiles(int top, int width, int height) {
+  const std::size_t count = tiles_.size();
+  const int columns = count <= 1 ? 1 : count <= 4 ? 2 : count <= 9 ? 3 : 4;
+  const int rows = std::max(static_cast<int>((count + static_cast<std::size_t>(columns) - 1) /
+                                             static_cast<std::size_t>(columns)),
+                            1);
+  const int tileWidth = (width - kMargin * (columns + 1)) / columns;
+  const int tileHeight = (height - kMargin * (rows - 1)) / rows;
+  const int inner = tileWidth - 24;
+  const TileFonts fonts = ScaleTileFonts(tileHeight, inner);
+  const int words = fonts.wordsPixels;
+  for (std::size_t port = 0; port < count; ++port) {
+    const StationTileControls& tile = tiles_[port];
+    const int x = kMargin + static_cast<int>(port % static_cast<std::size_t>(columns)) *
+                                (tileWidth + kMargin);
+    const int y =
+        top + static_cast<int>(port / static_cast<std::size_t>(columns)) * (tileHeight + kMargin);
+    // Each line's height is its font's with a little room; the counts stand on their own line,
+    // under the unit number, both at the tile's left edge.
+    int line = y + 6;
+    const auto next = [&line](int pixels) {
+      const int at = line;
+      line += pixels * 5 / 4 + 2;
+      return at;
+    };
+    Place(tile.frame, x, y, tileWidth, tileHeight);
+    Place(tile.name, x + 12, next(words * 6 / 10), inner, words * 6 / 10 * 5 / 4);
+    Place(tile.words, x + 12, next(words), inner, words * 5 / 4);
+    Place(tile.bar, x + 12, next(words * 4 / 10), inner, words * 4 / 10);
+    Place(tile.detail, x + 12, next(words * 8 / 10), inner, words * 8 / 10 * 5 / 4);
+    Place(tile.unit, x + 12, next(words * 45 / 100), inner, words * 45 / 100 * 5 / 4);
+    Place(tile.counts, x + 12, next(words * 7 / 10), inner, words * 7 / 10 * 5 / 4);
+    const int buttonHeight = std::max(words * 8 / 10, 28);
+    const int buttonTop = y + tileHeight - buttonHeight - 8;
+    Place(tile.startStop, x + 12, buttonTop, std::min(inner / 2 - 6, words * 4), buttonHeight);
+    Place(tile.nextBoard, x + 12 + inner / 2, buttonTop, std::min(inner / 2, words * 5),
+          buttonHeight);
+    for (const auto& [control, font] : {std::pair{tile.name, fonts.name},
+                                        {tile.words, fonts.words},
+                                        {tile.detail, fonts.text},
+                                        {tile.unit, fonts.text},
+                                        {tile.counts, fonts.counts},
+                                        {tile.startStop, fonts.button},
+                                        {tile.nextBoard, fonts.button}}) {
+      SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+  }
+}
+
+// The words take about a sixth of the tile's height, less where the longest of them would not
+// fit its width; the rest of the text is sized after them. The fonts of the last size are
+// freed.
+StationFrame::TileFonts StationFrame::ScaleTileFonts(int tileHeight, int width) {
+  int words = std::max((tileHeight - 40) * 2 / 13, kSmallestPixels);
+  const HDC screen = GetDC(window_);
+  for (;; words -= 2) {
+    const HFONT font = MakePixelFont(words, true);
+    const HGDIOBJ old = SelectObject(screen, font);
+    SIZE extent{};
+    GetTextExtentPoint32W(screen, kLongestWords, static_cast<int>(wcslen(kLongestWords)), &extent);
+    SelectObject(screen, old);
+    DeleteObject(font);
+    if (words <= kSmallestPixels || extent.cx <= width) {
+      break;
+    }
+  }
+  ReleaseDC(window_, screen);
+  for (const HFONT font :
+       {tileFonts_.name, tileFonts_.words, tileFonts_.text, tileFonts_.counts, tileFonts_.button}) {
+    DeleteObject(font);
+  }
+  tileFonts_ = TileFonts{MakePixelFont(words * 6 / 10, true),  MakePixelFont(words, true),
+                         MakePixelFont(words * 4 / 10, false), MakePixelFont(words * 7 / 10, true),
+                         MakePixelFont(words * 4 / 10, false), words};
+  return tileFonts_;
 }
 
 void StationFrame::OnCommand(int id) {
@@ -385,8 +466,12 @@ void StationFrame::ShowSettings(const std::vector<std::string>& lines) {
   SetText(settings_, text);
 }
 
+// Start all has nothing to start while every port runs; the tiles are shown before this.
 void StationFrame::ShowStationRunning(bool running) {
   EnableWindow(stopAll_, running ? TRUE : FALSE);
+  const bool allRunning = std::all_of(tiles_.begin(), tiles_.end(),
+                                      [](const StationTileControls& tile) { return tile.running; });
+  EnableWindow(startAll_, allRunning ? FALSE : TRUE);
 }
 
 bool StationFrame::Ask(const std::string& question) {

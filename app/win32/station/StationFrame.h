@@ -19,7 +19,7 @@
 namespace tarvok {
 
 inline constexpr UINT kStationHandOverMessage = WM_APP + 1;
-inline constexpr UINT_PTR kStationSelfTestTimerId = 2;
+inline constexpr UINT_PTR kStationDriverTimerId = 2;
 // How long closing the window waits for every port to stop at its next byte.
 inline constexpr std::chrono::milliseconds kStationCloseWait{3000};
 
@@ -54,8 +54,9 @@ class StationFrame {
   HWND StartAllButton() const { return startAll_; }
   HWND TotalsLabel() const { return totals_; }
   HWND RecordsList() const { return records_; }
-  // Called every 100 ms on the window's thread once set (the self-test).
-  void OnSelfTestTimer(std::function<void()> step);
+  // Called every 100 ms on the window's thread once set: for a program that works the window
+  // from outside (a test).
+  void OnDriverTimer(std::function<void()> step);
 
   // The view's calls, on the window's thread.
   void ShowHeader(const StationHeader& header);
@@ -69,10 +70,22 @@ class StationFrame {
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void MakeControls();
+  // The tile fonts of the tiles' present size, and the words' height in pixels.
+  struct TileFonts {
+    HFONT name = nullptr;
+    HFONT words = nullptr;
+    HFONT text = nullptr;
+    HFONT counts = nullptr;
+    HFONT button = nullptr;
+    int wordsPixels = 0;
+  };
   void Layout(int width, int height);
+  void LayoutTiles(int top, int width, int height);
+  TileFonts ScaleTileFonts(int tileHeight, int width);
   void OnCommand(int id);
   void OnClose();
   HBRUSH ToneBrush(TileTone tone) const;
+  HBRUSH ColourTileText(HWND control, HDC dc) const;
 
   HINSTANCE instance_;
   StationParts parts_;  // until the panel takes them, as the window exists
@@ -80,13 +93,14 @@ class StationFrame {
   HWND window_ = nullptr;
   std::shared_ptr<Win32StationView> view_;
   std::shared_ptr<StationPanel> panel_;
-  std::function<void()> selfTestStep_;
+  std::function<void()> driverStep_;
 
   HFONT titleFont_ = nullptr;
   HFONT largeFont_ = nullptr;
   HFONT wordsFont_ = nullptr;
   HFONT textFont_ = nullptr;
   HFONT monoFont_ = nullptr;
+  TileFonts tileFonts_;
   std::vector<HBRUSH> toneBrushes_;
 
   HWND title_ = nullptr;

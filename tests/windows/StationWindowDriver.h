@@ -17,7 +17,7 @@ namespace tarvok {
 
 class StationFrame;
 
-struct StationSelfTestOptions {
+struct StationWindowDriverOptions {
   std::string log;  // the station's log, UTF-8
   uint64_t boardsPerPort = 3;
   std::string screenshot;  // a .bmp to write mid-burn; empty for none
@@ -27,9 +27,9 @@ struct StationSelfTestOptions {
   uint32_t nextBoardAfterMs = 1500;
 };
 
-class StationSelfTest {
+class StationWindowDriver {
  public:
-  explicit StationSelfTest(StationSelfTestOptions options) : options_(std::move(options)) {}
+  explicit StationWindowDriver(StationWindowDriverOptions options) : options_(std::move(options)) {}
   void Start(StationFrame& frame);
   // After the window has gone: the board burning as it closed must be in the log as
   // interrupted.
@@ -41,18 +41,21 @@ class StationSelfTest {
  private:
   enum class Phase { kBurning, kStoppingFirst, kOneMoreBoard, kAnsweringClose, kDone };
   void Step();
+  void StepStoppingFirst(DWORD now);
+  bool StepBurning(DWORD now);
   std::string CheckedAfterBurns() const;
   void Report(const std::string& problems);
   void Finish(const std::string& problems);
   void CloseMidBurn();
   void TakeScreenshot();
 
-  StationSelfTestOptions options_;
+  StationWindowDriverOptions options_;
   StationFrame* frame_ = nullptr;
   Phase phase_ = Phase::kBurning;
   DWORD startedMs_ = 0;
   std::vector<DWORD> waitingSince_;  // 0 while not waiting
   bool sawBurning_ = false;
+  bool startAllStayedEnabled_ = false;
   bool pictured_ = false;
   uint64_t nextBoardPresses_ = 0;
   DWORD stoppedFirstMs_ = 0;

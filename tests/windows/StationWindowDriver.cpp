@@ -1,4 +1,4 @@
-#include "app/win32/station/StationSelfTest.h"
+#include "tests/windows/StationWindowDriver.h"
 
 #include <commctrl.h>
 
@@ -6,9 +6,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/win32/ScreenPicture.h"
 #include "app/win32/station/StationFrame.h"
 #include "serial/Win32Text.h"
+#include "tests/windows/ScreenPicture.h"
 
 namespace tarvok {
 namespace {
@@ -68,60 +68,76 @@ std::vector<std::string> LogLines(const std::string& path) {
 
 }  // namespace
 
-void StationSelfTest::Start(StationFrame& frame) {
+void StationWindowDriver::Start(StationFrame& frame) {
   frame_ = &frame;
   startedMs_ = GetTickCount();
   waitingSince_.assign(frame.Tiles().size(), 0);
-  frame.OnSelfTestTimer([this] { Step(); });
+  frame.OnDriverTimer([this] { Step(); });
   Click(frame.StartAllButton());
+  // Every port runs: Start all has nothing left to start.
+  startAllStayedEnabled_ = IsWindowEnabled(frame.StartAllButton()) != FALSE;
 }
 
-void StationSelfTest::Step() {
+void StationWindowDriver::Step() {
   if (phase_ == Phase::kDone) {
     return;
   }
   const DWORD now = GetTickCount();
   if (now - startedMs_ > options_.deadlineMs) {
     Finish("the boards were not all burned in time\n");
-    return;
-  }
-  const std::vector<StationTileControls>& tiles = frame_->Tiles();
-  if (phase_ == Phase::kStoppingFirst) {
-    if (TextOf(tiles[0].words) != "STOPPED" || TextOf(tiles[0].startStop) != "Start") {
-      return;
-    }
-    std::string problems;
-    if (TextOf(tiles[0].detail).find("stopped by the operator") == std::string::npos) {
-      problems += "the stopped tile says " + TextOf(tiles[0].detail) + "\n";
-    }
-    for (std::size_t port = 1; port < tiles.size(); ++port) {
-      if (TextOf(tiles[port].words) != kLastBoardPassed ||
-          !IsWindowVisible(tiles[port].nextBoard)) {
-        problems += "stopping the first port changed " + TextOf(tiles[port].name) + " to " +
-                    TextOf(tiles[port].words) + "\n";
-      }
-    }
-    if (!problems.empty() || tiles.size() < 2) {
+  } else if (phase_ == Phase::kStoppingFirst) {
+    StepStoppingFirst(now);
+  } else if (phase_ == Phase::kOneMoreBoard || phase_ == Phase::kAnsweringClose) {
+    CloseMidBurn();
+  } else if (StepBurning(now)) {
+    const std::string problems = CheckedAfterBurns();
+    if (!problems.empty()) {
       Finish(problems);
       return;
     }
-    Report("");
-    phase_ = Phase::kOneMoreBoard;
-    stoppedFirstMs_ = now;
-    return;
+    // The first tile's own Stop stops that port alone.
+    phase_ = Phase::kStoppingFirst;
+    Click(frame_->Tiles()[0].startStop);
   }
-  if (phase_ == Phase::kOneMoreBoard || phase_ == Phase::kAnsweringClose) {
-    CloseMidBurn();
-    return;
-  }
+}
 
+void StationWindowDriver::StepStoppingFirst(DWORD now) {
+  const std::vector<StationTileControls>& tiles = frame_->Tiles();
+  if (TextOf(tiles[0].words) != "STOPPED" || TextOf(tiles[0].startStop) != "Start") {
+    return;
+  }
+  std::string problems;
+  if (TextOf(tiles[0].detail).find("stopped by the operator") == std::string::npos) {
+    problems += "the stopped tile says " + TextOf(tiles[0].detail) + "\n";
+  }
+  if (IsWindowEnabled(frame_->StartAllButton()) == FALSE) {
+    problems += "Start all stayed disabled with a port stopped\n";
+  }
+  for (std::size_t port = 1; port < tiles.size(); ++port) {
+    if (TextOf(tiles[port].words) != kLastBoardPassed || !IsWindowVisible(tiles[port].nextBoard)) {
+      problems += "stopping the first port changed " + TextOf(tiles[port].name) + " to " +
+                  TextOf(tiles[port].words) + "\n";
+    }
+  }
+  if (!problems.empty() || tiles.size() < 2) {
+    Finish(problems);
+    return;
+  }
+  Report("");
+  phase_ = Phase::kOneMoreBoard;
+  stoppedFirstMs_ = now;
+}
+
+// Presses Next board on a tile that has waited long enough for its fixture's next board, and
+// pictures the window mid-burn once; true once every port has burned its boards.
+bool StationWindowDriver::StepBurning(DWORD now) {
+  const std::vector<StationTileControls>& tiles = frame_->Tiles();
   const PortCounts total = frame_->Panel().RunningStation().Total();
   bool done = true;
   for (std::size_t port = 0; port < tiles.size(); ++port) {
     const StationTileControls& tile = tiles[port];
-    const std::string words = TextOf(tile.words);
     const PortCounts counts = frame_->Panel().Tile(port).counts;
-    const bool burning = words.rfind("BURNING", 0) == 0;
+    const bool burning = TextOf(tile.words).rfind("BURNING", 0) == 0;
     sawBurning_ = sawBurning_ || burning;
     const int percent = static_cast<int>(SendMessageW(tile.bar, PBM_GETPOS, 0, 0));
     if (!options_.screenshot.empty() && !pictured_ && burning && percent >= 40 && percent <= 90 &&
@@ -141,20 +157,10 @@ void StationSelfTest::Step() {
       waitingSince_[port] = 0;
     }
   }
-  if (!done) {
-    return;
-  }
-  const std::string problems = CheckedAfterBurns();
-  if (!problems.empty()) {
-    Finish(problems);
-    return;
-  }
-  // The first tile's own Stop stops that port alone.
-  phase_ = Phase::kStoppingFirst;
-  Click(tiles[0].startStop);
+  return done;
 }
 
-std::string StationSelfTest::CheckedAfterBurns() const {
+std::string StationWindowDriver::CheckedAfterBurns() const {
   std::ostringstream problems;
   const std::vector<StationTileControls>& tiles = frame_->Tiles();
   const uint64_t boards = options_.boardsPerPort * tiles.size();
@@ -177,6 +183,9 @@ std::string StationSelfTest::CheckedAfterBurns() const {
   }
   if (!sawBurning_) {
     problems << "no tile was seen burning\n";
+  }
+  if (startAllStayedEnabled_) {
+    problems << "Start all could be pressed while every port ran\n";
   }
   const HWND list = frame_->RecordsList();
   const auto rows = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
@@ -206,7 +215,7 @@ std::string StationSelfTest::CheckedAfterBurns() const {
 
 // The second port's next board starts burning; the window is closed under it and the question
 // answered with Yes.
-void StationSelfTest::CloseMidBurn() {
+void StationWindowDriver::CloseMidBurn() {
   const StationTileControls& second = frame_->Tiles()[1];
   if (phase_ == Phase::kAnsweringClose) {
     BoxSearch search{frame_->Window(), nullptr};
@@ -234,7 +243,7 @@ void StationSelfTest::CloseMidBurn() {
   }
 }
 
-void StationSelfTest::CheckAfterClose() {
+void StationWindowDriver::CheckAfterClose() {
   if (result_ != 0) {
     return;  // already failed
   }
@@ -250,18 +259,18 @@ void StationSelfTest::CheckAfterClose() {
                 (lines.empty() ? std::string("(empty)") : lines.back()) + "\n";
   }
   report_ += "closed in mid-burn after: " + question_ + "\n";
-  report_ += problems.empty() ? "self-test passed: the interrupted board is in the log\n"
-                              : "self-test FAILED:\n" + problems;
+  report_ += problems.empty() ? "test passed: the interrupted board is in the log\n"
+                              : "test FAILED:\n" + problems;
   result_ = problems.empty() ? 0 : 1;
 }
 
-void StationSelfTest::Finish(const std::string& problems) {
+void StationWindowDriver::Finish(const std::string& problems) {
   Report(problems);
   phase_ = Phase::kDone;
   PostMessageW(frame_->Window(), WM_CLOSE, 0, 0);
 }
 
-void StationSelfTest::Report(const std::string& problems) {
+void StationWindowDriver::Report(const std::string& problems) {
   result_ = problems.empty() ? 0 : 1;
   const std::vector<StationTileControls>& tiles = frame_->Tiles();
   std::ostringstream report;
@@ -271,13 +280,13 @@ void StationSelfTest::Report(const std::string& problems) {
   }
   report << "Next board pressed " << nextBoardPresses_ << " times\n";
   report << (problems.empty()
-                 ? "self-test passed: " + std::to_string(options_.boardsPerPort * tiles.size()) +
+                 ? "test passed: " + std::to_string(options_.boardsPerPort * tiles.size()) +
                        " boards on " + std::to_string(tiles.size()) + " ports\n"
-                 : "self-test FAILED:\n" + problems);
+                 : "test FAILED:\n" + problems);
   report_ = report.str();
 }
 
-void StationSelfTest::TakeScreenshot() {
+void StationWindowDriver::TakeScreenshot() {
   pictured_ = true;
   const HWND window = frame_->Window();
   // The client area: the frame around it is the window manager's, if there is one.

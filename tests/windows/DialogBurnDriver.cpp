@@ -1,4 +1,4 @@
-#include "app/win32/SelfTest.h"
+#include "tests/windows/DialogBurnDriver.h"
 
 #include <commctrl.h>
 
@@ -7,10 +7,9 @@
 #include <fstream>
 #include <vector>
 
-#include "app/win32/ScreenPicture.h"
-#include "app/win32/TarvokDlg.h"
 #include "app/win32/resource.h"
 #include "serial/Win32Text.h"
+#include "tests/windows/ScreenPicture.h"
 
 namespace tarvok {
 namespace {
@@ -55,20 +54,20 @@ BOOL CALLBACK MatchMessageBox(HWND window, LPARAM lParam) {
 
 }  // namespace
 
-void SelfTest::Start(CTarvokDlg& dialog) {
+void DialogBurnDriver::Start(CTarvokDlg& dialog) {
   dialog_ = &dialog;
   dialog.View().chooseFile = [this]() -> std::optional<std::string> { return options_.image; };
-  SetTimer(dialog.Window(), kSelfTestTimerId, 100, nullptr);
+  SetTimer(dialog.Window(), kDialogDriverTimerId, 100, nullptr);
   startedMs_ = GetTickCount();
 }
 
-HWND SelfTest::FindMessageBox() const {
+HWND DialogBurnDriver::FindMessageBox() const {
   BoxSearch search{dialog_->Window(), nullptr};
   EnumThreadWindows(GetCurrentThreadId(), MatchMessageBox, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
-void SelfTest::Step() {
+void DialogBurnDriver::Step() {
   if (inStep_ || phase_ == Phase::kDone) {
     return;  // a message box of our own press runs its loop inside the press
   }
@@ -109,28 +108,28 @@ void SelfTest::Step() {
   inStep_ = false;
 }
 
-void SelfTest::Finish(int result, const std::string& why) {
+void DialogBurnDriver::Finish(int result, const std::string& why) {
   phase_ = Phase::kDone;
   result_ = result;
   failure_ = why;
-  KillTimer(dialog_->Window(), kSelfTestTimerId);
+  KillTimer(dialog_->Window(), kDialogDriverTimerId);
   dialog_->EndDialog(IDOK);
 }
 
-std::string SelfTest::Report() const {
+std::string DialogBurnDriver::Report() const {
   std::string text;
   for (const std::string& message : messages_) {
     text += "message box: " + message + "\n";
   }
   text += "highest progress: " + std::to_string(highestPercent_) + "%\n";
   if (!failure_.empty()) {
-    text += "self-test failed: " + failure_ + "\n";
+    text += "test failed: " + failure_ + "\n";
   }
-  text += result_ == 0 ? "self-test passed\n" : "";
+  text += result_ == 0 ? "test passed\n" : "";
   return text;
 }
 
-void SelfTest::TakeScreenshot() {
+void DialogBurnDriver::TakeScreenshot() {
   pictured_ = true;
   RECT frame{};
   GetWindowRect(dialog_->Window(), &frame);

@@ -1,4 +1,4 @@
-// A picture of part of the screen as a 24-bit .bmp file: what the self-tests' --screenshot
+// A picture of part of the screen as a 24-bit .bmp file: what the window tests' --screenshot
 // writes.
 #pragma once
 

@@ -1,4 +1,4 @@
-// Drives the real dialog as a user would, for the tests under Wine and for the screenshot:
+// Drives the real dialog as a user would, for the test under Wine and for the screenshot:
 // picks the port and the boot-ROM rate, presses "Open" (with the image given in place of
 // the file-open dialog) and "Burn", answers the message boxes with OK and reads their texts,
 // and ends the dialog once the run is over. Optionally pictures the window mid-burn.
@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "app/win32/TarvokDlg.h"
+
 namespace tarvok {
 
-class CTarvokDlg;
-
-inline constexpr UINT_PTR kSelfTestTimerId = 2;
-
-struct SelfTestOptions {
+struct DialogBurnOptions {
   std::string image;  // UTF-8 path
   std::string port;   // such as COM5
   std::string romRate = "115200";
@@ -24,11 +22,11 @@ struct SelfTestOptions {
   uint32_t deadlineMs = 240'000;
 };
 
-class SelfTest {
+class DialogBurnDriver : public DialogDriver {
  public:
-  explicit SelfTest(SelfTestOptions options) : options_(std::move(options)) {}
-  void Start(CTarvokDlg& dialog);
-  void Step();
+  explicit DialogBurnDriver(DialogBurnOptions options) : options_(std::move(options)) {}
+  void Start(CTarvokDlg& dialog) override;
+  void Step() override;
   // 0: the run ended with "Burn Flash Img Success !" and the bar at 100; otherwise 1.
   int Result() const { return result_; }
   std::string Report() const;
@@ -39,7 +37,7 @@ class SelfTest {
   HWND FindMessageBox() const;
   void TakeScreenshot();
 
-  SelfTestOptions options_;
+  DialogBurnOptions options_;
   CTarvokDlg* dialog_ = nullptr;
   Phase phase_ = Phase::kPressButtons;
   bool inStep_ = false;

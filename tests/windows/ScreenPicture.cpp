@@ -1,4 +1,4 @@
-#include "app/win32/ScreenPicture.h"
+#include "tests/windows/ScreenPicture.h"
 
 #include <filesystem>
 #include <fstream>
