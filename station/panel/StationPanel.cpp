@@ -185,7 +185,7 @@ void StationPanel::OnBoardRecorded(std::size_t port, const UnitRecord& record,
   {
     const std::lock_guard lock(mutex_);
     tiles_[port].OnRecorded(record);
-    if (record.result == "pass") {
+    if (record.result == UnitResult::kPass) {
       passedMs_.push_back(nowMs_());
       if (passedMs_.size() > kRateBoards + 1) {
         passedMs_.pop_front();
