@@ -20,8 +20,9 @@
 
 #include "app/qt/station/StationTileWidget.h"
 #include "app/qt/station/StationWindow.h"
-#include "cli/StationPlan.h"
 #include "sim/BoardSeries.h"
+#include "station/config/OpenStation.h"
+#include "station/panel/StationPanelText.h"
 
 namespace tarvok {
 namespace {
@@ -116,7 +117,7 @@ int RunStationSelfTest(int argc, char** argv, const std::string& screenshot) {
 
   std::atomic<bool> stopFixtures{false};
   std::vector<std::thread> fixtures;
-  cli::StationOptions options;
+  StationOptions options;
   for (int fixture = 1; fixture <= kFixtures; ++fixture) {
     sim::BoardSeriesOptions series;
     sim::BoardPlan plan;
@@ -127,23 +128,20 @@ int RunStationSelfTest(int argc, char** argv, const std::string& screenshot) {
     series.portPerBoard = true;
     series.link = (folder / ("fixture" + std::to_string(fixture))).string();
     fixtures.emplace_back([series, &stopFixtures] { sim::RunBoardSeries(series, stopFixtures); });
-    options.burn.ports.push_back(series.link);
+    options.ports.push_back(series.link);
   }
-  options.burn.image = image;
+  options.image = image;
   options.log = (folder / "station.jsonl").string();
   options.board = "port";
   options.name = "self-test";
 
   int status = 1;
   {
-    cli::StationPlan plan;
-    std::ostringstream err;
-    if (!cli::PlanStation(options, plan, err)) {
-      std::cerr << "tarvok-station: " << err.str();
+    StationParts parts;
+    if (const std::optional<StationRefusal> refusal = OpenStation(options, parts)) {
+      std::cerr << "tarvok-station: " << RefusalReason(*refusal) << "\n";
     } else {
       QApplication app(argc, argv);
-      StationParts parts{std::move(plan.setup), std::move(plan.log), std::move(plan.ledger),
-                         std::move(plan.units)};
       StationWindow window(std::move(parts), RealStationWorld());
       window.resize(1100, 820);
       window.show();

@@ -10,36 +10,48 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#include <sstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/win32/station/StationFrame.h"
 #include "app/win32/station/StationSelfTest.h"
-#include "cli/Console.h"
-#include "cli/StationPlan.h"
-#include "cli/StationWindowOptions.h"
 #include "serial/Win32Text.h"
+#include "station/config/OpenStation.h"
+#include "station/config/StationArguments.h"
 #include "station/panel/StationPanelText.h"
+#include "station/platform/ProgramArguments.h"
 #include "version/VersionText.h"
 
 namespace {
 
 // A station that cannot be opened is refused with one message, in a box and on the standard
 // error stream; nothing has been burned.
-int Refuse(std::string message, bool quiet) {
-  const std::string prefix = "tarvok: ";
-  if (message.rfind(prefix, 0) == 0) {
-    message = message.substr(prefix.size());
-  }
-  while (!message.empty() && message.back() == '\n') {
-    message.pop_back();
-  }
-  std::cerr << "tarvok-station: " << message << std::endl;
+int Refuse(const std::string& reason, const std::string& boxText, bool quiet) {
+  std::cerr << "tarvok-station: " << reason << std::endl;
   if (!quiet) {
-    const std::wstring text = tarvok::WideFromUtf8(tarvok::RefusalText(message));
+    const std::wstring text = tarvok::WideFromUtf8(boxText);
     MessageBoxW(nullptr, text.c_str(), L"Tarvok station", MB_OK | MB_ICONEXCLAMATION);
   }
   return 2;
+}
+
+int Refuse(const tarvok::StationRefusal& refusal, bool quiet) {
+  return Refuse(tarvok::RefusalReason(refusal), tarvok::RefusalText(refusal), quiet);
+}
+
+// The station's options completed from the station file (each override said on the standard
+// error stream) and the station opened; a refusal otherwise.
+std::optional<tarvok::StationRefusal> Open(const tarvok::StationArguments& arguments,
+                                           tarvok::StationOptions& options,
+                                           tarvok::StationParts& parts) {
+  std::vector<tarvok::StationOverride> overrides;
+  const std::optional<tarvok::StationRefusal> refusal =
+      tarvok::CompleteStationOptions(arguments, options, overrides);
+  for (const tarvok::StationOverride& override : overrides) {
+    std::cerr << "tarvok-station: " << tarvok::OverrideNotice(override) << std::endl;
+  }
+  return refusal ? refusal : tarvok::OpenStation(options, parts);
 }
 
 }  // namespace
@@ -48,17 +60,16 @@ int main(int argc, char** argv) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
-  tarvok::cli::ConsoleArguments arguments(argc, argv);
+  tarvok::ProgramArguments programArguments(argc, argv);
   CLI::App app(
       "The Tarvok station window: burns one image into board after board on every port, a tile "
       "per port. Press Start all; the settings cannot change while the station runs.",
       "tarvok-station");
-  tarvok::cli::StationOptions options;
+  tarvok::StationArguments arguments;
   bool selfTest = false;
   bool version = false;
   std::string screenshot;
-  std::string file;
-  tarvok::cli::AddStationWindowOptions(app, options, file);
+  tarvok::AddStationOptions(app, tarvok::StationFront::kWindow, arguments);
   app.add_flag("--self-test", selfTest,
                "press the window's buttons through three boards on each port given, check the "
                "tiles, the records and the log, and close");
@@ -66,28 +77,22 @@ int main(int argc, char** argv) {
                  "with --self-test: picture the window mid-burn (.bmp)");
   app.add_flag("--version", version, "print the version and exit");
   try {
-    app.parse(arguments.Count(), arguments.Values());
+    app.parse(programArguments.Count(), programArguments.Values());
   } catch (const CLI::CallForHelp& help) {
     return app.exit(help);
   } catch (const CLI::ParseError& error) {
-    return Refuse(error.what(), selfTest);
+    return Refuse(error.what(), std::string("The station cannot be opened:\n\n") + error.what(),
+                  selfTest);
   }
   if (version) {
     std::cout << tarvok::VersionText("tarvok-station") << std::endl;
     return 0;
   }
-  std::ostringstream err;
-  if (!tarvok::cli::CompleteStationWindowOptions(app, file, options, std::cerr, err)) {
-    return Refuse(err.str(), selfTest);
+  tarvok::StationOptions options;
+  tarvok::StationParts parts;
+  if (const std::optional<tarvok::StationRefusal> refusal = Open(arguments, options, parts)) {
+    return Refuse(*refusal, selfTest);
   }
-  tarvok::cli::StationPlan plan;
-  std::ostringstream planErr;
-  if (!tarvok::cli::PlanStation(options, plan, planErr)) {
-    return Refuse(planErr.str(), selfTest);
-  }
-
-  tarvok::StationParts parts{std::move(plan.setup), std::move(plan.log), std::move(plan.ledger),
-                             std::move(plan.units)};
   tarvok::StationFrame frame(GetModuleHandleW(nullptr), std::move(parts),
                              tarvok::RealStationWorld());
   std::unique_ptr<tarvok::StationSelfTest> test;
@@ -103,7 +108,7 @@ int main(int argc, char** argv) {
     }
   });
   if (!shown) {
-    return Refuse("the window could not be made", selfTest);
+    return Refuse("the window could not be made", "The window could not be made.", selfTest);
   }
   if (!test) {
     return 0;
