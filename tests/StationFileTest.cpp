@@ -167,6 +167,7 @@ TEST(StationFile, GivesTheSetupItDescribesWithoutChangingTheFile) {
   EXPECT_EQ(setup.ports[1].signal.leaveSilenceMs, 2500u);
 }
 
+// Long for its table: one row for each refusal, all checked by the same few lines below it.
 TEST(StationFile, RefusesWithOneMessageAndNeverChangesTheFile) {
   StationFolder station;
   const std::string good = station.GoodText();

@@ -17,6 +17,15 @@ namespace {
 
 using Refusal = std::optional<StationRefusal>;
 
+// A refusal filled in by `fill`: built field by field, which some compilers' uninitialized-use
+// analysis follows better than a designated initializer of this many strings.
+template <typename Fill>
+StationRefusal Refused(Fill fill) {
+  StationRefusal refusal;
+  fill(refusal);
+  return refusal;
+}
+
 StationPlace PlaceOf(const StationOptions& options, const std::string& option) {
   const auto place = options.places.find(option);
   return place == options.places.end() ? StationPlace{} : place->second;
@@ -28,14 +37,21 @@ Refusal ReadDigested(const std::string& path, const std::string& expected, Stati
                      Read read, Bytes& bytes, std::string& sha256, StationRefusalKind unreadable,
                      StationRefusalKind wrong) {
   if (const std::string problem = read(path, bytes); !problem.empty()) {
-    return StationRefusal{.kind = unreadable, .place = place, .value = path, .detail = problem};
+    return Refused([&](StationRefusal& refusal) {
+      refusal.kind = unreadable;
+      refusal.place = place;
+      refusal.value = path;
+      refusal.detail = problem;
+    });
   }
   if (!expected.empty() && LowerCase(expected) != sha256) {
-    return StationRefusal{.kind = wrong,
-                          .place = place,
-                          .value = path,
-                          .expected = LowerCase(expected),
-                          .actual = sha256};
+    return Refused([&](StationRefusal& refusal) {
+      refusal.kind = wrong;
+      refusal.place = place;
+      refusal.value = path;
+      refusal.expected = LowerCase(expected);
+      refusal.actual = sha256;
+    });
   }
   return std::nullopt;
 }
@@ -86,7 +102,11 @@ Refusal OpenPorts(const StationOptions& options, StationSetup& setup) {
         index < options.portPlaces.size() ? options.portPlaces[index] : StationPlace{};
     const bool isPath = name.find('/') != std::string::npos || name.find('\\') != std::string::npos;
     if (!isPath && !IsComName(name)) {
-      return StationRefusal{.kind = StationRefusalKind::kNoSuchPort, .place = place, .value = name};
+      return Refused([&](StationRefusal& refusal) {
+        refusal.kind = StationRefusalKind::kNoSuchPort;
+        refusal.place = place;
+        refusal.value = name;
+      });
     }
     // A port that is not there now may come later (a board with its own adapter); one that is
     // there is told from the others by its device.
@@ -116,10 +136,12 @@ Refusal OpenUnits(const StationOptions& options, StationParts& parts) {
     if (!options.unitOffset && !options.unitFirst) {
       return std::nullopt;
     }
-    return StationRefusal{.kind = StationRefusalKind::kOptionNeedsOption,
-                          .option = options.unitOffset ? &offset : &first,
-                          .name = std::string(options.unitOffset ? offset.name : first.name),
-                          .other = std::string(options.unitOffset ? first.name : offset.name)};
+    return Refused([&](StationRefusal& refusal) {
+      refusal.kind = StationRefusalKind::kOptionNeedsOption;
+      refusal.option = options.unitOffset ? &offset : &first;
+      refusal.name = std::string(options.unitOffset ? offset.name : first.name);
+      refusal.other = std::string(options.unitOffset ? first.name : offset.name);
+    });
   }
   UnitNumberPlan units;
   units.offset = static_cast<uint32_t>(*options.unitOffset);
@@ -128,16 +150,22 @@ Refusal OpenUnits(const StationOptions& options, StationParts& parts) {
   ParseUnitEncoding(options.unitFormat, units);  // the format has passed the table's check
   const StationPlace place = PlaceOf(options, "--unit-offset");
   if (std::string problem = ProblemWithUnitPlan(units, parts.setup.image->size); !problem.empty()) {
-    return StationRefusal{
-        .kind = StationRefusalKind::kUnitNumbers, .place = place, .detail = std::move(problem)};
+    return Refused([&](StationRefusal& refusal) {
+      refusal.kind = StationRefusalKind::kUnitNumbers;
+      refusal.place = place;
+      refusal.detail = std::move(problem);
+    });
   }
   const std::string statePath =
       options.unitState.empty() ? UnitStatePathBeside(options.log) : options.unitState;
   std::string problem;
   parts.units = UnitNumberStore::Open(statePath, units, problem);
   if (!parts.units) {
-    return StationRefusal{
-        .kind = StationRefusalKind::kUnitNumbers, .place = place, .detail = std::move(problem)};
+    return Refused([&](StationRefusal& refusal) {
+      refusal.kind = StationRefusalKind::kUnitNumbers;
+      refusal.place = place;
+      refusal.detail = std::move(problem);
+    });
   }
   parts.setup.units = units;
   return std::nullopt;
@@ -151,10 +179,12 @@ Refusal OpenLogFolder(const StationOptions& options) {
   if (folder.empty() || std::filesystem::is_directory(folder, error)) {
     return std::nullopt;
   }
-  return StationRefusal{.kind = StationRefusalKind::kLogFolderMissing,
-                        .place = PlaceOf(options, "--log"),
-                        .value = options.log,
-                        .other = folder.string()};
+  return Refused([&](StationRefusal& refusal) {
+    refusal.kind = StationRefusalKind::kLogFolderMissing;
+    refusal.place = PlaceOf(options, "--log");
+    refusal.value = options.log;
+    refusal.other = folder.string();
+  });
 }
 
 Refusal OpenLog(const StationOptions& options, StationParts& parts) {
@@ -164,10 +194,12 @@ Refusal OpenLog(const StationOptions& options, StationParts& parts) {
     parts.log = StationLog::Open(options.log, problem);
   }
   if (!parts.log) {
-    return StationRefusal{.kind = StationRefusalKind::kLogUnusable,
-                          .place = PlaceOf(options, "--log"),
-                          .value = options.log,
-                          .detail = problem};
+    return Refused([&](StationRefusal& refusal) {
+      refusal.kind = StationRefusalKind::kLogUnusable;
+      refusal.place = PlaceOf(options, "--log");
+      refusal.value = options.log;
+      refusal.detail = problem;
+    });
   }
   return std::nullopt;
 }

@@ -210,13 +210,6 @@ std::optional<uint64_t> NumberOf(const std::string& text, bool hexAllowed, uint6
 
 }  // namespace
 
-StationOptions::StationOptions()
-    : romBaud(WordOf(kRomRates, BurnLine{}.romRate)),
-      burnBaud(WordOf(kBurnRates, BurnLine{}.burnRate)),
-      dataBits(WordOf(kDataBitsOptions, BurnLine{}.dataBits)),
-      parity(WordOf(kParityOptions, BurnLine{}.parity)),
-      stopBits(WordOf(kStopBitsOptions, BurnLine{}.stopBits)) {}
-
 std::span<const StationOption> StationOptionTable() {
   return kTable;
 }

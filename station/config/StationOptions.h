@@ -13,44 +13,45 @@
 #include <variant>
 #include <vector>
 
+#include "burn/BurnRequest.h"
+#include "burn/LineOptions.h"
 #include "station/config/StationRefusal.h"
 #include "station/core/StationSetup.h"
 
 namespace tarvok {
 
 struct StationOptions {
-  std::string stationFile{};  // the station file the rest was filled in from, when given
-  std::string image{};
+  std::string stationFile;  // the station file the rest was filled in from, when given
+  std::string image;
   std::string expectSha256;  // the image must have this SHA-256, when given
-  std::string loader{};      // empty: the loader built in
+  std::string loader;        // empty: the loader built in
   std::string expectLoaderSha256;
-  std::string log{};
-  std::vector<std::string> ports{};
+  std::string log;
+  std::vector<std::string> ports;
   // How a board arrives and leaves on every port; with a station file's signals per port,
   // their words for people ("dsr, chip").
   std::string board = "operator";
   uint64_t leaveSilenceMs = 3000;
-  std::vector<BoardSignalChoice> portSignals{};  // one per port, or empty: `board` for each
-  std::string name{};                            // the host's name when empty
+  std::vector<BoardSignalChoice> portSignals;  // one per port, or empty: `board` for each
+  std::string name;                            // the host's name when empty
   uint64_t count = 0;
   uint64_t maxFailures = 3;
-  std::optional<uint64_t> unitOffset{};  // unit numbers when given
-  std::optional<uint64_t> unitFirst{};
+  std::optional<uint64_t> unitOffset;  // unit numbers when given
+  std::optional<uint64_t> unitFirst;
   uint64_t unitStep = 1;
   std::string unitFormat = "le32";
-  std::string unitState{};  // beside the log when empty
+  std::string unitState;  // beside the log when empty
   // The line settings' words ("921600", "none", "1.5").
-  std::string romBaud{};
-  std::string burnBaud{};
-  std::string dataBits{};
-  std::string parity{};
-  std::string stopBits{};
+  std::string romBaud = WordOf(kRomRates, BurnLine{}.romRate);
+  std::string burnBaud = WordOf(kBurnRates, BurnLine{}.burnRate);
+  std::string dataBits = WordOf(kDataBitsOptions, BurnLine{}.dataBits);
+  std::string parity = WordOf(kParityOptions, BurnLine{}.parity);
+  std::string stopBits = WordOf(kStopBitsOptions, BurnLine{}.stopBits);
   bool json = false;  // the command line's report as one JSON object
   // Where the values came from, by option name ("IMAGE", "--unit-offset"); a value given on
   // the command line has no place.
   std::map<std::string, StationPlace, std::less<>> places;
-  std::vector<StationPlace> portPlaces{};  // one per port
-  StationOptions();
+  std::vector<StationPlace> portPlaces;  // one per port
 };
 
 enum class OptionValue : uint8_t {

@@ -200,7 +200,8 @@ std::string RefusalReason(const StationRefusal& refusal) {
       return where + (refusal.section.empty() ? "" : "[" + refusal.section + "] ") + "needs " +
              refusal.name;
     case StationRefusalKind::kMissingOption:
-      return "no station file: give one, or " + refusal.name + " with the image, --port and --log";
+      return "no station file, and no " + refusal.name +
+             ": give a station file, or the image with --port and --log";
     case StationRefusalKind::kOptionNeedsOption:
       return refusal.name + " needs " + refusal.other;
     case StationRefusalKind::kSilenceWithoutChip:
