@@ -108,9 +108,9 @@ std::string OpeningWords(const StationRefusal& refusal) {
     case StationRefusalKind::kNoSuchPort:
       return "no port " + refusal.value + ": give a device path or a COM name (see 'tarvok ports')";
     case StationRefusalKind::kSamePort:
-      if (refusal.otherPlace.line > 0) {
+      if (refusal.otherLine > 0) {
         return "port " + refusal.value + " is already on line " +
-               std::to_string(refusal.otherPlace.line) +
+               std::to_string(refusal.otherLine) +
                (refusal.other == refusal.value ? "" : " as " + refusal.other) +
                ": give each port once";
       }

@@ -17,15 +17,6 @@ namespace {
 
 using Refusal = std::optional<StationRefusal>;
 
-// A refusal filled in by `fill`: built field by field, which some compilers' uninitialized-use
-// analysis follows better than a designated initializer of this many strings.
-template <typename Fill>
-StationRefusal Refused(Fill fill) {
-  StationRefusal refusal;
-  fill(refusal);
-  return refusal;
-}
-
 StationPlace PlaceOf(const StationOptions& options, const std::string& option) {
   const auto place = options.places.find(option);
   return place == options.places.end() ? StationPlace{} : place->second;
@@ -37,21 +28,14 @@ Refusal ReadDigested(const std::string& path, const std::string& expected, Stati
                      Read read, Bytes& bytes, std::string& sha256, StationRefusalKind unreadable,
                      StationRefusalKind wrong) {
   if (const std::string problem = read(path, bytes); !problem.empty()) {
-    return Refused([&](StationRefusal& refusal) {
-      refusal.kind = unreadable;
-      refusal.place = place;
-      refusal.value = path;
-      refusal.detail = problem;
-    });
+    return StationRefusal{.kind = unreadable, .place = place, .value = path, .detail = problem};
   }
   if (!expected.empty() && LowerCase(expected) != sha256) {
-    return Refused([&](StationRefusal& refusal) {
-      refusal.kind = wrong;
-      refusal.place = place;
-      refusal.value = path;
-      refusal.expected = LowerCase(expected);
-      refusal.actual = sha256;
-    });
+    return StationRefusal{.kind = wrong,
+                          .place = place,
+                          .value = path,
+                          .expected = LowerCase(expected),
+                          .actual = sha256};
   }
   return std::nullopt;
 }
@@ -102,11 +86,7 @@ Refusal OpenPorts(const StationOptions& options, StationSetup& setup) {
         index < options.portPlaces.size() ? options.portPlaces[index] : StationPlace{};
     const bool isPath = name.find('/') != std::string::npos || name.find('\\') != std::string::npos;
     if (!isPath && !IsComName(name)) {
-      return Refused([&](StationRefusal& refusal) {
-        refusal.kind = StationRefusalKind::kNoSuchPort;
-        refusal.place = place;
-        refusal.value = name;
-      });
+      return StationRefusal{.kind = StationRefusalKind::kNoSuchPort, .place = place, .value = name};
     }
     // A port that is not there now may come later (a board with its own adapter); one that is
     // there is told from the others by its device.
@@ -115,13 +95,12 @@ Refusal OpenPorts(const StationOptions& options, StationSetup& setup) {
     const auto [earlier, fresh] = portOfIdentity.emplace(identity, index);
     if (!fresh) {
       const std::size_t first = earlier->second;
-      return StationRefusal{.kind = StationRefusalKind::kSamePort,
-                            .place = place,
-                            .otherPlace = first < options.portPlaces.size()
-                                              ? options.portPlaces[first]
-                                              : StationPlace{},
-                            .value = name,
-                            .other = options.ports[first]};
+      return StationRefusal{
+          .kind = StationRefusalKind::kSamePort,
+          .place = place,
+          .otherLine = first < options.portPlaces.size() ? options.portPlaces[first].line : 0,
+          .value = name,
+          .other = options.ports[first]};
     }
     setup.ports.push_back(
         {name, options.portSignals.empty() ? choice : options.portSignals.at(index)});
@@ -136,12 +115,10 @@ Refusal OpenUnits(const StationOptions& options, StationParts& parts) {
     if (!options.unitOffset && !options.unitFirst) {
       return std::nullopt;
     }
-    return Refused([&](StationRefusal& refusal) {
-      refusal.kind = StationRefusalKind::kOptionNeedsOption;
-      refusal.option = options.unitOffset ? &offset : &first;
-      refusal.name = std::string(options.unitOffset ? offset.name : first.name);
-      refusal.other = std::string(options.unitOffset ? first.name : offset.name);
-    });
+    return StationRefusal{.kind = StationRefusalKind::kOptionNeedsOption,
+                          .option = options.unitOffset ? &offset : &first,
+                          .name = std::string(options.unitOffset ? offset.name : first.name),
+                          .other = std::string(options.unitOffset ? first.name : offset.name)};
   }
   UnitNumberPlan units;
   units.offset = static_cast<uint32_t>(*options.unitOffset);
@@ -150,22 +127,16 @@ Refusal OpenUnits(const StationOptions& options, StationParts& parts) {
   ParseUnitEncoding(options.unitFormat, units);  // the format has passed the table's check
   const StationPlace place = PlaceOf(options, "--unit-offset");
   if (std::string problem = ProblemWithUnitPlan(units, parts.setup.image->size); !problem.empty()) {
-    return Refused([&](StationRefusal& refusal) {
-      refusal.kind = StationRefusalKind::kUnitNumbers;
-      refusal.place = place;
-      refusal.detail = std::move(problem);
-    });
+    return StationRefusal{
+        .kind = StationRefusalKind::kUnitNumbers, .place = place, .detail = std::move(problem)};
   }
   const std::string statePath =
       options.unitState.empty() ? UnitStatePathBeside(options.log) : options.unitState;
   std::string problem;
   parts.units = UnitNumberStore::Open(statePath, units, problem);
   if (!parts.units) {
-    return Refused([&](StationRefusal& refusal) {
-      refusal.kind = StationRefusalKind::kUnitNumbers;
-      refusal.place = place;
-      refusal.detail = std::move(problem);
-    });
+    return StationRefusal{
+        .kind = StationRefusalKind::kUnitNumbers, .place = place, .detail = std::move(problem)};
   }
   parts.setup.units = units;
   return std::nullopt;
@@ -179,12 +150,10 @@ Refusal OpenLogFolder(const StationOptions& options) {
   if (folder.empty() || std::filesystem::is_directory(folder, error)) {
     return std::nullopt;
   }
-  return Refused([&](StationRefusal& refusal) {
-    refusal.kind = StationRefusalKind::kLogFolderMissing;
-    refusal.place = PlaceOf(options, "--log");
-    refusal.value = options.log;
-    refusal.other = folder.string();
-  });
+  return StationRefusal{.kind = StationRefusalKind::kLogFolderMissing,
+                        .place = PlaceOf(options, "--log"),
+                        .value = options.log,
+                        .other = folder.string()};
 }
 
 Refusal OpenLog(const StationOptions& options, StationParts& parts) {
@@ -194,12 +163,10 @@ Refusal OpenLog(const StationOptions& options, StationParts& parts) {
     parts.log = StationLog::Open(options.log, problem);
   }
   if (!parts.log) {
-    return Refused([&](StationRefusal& refusal) {
-      refusal.kind = StationRefusalKind::kLogUnusable;
-      refusal.place = PlaceOf(options, "--log");
-      refusal.value = options.log;
-      refusal.detail = problem;
-    });
+    return StationRefusal{.kind = StationRefusalKind::kLogUnusable,
+                          .place = PlaceOf(options, "--log"),
+                          .value = options.log,
+                          .detail = problem};
   }
   return std::nullopt;
 }

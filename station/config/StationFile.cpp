@@ -263,7 +263,7 @@ bool ReadPorts(FileReader& reader, const toml::table& top, StationFile& file) {
       if (LowerCase(earlier.name) == LowerCase(port.name)) {
         return reader.Refuse({.kind = StationRefusalKind::kSamePort,
                               .place = port.place,
-                              .otherPlace = earlier.place,
+                              .otherLine = earlier.place.line,
                               .value = port.name,
                               .other = earlier.name});
       }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace tarvok {
 
@@ -10,8 +11,11 @@ struct StationOption;
 
 // Where a value came from: a station file and the line in it, or the command line (no file).
 struct StationPlace {
-  std::string file{};
-  int line = 0;
+  // A constructor of its own, not an aggregate's: a refusal that leaves its place out is then
+  // seen as initialized by every compiler's uninitialized-use analysis.
+  StationPlace(std::string inFile = {}, int atLine = 0) : file(std::move(inFile)), line(atLine) {}
+  std::string file;
+  int line;
 };
 
 enum class StationRefusalKind : uint8_t {
@@ -49,7 +53,7 @@ enum class ValueFault : uint8_t {
 struct StationRefusal {
   StationRefusalKind kind{};
   StationPlace place{};
-  StationPlace otherPlace{};              // where the other port was named first (kSamePort)
+  int otherLine = 0;  // the line of the station file the other port is on (kSamePort)
   const StationOption* option = nullptr;  // the option concerned, where there is one
   ValueFault fault = ValueFault::kEmpty;
   std::string name{};      // the option ("--burn-baud") or the station file's key ("burn_baud")
