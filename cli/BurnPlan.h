@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/PortIdentity.h"
 #include "burn/BurnRequest.h"
 #include "cli/BurnCommand.h"
 
@@ -17,13 +18,6 @@ struct BurnPlan {
   std::shared_ptr<const FlashImage> image;
   std::vector<BurnRequest> requests;  // one per --port, in the order given
 };
-
-// "COM5" or "com5": a port's name as Windows and `tarvok ports` give it.
-bool IsComName(const std::string& name);
-// The device a --port names, or empty when it names none: a COM name's device, or a path.
-std::string ResolvePort(const std::string& name);
-// The device itself, to tell one port given twice (through links; on Windows whatever the case).
-std::string DeviceIdentity(const std::string& device);
 
 // The line settings the options name; the option parser has checked every word.
 BurnLine LineOfOptions(const BurnOptions& options);

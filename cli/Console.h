@@ -1,24 +1,13 @@
-// What the command line needs of its console on each platform: its arguments as UTF-8, and
-// whether standard output is a terminal that redraws lines.
+// What the command line needs of its console on each platform: its arguments as UTF-8 (as
+// every program here takes them), and whether standard output is a terminal that redraws lines.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "station/platform/ProgramArguments.h"
 
 namespace tarvok::cli {
 
-// The program's arguments as UTF-8 (on Windows from the wide command line, so that a path
-// outside the ANSI code page arrives whole); as given elsewhere.
-class ConsoleArguments {
- public:
-  ConsoleArguments(int argc, char** argv);
-  int Count() const { return static_cast<int>(pointers_.size()); }
-  char** Values() { return pointers_.data(); }
-
- private:
-  std::vector<std::string> texts_;
-  std::vector<char*> pointers_;
-};
+// The program's arguments as UTF-8.
+using ConsoleArguments = tarvok::ProgramArguments;
 
 // True when standard output is an interactive terminal that understands the escape
 // sequences the progress display redraws with (on Windows: a console, switched to them and

@@ -12,8 +12,11 @@
 #include <set>
 #include <thread>
 
+#include "cli/BurnCommand.h"
 #include "cli/BurnReport.h"
 #include "cli/LatencyWarning.h"
+#include "cli/StationRefusalText.h"
+#include "station/config/OpenStation.h"
 #include "station/core/Station.h"
 
 namespace tarvok::cli {
@@ -211,14 +214,14 @@ class StationPrinter : public StationObserver {
   std::map<std::size_t, PortCounts> counts_;
 };
 
-void PrintStart(const StationPlan& plan, const StationOptions& options, std::ostream& out) {
+void PrintStart(const StationParts& plan, const StationOptions& options, std::ostream& out) {
   const StationSetup& setup = plan.setup;
   out << "station " << setup.name << ": " << setup.ports.size() << " port"
       << (setup.ports.size() == 1 ? "" : "s") << ", boards signalled by " << options.board << "\n";
   out << "image   " << setup.imagePath << ", " << setup.image->size << " bytes, SHA-256 "
       << setup.imageSha256 << "\n";
-  out << "loader  " << (options.burn.loaderFile.empty() ? "built in" : options.burn.loaderFile)
-      << ", SHA-256 " << setup.loaderSha256 << "\n";
+  out << "loader  " << (options.loader.empty() ? "built in" : options.loader) << ", SHA-256 "
+      << setup.loaderSha256 << "\n";
   out << "log     " << plan.log->Path() << "\n";
   if (plan.units) {
     out << "units   next " << plan.units->Next() << ", step " << setup.units->step << ", "
@@ -249,7 +252,7 @@ nlohmann::json CountsJson(const PortCounts& counts) {
       {"passed", counts.passed}, {"failed", counts.failed}, {"interrupted", counts.interrupted}};
 }
 
-int Report(const Station& station, const StationPlan& plan, const StationOptions& options,
+int Report(const Station& station, const StationParts& plan, const StationOptions& options,
            std::ostream& out, std::ostream& human) {
   nlohmann::json ports = nlohmann::json::array();
   human << "\n";
@@ -272,7 +275,7 @@ int Report(const Station& station, const StationPlan& plan, const StationOptions
   const int exitCode = station.Interrupted() ? kExitInterrupted
                        : done                ? kExitSuccess
                                              : kExitBurnFailed;
-  if (options.burn.json) {
+  if (options.json) {
     nlohmann::json report = {{"station", plan.setup.name},
                              {"result", station.Interrupted() ? "interrupted"
                                         : done                ? "done"
@@ -291,12 +294,13 @@ int Report(const Station& station, const StationPlan& plan, const StationOptions
 
 int RunStationCommand(const StationOptions& options, std::istream& in, std::ostream& out,
                       std::ostream& err, const std::atomic<bool>& stop) {
-  StationPlan plan;
-  if (!PlanStation(options, plan, err)) {
+  StationParts plan;
+  if (const std::optional<StationRefusal> refusal = OpenStation(options, plan)) {
+    err << "tarvok: " << StationRefusalText(*refusal) << "\n";
     return kExitBadInput;
   }
   // With --json only the JSON object goes to standard output.
-  std::ostream& human = options.burn.json ? err : out;
+  std::ostream& human = options.json ? err : out;
   PrintStart(plan, options, human);
   StationPrinter printer(plan.setup, human);
   const auto desk = std::make_shared<OperatorDesk>(plan.setup.ports.size());

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <iosfwd>
 
-#include "cli/StationPlan.h"
+#include "station/config/StationOptions.h"
 
 namespace tarvok::cli {
 
+// Opens the station `options` describe (refused with one line on `err` and kExitBadInput),
+// then runs it.
 int RunStationCommand(const StationOptions& options, std::istream& in, std::ostream& out,
                       std::ostream& err, const std::atomic<bool>& stop);
 

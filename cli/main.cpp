@@ -3,7 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <iostream>
-#include <set>
+#include <optional>
 #include <string>
 
 #include "burn/LineOptions.h"
@@ -12,8 +12,9 @@
 #include "cli/HelpLayout.h"
 #include "cli/PortsCommand.h"
 #include "cli/StationCommand.h"
-#include "cli/StationFileOptions.h"
+#include "cli/StationRefusalText.h"
 #include "cli/UsageError.h"
+#include "station/config/StationArguments.h"
 #include "version/VersionText.h"
 
 namespace {
@@ -109,58 +110,36 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
   return burn;
 }
 
-// The station command: the burn's image, ports, loader and settings, and what a production line
-// adds to them.
-CLI::App* AddStationCommand(CLI::App& app, tarvok::cli::StationOptions& options) {
+// The station command: its options from the station's one option table.
+CLI::App* AddStationCommand(CLI::App& app, tarvok::StationArguments& arguments) {
   CLI::App* station = app.add_subcommand(
       "station",
       "production line: on every port wait for a board, burn it, record it, wait for "
       "it to leave, again; until Ctrl-C or --count");
-  tarvok::cli::BurnOptions& burn = options.burn;
-  station->add_option("--station", options.stationFile,
-                      "the station file an engineer prepared; options given here override it");
-  station->add_option("IMAGE", burn.image, "the image file, burned from flash address 0");
-  station->add_option("--port", burn.ports, "a device path or a COM name; repeat for each fixture")
-      ->take_all();
-  station->add_option("--log", options.log,
-                      "append one JSON line per board to this file (kept across restarts)");
-  station
-      ->add_option("--board", options.board,
-                   "how a board arrives and leaves: operator (Enter on the terminal), port "
-                   "(the port appears and disappears), dsr, cts, dcd or ri (a modem-status "
-                   "input follows the fixture's contact), chip (the chip's own traffic)")
-      ->check(CLI::IsMember(tarvok::cli::BoardSignalWords()))
-      ->capture_default_str();
-  station
-      ->add_option("--leave-silence-ms", options.leaveSilenceMs,
-                   "with --board chip: a burned board has left once its line has been quiet "
-                   "this long after it last spoke")
-      ->capture_default_str();
-  station->add_option("--expect-sha256", options.expectSha256,
-                      "refuse the image unless its SHA-256 is this (from the release note)");
-  station->add_option("--name", options.name, "the station's name in the log (default: host name)");
-  station->add_option("--count", options.count,
-                      "end once this many boards have passed (0: no end)");
-  station
-      ->add_option("--max-failures", options.maxFailures,
-                   "failed boards in a row that stop a port (0: never)")
-      ->capture_default_str();
-  station->add_option("--unit-offset", options.unitOffset,
-                      "write a unit number into each board's image at this offset (0x... for hex)");
-  station->add_option("--unit-first", options.unitFirst, "the first unit number of the series");
-  station->add_option("--unit-step", options.unitStep, "added for each board")
-      ->capture_default_str();
-  station
-      ->add_option("--unit-format", options.unitFormat,
-                   "le32, be32 (32-bit little or big end first) or dec:WIDTH (ASCII digits)")
-      ->capture_default_str();
-  station->add_option("--unit-state", options.unitState,
-                      "where the next unit number is kept (default: beside the log)");
-  station->add_option("--loader", burn.loaderFile,
-                      "download this RAM loader binary instead of the one built in");
-  AddLineSettingOptions(*station, burn);
-  station->add_flag("--json", burn.json, "print the counts as one JSON object at the end");
+  tarvok::AddStationOptions(*station, tarvok::StationFront::kCommandLine, arguments);
   return station;
+}
+
+// The station's options completed from its station file, each override said on one line;
+// a refusal said on one line, and kExitBadInput.
+int RunStation(const tarvok::StationArguments& arguments) {
+  tarvok::StationOptions options;
+  std::vector<tarvok::StationOverride> overrides;
+  const std::optional<tarvok::StationRefusal> refusal =
+      tarvok::CompleteStationOptions(arguments, options, overrides);
+  for (const tarvok::StationOverride& override : overrides) {
+    std::cerr << "tarvok: " << tarvok::cli::StationOverrideText(override) << "\n";
+  }
+  if (refusal) {
+    std::cerr << "tarvok: " << tarvok::cli::StationRefusalText(*refusal)
+              << (refusal->kind == tarvok::StationRefusalKind::kBadValue &&
+                          refusal->place.file.empty()
+                      ? " (see 'tarvok station --help')"
+                      : "")
+              << "\n";
+    return tarvok::cli::kExitBadInput;
+  }
+  return tarvok::cli::RunStationCommand(options, std::cin, std::cout, std::cerr, stopRequested);
 }
 
 // One line in our own words for what the parser refused, pointing at the help that lists what
@@ -197,8 +176,8 @@ int main(int argc, char** argv) {
   CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
   tarvok::cli::BurnOptions options;
   CLI::App* burn = AddBurnCommand(app, options);
-  tarvok::cli::StationOptions stationOptions;
-  CLI::App* station = AddStationCommand(app, stationOptions);
+  tarvok::StationArguments stationArguments;
+  CLI::App* station = AddStationCommand(app, stationArguments);
 
   try {
     app.parse(arguments.Count(), arguments.Values());
@@ -217,17 +196,7 @@ int main(int argc, char** argv) {
   }
   InstallSignalHandlers();
   if (station->parsed()) {
-    std::set<std::string> given;
-    for (const CLI::Option* option : station->get_options()) {
-      if (option->count() > 0) {
-        given.insert(option->get_name());
-      }
-    }
-    if (!tarvok::cli::CompleteStationOptions(stationOptions, given, std::cerr)) {
-      return tarvok::cli::kExitBadInput;
-    }
-    return tarvok::cli::RunStationCommand(stationOptions, std::cin, std::cout, std::cerr,
-                                          stopRequested);
+    return RunStation(stationArguments);
   }
   return tarvok::cli::RunBurnCommand(options, std::cout, std::cerr, tarvok::cli::StdoutIsTerminal(),
                                      stopRequested);

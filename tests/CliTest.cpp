@@ -260,8 +260,8 @@ TEST_F(CommandLine, AReaderThatGoesAwayDoesNotStopTheBurn) {
 
 struct BadInput {
   const char* name;
-  std::vector<std::string> args;  // IMAGE, PORT and BUSY stand for test files and ports
-  const char* message;
+  std::vector<std::string> args;
+  std::string message;
 };
 
 TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
@@ -279,6 +279,9 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
   const sim::PtyChip& held = AddChip();
   const OpenResult holder = OpenSerialDevice(held.Path());
   ASSERT_NE(holder.device, nullptr);
+
+  const std::string log = (dir_ / "station.jsonl").string();
+  const std::string goneLog = (dir_ / "gone" / "station.jsonl").string();
 
   const BadInput cases[] = {
       {"missing image",
@@ -332,6 +335,18 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
        {"burn", good, "--port", chip.Path(), "--loader", empty, "--loader-running"},
        "--loader excludes --loader-running"},
       {"unknown command", {"frobnicate"}, "unknown command frobnicate (see 'tarvok --help')"},
+      {"a station's rate out of the table",
+       {"station", good, "--port", chip.Path(), "--log", log, "--burn-baud", "12345"},
+       "tarvok: --burn-baud: 12345 not in {115200,230400,460800,921600} (see 'tarvok station "
+       "--help')"},
+      {"a station's log in a missing folder, with unit numbers beside it",
+       {"station", good, "--port", chip.Path(), "--log", goneLog, "--unit-offset", "0",
+        "--unit-first", "1"},
+       "tarvok: log " + goneLog + " cannot be used: its folder " + (dir_ / "gone").string() +
+           " does not exist\n"},
+      {"a station's first unit number without an offset",
+       {"station", good, "--port", chip.Path(), "--log", log, "--unit-first", "1"},
+       "tarvok: --unit-first needs --unit-offset"},
   };
   for (const BadInput& c : cases) {
     SCOPED_TRACE(c.name);
@@ -436,8 +451,8 @@ TEST_F(CommandLine, StationFileWithAnotherImageTouchesNoPort) {
                                 "[line]\nburn_baud = 921600\n"
                                 "[[port]]\nname = \""
                              << chip.Path() << "\"\nboard = \"dsr\"\n";
-  const std::string refusal =
-      "tarvok: image " + image + " is not the expected one: its SHA-256 is ";
+  const std::string refusal = "tarvok: station file " + stationFile + ", line 3: image " + image +
+                              " is not the expected one: its SHA-256 is ";
   const struct {
     const char* name;
     std::vector<std::string> extra;
@@ -469,6 +484,50 @@ TEST_F(CommandLine, StationFileWithAnotherImageTouchesNoPort) {
     EXPECT_FALSE(fs::exists(dir_ / "line3.jsonl"));
   }
 }
+
+#ifdef TARVOK_STATION_WINDOW_PATH
+// The station window takes its values through the same table as `tarvok station`: what one
+// refuses, the other refuses too, before any port is opened or the log is made.
+TEST_F(CommandLine, TheStationWindowRefusesWhatTheCommandLineRefuses) {
+  const sim::PtyChip& chip = AddChip();
+  const std::string image = WriteImage("release.bin", ImageBytes(4096, 3));
+  const std::string log = (dir_ / "line3.jsonl").string();
+  const struct {
+    const char* name;
+    std::vector<std::string> extra;
+    std::string windowMessage;
+  } cases[] = {
+      {"a burn rate out of the table",
+       {"--burn-baud", "12345"},
+       "--burn-baud 12345 is not one of 115200, 230400, 460800, 921600"},
+      {"a boot ROM rate out of the table",
+       {"--rom-baud", "19200"},
+       "--rom-baud 19200 is not one of 9600, 115200"},
+      {"a count that is no number",
+       {"--max-failures", "-1"},
+       "--max-failures -1 is not a number from 0 to 1000000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {image, "--port", chip.Path(), "--log", log};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    std::vector<std::string> station = {"station"};
+    station.insert(station.end(), args.begin(), args.end());
+    // No display: the refusal goes to standard error alone, with no box to wait on.
+    std::vector<std::string> window = {
+        "/usr/bin/env",    "-u", "DISPLAY",         "-u",
+        "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TARVOK_STATION_WINDOW_PATH};
+    window.insert(window.end(), args.begin(), args.end());
+    const ProcessResult fromCommandLine = Tarvok(station);
+    const ProcessResult fromWindow = RunProcess(window);
+    EXPECT_EQ(fromCommandLine.exitCode, 2) << fromCommandLine.err;
+    EXPECT_EQ(fromWindow.exitCode, 2) << fromWindow.err;
+    EXPECT_EQ(fromWindow.err, "tarvok-station: " + c.windowMessage + "\n");
+    EXPECT_EQ(chip.BytesFromHost(), 0u);
+    EXPECT_FALSE(fs::exists(log));
+  }
+}
+#endif
 
 TEST_F(CommandLine, ListsPorts) {
   const sim::PtyChip& chip = AddChip();

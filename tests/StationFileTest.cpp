@@ -2,17 +2,23 @@
 // message for people, and never changed by reading it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli/StationFileOptions.h"
-#include "cli/StationPlan.h"
+#include "cli/StationRefusalText.h"
+#include "station/config/OpenStation.h"
+#include "station/config/StationArguments.h"
 #include "station/config/StationFile.h"
+#include "station/panel/StationPanelText.h"
 #include "station/platform/Sha256.h"
 #include "tests/support/FileText.h"
 #include "tests/support/ImageFactory.h"
@@ -33,6 +39,27 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   const std::size_t at = text.find(from);
   EXPECT_NE(at, std::string::npos) << from;
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+using Edits = std::vector<std::pair<std::string, std::string>>;
+
+// The station opened from `arguments` (the options of `front`): the refusal, if any, and
+// the command line's words for it on `message`.
+std::optional<StationRefusal> Open(const std::vector<std::string>& arguments, StationFront front,
+                                   StationParts& parts, std::string& message) {
+  CLI::App app;
+  StationArguments given;
+  AddStationOptions(app, front, given);
+  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+  app.parse(reversed);
+  StationOptions options;
+  std::vector<StationOverride> overrides;
+  std::optional<StationRefusal> refusal = CompleteStationOptions(given, options, overrides);
+  if (!refusal) {
+    refusal = OpenStation(options, parts);
+  }
+  message = refusal ? "tarvok: " + cli::StationRefusalText(*refusal) + "\n" : "";
+  return refusal;
 }
 
 // A station folder: an image, a loader, and the station file naming both by their digests.
@@ -89,16 +116,11 @@ class StationFolder {
            "leave_silence_ms = 2500\n";          // 34
   }
 
-  // The station file with `text`, through the command line's completion and plan.
-  bool Plan(const std::string& text, cli::StationPlan& plan, std::string& message) {
+  // The station file with `text`, completed and opened as `tarvok station --station` does.
+  std::optional<StationRefusal> Plan(const std::string& text, StationParts& plan,
+                                     std::string& message) {
     WriteFile(PathOf("line3.toml"), text);
-    cli::StationOptions options;
-    options.stationFile = PathOf("line3.toml");
-    std::ostringstream err;
-    const bool planned =
-        cli::CompleteStationOptions(options, {}, err) && cli::PlanStation(options, plan, err);
-    message = err.str();
-    return planned;
+    return Open({"--station", PathOf("line3.toml")}, StationFront::kCommandLine, plan, message);
   }
 
  private:
@@ -110,9 +132,9 @@ class StationFolder {
 TEST(StationFile, GivesTheSetupItDescribesWithoutChangingTheFile) {
   StationFolder station;
   const std::string text = station.GoodText();
-  cli::StationPlan plan;
+  StationParts plan;
   std::string message;
-  ASSERT_TRUE(station.Plan(text, plan, message)) << message;
+  ASSERT_FALSE(station.Plan(text, plan, message)) << message;
   EXPECT_EQ(message, "");
   EXPECT_EQ(FileText(station.PathOf("line3.toml")), text);
 
@@ -145,52 +167,167 @@ TEST(StationFile, GivesTheSetupItDescribesWithoutChangingTheFile) {
   EXPECT_EQ(setup.ports[1].signal.leaveSilenceMs, 2500u);
 }
 
+// Long for its table: one row for each refusal, all checked by the same few lines below it.
 TEST(StationFile, RefusesWithOneMessageAndNeverChangesTheFile) {
   StationFolder station;
   const std::string good = station.GoodText();
   const std::string otherSha(64, 'a');
+  const std::string file = "station file " + station.PathOf("line3.toml") + ", line ";
+  // One device under two names: a fixture's port and a link to it.
+  WriteFile(station.PathOf("ttyA"), "");
+  ASSERT_EQ(symlink(station.PathOf("ttyA").c_str(), station.PathOf("ttyB").c_str()), 0);
+  using Kind = StationRefusalKind;
   const struct {
     const char* name;
-    std::string from;
-    std::string to;
+    Edits edits;
     std::string stateFile;  // written before the plan, when not empty
+    Kind kind;
     std::string message;
   } cases[] = {
-      {"last week's image", station.ImageSha256(), otherSha, "",
-       "image " + station.PathOf("release.bin") + " is not the expected one: its SHA-256 is " +
-           station.ImageSha256() + ", not " + otherSha + "; nothing was burned"},
-      {"another loader", station.LoaderSha256(), otherSha, "",
+      {"last week's image",
+       {{station.ImageSha256(), otherSha}},
+       "",
+       Kind::kWrongImage,
+       file + "6: image " + station.PathOf("release.bin") +
+           " is not the expected one: its SHA-256 is " + station.ImageSha256() + ", not " +
+           otherSha + "; nothing was burned"},
+      {"another loader",
+       {{station.LoaderSha256(), otherSha}},
+       "",
+       Kind::kWrongLoader,
        "loader " + station.PathOf("loader.bin") + " is not the expected one: its SHA-256 is " +
            station.LoaderSha256() + ", not " + otherSha + "; nothing was burned"},
-      {"a port twice", "/dev/tarvok-fixture-2", "com5", "",
-       "line 32: port com5 is already on line 27: give each port once"},
-      {"an unknown key", "parity = \"even\"\n", "parity = \"even\"\nspeed = 3\n", "",
+      {"a missing image",
+       {{"release.bin", "missing.bin"}},
+       "",
+       Kind::kImageUnreadable,
+       file + "6: image " + station.PathOf("missing.bin") + " cannot be opened"},
+      {"a port twice",
+       {{"/dev/tarvok-fixture-2", "com5"}},
+       "",
+       Kind::kSamePort,
+       file + "32: port com5 is already on line 28 as COM5: give each port once"},
+      {"one port under two spellings",
+       {{"COM5", station.PathOf("ttyA")}, {"/dev/tarvok-fixture-2", station.PathOf("ttyB")}},
+       "",
+       Kind::kSamePort,
+       file + "32: port " + station.PathOf("ttyB") + " is already on line 28 as " +
+           station.PathOf("ttyA") + ": give each port once"},
+      {"an unknown key",
+       {{"parity = \"even\"\n", "parity = \"even\"\nspeed = 3\n"}},
+       "",
+       Kind::kUnknownKey,
        "line 18: unknown key \"speed\" in [line]"},
-      {"a misspelt table", "[units]", "[unit]", "", "line 20: unknown key \"unit\""},
-      {"a rate out of the table", "burn_baud = 460800", "burn_baud = 12345", "",
+      {"a misspelt table",
+       {{"[units]", "[unit]"}},
+       "",
+       Kind::kUnknownKey,
+       "line 20: unknown key \"unit\""},
+      {"a rate out of the table",
+       {{"burn_baud = 460800", "burn_baud = 12345"}},
+       "",
+       Kind::kBadValue,
        "line 15: burn_baud 12345 in [line] is not one of 115200, 230400, 460800, 921600"},
-      {"a negative count", "max_failures = 5", "max_failures = -1", "",
+      {"a negative count",
+       {{"max_failures = 5", "max_failures = -1"}},
+       "",
+       Kind::kBadValue,
        "line 3: max_failures -1 is out of range: 0 to 1000000"},
-      {"an offset past 32 bits", "offset = 0x100", "offset = 0x100000000", "",
+      {"an offset past 32 bits",
+       {{"offset = 0x100", "offset = 0x100000000"}},
+       "",
+       Kind::kBadValue,
        "line 21: offset 4294967296 in [units] is out of range"},
-      {"a count as a string", "max_failures = 5", "max_failures = \"5\"", "",
+      // A string where a number belongs, and a number where a string belongs, in every table.
+      {"a count as a string",
+       {{"max_failures = 5", "max_failures = \"5\""}},
+       "",
+       Kind::kBadValue,
        "line 3: max_failures must be an integer, not a string"},
-      {"a silence with a fraction", "leave_silence_ms = 2500", "leave_silence_ms = 2.5", "",
+      {"an image path as a number",
+       {{"path = \"release.bin\"", "path = 7"}},
+       "",
+       Kind::kBadValue,
+       "line 6: path in [image] must be a string, not an integer"},
+      {"a loader digest as a number",
+       {{"sha256 = \"" + station.LoaderSha256() + "\"", "sha256 = 5"}},
+       "",
+       Kind::kBadValue,
+       "line 11: sha256 in [loader] must be a string, not an integer"},
+      {"a rate as a string",
+       {{"rom_baud = 115200", "rom_baud = \"9600\""}},
+       "",
+       Kind::kBadValue,
+       "line 14: rom_baud in [line] must be an integer, not a string"},
+      {"data bits as a string",
+       {{"data_bits = 7", "data_bits = \"7\""}},
+       "",
+       Kind::kBadValue,
+       "line 16: data_bits in [line] must be an integer, not a string"},
+      {"an offset as a string",
+       {{"offset = 0x100", "offset = \"0x100\""}},
+       "",
+       Kind::kBadValue,
+       "line 21: offset in [units] must be an integer, not a string"},
+      {"a step as a string",
+       {{"step = 2", "step = \"2\""}},
+       "",
+       Kind::kBadValue,
+       "line 23: step in [units] must be an integer, not a string"},
+      {"a silence as a string",
+       {{"leave_silence_ms = 2500", "leave_silence_ms = \"2500\""}},
+       "",
+       Kind::kBadValue,
+       "line 34: leave_silence_ms in [[port]] must be an integer, not a string"},
+      {"a silence with a fraction",
+       {{"leave_silence_ms = 2500", "leave_silence_ms = 2.5"}},
+       "",
+       Kind::kBadValue,
        "line 34: leave_silence_ms in [[port]] must be an integer, not a number with a fraction"},
-      {"an unknown board signal", "board = \"dsr\"", "board = \"dtr\"", "",
+      {"an unknown board signal",
+       {{"board = \"dsr\"", "board = \"dtr\""}},
+       "",
+       Kind::kBadValue,
        "line 29: board dtr in [[port]] is not one of operator, port, dsr, cts, dcd, ri, chip"},
       {"no image table",
-       "[image]\npath = \"release.bin\"\nsha256 = \"" + station.ImageSha256() + "\"\n", "", "",
+       {{"[image]\npath = \"release.bin\"\nsha256 = \"" + station.ImageSha256() + "\"\n", ""}},
+       "",
+       Kind::kMissingKey,
        "needs image"},
-      {"an image without its digest", "sha256 = \"" + station.ImageSha256() + "\"\n", "", "",
+      {"an image without its digest",
+       {{"sha256 = \"" + station.ImageSha256() + "\"\n", ""}},
+       "",
+       Kind::kMissingKey,
        "[image] needs sha256 (the image's expected SHA-256)"},
-      {"a digest too short", station.ImageSha256(), "9c1f", "",
+      {"a digest too short",
+       {{station.ImageSha256(), "9c1f"}},
+       "",
+       Kind::kBadValue,
        "line 7: sha256 in [image] is not 64 hexadecimal digits"},
-      {"not TOML", "max_failures = 5", "max_failures = ", "", "line 3:"},
-      {"a state file of another series", "", "",
+      {"not TOML",
+       {{"max_failures = 5", "max_failures = "}},
+       "",
+       Kind::kStationFileNotToml,
+       "line 3:"},
+      {"a unit number past the image",
+       {{"offset = 0x100", "offset = 0x10000"}},
+       "",
+       Kind::kUnitNumbers,
+       file + "21: unit numbers: "},
+      {"a state file of another series",
+       {},
        R"({"first":1,"step":2,"encoding":"be32","offset":256,"next":5})"
        "\n",
-       "belongs to another series: this station has first number 40000 (the state file has 1)"},
+       Kind::kUnitNumbers,
+       file + "21: unit numbers: the unit number state " + station.PathOf("units.state") +
+           " belongs to another series: this station has first number 40000 (the state file "
+           "has 1)"},
+      {"a log in a missing folder",
+       {{"\"line3.jsonl\"", "\"gone/line3.jsonl\""}},
+       "",
+       Kind::kLogFolderMissing,
+       file + "2: log " + station.PathOf("gone/line3.jsonl") + " cannot be used: its folder " +
+           station.PathOf("gone") + " does not exist"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -198,14 +335,112 @@ TEST(StationFile, RefusesWithOneMessageAndNeverChangesTheFile) {
     if (!c.stateFile.empty()) {
       WriteFile(station.PathOf("units.state"), c.stateFile);
     }
-    const std::string text = c.from.empty() ? good : Replaced(good, c.from, c.to);
-    cli::StationPlan plan;
+    std::string text = good;
+    for (const auto& [from, to] : c.edits) {
+      text = Replaced(text, from, to);
+    }
+    StationParts plan;
     std::string message;
-    EXPECT_FALSE(station.Plan(text, plan, message));
+    const std::optional<StationRefusal> refusal = station.Plan(text, plan, message);
+    ASSERT_TRUE(refusal.has_value());
+    EXPECT_EQ(refusal->kind, c.kind) << message;
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
     EXPECT_EQ(message.rfind("tarvok: ", 0), 0u) << message;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     EXPECT_EQ(FileText(station.PathOf("line3.toml")), text);
+  }
+}
+
+// A wrong image is told by its kind, not by its words: the window says so first, with both
+// digests, and any other refusal is not taken for one.
+TEST(StationFile, TheWindowSaysWrongImageByTheRefusalsKind) {
+  StationFolder station;
+  const std::string otherSha(64, 'a');
+  const struct {
+    const char* name;
+    Edits edits;
+    const char* heading;
+  } cases[] = {
+      {"last week's image", {{station.ImageSha256(), otherSha}}, "WRONG IMAGE: nothing was burned"},
+      {"another loader", {{station.LoaderSha256(), otherSha}}, "WRONG LOADER: nothing was burned"},
+      {"a missing image whose name reads like a wrong one",
+       {{"release.bin", "is not the expected one.bin"}},
+       "The station cannot be opened:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = station.GoodText();
+    for (const auto& [from, to] : c.edits) {
+      text = Replaced(text, from, to);
+    }
+    StationParts plan;
+    std::string message;
+    const std::optional<StationRefusal> refusal = station.Plan(text, plan, message);
+    ASSERT_TRUE(refusal.has_value());
+    const std::string words = RefusalText(*refusal);
+    EXPECT_EQ(words.rfind(c.heading, 0), 0u) << words;
+    if (refusal->kind == StationRefusalKind::kWrongImage) {
+      EXPECT_EQ(refusal->expected, otherSha);
+      EXPECT_EQ(refusal->actual, station.ImageSha256());
+      EXPECT_NE(words.find(otherSha), std::string::npos) << words;
+    }
+  }
+}
+
+// The same value is refused the same way by `tarvok station` and by the windows, before any
+// file is opened: the table's check, not each front end's own.
+TEST(StationFile, CommandLineAndWindowsCheckEveryValueAlike) {
+  StationFolder station;
+  const std::string image = station.PathOf("release.bin");
+  const std::string log = station.PathOf("line3.jsonl");
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;  // after IMAGE --port ... --log ...
+    ValueFault fault;
+    std::string message;
+  } cases[] = {
+      {"a burn rate out of the table",
+       {"--burn-baud", "12345"},
+       ValueFault::kNotOneOf,
+       "--burn-baud: 12345 not in {115200,230400,460800,921600}"},
+      {"a boot ROM rate out of the table",
+       {"--rom-baud", "19200"},
+       ValueFault::kNotOneOf,
+       "--rom-baud: 19200 not in {9600,115200}"},
+      {"a count that is no number",
+       {"--max-failures", "three"},
+       ValueFault::kOutOfRange,
+       "--max-failures three is not a whole number from 0 to 1000000"},
+      {"a digest too short",
+       {"--expect-sha256", "9c1f"},
+       ValueFault::kNotDigest,
+       "--expect-sha256 9c1f is not a SHA-256"},
+      {"an offset that is no offset",
+       {"--unit-offset", "0x1g"},
+       ValueFault::kNotOffset,
+       "--unit-offset 0x1g is not an offset"},
+      {"an unknown unit format",
+       {"--unit-offset", "0", "--unit-first", "1", "--unit-format", "le16"},
+       ValueFault::kNotUnitFormat,
+       "--unit-format le16 is not le32, be32 or dec:WIDTH"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> words;
+    for (const StationFront front : {StationFront::kCommandLine, StationFront::kWindow}) {
+      std::vector<std::string> arguments = {image, "--port", "COM5", "--log", log};
+      arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+      StationParts parts;
+      std::string message;
+      const std::optional<StationRefusal> refusal = Open(arguments, front, parts, message);
+      ASSERT_TRUE(refusal.has_value());
+      EXPECT_EQ(refusal->kind, StationRefusalKind::kBadValue);
+      EXPECT_EQ(refusal->fault, c.fault);
+      EXPECT_NE(message.find(c.message), std::string::npos) << message;
+      words.push_back(message);
+    }
+    EXPECT_EQ(words[0], words[1]);
+    EXPECT_FALSE(std::filesystem::exists(log));
   }
 }
 

@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
-#include <iterator>
-#include <limits>
 #include <sstream>
-#include <string_view>
 
-#include "burn/LineOptions.h"
 #include "serial/PortDiscovery.h"
 #include "station/config/BoardSignalWord.h"
 #include "station/platform/LowerCase.h"
@@ -36,333 +33,242 @@ std::string BesideFile(const std::string& file, const std::string& path) {
   return file.substr(0, slash + 1) + path;
 }
 
-const char* TypeName(const toml::node& node) {
+// The TOML type's token, for a refusal of a value of the wrong type.
+const char* TypeToken(const toml::node& node) {
   switch (node.type()) {
     case toml::node_type::string:
-      return "a string";
+      return "string";
     case toml::node_type::integer:
-      return "an integer";
+      return "integer";
     case toml::node_type::floating_point:
-      return "a number with a fraction";
+      return "float";
     case toml::node_type::boolean:
-      return "true or false";
+      return "boolean";
     case toml::node_type::table:
-      return "a table";
+      return "table";
     case toml::node_type::array:
-      return "a list";
+      return "array";
     default:
-      return "a date or time";
+      return "date";
   }
 }
 
-template <typename Value, std::size_t N>
-std::string WordsOf(const std::array<LineOption<Value>, N>& options) {
-  std::string words;
-  for (const auto& option : options) {
-    words += (words.empty() ? "" : ", ") + std::string(option.word);
-  }
-  return words;
+bool TakesNumber(const StationOption& option) {
+  return option.value == OptionValue::kNumber || option.value == OptionValue::kOffset ||
+         option.numberInFile;
 }
 
-// Walks the file's tables, keeping the first problem with its line.
+// Walks the file's tables, keeping the first refusal.
 class FileReader {
  public:
-  explicit FileReader(const std::string& path) : path_(path) {}
+  explicit FileReader(std::string path) : path_(std::move(path)) {}
 
-  const std::string& Problem() const { return problem_; }
+  std::optional<StationRefusal>& Refusal() { return refusal_; }
 
-  bool Fail(const toml::source_region& where, const std::string& text) {
-    problem_ = "station file " + path_ + ", line " + std::to_string(where.begin.line) + ": " + text;
+  StationPlace PlaceOf(const toml::source_region& where) const {
+    return {path_, static_cast<int>(where.begin.line)};
+  }
+
+  bool Refuse(StationRefusal refusal) {
+    if (refusal.place.file.empty()) {
+      refusal.place.file = path_;
+    }
+    refusal_ = std::move(refusal);
     return false;
   }
 
-  // Every key of `table` is one of `known`; `section` names the table for people.
-  bool KnownKeysOnly(const toml::table& table, std::initializer_list<std::string_view> known,
-                     const std::string& section) {
-    const toml::key* first = nullptr;
-    for (auto&& [key, value] : table) {
-      if (std::find(known.begin(), known.end(), key.str()) == known.end() &&
-          (first == nullptr || key.source().begin.line < first->source().begin.line)) {
-        first = &key;
+  bool WrongType(const toml::node& node, const std::string& key, const std::string& section,
+                 const StationOption* option, const char* expected) {
+    return Refuse({.kind = StationRefusalKind::kBadValue,
+                   .place = PlaceOf(node.source()),
+                   .option = option,
+                   .fault = ValueFault::kWrongType,
+                   .name = key,
+                   .section = section,
+                   .expected = expected,
+                   .actual = TypeToken(node)});
+  }
+
+  // Every key of `table` is a row of the option table in `section`, or one of `tables`; the
+  // values of the rows are checked and kept.
+  bool Section(const toml::table& table, const std::string& section,
+               std::initializer_list<std::string_view> tables,
+               std::vector<StationFileValue>& values) {
+    std::vector<std::pair<const toml::key*, const toml::node*>> keys;
+    for (auto&& [key, node] : table) {
+      keys.emplace_back(&key, &node);
+    }
+    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+      return a.first->source().begin.line < b.first->source().begin.line;
+    });
+    for (const auto& [key, node] : keys) {
+      const std::string name(key->str());
+      const StationOption* option = StationOptionOfKey(section, name);
+      if (option == nullptr && std::find(tables.begin(), tables.end(), name) == tables.end()) {
+        return Refuse({.kind = StationRefusalKind::kUnknownKey,
+                       .place = PlaceOf(key->source()),
+                       .name = name,
+                       .section = section,
+                       .expected = KnownKeys(section, tables)});
+      }
+      if (option != nullptr && !Value(*node, name, section, *option, values)) {
+        return false;
       }
     }
-    if (first == nullptr) {
-      return true;
-    }
-    std::string choices;
-    for (const std::string_view key : known) {
-      choices += (choices.empty() ? "" : ", ") + std::string(key);
-    }
-    return Fail(first->source(), "unknown key \"" + std::string(first->str()) + "\"" + In(section) +
-                                     " (known: " + choices + ")");
-  }
-
-  // The node of `key` in `table`, or null; with `required`, null is a problem.
-  const toml::node* Find(const toml::table& table, std::string_view key, const std::string& section,
-                         bool required, const char* what) {
-    const toml::node* node = table.get(key);
-    if (node == nullptr && required) {
-      problem_ = "station file " + path_ + ": " + (section.empty() ? "" : section + " ") +
-                 "needs " + std::string(key) + " (" + what + ")";
-    }
-    return node;
-  }
-
-  bool String(const toml::table& table, std::string_view key, const std::string& section,
-              std::string& out) {
-    const toml::node* node = table.get(key);
-    if (node == nullptr) {
-      return true;
-    }
-    if (!node->is_string()) {
-      return WrongType(*node, key, section, "a string");
-    }
-    out = node->as_string()->get();
-    if (out.empty()) {
-      return Fail(node->source(), std::string(key) + In(section) + " is empty");
-    }
     return true;
   }
 
-  bool Integer(const toml::table& table, std::string_view key, const std::string& section,
-               int64_t least, int64_t most, std::optional<int64_t>& out) {
-    const toml::node* node = table.get(key);
-    if (node == nullptr) {
-      return true;
-    }
-    if (!node->is_integer()) {
-      return WrongType(*node, key, section, "an integer");
-    }
-    const int64_t value = node->as_integer()->get();
-    if (value < least || value > most) {
-      return Fail(node->source(), std::string(key) + " " + std::to_string(value) + In(section) +
-                                      " is out of range: " + std::to_string(least) + " to " +
-                                      std::to_string(most));
-    }
-    out = value;
-    return true;
+  // `key` must be in `table`, whose own line is `place`; `what` says what it holds.
+  bool Needs(const toml::table& table, const std::string& key, const std::string& section,
+             const toml::source_region& where) {
+    return table.get(key) != nullptr || Refuse({.kind = StationRefusalKind::kMissingKey,
+                                                .place = PlaceOf(where),
+                                                .name = key,
+                                                .section = section});
   }
 
-  // A line setting given as one of its command-line words, as a string or as an integer.
-  template <typename Value, std::size_t N>
-  bool Setting(const toml::table& table, std::string_view key,
-               const std::array<LineOption<Value>, N>& options, std::string& word) {
-    const toml::node* node = table.get(key);
-    if (node == nullptr) {
-      return true;
+  // The table under `key`, or null when there is none (or it is no table, refused).
+  const toml::table* Table(const toml::table& top, const std::string& key) {
+    const toml::node* node = top.get(key);
+    if (node != nullptr && !node->is_table()) {
+      WrongType(*node, key, "", nullptr, "table");
     }
-    if (node->is_integer()) {
-      word = std::to_string(node->as_integer()->get());
-    } else if (node->is_string()) {
-      word = node->as_string()->get();
-    } else {
-      return WrongType(*node, key, "[line]", "a word or an integer");
-    }
-    if (!OptionByWord(options, word)) {
-      return Fail(node->source(),
-                  std::string(key) + " " + word + " in [line] is not one of " + WordsOf(options));
-    }
-    return true;
-  }
-
-  bool Sha256(const toml::node& node, const std::string& section, std::string& out) {
-    out = LowerCase(node.as_string()->get());
-    const bool hex = out.size() == 64 && std::all_of(out.begin(), out.end(), [](unsigned char c) {
-                       return std::isxdigit(c) != 0;
-                     });
-    return hex || Fail(node.source(), "sha256" + In(section) + " is not 64 hexadecimal digits");
-  }
-
-  // A table under `key`, or null when there is none; false when `key` holds something else.
-  bool Table(const toml::table& parent, std::string_view key, const toml::table*& out) {
-    const toml::node* node = parent.get(key);
-    out = node == nullptr ? nullptr : node->as_table();
-    return node == nullptr || out != nullptr ||
-           WrongType(*node, key, "", "a table ([" + std::string(key) + "])");
+    return node == nullptr ? nullptr : node->as_table();
   }
 
  private:
-  static std::string In(const std::string& section) {
-    return section.empty() ? "" : " in " + section;
+  bool Value(const toml::node& node, const std::string& key, const std::string& section,
+             const StationOption& option, std::vector<StationFileValue>& values) {
+    std::string text;
+    if (TakesNumber(option) && node.is_integer()) {
+      text = std::to_string(node.as_integer()->get());
+    } else if (!TakesNumber(option) && node.is_string()) {
+      text = node.as_string()->get();
+    } else {
+      return WrongType(node, key, section, &option, TakesNumber(option) ? "integer" : "string");
+    }
+    if (const std::optional<ValueFault> fault = FaultOfValue(option, text)) {
+      return Refuse({.kind = StationRefusalKind::kBadValue,
+                     .place = PlaceOf(node.source()),
+                     .option = &option,
+                     .fault = *fault,
+                     .name = key,
+                     .section = section,
+                     .value = text});
+    }
+    if (option.value == OptionValue::kPath) {
+      text = BesideFile(path_, text);
+    } else if (option.value == OptionValue::kOffset) {
+      char hex[24];
+      std::snprintf(hex, sizeof hex, "0x%llX",
+                    static_cast<unsigned long long>(NumberOfValue(option, text).value_or(0)));
+      text = hex;
+    }
+    values.push_back({&option, text, PlaceOf(node.source())});
+    return true;
   }
-  bool WrongType(const toml::node& node, std::string_view key, const std::string& section,
-                 const std::string& expected) {
-    return Fail(node.source(), std::string(key) + In(section) + " must be " + expected + ", not " +
-                                   TypeName(node));
+
+  static std::string KnownKeys(const std::string& section,
+                               std::initializer_list<std::string_view> tables) {
+    std::vector<std::string> known;
+    for (const StationOption& option : StationOptionTable()) {
+      if (!option.key.empty() && option.section == section) {
+        known.emplace_back(option.key);
+      }
+    }
+    known.insert(known.end(), tables.begin(), tables.end());
+    return JoinedWords(known, ", ");
   }
 
   const std::string path_;
-  std::string problem_;
+  std::optional<StationRefusal> refusal_;
 };
 
-bool ReadTop(FileReader& reader, const toml::table& top, StationFile& file) {
-  std::optional<int64_t> maxFailures;
-  if (!reader.KnownKeysOnly(
-          top, {"name", "log", "max_failures", "image", "loader", "line", "units", "port"}, "") ||
-      !reader.String(top, "name", "", file.name) || !reader.String(top, "log", "", file.log) ||
-      !reader.Integer(top, "max_failures", "", 0, 1000000, maxFailures)) {
-    return false;
+// [image], [loader], [line] and [units]: the first and the last two optional.
+bool ReadTables(FileReader& reader, const toml::table& top, StationFile& file) {
+  for (const char* section : {"image", "loader", "line", "units"}) {
+    const toml::table* table = reader.Table(top, section);
+    if (reader.Refusal()) {
+      return false;
+    }
+    if (table == nullptr) {
+      if (std::string_view(section) == "image") {
+        return reader.Refuse({.kind = StationRefusalKind::kMissingKey, .name = "image"});
+      }
+      continue;
+    }
+    const bool digested = std::string_view(section) == "image" || section == std::string("loader");
+    const bool units = std::string_view(section) == "units";
+    if (!reader.Section(*table, section, {}, file.values) ||
+        (digested && (!reader.Needs(*table, "path", section, table->source()) ||
+                      !reader.Needs(*table, "sha256", section, table->source()))) ||
+        (units && (!reader.Needs(*table, "offset", section, table->source()) ||
+                   !reader.Needs(*table, "first", section, table->source())))) {
+      return false;
+    }
   }
-  if (!reader.Find(top, "log", "", true, "the log's path")) {
-    return false;
-  }
-  file.log = BesideFile(file.path, file.log);
-  if (maxFailures) {
-    file.maxFailures = static_cast<uint32_t>(*maxFailures);
-  }
-  return true;
-}
-
-// [image] or [loader]: a path and the SHA-256 the file there must have.
-bool ReadDigestedFile(FileReader& reader, const toml::table& table, const std::string& section,
-                      const char* what, std::string& path, std::string& sha256) {
-  if (!reader.KnownKeysOnly(table, {"path", "sha256"}, section) ||
-      !reader.String(table, "path", section, path) ||
-      !reader.String(table, "sha256", section, sha256)) {
-    return false;
-  }
-  const toml::node* digest = reader.Find(table, "sha256", section, true, what);
-  if (!reader.Find(table, "path", section, true, "the file's path") || digest == nullptr ||
-      !reader.Sha256(*digest, section, sha256)) {
-    return false;
-  }
-  return true;
-}
-
-bool ReadFiles(FileReader& reader, const toml::table& top, StationFile& file) {
-  const toml::table* image = nullptr;
-  const toml::table* loader = nullptr;
-  if (!reader.Table(top, "image", image) || !reader.Table(top, "loader", loader)) {
-    return false;
-  }
-  if (image == nullptr) {
-    reader.Find(top, "image", "", true, "a table with the image's path and sha256");
-    return false;
-  }
-  if (!ReadDigestedFile(reader, *image, "[image]", "the image's expected SHA-256", file.image,
-                        file.imageSha256)) {
-    return false;
-  }
-  file.image = BesideFile(file.path, file.image);
-  if (loader == nullptr) {
-    return true;
-  }
-  if (!ReadDigestedFile(reader, *loader, "[loader]", "the loader's expected SHA-256", file.loader,
-                        file.loaderSha256)) {
-    return false;
-  }
-  file.loader = BesideFile(file.path, file.loader);
-  return true;
-}
-
-bool ReadLine(FileReader& reader, const toml::table& top, StationFile& file) {
-  const toml::table* line = nullptr;
-  if (!reader.Table(top, "line", line) || line == nullptr) {
-    return line == nullptr && reader.Problem().empty();
-  }
-  return reader.KnownKeysOnly(*line, {"rom_baud", "burn_baud", "data_bits", "parity", "stop_bits"},
-                              "[line]") &&
-         reader.Setting(*line, "rom_baud", kRomRates, file.romBaud) &&
-         reader.Setting(*line, "burn_baud", kBurnRates, file.burnBaud) &&
-         reader.Setting(*line, "data_bits", kDataBitsOptions, file.dataBits) &&
-         reader.Setting(*line, "parity", kParityOptions, file.parity) &&
-         reader.Setting(*line, "stop_bits", kStopBitsOptions, file.stopBits);
-}
-
-bool ReadUnits(FileReader& reader, const toml::table& top, StationFile& file) {
-  const toml::table* table = nullptr;
-  if (!reader.Table(top, "units", table) || table == nullptr) {
-    return table == nullptr && reader.Problem().empty();
-  }
-  const std::string section = "[units]";
-  constexpr int64_t kMost = std::numeric_limits<int64_t>::max();
-  std::optional<int64_t> offset;
-  std::optional<int64_t> first;
-  std::optional<int64_t> step;
-  StationFileUnits units;
-  if (!reader.KnownKeysOnly(*table, {"offset", "first", "step", "format", "state"}, section) ||
-      !reader.Integer(*table, "offset", section, 0, UINT32_MAX, offset) ||
-      !reader.Integer(*table, "first", section, 0, kMost, first) ||
-      !reader.Integer(*table, "step", section, 1, kMost, step) ||
-      !reader.String(*table, "format", section, units.format) ||
-      !reader.String(*table, "state", section, units.state) ||
-      !reader.Find(*table, "offset", section, true, "where in the image the number goes") ||
-      !reader.Find(*table, "first", section, true, "the first unit number of the series")) {
-    return false;
-  }
-  UnitNumberPlan plan;
-  if (!ParseUnitEncoding(units.format, plan)) {
-    return reader.Fail(table->get("format")->source(),
-                       "format " + units.format +
-                           " in [units] is not le32, be32 or dec:WIDTH (ASCII decimal digits)");
-  }
-  units.offset = static_cast<uint32_t>(*offset);
-  units.first = static_cast<uint64_t>(*first);
-  units.step = step ? static_cast<uint64_t>(*step) : 1;
-  if (!units.state.empty()) {
-    units.state = BesideFile(file.path, units.state);
-  }
-  file.units = units;
   return true;
 }
 
 bool ReadPort(FileReader& reader, const toml::table& table, StationFilePort& port) {
-  const std::string section = "[[port]]";
-  std::optional<int64_t> silence;
-  port.board = "operator";
-  if (!reader.KnownKeysOnly(table, {"name", "board", "leave_silence_ms"}, section) ||
-      !reader.String(table, "name", section, port.name) ||
-      !reader.String(table, "board", section, port.board) ||
-      !reader.Integer(table, "leave_silence_ms", section, 1, 3600000, silence) ||
-      !reader.Find(table, "name", section, true, "a device path or a COM name")) {
+  std::vector<StationFileValue> values;
+  if (!reader.Section(table, "port", {}, values) ||
+      !reader.Needs(table, "name", "port", table.source())) {
     return false;
   }
-  if (!BoardSignalOfWord(port.board, port.signal)) {
-    std::string words;
-    for (const std::string& word : BoardSignalWords()) {
-      words += (words.empty() ? "" : ", ") + word;
+  port.board = "operator";
+  const StationFileValue* silence = nullptr;
+  for (const StationFileValue& value : values) {
+    if (value.option->key == "name") {
+      port.name = value.text;
+      port.place = value.place;
+    } else if (value.option->key == "board") {
+      port.board = value.text;
+    } else {
+      silence = &value;
     }
-    return reader.Fail(table.get("board")->source(),
-                       "board " + port.board + " in [[port]] is not one of " + words);
   }
-  if (silence) {
+  BoardSignalOfWord(port.board, port.signal);  // the word has passed the table's check
+  if (silence != nullptr) {
     if (port.signal.kind != BoardSignal::kChip) {
-      return reader.Fail(table.get("leave_silence_ms")->source(),
-                         "leave_silence_ms in [[port]] is for board = \"chip\" only");
+      return reader.Refuse({.kind = StationRefusalKind::kBadValue,
+                            .place = silence->place,
+                            .option = silence->option,
+                            .fault = ValueFault::kChipOnly,
+                            .name = "leave_silence_ms",
+                            .section = "port",
+                            .value = silence->text});
     }
-    port.signal.leaveSilenceMs = static_cast<uint32_t>(*silence);
+    port.signal.leaveSilenceMs = static_cast<uint32_t>(std::stoull(silence->text));
   }
   return true;
 }
 
 bool ReadPorts(FileReader& reader, const toml::table& top, StationFile& file) {
-  const toml::node* node = reader.Find(top, "port", "", true, "a [[port]] table for each fixture");
+  const toml::node* node = top.get("port");
   if (node == nullptr) {
-    return false;
+    return reader.Refuse({.kind = StationRefusalKind::kMissingKey, .name = "port"});
   }
   const toml::array* ports = node->as_array();
   if (ports == nullptr || !ports->is_array_of_tables()) {
-    return reader.Fail(node->source(), "port must be a list of [[port]] tables, not " +
-                                           std::string(TypeName(*node)));
+    return reader.WrongType(*node, "port", "", nullptr, "tables");
   }
-  std::vector<const toml::table*> tables;
   for (const toml::node& each : *ports) {
-    const toml::table& table = *each.as_table();
     StationFilePort port;
-    if (!ReadPort(reader, table, port)) {
+    if (!ReadPort(reader, *each.as_table(), port)) {
       return false;
     }
     // COM names are the same in any case; so are paths on Windows, where they are told apart
-    // by the plan's look at the device behind them.
-    for (std::size_t earlier = 0; earlier < file.ports.size(); ++earlier) {
-      if (PortNameKey(file.ports[earlier].name) == PortNameKey(port.name)) {
-        return reader.Fail(table.get("name")->source(),
-                           "port " + port.name + " is already on line " +
-                               std::to_string(tables[earlier]->source().begin.line) +
-                               ": give each port once");
+    // by the device behind them when the station is opened.
+    for (const StationFilePort& earlier : file.ports) {
+      if (PortNameKey(earlier.name) == PortNameKey(port.name)) {
+        return reader.Refuse({.kind = StationRefusalKind::kSamePort,
+                              .place = port.place,
+                              .otherLine = earlier.place.line,
+                              .value = port.name,
+                              .other = earlier.name});
       }
     }
-    tables.push_back(&table);
     file.ports.push_back(port);
   }
   return true;
@@ -370,11 +276,24 @@ bool ReadPorts(FileReader& reader, const toml::table& top, StationFile& file) {
 
 }  // namespace
 
-bool ReadStationFile(const std::string& path, StationFile& file, std::string& problem) {
+const StationFileValue* StationFile::Find(std::string_view option) const {
+  const auto value = std::find_if(values.begin(), values.end(), [option](const auto& each) {
+    return each.option->name == option;
+  });
+  return value == values.end() ? nullptr : &*value;
+}
+
+const StationFileValue* StationFile::Find(std::string_view section, std::string_view key) const {
+  const auto value = std::find_if(values.begin(), values.end(), [&](const auto& each) {
+    return each.option->section == section && each.option->key == key;
+  });
+  return value == values.end() ? nullptr : &*value;
+}
+
+std::optional<StationRefusal> ReadStationFile(const std::string& path, StationFile& file) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    problem = "station file " + path + " cannot be opened";
-    return false;
+    return StationRefusal{.kind = StationRefusalKind::kStationFileUnreadable, .place = {path}};
   }
   std::ostringstream text;
   text << in.rdbuf();
@@ -382,22 +301,21 @@ bool ReadStationFile(const std::string& path, StationFile& file, std::string& pr
   const toml::parse_result parsed = toml::parse(std::string_view(content), std::string_view(path));
   if (!parsed) {
     const toml::parse_error& error = parsed.error();
-    problem = "station file " + path + ", line " + std::to_string(error.source().begin.line) +
-              ": " + std::string(error.description());
-    return false;
+    return StationRefusal{.kind = StationRefusalKind::kStationFileNotToml,
+                          .place = {path, static_cast<int>(error.source().begin.line)},
+                          .detail = std::string(error.description())};
   }
   StationFile read;
   read.path = path;
   FileReader reader(path);
   const toml::table& top = parsed.table();
-  if (!ReadTop(reader, top, read) || !ReadFiles(reader, top, read) ||
-      !ReadLine(reader, top, read) || !ReadUnits(reader, top, read) ||
+  if (!reader.Section(top, "", {"image", "loader", "line", "units", "port"}, read.values) ||
+      !reader.Needs(top, "log", "", top.source()) || !ReadTables(reader, top, read) ||
       !ReadPorts(reader, top, read)) {
-    problem = reader.Problem();
-    return false;
+    return reader.Refusal();
   }
   file = std::move(read);
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace tarvok

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "station/config/OpenStation.h"
 #include "station/core/OperatorDesk.h"
 #include "station/core/Station.h"
 #include "station/core/StationSetup.h"
@@ -24,14 +25,6 @@
 #include "station/records/UnitNumberStore.h"
 
 namespace tarvok {
-
-// An opened station: everything the panel runs it with, owned by the panel.
-struct StationParts {
-  StationSetup setup;
-  std::unique_ptr<StationLog> log;
-  std::unique_ptr<BoardLedger> ledger;
-  std::unique_ptr<UnitNumberStore> units;  // null without unit numbers
-};
 
 inline constexpr std::size_t kShownRecords = 50;
 

@@ -213,13 +213,122 @@ std::string StopText(const PortStop& stop) {
   return "";
 }
 
-std::string RefusalText(const std::string& problem) {
-  if (problem.find("is not the expected one") != std::string::npos) {
-    return "WRONG IMAGE: nothing was burned. Do not burn with this station file; call the "
-           "engineer who prepared it.\n\n" +
-           problem;
+namespace {
+
+std::string KeyWords(const StationRefusal& refusal) {
+  if (refusal.place.file.empty()) {
+    return refusal.name;
   }
-  return "The station cannot be opened:\n\n" + problem;
+  return refusal.name + (refusal.section.empty()     ? ""
+                         : refusal.section == "port" ? " in [[port]]"
+                                                     : " in [" + refusal.section + "]");
+}
+
+// A value the window was given, or found in the station file, that fails its check.
+std::string BadValueWords(const StationRefusal& refusal) {
+  const std::string key = KeyWords(refusal);
+  const std::string value = refusal.value.empty() ? "" : " " + refusal.value;
+  if (refusal.option == nullptr || refusal.fault == ValueFault::kWrongType) {
+    const std::string wanted = refusal.expected == "integer"  ? "a number"
+                               : refusal.expected == "string" ? "a string in quotes"
+                                                              : "a table";
+    return key + " must be " + wanted + " (it is " + refusal.actual + ")";
+  }
+  const StationOption& option = *refusal.option;
+  switch (refusal.fault) {
+    case ValueFault::kNotOneOf:
+      return key + value + " is not one of " + JoinedWords(option.words(), ", ");
+    case ValueFault::kOutOfRange:
+      return key + value + " is not a number from " + std::to_string(option.least) + " to " +
+             std::to_string(option.most);
+    case ValueFault::kNotOffset:
+      return key + value + " is not an offset (decimal, or hexadecimal as 0x...)";
+    case ValueFault::kNotDigest:
+      return key + " is not a SHA-256 (64 hexadecimal digits)";
+    case ValueFault::kNotUnitFormat:
+      return key + value + " is not le32, be32 or dec:WIDTH";
+    case ValueFault::kChipOnly:
+      return key + " is for board = \"chip\" only";
+    default:
+      return key + " is empty";
+  }
+}
+
+std::string OpeningWords(const StationRefusal& refusal) {
+  switch (refusal.kind) {
+    case StationRefusalKind::kNoSuchPort:
+      return "no port " + refusal.value + ": give a device path or a COM name";
+    case StationRefusalKind::kSamePort:
+      return refusal.other + " and " + refusal.value + " are the same port: give each port once";
+    case StationRefusalKind::kImageUnreadable:
+      return "image " + refusal.value + " " + refusal.detail;
+    case StationRefusalKind::kLoaderUnreadable:
+      return "loader " + refusal.value + " " + refusal.detail;
+    case StationRefusalKind::kWrongImage:
+    case StationRefusalKind::kWrongLoader:
+      return std::string(refusal.kind == StationRefusalKind::kWrongImage ? "image " : "loader ") +
+             refusal.value + " is not the expected one: its SHA-256 is " + refusal.actual +
+             ", not " + refusal.expected + "; nothing was burned";
+    case StationRefusalKind::kUnitNumbers:
+      return "unit numbers: " + refusal.detail + "; nothing was burned";
+    case StationRefusalKind::kLogFolderMissing:
+      return "log " + refusal.value + " cannot be used: its folder " + refusal.other +
+             " does not exist";
+    case StationRefusalKind::kLogUnusable:
+      return "log " + refusal.value + " cannot be used: " + refusal.detail;
+    default:
+      return BadValueWords(refusal);
+  }
+}
+
+}  // namespace
+
+std::string RefusalReason(const StationRefusal& refusal) {
+  const StationPlace& place = refusal.place;
+  const std::string where =
+      place.file.empty()
+          ? ""
+          : "station file " + place.file +
+                (place.line > 0 ? ", line " + std::to_string(place.line) : "") + ": ";
+  switch (refusal.kind) {
+    case StationRefusalKind::kStationFileUnreadable:
+      return "station file " + place.file + " cannot be opened";
+    case StationRefusalKind::kStationFileNotToml:
+      return where + refusal.detail;
+    case StationRefusalKind::kUnknownKey:
+      return where + "unknown key \"" + refusal.name + "\" (known: " + refusal.expected + ")";
+    case StationRefusalKind::kMissingKey:
+      return where + (refusal.section.empty() ? "" : "[" + refusal.section + "] ") + "needs " +
+             refusal.name;
+    case StationRefusalKind::kMissingOption:
+      return "no station file, and no " + refusal.name +
+             ": give a station file, or the image with --port and --log";
+    case StationRefusalKind::kOptionNeedsOption:
+      return refusal.name + " needs " + refusal.other;
+    case StationRefusalKind::kSilenceWithoutChip:
+      return "--leave-silence-ms is for --board chip; with --board " + refusal.value +
+             " a board's leaving is seen without it";
+    default:
+      return where + OpeningWords(refusal);
+  }
+}
+
+std::string RefusalText(const StationRefusal& refusal) {
+  if (refusal.kind == StationRefusalKind::kWrongImage ||
+      refusal.kind == StationRefusalKind::kWrongLoader) {
+    return std::string(refusal.kind == StationRefusalKind::kWrongImage ? "WRONG IMAGE"
+                                                                       : "WRONG LOADER") +
+           ": nothing was burned. Do not burn with this station file; call the engineer who "
+           "prepared it.\n\n" +
+           RefusalReason(refusal);
+  }
+  return "The station cannot be opened:\n\n" + RefusalReason(refusal);
+}
+
+std::string OverrideNotice(const StationOverride& override) {
+  return std::string(override.option->name) + " " + override.given +
+         " overrides the station file's " + override.fileValue +
+         (override.port.empty() ? "" : " on " + override.port);
 }
 
 }  // namespace tarvok

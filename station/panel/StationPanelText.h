@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "station/config/StationOptions.h"
+#include "station/config/StationRefusal.h"
 #include "station/core/StationObserver.h"
 #include "station/core/StationSetup.h"
 #include "station/panel/StationPanelView.h"
@@ -39,8 +41,14 @@ std::string LeaveText(const PortPhaseReason& reason);
 std::string NoticeText(const StationPortSetup& port, const PortNotice& notice);
 std::string StopText(const PortStop& stop);
 
+// Why the station was not opened, in one line for the window's standard error stream.
+std::string RefusalReason(const StationRefusal& refusal);
+
 // What an operator reads when the station cannot be opened: a wrong image or loader first,
 // in words that say what to do, then the reason.
-std::string RefusalText(const std::string& problem);
+std::string RefusalText(const StationRefusal& refusal);
+
+// An option given to the window that overrode the station file's value, in one line.
+std::string OverrideNotice(const StationOverride& override);
 
 }  // namespace tarvok

@@ -11,13 +11,15 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
-#include <sstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/win32/station/StationFrame.h"
-#include "cli/Console.h"
-#include "cli/StationPlan.h"
-#include "cli/StationWindowOptions.h"
+#include "station/config/OpenStation.h"
+#include "station/config/StationArguments.h"
+#include "station/panel/StationPanelText.h"
+#include "station/platform/ProgramArguments.h"
 #include "tests/windows/StationWindowDriver.h"
 
 namespace {
@@ -32,28 +34,27 @@ int Refused(const std::string& message) {
 int main(int argc, char** argv) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  tarvok::cli::ConsoleArguments arguments(argc, argv);
+  tarvok::ProgramArguments programArguments(argc, argv);
   CLI::App app("The station window worked through simulated fixtures.", "tarvok-station-test");
-  tarvok::cli::StationOptions options;
-  std::string file;
+  tarvok::StationArguments arguments;
   std::string screenshot;
-  tarvok::cli::AddStationWindowOptions(app, options, file);
+  tarvok::AddStationOptions(app, tarvok::StationFront::kWindow, arguments);
   app.add_option("--screenshot", screenshot, "picture the window mid-burn (.bmp)");
   try {
-    app.parse(arguments.Count(), arguments.Values());
+    app.parse(programArguments.Count(), programArguments.Values());
   } catch (const CLI::ParseError& error) {
     return Refused(error.what());
   }
-  std::ostringstream err;
-  if (!tarvok::cli::CompleteStationWindowOptions(app, file, options, std::cerr, err)) {
-    return Refused(err.str());
+  tarvok::StationOptions options;
+  std::vector<tarvok::StationOverride> overrides;
+  if (const std::optional<tarvok::StationRefusal> refusal =
+          tarvok::CompleteStationOptions(arguments, options, overrides)) {
+    return Refused(tarvok::RefusalReason(*refusal));
   }
-  tarvok::cli::StationPlan plan;
-  if (!tarvok::cli::PlanStation(options, plan, err)) {
-    return Refused(err.str());
+  tarvok::StationParts parts;
+  if (const std::optional<tarvok::StationRefusal> refusal = tarvok::OpenStation(options, parts)) {
+    return Refused(tarvok::RefusalReason(*refusal));
   }
-  tarvok::StationParts parts{std::move(plan.setup), std::move(plan.log), std::move(plan.ledger),
-                             std::move(plan.units)};
   tarvok::StationFrame frame(GetModuleHandleW(nullptr), std::move(parts),
                              tarvok::RealStationWorld());
   tarvok::StationWindowDriverOptions driverOptions;

@@ -32,11 +32,10 @@ add_executable(tarvok-station-test WIN32
   windows/StationWindowTest.cpp
   windows/StationWindowDriver.cpp
   windows/ScreenPicture.cpp
-  "${PROJECT_SOURCE_DIR}/cli/StationWindowOptions.cpp"
   "${win32_sources}/station/tarvok-station.rc"
 )
 target_include_directories(tarvok-station-test PRIVATE ${PROJECT_SOURCE_DIR}
                                                        "${TARVOK_WIN32_MANIFEST_DIR}"
                                                        "${win32_sources}")
-target_link_libraries(tarvok-station-test PRIVATE tarvok_win32_station tarvok_cli_core
+target_link_libraries(tarvok-station-test PRIVATE tarvok_win32_station
                                                   CLI11::CLI11 tarvok_warnings)

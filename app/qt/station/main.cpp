@@ -5,12 +5,13 @@
 #include <QMessageBox>
 #include <cstdlib>
 #include <iostream>
-#include <sstream>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/qt/station/StationWindow.h"
-#include "cli/StationPlan.h"
-#include "cli/StationWindowOptions.h"
+#include "station/config/OpenStation.h"
+#include "station/config/StationArguments.h"
 #include "station/panel/StationPanelText.h"
 #include "version/VersionText.h"
 
@@ -21,20 +22,16 @@ bool DisplayKnown() {
          std::getenv("QT_QPA_PLATFORM") != nullptr;
 }
 
-// A station that cannot be opened is refused with one message, on the terminal and in a box
-// for an operator who started the window from the desktop; nothing has been burned.
-int Refuse(int argc, char** argv, std::string message) {
-  const std::string prefix = "tarvok: ";
-  if (message.rfind(prefix, 0) == 0) {
-    message = message.substr(prefix.size());
+// A station that cannot be opened is refused with one message, on the terminal and, where
+// there is a display, in a box for an operator who started the window from the desktop;
+// nothing has been burned.
+int Refuse(int argc, char** argv, const tarvok::StationRefusal& refusal) {
+  std::cerr << "tarvok-station: " << tarvok::RefusalReason(refusal) << "\n";
+  if (DisplayKnown()) {
+    QApplication qt(argc, argv);
+    QMessageBox::critical(nullptr, QObject::tr("Tarvok station"),
+                          QString::fromStdString(tarvok::RefusalText(refusal)));
   }
-  while (!message.empty() && message.back() == '\n') {
-    message.pop_back();
-  }
-  std::cerr << "tarvok-station: " << message << "\n";
-  QApplication qt(argc, argv);
-  QMessageBox::critical(nullptr, QObject::tr("Tarvok station"),
-                        QString::fromStdString(tarvok::RefusalText(message)));
   return 2;
 }
 
@@ -55,42 +52,51 @@ int main(int argc, char** argv) {
       "The Tarvok station window: burns one image into board after board on every port, a tile "
       "per port. Press Start; the settings cannot change while the station runs.",
       "tarvok-station");
-  tarvok::cli::StationOptions options;
+  tarvok::StationArguments arguments;
   bool version = false;
-  std::string file;
-  tarvok::cli::AddStationWindowOptions(app, options, file);
+  tarvok::AddStationOptions(app, tarvok::StationFront::kWindow, arguments);
   app.add_flag("--version", version, "print the version and exit");
-  std::vector<char*> arguments(argv, argv + argc);
+  std::vector<char*> given(argv, argv + argc);
   std::string picked;
   if (argc == 1 && DisplayKnown()) {
     picked = PickStationFile(argc, argv);
     if (picked.empty()) {
       return 0;
     }
-    arguments.push_back(picked.data());
+    given.push_back(picked.data());
   }
-  CLI11_PARSE(app, static_cast<int>(arguments.size()), arguments.data());
+  try {
+    app.parse(static_cast<int>(given.size()), given.data());
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    std::cerr << "tarvok-station: " << error.what() << " (see 'tarvok-station --help')\n";
+    return 2;
+  }
   if (version) {
     std::cout << tarvok::VersionText("tarvok-station") << "\n";
     return 0;
+  }
+  tarvok::StationOptions options;
+  std::vector<tarvok::StationOverride> overrides;
+  const std::optional<tarvok::StationRefusal> refusal =
+      tarvok::CompleteStationOptions(arguments, options, overrides);
+  for (const tarvok::StationOverride& override : overrides) {
+    std::cerr << "tarvok-station: " << tarvok::OverrideNotice(override) << "\n";
+  }
+  if (refusal) {
+    return Refuse(argc, argv, *refusal);
   }
   if (!DisplayKnown()) {
     std::cerr << "tarvok-station: no display to open the window on (neither DISPLAY nor "
                  "WAYLAND_DISPLAY is set); from a terminal, run 'tarvok station'\n";
     return 1;
   }
-  std::ostringstream err;
-  if (!tarvok::cli::CompleteStationWindowOptions(app, file, options, std::cerr, err)) {
-    return Refuse(argc, argv, err.str());
-  }
-  tarvok::cli::StationPlan plan;
-  std::ostringstream planErr;
-  if (!tarvok::cli::PlanStation(options, plan, planErr)) {
-    return Refuse(argc, argv, planErr.str());
+  tarvok::StationParts parts;
+  if (const std::optional<tarvok::StationRefusal> closed = tarvok::OpenStation(options, parts)) {
+    return Refuse(argc, argv, *closed);
   }
   QApplication qt(argc, argv);
-  tarvok::StationParts parts{std::move(plan.setup), std::move(plan.log), std::move(plan.ledger),
-                             std::move(plan.units)};
   tarvok::StationWindow window(std::move(parts), tarvok::RealStationWorld());
   window.resize(1100, 820);
   window.show();

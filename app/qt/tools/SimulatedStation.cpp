@@ -6,8 +6,9 @@
 #include <random>
 #include <sstream>
 
-#include "cli/StationPlan.h"
 #include "sim/BoardSeries.h"
+#include "station/config/OpenStation.h"
+#include "station/panel/StationPanelText.h"
 
 namespace tarvok {
 namespace {
@@ -38,11 +39,11 @@ std::unique_ptr<SimulatedStation> SimulatedStation::Start(
   }
   std::unique_ptr<SimulatedStation> station(new SimulatedStation);
   station->folder_ = folderName;
-  cli::StationOptions options;
-  options.burn.image = (station->folder_ / "firmware.bin").string();
+  StationOptions options;
+  options.image = (station->folder_ / "firmware.bin").string();
   {
     std::mt19937 random(7);
-    std::ofstream out(options.burn.image, std::ios::binary);
+    std::ofstream out(options.image, std::ios::binary);
     for (int k = 0; k < kImageBytes; ++k) {
       out.put(static_cast<char>(random()));
     }
@@ -52,19 +53,15 @@ std::unique_ptr<SimulatedStation> SimulatedStation::Start(
     const sim::BoardSeriesOptions series = SeriesOf(fixtures[k], link);
     station->fixtures_.emplace_back(
         [series, &stop = station->stop_] { sim::RunBoardSeries(series, stop); });
-    options.burn.ports.push_back(link);
+    options.ports.push_back(link);
   }
   station->log_ = options.log = (station->folder_ / "station.jsonl").string();
   options.board = "port";
   options.name = "simulated line";
-  cli::StationPlan plan;
-  std::ostringstream err;
-  if (!cli::PlanStation(options, plan, err)) {
-    error = err.str();
+  if (const std::optional<StationRefusal> refusal = OpenStation(options, station->parts_)) {
+    error = RefusalReason(*refusal);
     return nullptr;
   }
-  station->parts_ = StationParts{std::move(plan.setup), std::move(plan.log), std::move(plan.ledger),
-                                 std::move(plan.units)};
   return station;
 }
 
