@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <optional>
 
+#include "burn/BurnSequence.h"
 #include "sim/Chip.h"
 #include "station/core/StationPort.h"
 #include "tests/support/FakeSerialDevice.h"
@@ -49,6 +49,13 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     std::string notice;                            // a notice the port must have given
     std::optional<BoardInPlace> killedDuringBurn;  // what a killed station left on disk
     std::vector<uint64_t> units;                   // when not 1000, 1001, ...
+    // The sequence number of a record the killed station had logged (0: an empty log).
+    uint64_t loggedBefore = 0;
+    std::vector<uint32_t> statuses = {};  // of the records, when given
+    std::vector<bool> portWentAway = {};  // of the records, when given
+    bool pulledPortFails = false;         // see Fixture
+    bool tellsDeviceIdentity = false;     // see Fixture
+    uint64_t stopAtMs = 0;                // the station is stopped then (Ctrl-C), amid a burn
   } cases[] = {
       {"a modem line",
        dsr,
@@ -130,7 +137,61 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        {0, 1},
        "",
        BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
-       {999, 1000}},
+       {999, 1000},
+       41,
+       {0, 0}},
+      // Stopped amid a burn: interrupted, which no step failed, as the kill above.
+      {"stopped during a burn",
+       dsr,
+       {{1000, 0}},
+       true,
+       {},
+       20000,
+       {"interrupted"},
+       {0},
+       "",
+       std::nullopt,
+       {},
+       0,
+       {0},
+       {false},
+       false,
+       false,
+       3000},
+      // A board pulled amid its burn whose failure is told only once the next board is in
+      // place under the same port name: that next board is burned, not waited for to leave.
+      // The boot ROM's reads give up at the first silence, before the port's going shows.
+      {"a board pulled amid the loader's download, its port gone",
+       port,
+       {{1000, 5000}, {5500, 60000}},
+       true,
+       {},
+       80000,
+       {"fail", "pass"},
+       {0, 1},
+       "",
+       std::nullopt,
+       {},
+       0,
+       {0xA0006, 0},
+       {true, false},
+       true},
+      {"a board pulled amid its burn, its port only quiet, another device in its place",
+       port,
+       {{1000, 5000}, {5500, 60000}},
+       true,
+       {},
+       80000,
+       {"fail", "pass"},
+       {0, 1},
+       "",
+       std::nullopt,
+       {},
+       0,
+       {0xA0006, 0},
+       {false, false},
+       false,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -143,6 +204,14 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     setup.ports = {{"COM7", c.signal}};
     setup.units = UnitNumberPlan{0x100, 1000, 1, UnitEncoding::kLittleEndian32, 4};
     std::string problem;
+    if (c.loggedBefore != 0) {
+      UnitRecord earlier;
+      earlier.time = earlier.started = "2026-12-08T18:59:00.000Z";
+      earlier.port = "COM7";
+      earlier.result = UnitResult::kPass;
+      earlier.sequence = c.loggedBefore;
+      std::ofstream(folder.PathOf("log.jsonl")) << UnitRecordLine(earlier);
+    }
     const auto log = StationLog::Open(folder.PathOf("log.jsonl"), problem);
     const auto units = UnitNumberStore::Open(folder.PathOf("units"), *setup.units, problem);
     const auto ledger = BoardLedger::Open(folder.PathOf("in-place"), problem);
@@ -152,10 +221,12 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     }
 
     Fixture fixture(c.boards, c.appSpeaks, c.signal.kind == BoardSignal::kPort);
+    fixture.pulledPortFails = c.pulledPortFails;
+    fixture.tellsDeviceIdentity = c.tellsDeviceIdentity;
     StationWorld world = fixture.World();
     OperatorDesk desk(1);
     BoardBudget budget(0);
-    std::atomic<uint64_t> sequence{0};
+    std::atomic<uint64_t> sequence{log->LastSequence()};
     StationShared shared{&setup,      &world,       &fixture, &desk,     log.get(),
                          units.get(), ledger.get(), &budget,  &sequence, {}};
     StationPort station(0, shared);
@@ -163,6 +234,10 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     fixture.confirmAtMs = c.confirmAtMs;
     fixture.endMs = c.endMs;
     fixture.confirm = [&desk] { desk.Confirm("", {"COM7"}); };
+    if (c.stopAtMs != 0) {
+      fixture.confirmAtMs = {c.stopAtMs};
+      fixture.confirm = [&station] { station.Stop("interrupted"); };
+    }
     fixture.stop = [&](const std::string& reason) { station.Stop(reason); };
     station.Run();
 
@@ -199,13 +274,35 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
                                                     c.results.back() == "fail");
     // The shared image stays as it was read.
     EXPECT_TRUE(std::equal(imageBytes.begin(), imageBytes.end(), setup.image->data.get()));
-    // One whole line per record.
+    // One whole line per record, after any the killed station left, numbered on from them.
     std::ifstream lines(folder.PathOf("log.jsonl"));
-    std::size_t count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
-      EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+    std::vector<UnitRecord> logged;
+    for (std::string line; std::getline(lines, line);) {
+      const std::optional<UnitRecord> record = ParseUnitRecordLine(line);
+      ASSERT_TRUE(record) << line;
+      logged.push_back(*record);
     }
-    EXPECT_EQ(count, fixture.records.size());
+    const std::size_t before = c.loggedBefore != 0 ? 1 : 0;
+    ASSERT_EQ(logged.size(), before + fixture.records.size());
+    for (std::size_t i = 0; i < fixture.records.size(); ++i) {
+      const UnitRecord& record = logged[before + i];
+      EXPECT_EQ(UnitRecordLine(record), UnitRecordLine(fixture.records[i]));
+      EXPECT_EQ(record.sequence, c.loggedBefore + 1 + i);
+      if (i < c.statuses.size()) {
+        EXPECT_EQ(record.status, c.statuses[i]) << i;
+        EXPECT_EQ(record.stepResult == 0, c.statuses[i] == 0) << i;
+      }
+      if (i < c.portWentAway.size()) {
+        EXPECT_EQ(record.portWentAway, c.portWentAway[i]) << i;
+        EXPECT_EQ(record.message.find("the port went away") != std::string::npos, c.portWentAway[i])
+            << record.message;
+      }
+      // From the attempt's start to its record, a kill's down time included.
+      const auto started = ParseUtcTimestamp(record.started);
+      const auto time = ParseUtcTimestamp(record.time);
+      ASSERT_TRUE(started && time) << record.started << " " << record.time;
+      EXPECT_EQ(record.totalSeconds, std::chrono::duration<double>(*time - *started).count());
+    }
     if (!c.notice.empty()) {
       EXPECT_TRUE(std::any_of(fixture.notices.begin(), fixture.notices.end(),
                               [&](const std::string& n) { return n.find(c.notice) == 0; }));

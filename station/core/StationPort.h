@@ -29,7 +29,7 @@ struct StationShared {
   UnitNumberStore* units = nullptr;  // null without unit numbers
   BoardLedger* ledger = nullptr;
   BoardBudget* budget = nullptr;
-  std::atomic<uint64_t>* sequence = nullptr;  // the run's last attempt number
+  std::atomic<uint64_t>* sequence = nullptr;  // the log's last attempt number
   // Stops the whole station, for a fault no port can go on after (the log, the numbers).
   std::function<void(const std::string& reason)> stopStation;
 };
@@ -55,6 +55,10 @@ class StationPort {
 
   Attempt BurnBoard(const std::string& device);
   bool Record(const Attempt& attempt);
+  // Under the port signal: whether the board left with the burn (its port went away, or the
+  // port's name now leads to another device), so that there is nothing to wait for.
+  bool BoardLeftDuringBurn(const Attempt& attempt) const;
+  std::string DeviceIdentity(const std::string& device) const;
   // A board this port burned before the station restarted, and never saw leave: its attempt
   // is recorded (as interrupted) if it never was, and the port waits for it to leave.
   bool AwaitBoardLeftBeforeRestart();

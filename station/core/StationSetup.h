@@ -61,6 +61,10 @@ struct StationWorld {
   std::function<uint64_t()> nowMs;
   // The serial number of the USB adapter behind a device, where the platform tells it.
   std::function<std::string(const std::string& devicePath)> adapterSerial;
+  // What tells the device behind a path from another one put there later (where the path
+  // leads, the device's node, a USB adapter's place and number on its bus); equal for the same
+  // device, empty when the platform cannot tell.
+  std::function<std::string(const std::string& devicePath)> deviceIdentity;
   // Advice for people on a port about to burn (a slow USB adapter, say), or empty.
   std::function<std::string(const std::string& portName, const std::string& devicePath)> portAdvice;
 };

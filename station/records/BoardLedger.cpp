@@ -5,12 +5,10 @@
 
 #include "serial/PortDiscovery.h"
 #include "station/platform/LowerCase.h"
+#include "station/records/StationLog.h"
 
 namespace tarvok {
 namespace {
-
-// A crash right after recording leaves the record among the last lines of the log.
-constexpr std::size_t kLogTailBytes = 256 * 1024;
 
 nlohmann::json JsonOf(const BoardInPlace& board) {
   nlohmann::json json = {
@@ -140,27 +138,13 @@ bool BoardLedger::Save(std::string& problem) {
 
 bool LogHoldsAttempt(const std::string& logPath, const std::string& port,
                      const std::string& started) {
-  std::string text;
-  std::string problem;
-  if (ReadWholeFile(logPath, text, problem) != ReadResult::kRead) {
+  if (started.empty()) {
     return false;
   }
-  const std::size_t from = text.size() > kLogTailBytes ? text.size() - kLogTailBytes : 0;
-  std::size_t begin = text.find('\n', from == 0 ? 0 : from - 1);
-  begin = from == 0 ? 0 : (begin == std::string::npos ? text.size() : begin + 1);
-  while (begin < text.size()) {
-    const std::size_t end = std::min(text.find('\n', begin), text.size());
-    const nlohmann::json record =
-        nlohmann::json::parse(text.begin() + static_cast<std::ptrdiff_t>(begin),
-                              text.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
-    if (record.is_object() && !started.empty() &&
-        LedgerKey(StringField(record, "port")) == LedgerKey(port) &&
-        StringField(record, "started") == started) {
-      return true;
-    }
-    begin = end + 1;
-  }
-  return false;
+  const std::vector<UnitRecord> records = LastRecordsOfLog(logPath);
+  return std::any_of(records.begin(), records.end(), [&](const UnitRecord& record) {
+    return LedgerKey(record.port) == LedgerKey(port) && record.started == started;
+  });
 }
 
 }  // namespace tarvok
