@@ -192,6 +192,23 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        {false, false},
        false,
        true},
+      // The board burned before a kill was changed for the next while the station was down.
+      {"restarted with another board in place of the one burned",
+       port,
+       {{0, 40000}},
+       true,
+       {},
+       60000,
+       {"interrupted", "pass"},
+       {1},
+       "",
+       BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "COM7", true, 999, "board 7"},
+       {999, 1000},
+       0,
+       {0, 0},
+       {false, false},
+       false,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -85,8 +85,8 @@ class StationPort::AttemptSink : public BurnProgressSink {
     }
     // On disk before anything is burned: a station killed from here on finds the board in
     // its ledger when it starts again.
-    const BoardInPlace board{std::nullopt, attempt_.started, attempt_.device, attempt_.hasUnit,
-                             attempt_.unit};
+    const BoardInPlace board{std::nullopt,     attempt_.started, attempt_.device,
+                             attempt_.hasUnit, attempt_.unit,    attempt_.identity};
     std::string problem;
     if (!port_.shared_.ledger->Set(port_.setup_.portName, board, problem)) {
       port_.NoteLedgerProblem(problem);
@@ -163,7 +163,8 @@ StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
     // The board is known to be in place: on disk before the first byte goes to it.
     attempt.started = UtcTimestampNow();
     std::string problem;
-    if (!shared_.ledger->Set(setup_.portName, {std::nullopt, attempt.started, device, false, 0},
+    if (!shared_.ledger->Set(setup_.portName,
+                             {std::nullopt, attempt.started, device, false, 0, attempt.identity},
                              problem)) {
       NoteLedgerProblem(problem);
       attempt.outcome.interrupted = true;
@@ -249,8 +250,8 @@ bool StationPort::Record(const Attempt& attempt) {
   }
   shared_.observer->OnBoardRecorded(index_, record, counts);
   if (!attempt.started.empty()) {
-    const BoardInPlace board{record.result, attempt.started, attempt.device, attempt.hasUnit,
-                             attempt.unit};
+    const BoardInPlace board{record.result,   attempt.started, attempt.device,
+                             attempt.hasUnit, attempt.unit,    attempt.identity};
     if (!shared_.ledger->Set(setup_.portName, board, problem)) {
       NoteLedgerProblem(problem);
       return false;
@@ -318,6 +319,17 @@ bool StationPort::AwaitBoardLeftBeforeRestart() {
     if (!Record(attempt)) {
       return false;
     }
+  }
+  Attempt burned;  // as much of it as the ledger kept
+  burned.identity = board->identity;
+  if (BoardLeftDuringBurn(burned)) {
+    // It left while no station watched (the restart took longer than the change of boards).
+    std::string problem;
+    if (!shared_.ledger->Clear(setup_.portName, problem)) {
+      NoteLedgerProblem(problem);
+      return false;
+    }
+    return true;
   }
   if (!watch_->WhatLeavingIs().empty()) {
     EnterPhase(PortPhase::kWaitingForLeave,

@@ -49,7 +49,9 @@ std::string FirstLineOf(const std::filesystem::path& path) {
 }
 
 // Where the path leads and the device node there, and for a USB adapter its place and number
-// on its bus, which the adapter gets anew each time it is plugged in.
+// on its bus, which the adapter gets anew each time it is plugged in; for any other device
+// (a pseudo-terminal) when its node was made, as a new one under a number just freed has
+// another. Empty when it cannot be told.
 std::string DeviceIdentity(const std::string& devicePath) {
   namespace fs = std::filesystem;
   std::error_code error;
@@ -68,7 +70,11 @@ std::string DeviceIdentity(const std::string& devicePath) {
     }
     device = device.parent_path();
   }
-  return identity;
+  if (!error) {
+    return "";  // a device on a bus whose numbers cannot be read now
+  }
+  return identity + " made " + std::to_string(node.st_ctim.tv_sec) + "." +
+         std::to_string(node.st_ctim.tv_nsec);
 }
 #endif
 

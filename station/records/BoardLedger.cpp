@@ -15,7 +15,8 @@ nlohmann::json JsonOf(const BoardInPlace& board) {
       {"burn_ended", board.result.has_value()},
       {"result", board.result ? nlohmann::json(UnitResultWord(*board.result)) : nullptr},
       {"started", board.started},
-      {"device", board.device}};
+      {"device", board.device},
+      {"identity", board.identity}};
   json["unit"] = board.hasUnit ? nlohmann::json(board.unit) : nlohmann::json(nullptr);
   return json;
 }
@@ -51,6 +52,7 @@ bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
   }
   board.started = json["started"].get<std::string>();
   board.device = StringField(json, "device");
+  board.identity = StringField(json, "identity");
   const auto unit = json.find("unit");
   board.hasUnit = unit != json.end() && unit->is_number_unsigned();
   board.unit = board.hasUnit ? unit->get<uint64_t>() : 0;

@@ -79,7 +79,7 @@ void FindKill(BoardStory& story, const BoardSeen& seen, const std::string& link,
   for (const LogLine* line : story.lines) {
     if (line->started > story.killedAt) {
       ++story.attemptsAfterKill;
-      story.passesAfterKill += line->result == "pass" ? 1u : 0u;
+      story.passesAfterKill += line->result == UnitResult::kPass ? 1u : 0u;
     }
   }
 }
