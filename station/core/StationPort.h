@@ -60,7 +60,8 @@ class StationPort {
   bool BoardLeftDuringBurn(const Attempt& attempt) const;
   std::string DeviceIdentity(const std::string& device) const;
   // A board this port burned before the station restarted, and never saw leave: its attempt
-  // is recorded (as interrupted) if it never was, and the port waits for it to leave.
+  // is recorded (as interrupted) if it never was, and the port waits for it to leave, unless
+  // (under the port signal) its port has gone or names another device since.
   bool AwaitBoardLeftBeforeRestart();
   void NoteLedgerProblem(const std::string& problem);
   // Claims a burn from the station's count; false once the count is made or the port stops.
