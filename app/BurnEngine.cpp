@@ -164,6 +164,13 @@ BurnOutcome Burn(const BurnRequest& request, BurnProgressSink& sink, const Devic
     outcome.stepResult = 0;
     device.RestoreLine();
   }
+  // A board pulled goes quiet a moment before its port goes, and the boot ROM's reads give up
+  // at the first that brings nothing: such a run may end with no call having failed for the
+  // port's going. The port's close would be the first to hear it, and it goes to the port
+  // itself; the port is asked once more through the run's device instead.
+  if (outcome.status != kBurnOk && !outcome.interrupted && !device.WentAway()) {
+    device.AskWhetherGone();
+  }
   outcome.portWentAway = device.WentAway();
   CloseSelectedPort(port);
   DescribeOutcome(outcome, request);

@@ -53,6 +53,12 @@ bool StoppableDevice::Noted(bool succeeded) {
   return succeeded;
 }
 
+bool StoppableDevice::AskWhetherGone() {
+  CommStatus status;
+  Noted(device_.ClearError(status));
+  return wentAway_;
+}
+
 bool StoppableDevice::RestoreLine() {
   const bool restored = !lineKnown_ || device_.SetLineSettings(initialLine_);
   return device_.Purge(kPurgeAll) && restored;

@@ -29,6 +29,9 @@ class StoppableDevice : public SerialDevice {
   bool Stopped() const { return stopped_; }
   // A call failed with an error of a device that has gone away.
   bool WentAway() const { return wentAway_; }
+  // Asks the device with a status query, which fails once it has gone, and notes the answer:
+  // for a run that failed without any call having said why. True when the device went away.
+  bool AskWhetherGone();
   // Sets the line back to the settings it had when the run began (a run that was stopped
   // after the baud switch leaves the port at the burn rate) and discards what is queued.
   bool RestoreLine();

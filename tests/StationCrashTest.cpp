@@ -1,5 +1,6 @@
 // The station's records against a full disk and a station killed at any moment: a unit
-// number is never handed out twice, and every record in the log is a whole line.
+// number is never handed out twice, every record in the log is a whole line, and the log's
+// sequence numbers go on across the kills.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -35,7 +37,8 @@ TEST(StationCrashTest, AnAppendToAFullDiskFailsWithAMessage) {
   EXPECT_NE(problem.find("No space left on device"), std::string::npos) << problem;
 }
 
-// The station's work in a child: a start line, then numbers taken and logged until killed.
+// The station's work in a child: a start line, then numbers taken and logged until killed, each
+// record numbered on from the last one the log holds.
 [[noreturn]] void TakeAndLogUntilKilled(const std::string& statePath, const std::string& logPath,
                                         const UnitNumberPlan& plan, int run) {
   std::string problem;
@@ -48,7 +51,7 @@ TEST(StationCrashTest, AnAppendToAFullDiskFailsWithAMessage) {
   record.port = "ttyUSB" + std::to_string(run);
   record.message = std::string(200, 'm');
   record.hasUnit = true;
-  for (uint64_t sequence = 0; sequence < 1000000; ++sequence) {
+  for (uint64_t sequence = log->LastSequence() + 1; sequence < 1000000; ++sequence) {
     record.sequence = sequence;
     if (!store->Take(record.unit, problem) || !log->Append(UnitRecordLine(record), problem)) {
       _exit(3);
@@ -102,6 +105,7 @@ TEST(StationCrashTest, AKilledStationNeverHandsOutANumberTwice) {
   }
   std::set<uint64_t> units;
   size_t records = 0;
+  uint64_t lastSequence = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     const nlohmann::json line = nlohmann::json::parse(lines[i], nullptr, false);
     if (line.is_discarded()) {
@@ -115,7 +119,12 @@ TEST(StationCrashTest, AKilledStationNeverHandsOutANumberTwice) {
       continue;
     }
     ++records;
-    const uint64_t unit = line.at("unit").get<uint64_t>();
+    const std::optional<UnitRecord> record = ParseUnitRecordLine(lines[i]);
+    ASSERT_TRUE(record) << lines[i];
+    // Numbered on across the kills: a number a kill kept from the log is used by the next run.
+    EXPECT_EQ(record->sequence, lastSequence + 1) << lines[i];
+    lastSequence = record->sequence;
+    const uint64_t unit = record->unit;
     EXPECT_TRUE(units.insert(unit).second) << "unit " << unit << " handed out twice";
     EXPECT_LT(unit, store->Next());
   }

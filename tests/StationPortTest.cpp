@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <optional>
 
+#include "burn/BurnSequence.h"
 #include "sim/Chip.h"
 #include "station/core/StationPort.h"
 #include "tests/support/FakeSerialDevice.h"
@@ -51,6 +51,13 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     std::vector<uint64_t> units{};                   // when not 1000, 1001, ...
     std::optional<PortNoticeKind> neverNotice{};     // a notice that would be wrong here
     std::vector<std::size_t> boardOfRecord{};        // when not the record's own index
+    // The sequence number of a record the killed station had logged (0: an empty log).
+    uint64_t loggedBefore = 0;
+    std::vector<uint32_t> statuses{};  // of the records, when given
+    std::vector<bool> portWentAway{};  // of the records, when given
+    bool pulledPortFails = false;      // see Fixture
+    bool tellsDeviceIdentity = false;  // see Fixture
+    uint64_t stopAtMs = 0;             // the station is stopped then (Ctrl-C), amid a burn
   } cases[] = {
       {.name = "a modem line",
        .signal = dsr,
@@ -100,7 +107,9 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        .burnsPerBoard = {0, 1},
        .killedDuringBurn =
            BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
-       .units = {999, 1000}},
+       .units = {999, 1000},
+       .loggedBefore = 41,
+       .statuses = {0, 0}},
       // With the chip signal a board that did not pass is let go once the line is quiet: a
       // failed board, silent in its loader, never stalls the port, and the next board answers.
       {.name = "the chip signal: a failing board, then two good ones",
@@ -154,6 +163,50 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
        .killedDuringBurn =
            BoardInPlace{UnitResult::kPass, "2026-12-08T19:00:00.000Z", "fixture", true, 999},
        .boardOfRecord = {1}},
+      // Stopped amid a burn: interrupted, which no step failed, as the kill above.
+      {.name = "stopped during a burn",
+       .signal = dsr,
+       .boards = {{1000, 0}},
+       .endMs = 20000,
+       .results = {"interrupted"},
+       .burnsPerBoard = {0},
+       .statuses = {0},
+       .portWentAway = {false},
+       .stopAtMs = 3000},
+      // A board pulled amid its burn whose failure is told only once the next board is in
+      // place under the same port name: that next board is burned, not waited for to leave.
+      // The boot ROM's reads give up at the first silence, before the port's going shows.
+      {.name = "a board pulled amid the loader's download, its port gone",
+       .signal = port,
+       .boards = {{1000, 5000}, {5500, 60000}},
+       .endMs = 80000,
+       .results = {"fail", "pass"},
+       .burnsPerBoard = {0, 1},
+       .statuses = {0xA0006, 0},
+       .portWentAway = {true, false},
+       .pulledPortFails = true},
+      {.name = "a board pulled amid its burn, its port only quiet, another device in its place",
+       .signal = port,
+       .boards = {{1000, 5000}, {5500, 60000}},
+       .endMs = 80000,
+       .results = {"fail", "pass"},
+       .burnsPerBoard = {0, 1},
+       .statuses = {0xA0006, 0},
+       .portWentAway = {false, false},
+       .tellsDeviceIdentity = true},
+      // The board burned before a kill was changed for the next while the station was down.
+      {.name = "restarted with another board in place of the one burned",
+       .signal = port,
+       .boards = {{0, 40000}},
+       .endMs = 60000,
+       .results = {"interrupted", "pass"},
+       .burnsPerBoard = {1},
+       .killedDuringBurn =
+           BoardInPlace{std::nullopt, "2026-12-08T19:00:00.000Z", "COM7", true, 999, "board 7"},
+       .units = {999, 1000},
+       .statuses = {0, 0},
+       .portWentAway = {false, false},
+       .tellsDeviceIdentity = true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -166,6 +219,14 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     setup.ports = {{"COM7", c.signal}};
     setup.units = UnitNumberPlan{0x100, 1000, 1, UnitEncoding::kLittleEndian32, 4};
     std::string problem;
+    if (c.loggedBefore != 0) {
+      UnitRecord earlier;
+      earlier.time = earlier.started = "2026-12-08T18:59:00.000Z";
+      earlier.port = "COM7";
+      earlier.result = UnitResult::kPass;
+      earlier.sequence = c.loggedBefore;
+      std::ofstream(folder.PathOf("log.jsonl")) << UnitRecordLine(earlier);
+    }
     const auto log = StationLog::Open(folder.PathOf("log.jsonl"), problem);
     const auto units = UnitNumberStore::Open(folder.PathOf("units"), *setup.units, problem);
     const auto ledger = BoardLedger::Open(folder.PathOf("in-place"), problem);
@@ -178,10 +239,12 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     if (c.killedDuringBurn && c.killedDuringBurn->result == UnitResult::kPass) {
       fixture.boards_.front().burnEndedMs = 1;  // burned by the killed station: it speaks
     }
+    fixture.pulledPortFails = c.pulledPortFails;
+    fixture.tellsDeviceIdentity = c.tellsDeviceIdentity;
     StationWorld world = fixture.World();
     OperatorDesk desk(1);
     BoardBudget budget(0);
-    std::atomic<uint64_t> sequence{0};
+    std::atomic<uint64_t> sequence{log->LastSequence()};
     StationShared shared{&setup,      &world,       &fixture, &desk,     log.get(),
                          units.get(), ledger.get(), &budget,  &sequence, {}};
     StationPort station(0, shared);
@@ -190,6 +253,10 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
     fixture.endMs = c.endMs;
     fixture.confirm = [&desk] { desk.Confirm("", {"COM7"}); };
     fixture.stop = [&] { station.Stop(PortStop{.kind = PortStopKind::kInterrupted}); };
+    if (c.stopAtMs != 0) {
+      fixture.confirmAtMs = {c.stopAtMs};
+      fixture.confirm = [&station] { station.Stop(PortStop{.kind = PortStopKind::kInterrupted}); };
+    }
     station.Run();
 
     std::vector<std::string> results;
@@ -227,13 +294,35 @@ TEST(StationPort, BurnsEveryBoardOnceAndRecordsIt) {
                                                     c.results.back() == "fail");
     // The shared image stays as it was read.
     EXPECT_TRUE(std::equal(imageBytes.begin(), imageBytes.end(), setup.image->data.get()));
-    // One whole line per record.
+    // One whole line per record, after any the killed station left, numbered on from them.
     std::ifstream lines(folder.PathOf("log.jsonl"));
-    std::size_t count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
-      EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+    std::vector<UnitRecord> logged;
+    for (std::string line; std::getline(lines, line);) {
+      const std::optional<UnitRecord> record = ParseUnitRecordLine(line);
+      ASSERT_TRUE(record) << line;
+      logged.push_back(*record);
     }
-    EXPECT_EQ(count, fixture.records.size());
+    const std::size_t before = c.loggedBefore != 0 ? 1 : 0;
+    ASSERT_EQ(logged.size(), before + fixture.records.size());
+    for (std::size_t i = 0; i < fixture.records.size(); ++i) {
+      const UnitRecord& record = logged[before + i];
+      EXPECT_EQ(UnitRecordLine(record), UnitRecordLine(fixture.records[i]));
+      EXPECT_EQ(record.sequence, c.loggedBefore + 1 + i);
+      if (i < c.statuses.size()) {
+        EXPECT_EQ(record.status, c.statuses[i]) << i;
+        EXPECT_EQ(record.stepResult == 0, c.statuses[i] == 0) << i;
+      }
+      if (i < c.portWentAway.size()) {
+        EXPECT_EQ(record.portWentAway, c.portWentAway[i]) << i;
+        EXPECT_EQ(record.message.find("the port went away") != std::string::npos, c.portWentAway[i])
+            << record.message;
+      }
+      // From the attempt's start to its record, a kill's down time included.
+      const auto started = ParseUtcTimestamp(record.started);
+      const auto time = ParseUtcTimestamp(record.time);
+      ASSERT_TRUE(started && time) << record.started << " " << record.time;
+      EXPECT_EQ(record.totalSeconds, std::chrono::duration<double>(*time - *started).count());
+    }
     const auto told = [&](std::optional<PortNoticeKind> kind) {
       return std::any_of(fixture.notices.begin(), fixture.notices.end(),
                          [&](const PortNotice& n) { return n.kind == kind; });

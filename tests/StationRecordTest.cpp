@@ -361,6 +361,7 @@ TEST(StationLogTest, ARecordHoldsEveryField) {
       {"total_seconds", 8.0},
       {"sequence", 17},
       {"unit", 0xFFFFFFFF},
+      {"port_went_away", false},
   };
   EXPECT_EQ(nlohmann::json::parse(line), expected);
 
@@ -369,6 +370,92 @@ TEST(StationLogTest, ARecordHoldsEveryField) {
   const nlohmann::json unknown = nlohmann::json::parse(UnitRecordLine(record));
   EXPECT_TRUE(unknown.at("adapter_serial").is_null());
   EXPECT_TRUE(unknown.at("unit").is_null());
+}
+
+// The log's reader gives back exactly the record each line was written from, and nothing for a
+// line that is not a whole record.
+TEST(StationLogTest, ALineReadsBackAsItsRecord) {
+  UnitRecord full;
+  full.time = "2026-12-08T19:21:58.123Z";
+  full.started = "2026-12-08T19:21:50.001Z";
+  full.station = "line-3 \"east\"";
+  full.port = "COM7";
+  full.device = "\\\\.\\COM7";
+  full.adapterSerial = "A10K3Z";
+  full.imagePath = "C:/images/app.bin";
+  full.imageSize = 0xFFFFFFFF;
+  full.imageSha256 = std::string(64, 'a');
+  full.loaderSha256 = std::string(64, 'b');
+  full.romRate = 115200;
+  full.burnRate = 921600;
+  full.dataBits = "8";
+  full.parity = "even";
+  full.stopBits = "1.5";
+  full.result = UnitResult::kFail;
+  full.status = 0xA0006;
+  full.stepResult = 0xA0000;
+  full.message = "the port went away\nduring the burn";
+  full.loaderSeconds = 0.1 + 0.2;  // no short decimal
+  full.imageSeconds = 1e-9;
+  full.totalSeconds = 86400.001;
+  full.sequence = UINT64_MAX;
+  full.hasUnit = true;
+  full.unit = 0;
+  full.portWentAway = true;
+  UnitRecord unknowns = full;  // written as null
+  unknowns.started.clear();
+  unknowns.adapterSerial.clear();
+  unknowns.hasUnit = false;
+  unknowns.result = UnitResult::kInterrupted;
+  UnitRecord passed = unknowns;
+  passed.result = UnitResult::kPass;
+  passed.portWentAway = false;
+  for (const UnitRecord& record : {full, unknowns, passed, UnitRecord{}}) {
+    const std::string line = UnitRecordLine(record);
+    const std::optional<UnitRecord> read = ParseUnitRecordLine(line);
+    ASSERT_TRUE(read) << line;
+    EXPECT_TRUE(*read == record) << line;
+    EXPECT_EQ(UnitRecordLine(*read), line);
+    EXPECT_EQ(ParseUnitRecordLine(line.substr(0, line.size() - 1)), read);  // without its '\n'
+  }
+
+  const std::string line = UnitRecordLine(full);
+  const auto with = [&](const std::string& from, const std::string& to) {
+    std::string changed = line;
+    const std::size_t at = changed.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? changed : changed.replace(at, from.size(), to);
+  };
+  struct Case {
+    std::string name;
+    std::string line;
+    bool reads;
+  };
+  const Case cases[] = {
+      {"torn by a kill", line.substr(0, line.size() / 2), false},
+      {"torn at its last brace", line.substr(0, line.size() - 2), false},
+      {"empty", "", false},
+      {"another object", "{\"start\":1}", false},
+      {"not an object", "[1,2]", false},
+      {"a field missing", with("\"status\":655366,", ""), false},
+      {"a number as text", with("\"status\":655366", "\"status\":\"655366\""), false},
+      {"a status below 0", with("\"status\":655366", "\"status\":-1"), false},
+      {"a status past 32 bits", with("\"status\":655366", "\"status\":4294967296"), false},
+      {"a result the log never writes", with("\"result\":\"fail\"", "\"result\":\"FAIL\""), false},
+      {"a unit that is text", with("\"unit\":0", "\"unit\":\"0\""), false},
+      {"a port_went_away that is text", with("\"port_went_away\":true", "\"port_went_away\":1"),
+       false},
+      {"written before port_went_away was kept", with(",\"port_went_away\":true", ""), true},
+      {"a field this reader does not know", with("{", "{\"shift\":\"B\","), true},
+  };
+  for (const Case& c : cases) {
+    const std::optional<UnitRecord> read = ParseUnitRecordLine(c.line);
+    EXPECT_EQ(read.has_value(), c.reads) << c.name << ": " << c.line;
+    if (read) {
+      EXPECT_EQ(read->status, full.status) << c.name;
+      EXPECT_EQ(read->portWentAway, c.line.find("port_went_away") != std::string::npos) << c.name;
+    }
+  }
 }
 
 TEST(StationLogTest, UtcTimestamps) {
@@ -385,8 +472,15 @@ TEST(StationLogTest, UtcTimestamps) {
     const std::chrono::system_clock::time_point time{
         std::chrono::milliseconds(c.millisecondsSinceEpoch)};
     EXPECT_EQ(UtcTimestamp(time), c.text);
+    EXPECT_EQ(ParseUtcTimestamp(c.text), time);
   }
   EXPECT_EQ(UtcTimestampNow().size(), 24u);
+  for (const std::string text :
+       {"2026-12-08T19:21:58.123", "2026-12-08 19:21:58.123Z", "2026-02-30T19:21:58.123Z",
+        "2026-12-08T24:00:00.000Z", "2026-12-08T19:60:00.000Z", "2026-12-08T19:21:58.12Z",
+        "2026-12-08T19:21:58.1234Z", "+026-12-08T19:21:58.123Z", ""}) {
+    EXPECT_FALSE(ParseUtcTimestamp(text)) << text;
+  }
 }
 
 TEST(StationLogTest, LinesFromTwoThreadsStayWhole) {

@@ -9,7 +9,10 @@ namespace tarvok {
 
 Station::Station(const StationSetup& setup, StationWorld world, StationObserver& observer,
                  OperatorDesk& desk, StationLog& log, BoardLedger& ledger, UnitNumberStore* units)
-    : setup_(setup), world_(std::move(world)), budget_(setup.boardsToPass) {
+    : setup_(setup),
+      world_(std::move(world)),
+      budget_(setup.boardsToPass),
+      sequence_(log.LastSequence()) {
   shared_.setup = &setup_;
   shared_.world = &world_;
   shared_.observer = &observer;

@@ -1,5 +1,7 @@
 #include "station/core/StationPort.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "app/BurnEngine.h"
@@ -26,10 +28,24 @@ UnitResult ResultOf(const BurnOutcome& outcome) {
                                : UnitResult::kFail;
 }
 
+// From the attempt's start to its record, as both are written (to the millisecond), so that
+// a record's fields agree with each other; a start a kill cut short counts up to the restarted
+// station's record. Without a start, the burn's own run time (from the port's opening to its
+// close). Never below 0, should the clock be set back in between.
+double TotalSeconds(const std::string& started, const std::string& time, double runSeconds) {
+  const auto from = ParseUtcTimestamp(started);
+  const auto to = ParseUtcTimestamp(time);
+  if (!from || !to) {
+    return runSeconds;
+  }
+  return std::max(0.0, std::chrono::duration<double>(*to - *from).count());
+}
+
 }  // namespace
 
 struct StationPort::Attempt {
   std::string device;
+  std::string identity;  // of the device, as the burn began; empty when it cannot be told
   // When the burn of a board known to be in place began, or (with the chip signal) when its
   // boot ROM answered.
   std::string started;
@@ -72,8 +88,8 @@ class StationPort::AttemptSink : public BurnProgressSink {
     }
     // On disk before anything is burned: a station killed from here on finds the board in
     // its ledger when it starts again.
-    const BoardInPlace board{std::nullopt, attempt_.started, attempt_.device, attempt_.hasUnit,
-                             attempt_.unit};
+    const BoardInPlace board{std::nullopt,     attempt_.started, attempt_.device,
+                             attempt_.hasUnit, attempt_.unit,    attempt_.identity};
     std::string problem;
     if (!port_.shared_.ledger->Set(port_.setup_.portName, board, problem)) {
       port_.NoteLedgerProblem(problem);
@@ -147,12 +163,14 @@ void StationPort::EnterPhase(PortPhase phase, const PortPhaseReason& reason) {
 StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
   Attempt attempt;
   attempt.device = device;
+  attempt.identity = DeviceIdentity(device);
   const StationSetup& setup = *shared_.setup;
   if (!watch_->SilentRomMeansNoBoard()) {
     // The board is known to be in place: on disk before the first byte goes to it.
     attempt.started = UtcTimestampNow();
     std::string problem;
-    if (!shared_.ledger->Set(setup_.portName, {std::nullopt, attempt.started, device, false, 0},
+    if (!shared_.ledger->Set(setup_.portName,
+                             {std::nullopt, attempt.started, device, false, 0, attempt.identity},
                              problem)) {
       NoteLedgerProblem(problem);
       attempt.outcome.interrupted = true;
@@ -204,17 +222,22 @@ bool StationPort::Record(const Attempt& attempt) {
   record.parity = WordOf(kParityOptions, setup.line.parity);
   record.stopBits = WordOf(kStopBitsOptions, setup.line.stopBits);
   record.result = ResultOf(outcome);
-  record.status = outcome.status;
-  record.stepResult = outcome.stepResult;
+  // An interrupted attempt failed no step of its own, whether Ctrl-C cut it (the protocol
+  // then fails where it stood) or a kill (found on restart, with nothing to tell): its status
+  // and step result are 0, and its result alone says that it was cut.
+  const bool interrupted = record.result == UnitResult::kInterrupted;
+  record.status = interrupted ? 0 : outcome.status;
+  record.stepResult = interrupted ? 0 : outcome.stepResult;
   record.message = attempt.unitProblem.empty()
                        ? MessageOf(outcome)
                        : "no unit number: " + attempt.unitProblem + "; " + MessageOf(outcome);
   record.loaderSeconds = outcome.loaderStageSeconds;
   record.imageSeconds = outcome.imageStageSeconds;
-  record.totalSeconds = outcome.totalSeconds;
+  record.totalSeconds = TotalSeconds(attempt.started, record.time, outcome.totalSeconds);
   record.sequence = ++*shared_.sequence;
   record.hasUnit = attempt.hasUnit;
   record.unit = attempt.unit;
+  record.portWentAway = outcome.portWentAway;
 
   std::string problem;
   const bool written = shared_.log->Append(UnitRecordLine(record), problem);
@@ -236,14 +259,36 @@ bool StationPort::Record(const Attempt& attempt) {
   }
   shared_.observer->OnBoardRecorded(index_, record, counts);
   if (!attempt.started.empty()) {
-    const BoardInPlace board{record.result, attempt.started, attempt.device, attempt.hasUnit,
-                             attempt.unit};
+    const BoardInPlace board{record.result,   attempt.started, attempt.device,
+                             attempt.hasUnit, attempt.unit,    attempt.identity};
     if (!shared_.ledger->Set(setup_.portName, board, problem)) {
       NoteLedgerProblem(problem);
       return false;
     }
   }
   return true;
+}
+
+std::string StationPort::DeviceIdentity(const std::string& device) const {
+  return shared_.world->deviceIdentity ? shared_.world->deviceIdentity(device) : "";
+}
+
+// A board pulled during its burn may fail it only after the next one has been put in its
+// place (a read waits out its time-out first): its port is there again by then, and waiting
+// for the pulled board to leave would wait for the next one instead, which nobody burns.
+bool StationPort::BoardLeftDuringBurn(const Attempt& attempt) const {
+  if (setup_.signal.kind != BoardSignal::kPort) {
+    return false;  // the port stays with the fixture: it going says nothing of the board
+  }
+  if (attempt.outcome.portWentAway) {
+    return true;
+  }
+  std::string device;
+  if (!shared_.world->findPort(setup_.portName, device)) {
+    return true;
+  }
+  const std::string identity = DeviceIdentity(device);
+  return !attempt.identity.empty() && !identity.empty() && identity != attempt.identity;
 }
 
 bool StationPort::AwaitTurnInBudget() {
@@ -287,6 +332,12 @@ bool StationPort::AwaitBoardLeftBeforeRestart() {
       return false;
     }
   }
+  Attempt burned;  // as much of it as the ledger kept
+  burned.identity = board->identity;
+  if (BoardLeftDuringBurn(burned)) {
+    // It left while no station watched (the restart took longer than the change of boards).
+    return ForgetBoard();
+  }
   return AwaitLeave(board->result, true);
 }
 
@@ -298,9 +349,10 @@ bool StationPort::AwaitLeave(std::optional<UnitResult> board, bool fromBeforeRes
     reason.burnsAgainWhenQuiet = watch_->LetsGoWhenQuiet(board);
     EnterPhase(PortPhase::kWaitingForLeave, reason);
   }
-  if (!watch_->WaitForLeave(board)) {
-    return false;
-  }
+  return watch_->WaitForLeave(board) && ForgetBoard();
+}
+
+bool StationPort::ForgetBoard() {
   std::string problem;
   if (!shared_.ledger->Clear(setup_.portName, problem)) {
     NoteLedgerProblem(problem);
@@ -400,6 +452,9 @@ bool StationPort::Turn(PortStop& stop) {
   shared_.budget->End(outcome.Succeeded());
   if (!recorded || outcome.interrupted || TooManyFailures(outcome, stop)) {
     return false;
+  }
+  if (BoardLeftDuringBurn(attempt)) {
+    return ForgetBoard();
   }
   return AwaitLeave(ResultOf(outcome), false);
 }

@@ -30,7 +30,7 @@ struct StationShared {
   UnitNumberStore* units = nullptr;  // null without unit numbers
   BoardLedger* ledger = nullptr;
   BoardBudget* budget = nullptr;
-  std::atomic<uint64_t>* sequence = nullptr;  // the run's last attempt number
+  std::atomic<uint64_t>* sequence = nullptr;  // the log's last attempt number
   // Stops the whole station, for a fault no port can go on after (the log, the numbers).
   std::function<void(const PortStop& reason)> stopStation;
 };
@@ -56,8 +56,13 @@ class StationPort {
 
   Attempt BurnBoard(const std::string& device);
   bool Record(const Attempt& attempt);
+  // Under the port signal: whether the board left with the burn (its port went away, or the
+  // port's name now leads to another device), so that there is nothing to wait for.
+  bool BoardLeftDuringBurn(const Attempt& attempt) const;
+  std::string DeviceIdentity(const std::string& device) const;
   // A board this port burned before the station restarted, and never saw leave: its attempt
-  // is recorded (as interrupted) if it never was, and the port waits for it to leave.
+  // is recorded (as interrupted) if it never was, and the port waits for it to leave, unless
+  // (under the port signal) its port has gone or names another device since.
   bool AwaitBoardLeftBeforeRestart();
   // One board's turn: waits for it, burns it, records it and waits for it to leave. False once
   // the port ends, with `stop` set when it gave up on its own.
@@ -72,6 +77,9 @@ class StationPort {
   // Waits for the board whose burn ended as `board` to leave, then takes it off the ledger.
   bool AwaitLeave(std::optional<UnitResult> board, bool fromBeforeRestart);
   void NoteLedgerProblem(const std::string& problem);
+  // Takes the port's board off the ledger once it has left; false (the station stopped) when
+  // the ledger cannot be saved.
+  bool ForgetBoard();
   // Claims a burn from the station's count; false once the count is made or the port stops.
   bool AwaitTurnInBudget();
   void EnterPhase(PortPhase phase, const PortPhaseReason& reason = {});

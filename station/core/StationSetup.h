@@ -74,6 +74,10 @@ struct StationWorld {
   std::function<std::optional<AdapterLatency>(const std::string& portName,
                                               const std::string& devicePath)>
       adapterLatency;
+  // What tells the device behind a path from another one put there later (where the path
+  // leads, the device's node, a USB adapter's place and number on its bus); equal for the same
+  // device, empty when the platform cannot tell.
+  std::function<std::string(const std::string& devicePath)> deviceIdentity;
 };
 
 // The real world: the machine's serial ports and its steady clock.

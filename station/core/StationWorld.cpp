@@ -1,6 +1,11 @@
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "serial/PortDiscovery.h"
 #include "station/core/StationSetup.h"
@@ -32,6 +37,42 @@ bool FindPort(const std::string& portName, std::string& devicePath) {
   devicePath = device;
   return true;
 }
+
+std::string FirstLineOf(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+// Where the path leads and the device node there, and for a USB adapter its place and number
+// on its bus, which the adapter gets anew each time it is plugged in; for any other device
+// (a pseudo-terminal) when its node was made, as a new one under a number just freed has
+// another. Empty when it cannot be told.
+std::string DeviceIdentity(const std::string& devicePath) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path target = fs::canonical(devicePath, error);
+  struct stat node {};
+  if (error || ::stat(target.c_str(), &node) != 0) {
+    return "";
+  }
+  std::string identity = target.string() + " " + std::to_string(node.st_rdev);
+  fs::path device = fs::canonical(fs::path("/sys/class/tty") / target.filename() / "device", error);
+  for (int up = 0; !error && up < 4 && device.has_relative_path(); ++up) {
+    const std::string bus = FirstLineOf(device / "busnum");
+    const std::string number = FirstLineOf(device / "devnum");
+    if (!bus.empty() && !number.empty()) {
+      return identity + " " + device.filename().string() + " " + bus + "-" + number;
+    }
+    device = device.parent_path();
+  }
+  if (!error) {
+    return "";  // a device on a bus whose numbers cannot be read now
+  }
+  return identity + " made " + std::to_string(node.st_ctim.tv_sec) + "." +
+         std::to_string(node.st_ctim.tv_nsec);
+}
 #endif
 
 }  // namespace
@@ -54,6 +95,13 @@ StationWorld RealStationWorld() {
     }
     return std::string();
   };
+#ifdef _WIN32
+  // A COM name stays with its device: only a USB adapter's serial number tells one adapter
+  // from another one given the same name.
+  world.deviceIdentity = world.adapterSerial;
+#else
+  world.deviceIdentity = DeviceIdentity;
+#endif
   return world;
 }
 

@@ -4,19 +4,18 @@
 #include <nlohmann/json.hpp>
 
 #include "serial/PortDiscovery.h"
+#include "station/records/StationLog.h"
 
 namespace tarvok {
 namespace {
-
-// A crash right after recording leaves the record among the last lines of the log.
-constexpr std::size_t kLogTailBytes = 256 * 1024;
 
 nlohmann::json JsonOf(const BoardInPlace& board) {
   nlohmann::json json = {
       {"burn_ended", board.result.has_value()},
       {"result", board.result ? nlohmann::json(UnitResultWord(*board.result)) : nullptr},
       {"started", board.started},
-      {"device", board.device}};
+      {"device", board.device},
+      {"identity", board.identity}};
   json["unit"] = board.hasUnit ? nlohmann::json(board.unit) : nlohmann::json(nullptr);
   return json;
 }
@@ -42,6 +41,7 @@ bool BoardOf(const nlohmann::json& json, BoardInPlace& board) {
   }
   board.started = json["started"].get<std::string>();
   board.device = StringField(json, "device");
+  board.identity = StringField(json, "identity");
   const auto unit = json.find("unit");
   board.hasUnit = unit != json.end() && unit->is_number_unsigned();
   board.unit = board.hasUnit ? unit->get<uint64_t>() : 0;
@@ -129,27 +129,13 @@ bool BoardLedger::Save(std::string& problem) {
 
 bool LogHoldsAttempt(const std::string& logPath, const std::string& port,
                      const std::string& started) {
-  std::string text;
-  std::string problem;
-  if (ReadWholeFile(logPath, text, problem) != ReadResult::kRead) {
+  if (started.empty()) {
     return false;
   }
-  const std::size_t from = text.size() > kLogTailBytes ? text.size() - kLogTailBytes : 0;
-  std::size_t begin = text.find('\n', from == 0 ? 0 : from - 1);
-  begin = from == 0 ? 0 : (begin == std::string::npos ? text.size() : begin + 1);
-  while (begin < text.size()) {
-    const std::size_t end = std::min(text.find('\n', begin), text.size());
-    const nlohmann::json record =
-        nlohmann::json::parse(text.begin() + static_cast<std::ptrdiff_t>(begin),
-                              text.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
-    if (record.is_object() && !started.empty() &&
-        PortNameKey(StringField(record, "port")) == PortNameKey(port) &&
-        StringField(record, "started") == started) {
-      return true;
-    }
-    begin = end + 1;
-  }
-  return false;
+  const std::vector<UnitRecord> records = LastRecordsOfLog(logPath);
+  return std::any_of(records.begin(), records.end(), [&](const UnitRecord& record) {
+    return PortNameKey(record.port) == PortNameKey(port) && record.started == started;
+  });
 }
 
 }  // namespace tarvok

@@ -23,6 +23,9 @@ struct BoardInPlace {
   std::string device;
   bool hasUnit = false;
   uint64_t unit = 0;
+  // What told its device from others as its burn began (see StationWorld::deviceIdentity);
+  // empty when nothing could.
+  std::string identity = {};
 };
 
 class BoardLedger {

@@ -31,21 +31,36 @@ struct UnitRecord {
   uint32_t romRate = 0, burnRate = 0;
   std::string dataBits, parity, stopBits;  // words as on the command line
   UnitResult result = UnitResult::kFail;
+  // The burn status and the failing step's own result; both 0 for a pass and for an
+  // interrupted attempt, which no step failed: `result` tells those apart.
   uint32_t status = 0, stepResult = 0;
   std::string message;
+  // The stages' own clocks; totalSeconds is the time from `started` to `time` (see
+  // StationPort::Record), or the burn's own run time when `started` is empty.
   double loaderSeconds = 0, imageSeconds = 0, totalSeconds = 0;
-  uint64_t sequence = 0;  // the run's sequence number of this attempt
-  bool hasUnit = false;   // unit is written as null without it
-  uint64_t unit = 0;      // the unit number burned (or used up by a failed burn)
+  // The log's sequence number of this attempt: it goes on from the log's last record when a
+  // station starts again, so that it names one attempt in its log.
+  uint64_t sequence = 0;
+  bool hasUnit = false;       // unit is written as null without it
+  uint64_t unit = 0;          // the unit number burned (or used up by a failed burn)
+  bool portWentAway = false;  // the burn ended because the port disappeared under it
+
+  bool operator==(const UnitRecord&) const = default;
 };
 
 // One JSON object with snake_case keys, ending in '\n' and holding no other newline. Text that
 // is not UTF-8 is written with replacement characters.
 std::string UnitRecordLine(const UnitRecord& record);
 
-// The time as "2026-12-08T19:21:58.123Z".
+// The record a line of the log holds, with or without its '\n'; nullopt for anything else (a
+// line torn by a kill or a full disk, a field missing or of another kind). The exact inverse of
+// UnitRecordLine. A line written before port_went_away was kept reads as false.
+std::optional<UnitRecord> ParseUnitRecordLine(const std::string& line);
+
+// The time as "2026-12-08T19:21:58.123Z", and back; nullopt for any other text.
 std::string UtcTimestamp(std::chrono::system_clock::time_point time);
 std::string UtcTimestampNow();
+std::optional<std::chrono::system_clock::time_point> ParseUtcTimestamp(const std::string& text);
 
 // The computer's name (UTF-8), the station's default name; empty when the system does not say.
 std::string HostName();

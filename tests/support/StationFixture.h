@@ -42,8 +42,20 @@ class Fixture : public StationObserver {
     };
     world.sleep = [this](uint32_t ms) { Sleep(ms); };
     world.nowMs = [this] { return Now(); };
+    world.deviceIdentity = [this](const std::string&) {
+      const Board* board = tellsDeviceIdentity ? BoardAt(Now()) : nullptr;
+      return board != nullptr ? "board " + std::to_string(board - boards_.data()) : "";
+    };
     return world;
   }
+
+  // With a port per board: whether the machine tells one board's port from the next one's
+  // under the same name.
+  bool tellsDeviceIdentity = false;
+  // With a port per board: whether a board taken out takes its port with it at once, so that
+  // the port's calls fail as on an unplugged adapter (but for reads, which some drivers keep
+  // answering with nothing), rather than only going quiet.
+  bool pulledPortFails = false;
 
   // Scripted operator confirmations, and the end of the test.
   std::vector<uint64_t> confirmAtMs;
@@ -126,12 +138,15 @@ class Fixture : public StationObserver {
     auto device = std::make_unique<FakeSerialDevice>();
     device->SetNowUs(Now() * 1000);
     FakeSerialDevice* raw = device.get();
+    // A port per board is that board's own: another board put in its place later has another.
+    Board* const owner = portComesWithBoard_ ? BoardAt(Now()) : nullptr;
     device->modemStatus = [this, raw](uint32_t& lines) {
       lines = BoardAt(raw->NowMs()) != nullptr ? kModemDsr : 0;
       return true;
     };
-    device->SetResponder(
-        [this](FakeSerialDevice& d, std::span<const uint8_t> bytes) { Answer(d, bytes); });
+    device->SetResponder([this, owner](FakeSerialDevice& d, std::span<const uint8_t> bytes) {
+      Answer(d, bytes, owner);
+    });
     device->onDestroy = [this](const FakeSerialDevice& gone) {
       nowMs_ = std::max(nowMs_, gone.NowMs());
       open_ = nullptr;
@@ -155,9 +170,18 @@ class Fixture : public StationObserver {
     }
   }
 
-  void Answer(FakeSerialDevice& device, std::span<const uint8_t> bytes) {
+  void Answer(FakeSerialDevice& device, std::span<const uint8_t> bytes, Board* owner) {
     Confirm(device.NowMs());
     Board* board = BoardAt(device.NowMs());
+    if (owner != nullptr && board != owner) {
+      board = nullptr;  // its board has left: whatever is in place now is not on this port
+      if (pulledPortFails) {
+        for (FailCount* calls : {&device.failWrite, &device.failClearError, &device.failPurge,
+                                 &device.failGetLine, &device.failSetLine}) {
+          calls->remaining = FailCount::kAlways;
+        }
+      }
+    }
     if (board == nullptr) {
       return;  // the line is dead
     }

@@ -1,5 +1,6 @@
 #include "tools/station-soak/BoardHistory.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -55,13 +56,25 @@ bool RunBeganOn(const StationRun& run, const std::string& link, const BoardSeen&
   return false;
 }
 
+// The restarted station logged an attempt on the board as cut by the run's kill: started
+// before it, recorded after it. The station says so from its ledger, which held the board
+// before the first byte went to it; the run's line saying it burns comes a moment later, and a
+// kill may fall in between.
+bool LoggedAsCutBy(const BoardStory& story, const StationRun& run) {
+  return std::any_of(story.lines.begin(), story.lines.end(), [&run](const LogLine* line) {
+    return line->result == UnitResult::kInterrupted && line->started <= run.end &&
+           line->time > run.end;
+  });
+}
+
 // The first kill of a run that had begun on the board while it was in place, and whether its
 // attempt was logged by then. A kill before the run began on it leaves the board as new.
 void FindKill(BoardStory& story, const BoardSeen& seen, const std::string& link,
               const std::vector<StationRun>& runs) {
   for (const StationRun& run : runs) {
     if (!run.killed || !seen.hasArrived || run.end < seen.arrived ||
-        (seen.hasLeft && run.end >= seen.left) || !RunBeganOn(run, link, seen)) {
+        (seen.hasLeft && run.end >= seen.left) ||
+        (!RunBeganOn(run, link, seen) && !LoggedAsCutBy(story, run))) {
       continue;
     }
     story.killedAt = run.end;
@@ -79,7 +92,7 @@ void FindKill(BoardStory& story, const BoardSeen& seen, const std::string& link,
   for (const LogLine* line : story.lines) {
     if (line->started > story.killedAt) {
       ++story.attemptsAfterKill;
-      story.passesAfterKill += line->result == "pass" ? 1u : 0u;
+      story.passesAfterKill += line->result == UnitResult::kPass ? 1u : 0u;
     }
   }
 }

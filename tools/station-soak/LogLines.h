@@ -8,14 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "station/records/UnitRecord.h"
+
 namespace tarvok::stationsoak {
 
+// The fields of a record the soak checks, read by the station's own reader.
 struct LogLine {
   std::size_t offset = 0;  // where the line starts in the file
   std::string port;
   std::string device;
-  std::string result;  // pass, fail or interrupted
-  int status = 0;
+  UnitResult result = UnitResult::kFail;
+  uint32_t status = 0;
+  bool portWentAway = false;
   std::string message;
   std::chrono::system_clock::time_point time{};
   double totalSeconds = 0;
@@ -33,8 +37,5 @@ struct LogReading {
 };
 
 LogReading ReadStationLog(const std::string& path);
-
-// "2024-05-01T12:00:00.123Z" as a time; nullopt when it is not one.
-std::optional<std::chrono::system_clock::time_point> ParseUtcTime(const std::string& text);
 
 }  // namespace tarvok::stationsoak

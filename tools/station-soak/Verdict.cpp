@@ -13,7 +13,7 @@ std::string BoardName(const BoardStory& story) {
   return "fixture " + std::to_string(story.fixture + 1) + " board " + std::to_string(story.number);
 }
 
-uint64_t Count(const std::vector<const LogLine*>& lines, const char* result) {
+uint64_t Count(const std::vector<const LogLine*>& lines, UnitResult result) {
   uint64_t count = 0;
   for (const LogLine* line : lines) {
     count += line->result == result ? 1u : 0u;
@@ -34,28 +34,37 @@ bool FlashHolds(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& i
 
 // A board that no kill found in place goes as its faults say, in one attempt. A board that
 // failed without a planned fault (the boot ROM's echo timing under a loaded machine) is
-// counted and told, as long as the log says it failed too.
+// counted and told, as long as the log says it failed too. So is a board to be pulled at half
+// its image whose burn failed before it got that far: its fixture says failed, and its record
+// that the port was still there. A pulled board's record says its port went away.
 void CheckUntouched(const BoardStory& story, Verdict& verdict) {
   const bool planned = story.failFault || story.pullFault;
   const bool failed = story.files.result == "failed" || story.files.result == "pulled";
-  if (!planned && failed) {
+  const LogLine* only = story.lines.size() == 1 ? story.lines.front() : nullptr;
+  const bool failedBeforeItsPull = story.pullFault && story.files.result == "failed" &&
+                                   only != nullptr && only->result == UnitResult::kFail &&
+                                   !only->portWentAway;
+  if ((!planned && failed) || failedBeforeItsPull) {
     ++verdict.figures.failedUnplanned;
     verdict.notes.push_back(BoardName(story) + ": failed without a planned fault: " +
                             (story.lines.empty() ? std::string("no log line")
                                                  : story.lines.front()->message.substr(0, 100)));
   }
-  const std::string expected = story.failFault   ? "failed"
-                               : story.pullFault ? "pulled"
-                               : failed          ? story.files.result
-                                                 : "burned";
-  const char* expectedLine = planned || failed ? "fail" : "pass";
+  const std::string expected = story.failFault || failedBeforeItsPull ? "failed"
+                               : story.pullFault                      ? "pulled"
+                               : failed                               ? story.files.result
+                                                                      : "burned";
+  const UnitResult expectedLine = planned || failed ? UnitResult::kFail : UnitResult::kPass;
   if (story.files.result != expected) {
     verdict.problems.push_back(BoardName(story) + ": the fixture says " + story.files.result +
                                ", expected " + expected);
   }
-  if (story.lines.size() != 1 || story.lines.front()->result != expectedLine) {
+  if (only == nullptr || only->result != expectedLine) {
     verdict.problems.push_back(BoardName(story) + ": " + std::to_string(story.lines.size()) +
-                               " log lines, expected one " + expectedLine);
+                               " log lines, expected one " + UnitResultWord(expectedLine));
+  } else if (story.files.result == "pulled" && !only->portWentAway) {
+    verdict.problems.push_back(BoardName(story) +
+                               ": pulled, but its log line does not say the port went away");
   }
 }
 
@@ -68,7 +77,7 @@ void CheckTakenOut(const BoardStory& story, Verdict& verdict) {
     verdict.problems.push_back(BoardName(story) + ": taken out, but the fixture says " +
                                story.files.result);
   }
-  if (story.lines.size() != 1 || story.lines.front()->result != "interrupted") {
+  if (story.lines.size() != 1 || story.lines.front()->result != UnitResult::kInterrupted) {
     verdict.problems.push_back(BoardName(story) + ": taken out, with " +
                                std::to_string(story.lines.size()) +
                                " log lines, expected one interrupted");
@@ -107,7 +116,7 @@ void CheckPassLogged(const BoardStory& story, const VerdictInputs& inputs, Verdi
   const BoardFiles& files = story.files;
   const LogLine* passed = nullptr;
   for (const LogLine* line : story.lines) {
-    passed = line->result == "pass" ? line : passed;
+    passed = line->result == UnitResult::kPass ? line : passed;
   }
   if (passed == nullptr) {
     if (files.result == "burned") {
@@ -155,7 +164,7 @@ void JudgeBoard(const BoardStory& story, const VerdictInputs& inputs, Verdict& v
   for (const LogLine* line : story.lines) {
     reachedRom += line->unit ? 1u : 0u;
   }
-  if (reachedRom >= 2 || Count(story.lines, "pass") >= 2) {
+  if (reachedRom >= 2 || Count(story.lines, UnitResult::kPass) >= 2) {
     ++f.burnedTwice;
     verdict.problems.push_back(BoardName(story) + ": burned twice (" + std::to_string(reachedRom) +
                                " attempts reached its boot ROM)");
@@ -209,23 +218,25 @@ void JudgeLog(const VerdictInputs& inputs, Verdict& verdict) {
   std::set<std::string> images;
   std::map<uint64_t, uint64_t> units;
   for (const LogLine& line : log.lines) {
-    f.passLines += line.result == "pass" ? 1u : 0u;
-    f.failLines += line.result == "fail" ? 1u : 0u;
-    f.interruptedLines += line.result == "interrupted" ? 1u : 0u;
+    f.passLines += line.result == UnitResult::kPass ? 1u : 0u;
+    f.failLines += line.result == UnitResult::kFail ? 1u : 0u;
+    f.interruptedLines += line.result == UnitResult::kInterrupted ? 1u : 0u;
     images.insert(line.imageSha256);
     if (line.unit) {
       ++units[*line.unit];
     }
   }
-  // A burn a kill cut short is logged as interrupted by the restarted station; any other
-  // interrupted line is a board that was in place at the end, and none was.
+  // A burn a kill cut short is logged as interrupted by the restarted station, started before
+  // that kill and written after it; any other interrupted line is a board that was in place at
+  // the end, and none was.
   uint64_t cutByKills = 0;
-  for (const BoardStory& story : inputs.history->boards) {
-    for (const LogLine* line : story.lines) {
-      const bool cut = story.killCase != KillCase::kNone && line->result == "interrupted" &&
-                       line->started <= story.killedAt && line->time > story.killedAt;
-      cutByKills += cut ? 1u : 0u;
-    }
+  for (const LogLine& line : log.lines) {
+    const bool cut =
+        line.result == UnitResult::kInterrupted &&
+        std::any_of(inputs.runs->begin(), inputs.runs->end(), [&line](const StationRun& run) {
+          return run.killed && line.started <= run.end && line.time > run.end;
+        });
+    cutByKills += cut ? 1u : 0u;
   }
   if (f.interruptedLines > cutByKills) {
     verdict.problems.push_back(std::to_string(f.interruptedLines - cutByKills) +
@@ -259,7 +270,9 @@ void JudgeLastRun(const VerdictInputs& inputs, Verdict& verdict) {
   std::map<std::string, uint64_t> logged;
   for (const LogLine& line : inputs.log->lines) {
     if (line.offset >= last.logBytesAtStart) {
-      ++logged[line.result == "pass" ? "passed" : line.result == "fail" ? "failed" : "interrupted"];
+      ++logged[line.result == UnitResult::kPass   ? "passed"
+               : line.result == UnitResult::kFail ? "failed"
+                                                  : "interrupted"];
     }
   }
   for (const char* key : {"passed", "failed", "interrupted"}) {
