@@ -200,7 +200,7 @@ StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
   return attempt;
 }
 
-bool StationPort::Record(const Attempt& attempt) {
+UnitRecord StationPort::RecordOf(const Attempt& attempt) const {
   const StationSetup& setup = *shared_.setup;
   const BurnOutcome& outcome = attempt.outcome;
   UnitRecord record;
@@ -238,7 +238,12 @@ bool StationPort::Record(const Attempt& attempt) {
   record.hasUnit = attempt.hasUnit;
   record.unit = attempt.unit;
   record.portWentAway = outcome.portWentAway;
+  return record;
+}
 
+bool StationPort::Record(const Attempt& attempt) {
+  const BurnOutcome& outcome = attempt.outcome;
+  const UnitRecord record = RecordOf(attempt);
   std::string problem;
   const bool written = shared_.log->Append(UnitRecordLine(record), problem);
   PortCounts counts;

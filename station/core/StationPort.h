@@ -55,6 +55,8 @@ class StationPort {
   class AttemptSink;
 
   Attempt BurnBoard(const std::string& device);
+  // The attempt's record, numbered next in the station's sequence.
+  UnitRecord RecordOf(const Attempt& attempt) const;
   bool Record(const Attempt& attempt);
   // Under the port signal: whether the board left with the burn (its port went away, or the
   // port's name now leads to another device), so that there is nothing to wait for.
