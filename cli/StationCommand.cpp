@@ -18,6 +18,7 @@
 #include "cli/StationRefusalText.h"
 #include "station/config/OpenStation.h"
 #include "station/core/Station.h"
+#include "station/panel/StationPanelText.h"
 
 namespace tarvok::cli {
 namespace {
@@ -126,32 +127,11 @@ std::string NoticeWords(const StationPortSetup& port, const PortNotice& notice) 
 }
 
 std::string StopWords(const PortStop& stop) {
-  switch (stop.kind) {
-    case PortStopKind::kNone:
-      return "stopped";
-    case PortStopKind::kOperator:
-      return "stopped by the operator";
-    case PortStopKind::kInterrupted:
-      return "interrupted";
-    case PortStopKind::kWindowClosed:
-      return "the window was closed";
-    case PortStopKind::kStationClosed:
-      return "the station closed";
-    case PortStopKind::kBoardsPassed:
-      return std::to_string(stop.count) + " boards passed";
-    case PortStopKind::kFailuresInRow:
-      return std::to_string(stop.count) + " boards failed in a row; the last: " + stop.lastMessage +
-             ". Check the fixture and the port, then start the station again";
-    case PortStopKind::kLog:
-      return "the log cannot be written: " + stop.problem;
-    case PortStopKind::kLedger:
-      return "the boards in place cannot be kept on disk: " + stop.problem;
-    case PortStopKind::kUnitNumbers:
-      return "no unit number for the next board: " + stop.problem;
-    case PortStopKind::kNoThread:
-      return "no thread could be made for the port";
+  if (stop.kind == PortStopKind::kFailuresInRow) {
+    return std::to_string(stop.count) + " boards failed in a row; the last: " + stop.lastMessage +
+           ". Check the fixture and the port, then start the station again";
   }
-  return "";
+  return StopText(stop);
 }
 
 // One line per event, readable from a distance: the port, then its state in capitals.

@@ -1,6 +1,7 @@
 #include "cli/StationRefusalText.h"
 
 #include "station/config/StationOptions.h"
+#include "station/panel/StationPanelText.h"
 
 namespace tarvok::cli {
 namespace {
@@ -102,36 +103,13 @@ std::string MissingKeyWords(const StationRefusal& refusal) {
                               : "the loader's expected SHA-256";
 }
 
-// The refusals of the files and the ports the station names.
+// The refusals of the files and the ports the station names: a missing port points at
+// `tarvok ports`; the rest are worded as in the windows.
 std::string OpeningWords(const StationRefusal& refusal) {
-  switch (refusal.kind) {
-    case StationRefusalKind::kNoSuchPort:
-      return "no port " + refusal.value + ": give a device path or a COM name (see 'tarvok ports')";
-    case StationRefusalKind::kSamePort:
-      if (refusal.otherLine > 0) {
-        return "port " + refusal.value + " is already on line " +
-               std::to_string(refusal.otherLine) +
-               (refusal.other == refusal.value ? "" : " as " + refusal.other) +
-               ": give each port once";
-      }
-      return refusal.other + " and " + refusal.value + " are the same port: give each port once";
-    case StationRefusalKind::kImageUnreadable:
-      return "image " + refusal.value + " " + refusal.detail;
-    case StationRefusalKind::kLoaderUnreadable:
-      return "loader " + refusal.value + " " + refusal.detail;
-    case StationRefusalKind::kWrongImage:
-    case StationRefusalKind::kWrongLoader:
-      return std::string(refusal.kind == StationRefusalKind::kWrongImage ? "image " : "loader ") +
-             refusal.value + " is not the expected one: its SHA-256 is " + refusal.actual +
-             ", not " + refusal.expected + "; nothing was burned";
-    case StationRefusalKind::kUnitNumbers:
-      return "unit numbers: " + refusal.detail + "; nothing was burned";
-    case StationRefusalKind::kLogFolderMissing:
-      return "log " + refusal.value + " cannot be used: its folder " + refusal.other +
-             " does not exist";
-    default:
-      return "log " + refusal.value + " cannot be used: " + refusal.detail;
+  if (refusal.kind == StationRefusalKind::kNoSuchPort) {
+    return "no port " + refusal.value + ": give a device path or a COM name (see 'tarvok ports')";
   }
+  return StationOpeningWords(refusal);
 }
 
 }  // namespace

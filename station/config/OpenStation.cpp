@@ -1,5 +1,5 @@
-#include "serial/PortDiscovery.h"
 #include "station/config/OpenStation.h"
+#include "serial/PortDiscovery.h"
 
 #include <filesystem>
 #include <map>

@@ -1,5 +1,5 @@
-#include "serial/PortDiscovery.h"
 #include "station/config/StationArguments.h"
+#include "serial/PortDiscovery.h"
 
 #include <algorithm>
 

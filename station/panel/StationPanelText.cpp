@@ -254,11 +254,19 @@ std::string BadValueWords(const StationRefusal& refusal) {
   }
 }
 
-std::string OpeningWords(const StationRefusal& refusal) {
+}  // namespace
+
+std::string StationOpeningWords(const StationRefusal& refusal) {
   switch (refusal.kind) {
     case StationRefusalKind::kNoSuchPort:
       return "no port " + refusal.value + ": give a device path or a COM name";
     case StationRefusalKind::kSamePort:
+      if (refusal.otherLine > 0) {
+        return "port " + refusal.value + " is already on line " +
+               std::to_string(refusal.otherLine) +
+               (refusal.other == refusal.value ? "" : " as " + refusal.other) +
+               ": give each port once";
+      }
       return refusal.other + " and " + refusal.value + " are the same port: give each port once";
     case StationRefusalKind::kImageUnreadable:
       return "image " + refusal.value + " " + refusal.detail;
@@ -280,8 +288,6 @@ std::string OpeningWords(const StationRefusal& refusal) {
       return BadValueWords(refusal);
   }
 }
-
-}  // namespace
 
 std::string RefusalReason(const StationRefusal& refusal) {
   const StationPlace& place = refusal.place;
@@ -309,7 +315,7 @@ std::string RefusalReason(const StationRefusal& refusal) {
       return "--leave-silence-ms is for --board chip; with --board " + refusal.value +
              " a board's leaving is seen without it";
     default:
-      return where + OpeningWords(refusal);
+      return where + StationOpeningWords(refusal);
   }
 }
 

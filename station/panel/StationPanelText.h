@@ -41,6 +41,10 @@ std::string LeaveText(const PortPhaseReason& reason);
 std::string NoticeText(const StationPortSetup& port, const PortNotice& notice);
 std::string StopText(const PortStop& stop);
 
+// Why the image, the loader, the log, the ports or the unit numbers a station names cannot be
+// used: the same words wherever the station is opened.
+std::string StationOpeningWords(const StationRefusal& refusal);
+
 // Why the station was not opened, in one line for the window's standard error stream.
 std::string RefusalReason(const StationRefusal& refusal);
 
