@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
@@ -125,9 +126,31 @@ uint64_t NextUnitInState(const std::string& path) {
   return state["next"].get<uint64_t>();
 }
 
-// What a restarted station says on a port whose board it has not yet seen leave.
-constexpr const char* kWaitingAfterRestart =
-    "waiting for the board burned before the station restarted to leave";
+// The station's ledger: each port's board burned (or burning) and not yet seen leave, with
+// when its burn started. Empty when the file is missing or unreadable.
+std::map<std::string, std::string> LedgerBoards(const std::string& ledgerPath) {
+  std::ifstream in(ledgerPath);
+  std::stringstream text;
+  text << in.rdbuf();
+  const nlohmann::json ledger = nlohmann::json::parse(text.str(), nullptr, false);
+  std::map<std::string, std::string> boards;
+  if (!ledger.is_object()) {
+    return boards;
+  }
+  for (const auto& [port, board] : ledger.items()) {
+    if (board.is_object() && board.contains("started") && board["started"].is_string()) {
+      boards[port] = board["started"].get<std::string>();
+    }
+  }
+  return boards;
+}
+
+// A board a restarted station found in its ledger: it waits for that board to leave for as
+// long as the entry stays.
+struct LeaveWait {
+  std::string port;
+  std::string started;
+};
 
 double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -147,6 +170,11 @@ class StationRunner {
     run.start = std::chrono::system_clock::now();
     run.logBytesAtStart = FileSize(logPath_);
     runs_.push_back(run);
+    if (runs_.size() > 1) {
+      for (const auto& [port, started] : LedgerBoards(ledgerPath_)) {
+        leaveWaits_.push_back({port, started});
+      }
+    }
     errLog_ << "=== station run " << runs_.size() << "\n" << std::flush;
     child_ = std::make_unique<Child>(args_);
   }
@@ -181,9 +209,14 @@ class StationRunner {
     Close(false, code);
   }
   const std::vector<StationRun>& Runs() const { return runs_; }
-  // The lines in which a restarted station said it waits for a board to leave, since the
-  // last call.
-  std::vector<std::string> TakeLeaveWaits() { return std::exchange(leaveWaits_, {}); }
+  // The boards a restarted station found in its ledger, since the last call.
+  std::vector<LeaveWait> TakeLeaveWaits() { return std::exchange(leaveWaits_, {}); }
+  // Whether the ledger still holds the board `wait` names: the station still waits for it.
+  bool StillWaits(const LeaveWait& wait) const {
+    const std::map<std::string, std::string> boards = LedgerBoards(ledgerPath_);
+    const auto found = boards.find(wait.port);
+    return found != boards.end() && found->second == wait.started;
+  }
 
  private:
   void Keep(Stream stream, const std::string& line) {
@@ -191,9 +224,6 @@ class StationRunner {
       runs_.back().out += line + "\n";
     } else {
       errLog_ << line << "\n";
-      if (line.find(kWaitingAfterRestart) != std::string::npos) {
-        leaveWaits_.push_back(line);
-      }
     }
   }
   // A burn under way is a board in the station's ledger whose result is still null: the run
@@ -235,7 +265,7 @@ class StationRunner {
   std::ofstream errLog_;
   std::unique_ptr<Child> child_;
   std::vector<StationRun> runs_;
-  std::vector<std::string> leaveWaits_;
+  std::vector<LeaveWait> leaveWaits_;
   std::set<std::string> burnsSeen_;  // port and start of each burn seen under way
 };
 
@@ -247,27 +277,28 @@ class Operator {
   Operator(uint32_t appMs, std::size_t fixtures)
       : patience_(std::chrono::milliseconds(5000 + appMs)), takenOut_(fixtures) {}
 
-  void Hear(const std::vector<std::string>& lines, const std::vector<Fixture>& fixtures) {
-    for (const std::string& line : lines) {
+  void Hear(const std::vector<LeaveWait>& restartWaits, const std::vector<Fixture>& fixtures) {
+    for (const LeaveWait& restartWait : restartWaits) {
       for (std::size_t f = 0; f < fixtures.size(); ++f) {
-        if (line.find(fixtures[f].Setup().link + " ") != std::string::npos) {
+        if (restartWait.port == fixtures[f].Setup().link) {
           const uint32_t board = fixtures[f].BoardInPlaceAt(std::chrono::system_clock::now());
           if (board != 0) {
-            waits_.push_back({f, board, Clock::now() + patience_});
+            waits_.push_back({f, board, Clock::now() + patience_, restartWait});
           }
         }
       }
     }
   }
-  // Takes out the boards whose time has come.
-  void Act(std::vector<Fixture>& fixtures, bool verbose) {
+  // Takes out the boards whose time has come, if the station still waits for them.
+  void Act(std::vector<Fixture>& fixtures, const StationRunner& station, bool verbose) {
     const auto now = Clock::now();
     std::erase_if(waits_, [&](const Wait& wait) {
       if (now < wait.due) {
         return false;
       }
       Fixture& fixture = fixtures[wait.fixture];
-      if (fixture.BoardInPlaceAt(std::chrono::system_clock::now()) == wait.board) {
+      if (fixture.BoardInPlaceAt(std::chrono::system_clock::now()) == wait.board &&
+          station.StillWaits(wait.restartWait)) {
         fixture.TakeOutBoard();
         takenOut_[wait.fixture].insert(wait.board);
         if (verbose) {
@@ -286,6 +317,7 @@ class Operator {
     std::size_t fixture;
     uint32_t board;
     Clock::time_point due;
+    LeaveWait restartWait;
   };
   Clock::duration patience_;
   std::vector<Wait> waits_;
@@ -393,7 +425,7 @@ bool RunStation(const Options& o, std::vector<Fixture>& fixtures, StationRunner&
     }
     station.Pump();
     hands.Hear(station.TakeLeaveWaits(), fixtures);
-    hands.Act(fixtures, o.verbose);
+    hands.Act(fixtures, station, o.verbose);
     if (!running) {
       return true;
     }
