@@ -173,9 +173,12 @@ TEST(StationFile, RefusesWithOneMessageAndNeverChangesTheFile) {
   const std::string good = station.GoodText();
   const std::string otherSha(64, 'a');
   const std::string file = "station file " + station.PathOf("line3.toml") + ", line ";
-  // One device under two names: a fixture's port and a link to it.
+  // One device under two names: a fixture's port and a link to it (POSIX: on Windows a port
+  // has one COM name, whose spellings the row before covers).
   WriteFile(station.PathOf("ttyA"), "");
+#ifndef _WIN32
   ASSERT_EQ(symlink(station.PathOf("ttyA").c_str(), station.PathOf("ttyB").c_str()), 0);
+#endif
   using Kind = StationRefusalKind;
   const struct {
     const char* name;
@@ -331,6 +334,11 @@ TEST(StationFile, RefusesWithOneMessageAndNeverChangesTheFile) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+#ifdef _WIN32
+    if (std::string(c.name) == "one port under two spellings") {
+      continue;  // needs the link above
+    }
+#endif
     std::remove(station.PathOf("units.state").c_str());
     if (!c.stateFile.empty()) {
       WriteFile(station.PathOf("units.state"), c.stateFile);
