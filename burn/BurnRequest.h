@@ -27,6 +27,20 @@ struct BurnLine {
   StopBits stopBits = StopBits::kOne;
 };
 
+// The line settings named by their words (as the options tables spell them); a word that names
+// none keeps the default, for a caller that has checked the words already.
+inline BurnLine BurnLineOfWords(const std::string& romBaud, const std::string& burnBaud,
+                                const std::string& dataBits, const std::string& parity,
+                                const std::string& stopBits) {
+  BurnLine line;
+  line.romRate = OptionByWord(kRomRates, romBaud).value_or(line.romRate);
+  line.burnRate = OptionByWord(kBurnRates, burnBaud).value_or(line.burnRate);
+  line.dataBits = OptionByWord(kDataBitsOptions, dataBits).value_or(line.dataBits);
+  line.parity = OptionByWord(kParityOptions, parity).value_or(line.parity);
+  line.stopBits = OptionByWord(kStopBitsOptions, stopBits).value_or(line.stopBits);
+  return line;
+}
+
 // Asks a running burn to stop at its next byte boundary. It only reads the flag, which its
 // owner keeps alive for the whole burn and may set from any thread or a signal handler.
 class StopToken {

@@ -35,13 +35,8 @@ bool ReadLoader(const std::string& path, std::shared_ptr<const std::vector<uint8
 }  // namespace
 
 BurnLine LineOfOptions(const BurnOptions& options) {
-  BurnLine line;
-  line.romRate = OptionByWord(kRomRates, options.romBaud).value_or(line.romRate);
-  line.burnRate = OptionByWord(kBurnRates, options.burnBaud).value_or(line.burnRate);
-  line.dataBits = OptionByWord(kDataBitsOptions, options.dataBits).value_or(line.dataBits);
-  line.parity = OptionByWord(kParityOptions, options.parity).value_or(line.parity);
-  line.stopBits = OptionByWord(kStopBitsOptions, options.stopBits).value_or(line.stopBits);
-  return line;
+  return BurnLineOfWords(options.romBaud, options.burnBaud, options.dataBits, options.parity,
+                         options.stopBits);
 }
 
 bool PlanBurn(const BurnOptions& options, StopToken stop, BurnPlan& plan, std::ostream& err) {

@@ -98,19 +98,10 @@ std::string LeaveOverdueWords(const StationPortSetup& port, uint64_t waitedMs) {
   return text;
 }
 
+// The terminal's own words for what the operator does at the keyboard; the rest as the windows
+// say them.
 std::string NoticeWords(const StationPortSetup& port, const PortNotice& notice) {
-  const std::string line = LineName(notice.modemLine);
   switch (notice.kind) {
-    case PortNoticeKind::kPortMissing:
-      return "no port " + port.portName + " on this machine; waiting for it";
-    case PortNoticeKind::kPortUnusable:
-      return notice.openFailure + " (" + notice.openReason + "); trying again";
-    case PortNoticeKind::kCannotWatchLine:
-      return "cannot open " + port.portName + " to watch " + line + ": " + notice.openReason +
-             "; trying again";
-    case PortNoticeKind::kLineStatusUnreported:
-      return port.portName + " does not report its modem lines, so " + line +
-             " cannot be watched; trying again";
     case PortNoticeKind::kNoSignOfLeaving:
       return "no sign of the board leaving; with silent firmware choose --board port, dsr, cts, "
              "dcd, ri or operator (Enter here confirms this board has left)";
@@ -122,8 +113,9 @@ std::string NoticeWords(const StationPortSetup& port, const PortNotice& notice) 
       return LeaveOverdueWords(port, notice.waitedMs);
     case PortNoticeKind::kAdapterLatency:
       return LatencyFindingText(port.portName, {notice.latencyTimerMs, notice.latencyLowered});
+    default:
+      return NoticeText(port, notice);
   }
-  return "";
 }
 
 std::string StopWords(const PortStop& stop) {

@@ -173,13 +173,8 @@ Refusal OpenLog(const StationOptions& options, StationParts& parts) {
 }
 
 BurnLine LineOfWords(const StationOptions& options) {
-  BurnLine line;
-  line.romRate = OptionByWord(kRomRates, options.romBaud).value_or(line.romRate);
-  line.burnRate = OptionByWord(kBurnRates, options.burnBaud).value_or(line.burnRate);
-  line.dataBits = OptionByWord(kDataBitsOptions, options.dataBits).value_or(line.dataBits);
-  line.parity = OptionByWord(kParityOptions, options.parity).value_or(line.parity);
-  line.stopBits = OptionByWord(kStopBitsOptions, options.stopBits).value_or(line.stopBits);
-  return line;
+  return BurnLineOfWords(options.romBaud, options.burnBaud, options.dataBits, options.parity,
+                         options.stopBits);
 }
 
 }  // namespace
