@@ -61,6 +61,12 @@ struct BurnRequest {
   std::shared_ptr<const FlashImage> image;
   // The RAM loader to download; null downloads the one built in.
   std::shared_ptr<const std::vector<uint8_t>> loader;
+  // The boot stage that brings the loader in at the burn rate, for a loader named above; the
+  // built-in loader goes through the stage built in when it declares it. Null for a named
+  // loader: the boot ROM downloads it, as always.
+  std::shared_ptr<const std::vector<uint8_t>> bootStage;
+  // Speak to any loader as to one that declares no additions: no boot stage, no read-back.
+  bool classic = false;
   // The loader already runs and is about to greet: skip the boot ROM and the download.
   bool loaderRunning = false;
   // After the rate switch, how often the loader echoes each test value (0x00-0x0A) back at the
@@ -89,6 +95,14 @@ class BurnProgressSink {
   virtual void OnBurnEnd() {}
 };
 
+// Whether the flash was read back after the image went in, and what it said.
+enum class ReadBack {
+  kNotAsked,  // the loader does not declare it, --classic, or the burn ended before
+  kMatched,   // the flash's CRC-32 is the image's
+  kDiffers,   // the flash's CRC-32 is not the image's: the burn failed
+  kNoAnswer,  // the loader did not answer the request: the burn failed
+};
+
 struct BurnOutcome {
   bool portOpened = false;
   std::string openFailure;        // "Open<device> Failed!" when the port did not open
@@ -96,11 +110,15 @@ struct BurnOutcome {
   // The settings the device did not take, for people; empty when it took them all.
   std::string refusedSettings;
 
-  uint32_t status = 0;        // the burn status, 0 for success
-  uint32_t stepResult = 0;    // the failing step's own code (why the stream failed, say)
-  bool interrupted = false;   // stopped through the request's stop token
-  bool portWentAway = false;  // the device disappeared or hung up under the burn
-  LoaderHello hello;          // what the loader announced
+  uint32_t status = 0;         // the burn status, 0 for success
+  uint32_t stepResult = 0;     // the failing step's own code (why the stream failed, say)
+  bool interrupted = false;    // stopped through the request's stop token
+  bool portWentAway = false;   // the device disappeared or hung up under the burn
+  LoaderHello hello;           // what the loader announced
+  bool bootStageUsed = false;  // the loader came in through a boot stage
+  ReadBack readBack = ReadBack::kNotAsked;
+  uint32_t imageCrc = 0;  // CRC-32 of the image's bytes, when the flash was read back
+  uint32_t flashCrc = 0;  // CRC-32 the loader read from the flash (kMatched or kDiffers)
 
   double loaderStageSeconds = 0;  // 0 for a stage that never began
   double imageStageSeconds = 0;

@@ -26,6 +26,10 @@ inline constexpr uint32_t kBurnBaudRateUnreadable = 11;
 inline constexpr uint32_t kBurnBaudRateNotRestored = 12;
 inline constexpr uint32_t kBurnFlashParametersFailed = 13;
 inline constexpr uint32_t kBurnImageStreamFailed = 14;
+// The flash did not read back as the image, or the loader did not answer the request.
+inline constexpr uint32_t kBurnReadBackFailed = 15;
+// The boot stage did not bring the loader in (kBootStageFailed OR kBurnStepBoot).
+inline constexpr uint32_t kBurnBootStageFailed = 0xD0006;
 
 // Handshake budget a burn gives the boot ROM.
 inline constexpr uint32_t kBurnTriesPerCycle = 200;

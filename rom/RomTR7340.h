@@ -28,6 +28,8 @@ inline constexpr uint32_t kSyncNoHandshake = 0xB000A;
 inline constexpr uint32_t kBootSyncFailed = 0xB0000;
 inline constexpr uint32_t kBootWriteFailed = 0xA0000;
 inline constexpr uint32_t kBootExecuteFailed = 0xC0000;
+// The boot stage started but did not bring the loader in.
+inline constexpr uint32_t kBootStageFailed = 0xD0000;
 
 // Handshake tuning. State 0 resends 0x90 every 10 ms and gives up the cycle on the 51st miss.
 inline constexpr uint32_t kSyncResendPauseMs = 10;
