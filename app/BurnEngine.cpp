@@ -5,7 +5,9 @@
 #include "app/OutcomeText.h"
 #include "app/StoppableDevice.h"
 #include "burn/BurnSequence.h"
+#include "burn/EmbeddedBootStage.h"
 #include "burn/EmbeddedLoader.h"
+#include "burn/LoaderDeclaration.h"
 
 namespace tarvok {
 namespace {
@@ -100,6 +102,36 @@ std::unique_ptr<LoaderImage> LoaderForBurn(const BurnRequest& request) {
   return loader;
 }
 
+// What the burn adds to the classic exchange with this loader: the boot stage that brings it
+// in (a named loader only with a named stage; ours with the stage built in, when it declares
+// it) and the read-back of the flash (when it declares it). --classic adds nothing.
+void UseAdditions(const BurnRequest& request, const LoaderImage& loader, BurnContext& records) {
+  if (request.classic) {
+    return;
+  }
+  const LoaderAdditions declared = DeclaredAdditions(loader.data.get(), loader.size);
+  if (request.bootStage) {
+    records.loaderJob.bootStage = request.bootStage->data();
+    records.loaderJob.bootStageLength = static_cast<uint32_t>(request.bootStage->size());
+  } else if (!request.loader && declared.bootStage) {
+    records.loaderJob.bootStage = kEmbeddedBootStage;
+    records.loaderJob.bootStageLength = kEmbeddedBootStageLength;
+  }
+  if (declared.flashCrc) {
+    records.imageJob.readBack = &records.readBack;
+  }
+}
+
+ReadBack ReadBackOf(const FlashReadBack& readBack, uint32_t status) {
+  if (!readBack.asked) {
+    return ReadBack::kNotAsked;
+  }
+  if (!readBack.answered) {
+    return ReadBack::kNoAnswer;
+  }
+  return status == kBurnReadBackFailed ? ReadBack::kDiffers : ReadBack::kMatched;
+}
+
 // Runs the burn sequence over the open port; the status, with what the run learned in
 // `outcome`.
 uint32_t RunSequence(const BurnRequest& request, SerialDevice& port, StageRelay& relay,
@@ -122,9 +154,18 @@ uint32_t RunSequence(const BurnRequest& request, SerialDevice& port, StageRelay&
   records.imageJob.startUser = &relay;
   records.imageJob.progressFn = StageRelay::OnImageProgress;
   records.imageJob.progressUser = &relay;
+  if (loader) {
+    UseAdditions(request, *loader, records);
+  }
   const uint32_t status = BurnOverHandle(&records.loaderJob, &records.imageJob, &records.portRecord,
                                          &records.hello, &outcome.stepResult);
   outcome.hello = records.hello;
+  outcome.bootStageUsed =
+      records.loaderJob.loader != nullptr && records.loaderJob.bootStage != nullptr;
+  outcome.readBack = ReadBackOf(records.readBack, status);
+  outcome.imageCrc = records.readBack.asked ? records.readBack.imageCrc : 0;
+  outcome.flashCrc = records.readBack.answered ? records.readBack.flashCrc : 0;
+  outcome.readBackSeconds = static_cast<double>(records.readBack.milliseconds) / 1000;
   return status;
 }
 

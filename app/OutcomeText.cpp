@@ -1,6 +1,9 @@
 #include "app/OutcomeText.h"
 
+#include <cstdio>
+
 #include "app/ProgressText.h"
+#include "burn/BootStageLink.h"
 #include "burn/BurnSequence.h"
 
 namespace tarvok {
@@ -51,6 +54,69 @@ std::string ExplainStreamFailure(uint32_t streamResult) {
   return "the image stream failed: " + what + kNoImageInFlash;
 }
 
+// Which part of the boot stage's exchange failed, by the stage link's own result.
+std::string ExplainStageFailure(uint32_t stageResult) {
+  std::string what;
+  switch (stageResult) {
+    case kStageNoHello:
+      what =
+          "the boot stage did not answer: check that it is a stage for this board "
+          "(--boot-stage FILE; the one built in is for the simulated chip)";
+      break;
+    case kStageNotAHello:
+      what = "the chip answered something other than the boot stage's hello";
+      break;
+    case kStageNoAck:
+    case kStageNoVerdict:
+      what = "the boot stage stopped answering";
+      break;
+    case kStageRefusedLength:
+      what = "the boot stage refused the RAM loader's length";
+      break;
+    case kStageRateFailed:
+      what = "the port did not take the burn rate or the boot ROM's rate again";
+      break;
+    case kStageNotReady:
+      what =
+          "the boot stage did not answer at the burn rate: try a lower burn rate, or "
+          "--classic";
+      break;
+    case kStageLoaderDamaged:
+      what =
+          "the RAM loader arrived damaged at the burn rate: try a lower burn rate or "
+          "another cable";
+      break;
+    default:
+      what = "a write to the port failed";
+      break;
+  }
+  return what + "; " + kPowerCycleText;
+}
+
+std::string Hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "0x%08X", value);
+  return text;
+}
+
+// Why the read-back failed; the CRCs when both are known.
+std::string ExplainReadBackFailure(const BurnOutcome& outcome) {
+  switch (outcome.stepResult) {
+    case kReadBackDiffers:
+      return "the flash does not read back as the image (CRC-32 " + Hex32(outcome.flashCrc) +
+             ", expected " + Hex32(outcome.imageCrc) +
+             "): the flash does not hold the image; burn it again, and if it fails the same way "
+             "check the chip's flash";
+    case 3:
+      return "the loader had no flash parameters when asked for the flash's CRC-32";
+    case 1:
+      return "a write to the port failed while asking for the flash's CRC-32";
+    default:
+      return "the loader did not answer the request for the flash's CRC-32, so the flash was not "
+             "checked: a loader that only looks like ours needs --classic";
+  }
+}
+
 }  // namespace
 
 std::string ExplainBurnStatus(uint32_t status, uint32_t stepResult) {
@@ -97,6 +163,8 @@ std::string ExplainBurnStatus(uint32_t status, uint32_t stepResult) {
       return "the RAM loader did not take the flash parameters (erase)";
     case 14:
       return ExplainStreamFailure(stepResult);
+    case kBurnBootStageFailed:
+      return ExplainStageFailure(stepResult);
     default:
       return "unknown failure";
   }
@@ -131,6 +199,11 @@ void DescribeOutcome(BurnOutcome& outcome, const BurnRequest& request) {
         "the RAM loader did not announce itself: --loader-running expects a loader that has "
         "just been started and is about to greet; it greets only once, so a chip left by an "
         "earlier burn needs a power cycle and a burn without --loader-running";
+  } else if (outcome.status == kBurnReadBackFailed) {
+    outcome.explanation = ExplainReadBackFailure(outcome);
+  } else if (outcome.status == kBurnOk && outcome.readBack == ReadBack::kMatched) {
+    outcome.explanation =
+        "the flash reads back as the image (CRC-32 " + Hex32(outcome.flashCrc) + ")";
   } else {
     outcome.explanation = ExplainBurnStatus(outcome.status, outcome.stepResult);
   }

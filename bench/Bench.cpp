@@ -8,10 +8,10 @@
 // emulated CPU (tarvok-sim --cpu), whose own CPU time is measured too. Then the same at 921600
 // behind a USB adapter's latency timer (1 ms in low-latency mode, 16 ms by default).
 //
-// The cycle-time table burns whole chips: boot-ROM handshake, loader download at the boot
-// ROM's 9600 baud, image stage and finish, into our firmware on the emulated CPU with the wire
-// throttled, once with our loader block and once with the same block padded with zeros to the
-// 8,728 bytes earlier versions sent.
+// The cycle-time table burns whole chips: boot-ROM handshake, loader download, image stage,
+// read-back and finish, into our firmware on the emulated CPU with the wire throttled, once
+// through the boot stage (the loader at the burn rate) and once with --classic (the loader at
+// the boot ROM's 9600 baud, no read-back).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -139,20 +139,26 @@ struct Cycle {
   double handshakeSeconds = 0;
   double loaderSeconds = 0;
   double imageSeconds = 0;
+  double readBackSeconds = 0;  // inside the image stage
   double cycleSeconds = 0;
   std::string failure;  // tarvok's message when the burn failed
 };
 
-Cycle BurnWholeChip(const Programs& programs, const std::string& image, const std::string& loader,
+// The built-in loader, through the boot stage or with --classic.
+Cycle BurnWholeChip(const Programs& programs, const std::string& image, bool classic,
                     uint32_t latencyMs) {
   std::vector<std::string> simArgs = SimArgs(programs, true, latencyMs);
   simArgs.push_back("--cpu");
-  const BurnProcesses run = RunBurn(
-      simArgs, {programs.tarvok, "burn", image, "--burn-baud", "921600", "--loader", loader});
+  std::vector<std::string> hostArgs = {programs.tarvok, "burn", image, "--burn-baud", "921600"};
+  if (classic) {
+    hostArgs.push_back("--classic");
+  }
+  const BurnProcesses run = RunBurn(simArgs, hostArgs);
   Cycle cycle;
   cycle.ok = Succeeded(run.report);
   cycle.loaderSeconds = StageSeconds(run.report, "loader_stage");
   cycle.imageSeconds = StageSeconds(run.report, "image_stage");
+  cycle.readBackSeconds = StageSeconds(run.report, "read_back");
   cycle.cycleSeconds = StageSeconds(run.report, "total");
   cycle.handshakeSeconds = cycle.cycleSeconds - cycle.loaderSeconds - cycle.imageSeconds;
   if (!cycle.ok) {
@@ -181,9 +187,6 @@ struct BenchOptions {
 bool Wanted(const BenchOptions& options, const std::string& table) {
   return std::find(options.tables.begin(), options.tables.end(), table) != options.tables.end();
 }
-
-// The loader block earlier versions sent: code and markers as ours, then zeros.
-constexpr uint32_t kPaddedLoaderBytes = 8728;
 
 std::string ImagePath(uint32_t kib) {
   return "/tmp/tarvok-bench/image-" + std::to_string(kib) + ".bin";
@@ -250,48 +253,23 @@ void PrintLatencyTable(const Programs& programs, const BenchOptions& options) {
   }
 }
 
-// Our loader block, and a copy of it padded with zeros to the length earlier versions sent (not
-// shorter than the block itself). False when the block cannot be read.
-bool WriteLoaders(const std::string& firmware, std::string& ours, std::string& padded) {
-  std::ifstream in(firmware, std::ios::binary);
-  if (!in) {
-    return false;
-  }
-  std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (bytes.empty()) {
-    return false;
-  }
-  ours = "/tmp/tarvok-bench/loader.bin";
-  padded = "/tmp/tarvok-bench/loader-padded.bin";
-  std::ofstream(ours, std::ios::binary).write(bytes.data(), std::ssize(bytes));
-  bytes.resize(std::max<size_t>(bytes.size(), kPaddedLoaderBytes), 0);
-  std::ofstream(padded, std::ios::binary).write(bytes.data(), std::ssize(bytes));
-  return true;
-}
-
 // Whole chips at 921600 into our firmware on the emulated CPU, wire throttled: what one chip
-// costs a port, with our loader block and with the same block padded to the earlier length.
+// costs a port through the boot stage with the read-back, and with --classic.
 void PrintCycleTable(const Programs& programs, const BenchOptions& options) {
-  std::string ours;
-  std::string padded;
-  if (!WriteLoaders(programs.firmware, ours, padded)) {
-    std::printf("\nCycle time: cannot read the loader firmware %s\n", programs.firmware.c_str());
-    return;
-  }
   std::printf(
-      "\nCycle time per chip at 921600 (handshake, loader at 9600 baud, image with "
-      "finish; firmware on the emulated CPU, wire throttled):\n");
-  std::printf("%-8s %-8s %-8s %11s %9s %9s %9s %10s\n", "image", "latency", "loader", "handshake s",
-              "loader s", "image s", "cycle s", "chips/h");
+      "\nCycle time per chip at 921600 (handshake, loader, image with read-back and finish; "
+      "firmware on the emulated CPU, wire throttled):\n");
+  std::printf("%-8s %-8s %-8s %11s %9s %9s %11s %9s %10s\n", "image", "latency", "mode",
+              "handshake s", "loader s", "image s", "read-back s", "cycle s", "chips/h");
   for (const uint32_t kib : options.cycleSizesKiB) {
     for (const uint32_t latency : options.cycleLatencies) {
-      for (const std::string& loader : {ours, padded}) {
-        const Cycle c = BurnWholeChip(programs, ImagePath(kib), loader, latency);
-        std::printf("%-8s %-8s %-8s %11.2f %9.2f %9.2f %9.2f %10.0f%s\n",
+      for (const bool classic : {false, true}) {
+        const Cycle c = BurnWholeChip(programs, ImagePath(kib), classic, latency);
+        std::printf("%-8s %-8s %-8s %11.2f %9.2f %9.2f %11.3f %9.2f %10.0f%s\n",
                     (std::to_string(kib) + "K").c_str(),
                     latency == 0 ? "none" : (std::to_string(latency) + " ms").c_str(),
-                    (std::to_string(fs::file_size(loader)) + " B").c_str(), c.handshakeSeconds,
-                    c.loaderSeconds, c.imageSeconds, c.cycleSeconds,
+                    classic ? "classic" : "stage", c.handshakeSeconds, c.loaderSeconds,
+                    c.imageSeconds, c.readBackSeconds, c.cycleSeconds,
                     c.cycleSeconds > 0 ? 3600 / c.cycleSeconds : 0.0,
                     c.ok ? "" : ("  FAILED: " + c.failure).c_str());
         std::fflush(stdout);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "burn/BootStageLink.h"
 #include "burn/BurnFiles.h"
 
 namespace tarvok {
@@ -35,6 +36,10 @@ std::string ProblemWithRequest(const BurnRequest& request) {
   }
   if (request.loader && (request.loader->empty() || request.loader->size() > kMaxLoaderBytes)) {
     return "the RAM loader must hold 1 to " + std::to_string(kMaxLoaderBytes) + " bytes";
+  }
+  if (request.bootStage &&
+      (request.bootStage->empty() || request.bootStage->size() > kBootStageMaxBytes)) {
+    return "the boot stage must hold 1 to " + std::to_string(kBootStageMaxBytes) + " bytes";
   }
   return "";
 }

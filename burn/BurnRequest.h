@@ -122,6 +122,7 @@ struct BurnOutcome {
 
   double loaderStageSeconds = 0;  // 0 for a stage that never began
   double imageStageSeconds = 0;
+  double readBackSeconds = 0;  // inside the image stage: the loader reading the flash back
   double totalSeconds = 0;
   uint32_t imageBytesDone = 0;
 

@@ -1,5 +1,10 @@
 #include "burn/BurnSequence.h"
 
+#include <algorithm>
+#include <array>
+
+#include "burn/BootStageLink.h"
+#include "burn/Crc32.h"
 #include "burn/LineOptions.h"
 #include "rom/RomTR7340.h"
 
@@ -24,6 +29,71 @@ uint32_t RunLoaderStage(LoaderJob& job, SerialPort& port, uint32_t& stepResult) 
     return r | kBurnStepBoot;
   }
   return kBurnOk;
+}
+
+// Wakes the boot ROM, has it start the boot stage, and lets the stage bring the loader in at
+// the burn rate: 0 or the burn status. The loader then greets as if the boot ROM had started
+// it.
+uint32_t RunStagedLoaderStage(LoaderJob& job, SerialPort& port, uint32_t burnRate,
+                              uint32_t& stepResult) {
+  if (const uint32_t r = job.loader->Validate(nullptr);
+      r != 0 || job.bootStageLength > kBootStageMaxBytes ||
+      job.loader->size > kBootStageMaxLoaderBytes) {
+    return (r != 0 ? r : kNotValid) | kBurnStepLoaderCheck;
+  }
+  // The boot ROM takes the stage as one whole block.
+  std::array<uint8_t, kBootStageMaxBytes> stage{};
+  std::copy_n(job.bootStage, job.bootStageLength, stage.begin());
+  const std::unique_ptr<Rom_TR7340> rom = CreateRom(job.triesPerCycle, job.cycles);
+  if (!rom) {
+    return kBurnNoRomDriver;
+  }
+  uint32_t romRate = 0;
+  if (port.GetBaudRate(romRate) != kPortOk) {
+    return kBurnBaudRateUnreadable;
+  }
+  DrainAndPurge(*port.handle);
+  const BootRequest request{stage.data(), kBootStageMaxBytes, job.startFn, job.startUser};
+  if (const uint32_t r = rom->StartStage(port, kBootStageAddress, request); r != 0) {
+    stepResult = r;
+    return r | kBurnStepBoot;
+  }
+  const uint32_t total = kBootStageMaxBytes + job.loader->size;
+  if (job.progressFn != nullptr) {
+    job.progressFn(static_cast<uint8_t>(kBootStageMaxBytes * 100 / total), kBootStageMaxBytes,
+                   total, job.progressUser);
+  }
+  const StageLoad load{job.loader->data.get(),
+                       job.loader->size,
+                       burnRate != 0 ? BaudCodeOfRate(burnRate) : uint8_t{0},
+                       romRate,
+                       job.progressFn,
+                       job.progressUser,
+                       kBootStageMaxBytes,
+                       total};
+  if (const uint32_t r = BootStageLink().BringLoaderIn(port, load); r != kStageOk) {
+    stepResult = r;
+    return kBurnBootStageFailed;
+  }
+  return kBurnOk;
+}
+
+// Asks the loader for the flash's CRC-32 over the image's range: 0 when it is the image's;
+// 1-5 as LoaderLink::ReadFlashCrc; 6 it differs.
+uint32_t ReadBackFlash(const LoaderLink& link, SerialPort& port, const FlashImage& image,
+                       FlashReadBack& readBack) {
+  readBack.asked = true;
+  readBack.imageCrc = Crc32(image.data.get(), image.size);
+  uint32_t crc = 0;
+  const uint64_t askedAtMs = port.handle->ClockMs();
+  const uint32_t r = link.ReadFlashCrc(port, crc);
+  readBack.milliseconds = port.handle->ClockMs() - askedAtMs;
+  if (r != 0) {
+    return r;
+  }
+  readBack.answered = true;
+  readBack.flashCrc = crc;
+  return crc == readBack.imageCrc ? 0 : kReadBackDiffers;
 }
 
 }  // namespace
@@ -57,7 +127,10 @@ uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port
     return r | kBurnStepImageCheck;
   }
   if (loaderJob->loader != nullptr) {
-    if (const uint32_t r = RunLoaderStage(*loaderJob, port, failure); r != kBurnOk) {
+    const uint32_t r = loaderJob->bootStage != nullptr
+                           ? RunStagedLoaderStage(*loaderJob, port, portRecord->burnRate, failure)
+                           : RunLoaderStage(*loaderJob, port, failure);
+    if (r != kBurnOk) {
       return r;
     }
   }
@@ -90,6 +163,12 @@ uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port
       r != 0) {
     failure = r;
     return kBurnImageStreamFailed;
+  }
+  if (imageJob->readBack != nullptr) {
+    if (const uint32_t r = ReadBackFlash(link, port, image, *imageJob->readBack); r != 0) {
+      failure = r;
+      return kBurnReadBackFailed;
+    }
   }
   // The rate change below lets the finish command leave the port before anything changes.
   link.Finish(port);

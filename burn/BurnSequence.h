@@ -30,6 +30,9 @@ inline constexpr uint32_t kBurnImageStreamFailed = 14;
 inline constexpr uint32_t kBurnReadBackFailed = 15;
 // The boot stage did not bring the loader in (kBootStageFailed OR kBurnStepBoot).
 inline constexpr uint32_t kBurnBootStageFailed = 0xD0006;
+// The read-back's own result when the loader's CRC-32 is not the image's (1-5 are
+// LoaderLink::ReadFlashCrc's).
+inline constexpr uint32_t kReadBackDiffers = 6;
 
 // Handshake budget a burn gives the boot ROM.
 inline constexpr uint32_t kBurnTriesPerCycle = 200;
@@ -50,6 +53,19 @@ struct LoaderJob {
   uint32_t triesPerCycle = 0;
   uint32_t cycles = 0;
   uint8_t echoRepeats = 0;
+  // The boot stage that brings the loader in at the burn rate (at most kBootStageMaxBytes);
+  // null: the boot ROM downloads the loader itself.
+  const uint8_t* bootStage = nullptr;
+  uint32_t bootStageLength = 0;
+};
+
+// What the loader said when asked for the flash's CRC-32 after the image.
+struct FlashReadBack {
+  bool asked = false;
+  bool answered = false;
+  uint32_t imageCrc = 0;
+  uint32_t flashCrc = 0;
+  uint64_t milliseconds = 0;  // from the request to the answer, on the port's clock
 };
 
 struct ImageJob {
@@ -59,6 +75,9 @@ struct ImageJob {
   void* startUser = nullptr;
   StageProgressFn progressFn = nullptr;
   void* progressUser = nullptr;
+  // Not null: once the image is in, ask the loader for the flash's CRC-32 and fail the burn
+  // unless it is the image's; what was asked and answered goes here.
+  FlashReadBack* readBack = nullptr;
 };
 
 // The records of one burn run, owned by the run.
@@ -67,6 +86,7 @@ struct BurnContext {
   LoaderJob loaderJob;
   ImageJob imageJob;
   LoaderHello hello;
+  FlashReadBack readBack;
 };
 
 // `stepResult`, when given, receives the failing step's own code (0 when none failed): the

@@ -2,41 +2,13 @@
 
 #include <algorithm>
 
+#include "burn/LineReads.h"
+
 namespace tarvok {
 namespace {
 
 // The image stream's default progress granularity: one step per this many image bytes.
 constexpr uint32_t kBytesPerProgressStep = 3840;
-
-// Read patterns (length, idle retries, idle sleep) of the loader protocol. Each OS read
-// waits up to 10 ms per byte + 500 ms, so a silent line ends them after about:
-// 0.5 s (one empty read, no retry).
-bool ReadWithinHalfASecond(SerialPort& port, uint8_t* buffer, uint32_t length) {
-  return port.Read(buffer, length, 0, 100) == kPortOk;
-}
-bool ReadByteWithinHalfASecond(SerialPort& port, uint8_t& byte) {
-  return ReadWithinHalfASecond(port, &byte, 1);
-}
-// 16 s (11 empty reads and 10 pauses of 1 s): the loader erasing or programming.
-bool ReadWithin16Seconds(SerialPort& port, uint8_t& byte) {
-  return port.Read(&byte, 1, 10, 1000) == kPortOk;
-}
-// 31 s (51 empty reads and 50 pauses of 0.1 s): the loader's answer to the probes' end.
-bool ReadWithin31Seconds(SerialPort& port, uint8_t& byte) {
-  return port.Read(&byte, 1, 50, 100) == kPortOk;
-}
-// 3 minutes (121 empty reads and 120 pauses of 1 s): the loader finishing the flash.
-bool ReadWithin3Minutes(SerialPort& port, uint8_t& byte) {
-  return port.Read(&byte, 1, 120, 1000) == kPortOk;
-}
-bool WriteByte(SerialPort& port, uint8_t byte) {
-  return port.Write(&byte, 1) == kPortOk;
-}
-
-std::array<uint8_t, 4> BigEndian(uint32_t value) {
-  return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-}
 
 constexpr uint32_t kAddressMask = 0x07FFFFFF;
 constexpr uint32_t kSettleAfterRateChangeMs = 100;
@@ -358,6 +330,29 @@ uint32_t LoaderLink::StreamImage(SerialPort& port, FlashImage* image, uint32_t b
     return trailer;
   }
   progress.Complete();
+  return 0;
+}
+
+uint32_t LoaderLink::ReadFlashCrc(SerialPort& port, uint32_t& crc) const {
+  if (!WriteByte(port, kCmdFlashCrc)) {
+    return 1;
+  }
+  // The loader reads the whole image's range of flash before it answers.
+  uint8_t reply = 0;
+  if (!ReadWithin3Minutes(port, reply)) {
+    return 2;
+  }
+  if (reply == kReplyNoParameters) {
+    return 3;
+  }
+  if (reply != kAck) {
+    return 4;
+  }
+  std::array<uint8_t, 4> value{};
+  if (!ReadWithinHalfASecond(port, value.data(), 4)) {
+    return 5;
+  }
+  crc = uint32_t{value[0]} << 24 | uint32_t{value[1]} << 16 | uint32_t{value[2]} << 8 | value[3];
   return 0;
 }
 

@@ -20,6 +20,7 @@ inline constexpr uint8_t kCmdSwitchBaud = LOADER_CMD_SWITCH_BAUD;
 inline constexpr uint8_t kCmdFlashParameters = LOADER_CMD_FLASH_PARAMETERS;
 inline constexpr uint8_t kCmdStreamImage = LOADER_CMD_STREAM_IMAGE;
 inline constexpr uint8_t kCmdFinish = LOADER_CMD_FINISH;
+inline constexpr uint8_t kCmdFlashCrc = LOADER_CMD_FLASH_CRC;
 inline constexpr uint8_t kAck = LOADER_ACK;
 inline constexpr uint8_t kBlockAccepted = LOADER_BLOCK_ACCEPTED;  // also the host's "resume"
 inline constexpr uint8_t kBlockRejected = LOADER_BLOCK_REJECTED;
@@ -63,6 +64,10 @@ class LoaderLink {
   uint32_t StreamImage(SerialPort& port, FlashImage* image, uint32_t blockCount,
                        StageStartFn startFn, void* startUser, StageProgressFn progressFn,
                        void* progressUser) const;
+  // The CRC-32 of the flash over the image's range, as the loader reads it now, into `crc`.
+  // 0; 1 the request not written; 2 no answer; 3 the loader had no flash parameters; 4 another
+  // byte than k; 5 the CRC's bytes missing.
+  uint32_t ReadFlashCrc(SerialPort& port, uint32_t& crc) const;
   // 0 written; 1 the write failed.
   uint32_t Finish(SerialPort& port) const;
 };

@@ -270,4 +270,27 @@ uint32_t Rom_Base::WriteMemory(SerialPort& port, uint32_t address, const uint8_t
   return answer == checksum ? 0 : 10;
 }
 
+uint32_t Rom_Base::WriteBlocks(SerialPort& port, uint32_t address, const uint8_t* data,
+                               uint32_t length) {
+  if (data == nullptr || length == 0 || length % kRomBlockBytes != 0) {
+    return 1;
+  }
+  const uint32_t halfwordCount = length / 2;
+  if (const uint32_t header = SendHeader(port, kRomWriteHalfwords, address, halfwordCount);
+      header != 0) {
+    return header + 1;
+  }
+  uint16_t checksum = 0;
+  for (uint32_t offset = 0; offset < length; offset += kRomBlockBytes) {
+    if (const uint32_t block = SendBlock(port, data + offset, checksum); block != 0) {
+      return block;
+    }
+  }
+  uint16_t answer = 0;
+  if (Checksum(port, address, halfwordCount, answer) != 0) {
+    return 9;
+  }
+  return answer == checksum ? 0 : 10;
+}
+
 }  // namespace tarvok

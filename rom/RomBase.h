@@ -42,6 +42,12 @@ class Rom_Base {
   virtual uint32_t WriteMemory(SerialPort& port, uint32_t address, const uint8_t* data,
                                uint32_t length, StageStartFn startFn, void* startUser,
                                StageProgressFn progressFn, void* progressUser);
+  // Writes whole 256-byte blocks (a small program such as a boot stage, padded) with one echo
+  // each and no halfword tail, and checks them with the ROM checksum. The codes are
+  // WriteMemory's: 1 a length that is 0 or not whole blocks, 2-4 header, 6-8 a block,
+  // 9 checksum command, 10 checksum differs.
+  virtual uint32_t WriteBlocks(SerialPort& port, uint32_t address, const uint8_t* data,
+                               uint32_t length);
   // `count` is in halfwords. 1 command, 2 address, 3 count, 4 answer not read.
   virtual uint32_t Checksum(SerialPort& port, uint32_t address, uint32_t count, uint16_t& out);
   // 1 command, 2 address.

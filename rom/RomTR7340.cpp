@@ -152,4 +152,21 @@ uint32_t Rom_TR7340::Boot(SerialPort& port, const BootRequest& request) {
   return 0;
 }
 
+uint32_t Rom_TR7340::StartStage(SerialPort& port, uint32_t address, const BootRequest& request) {
+  if (Sync(port) != 0) {
+    return kBootSyncFailed;
+  }
+  SleepMs(port, kBootSettleMs);
+  if (request.startFn != nullptr) {
+    request.startFn(request.startUser);
+  }
+  if (WriteBlocks(port, address, request.data, request.length) != 0) {
+    return kBootWriteFailed;
+  }
+  if (Execute(port, address, true) != 0) {
+    return kBootExecuteFailed;
+  }
+  return 0;
+}
+
 }  // namespace tarvok

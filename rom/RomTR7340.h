@@ -59,6 +59,10 @@ class Rom_TR7340 : public Rom_Base {
   ~Rom_TR7340() override = default;
 
   uint32_t Boot(SerialPort& port, const BootRequest& request) override;
+  // Wakes the ROM as Boot does, then writes the stage in `request` (whole 256-byte blocks) to
+  // `address`, checks it and starts it; Boot's codes. The request's start function runs once
+  // the ROM is awake; the stage then speaks for itself.
+  uint32_t StartStage(SerialPort& port, uint32_t address, const BootRequest& request);
   uint32_t Sync(SerialPort& port);
 
   uint32_t triesPerCycle;

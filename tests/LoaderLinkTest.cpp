@@ -515,6 +515,38 @@ TEST(LoaderLinkStreamImage, EraseWaitAndArguments) {
   EXPECT_EQ(LoaderLink().StreamImage(port, image.get(), 0, nullptr, nullptr, nullptr, nullptr), 3u);
 }
 
+struct FlashCrcCase {
+  const char* name;
+  Bytes replies;
+  uint32_t result;
+  uint32_t crc;
+};
+
+TEST(LoaderLinkReadFlashCrc, Answers) {
+  const FlashCrcCase cases[] = {
+      {"k and the CRC, most significant byte first", {0x6B, 0xCB, 0xF4, 0x39, 0x26}, 0, 0xCBF43926},
+      {"silence", {}, 2, 0x55},
+      {"no flash parameters", {0x07}, 3, 0x55},
+      {"another byte", {0xB9}, 4, 0x55},
+      {"the CRC cut short", {0x6B, 0xCB, 0xF4}, 5, 0x55},
+  };
+  for (const FlashCrcCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSerialDevice device;
+    device.PushInput(c.replies);
+    SerialPort port = OpenPort(device);
+    uint32_t crc = 0x55;
+    EXPECT_EQ(LoaderLink().ReadFlashCrc(port, crc), c.result);
+    EXPECT_EQ(crc, c.crc);
+    EXPECT_EQ(device.Written(), Bytes{0xE4});
+  }
+  FakeSerialDevice device;
+  device.failWrite.remaining = 1;
+  SerialPort port = OpenPort(device);
+  uint32_t crc = 0;
+  EXPECT_EQ(LoaderLink().ReadFlashCrc(port, crc), 1u);
+}
+
 TEST(LoaderLinkFinish, WritesE5) {
   FakeSerialDevice device;
   SerialPort port = OpenPort(device);

@@ -106,6 +106,38 @@ TEST_F(RomCommands, WriteMemoryBlocksWhileMoreThan256BytesRemain) {
   }
 }
 
+// A boot stage goes down as whole blocks: no halfword tail with its 50 ms pauses.
+TEST_F(RomCommands, WriteBlocksSendsOnlyWholeBlocks) {
+  const Bytes stage = Pattern(256);
+  EXPECT_EQ(rom.WriteBlocks(port, 0xB00, stage.data(), 256), 0u);
+  EXPECT_EQ(WriteSizes(device), (std::vector<size_t>{1, 4, 4, 256, 1, 4, 4}));
+  const Bytes written = device.Written();
+  const Bytes header(written.begin(), written.begin() + 9);
+  EXPECT_EQ(header, (Bytes{
+                        0xA1,                    // write halfwords
+                        0x00, 0x00, 0x0B, 0x00,  // address 0xB00
+                        0x00, 0x00, 0x00, 0x80,  // 128 halfwords
+                    }));
+  EXPECT_EQ(written[9], stage[1]);  // pairs travel swapped, as in WriteMemory
+  EXPECT_EQ(Bytes(wire.rom.Ram().begin() + 0xB00, wire.rom.Ram().begin() + 0xC00), stage);
+
+  const struct {
+    const char* name;
+    uint32_t length;
+    uint32_t status;
+  } refused[] = {{"nothing", 0, 1}, {"not whole blocks", 200, 1}, {"a block and a byte", 257, 1}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.name);
+    RomPastHandshake chip;
+    const Bytes data = Pattern(c.length);
+    EXPECT_EQ(rom.WriteBlocks(chip.port, 0xB00, data.data(), c.length), c.status);
+    EXPECT_TRUE(chip.device.Written().empty());
+  }
+  RomPastHandshake offChecksum;
+  offChecksum.wire.rom.wrongChecksum = true;
+  EXPECT_EQ(rom.WriteBlocks(offChecksum.port, 0xB00, stage.data(), 256), 10u);
+}
+
 struct DownloadProgressCase {
   uint32_t length;
   ProgressReport first;
