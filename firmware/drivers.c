@@ -128,6 +128,10 @@ int flash_equals(uint32_t offset, const uint8_t* data, uint32_t length) {
   return 1;
 }
 
+uint32_t flash_read_word(uint32_t offset) {
+  return REG(TR7340_FLASH_BASE + offset);
+}
+
 void status_report(uint32_t index, uint32_t value) {
   if (index < TR7340_SYSCTL_SCRATCH_COUNT) {
     REG(TR7340_SYSCTL_SCRATCH(index)) = value;

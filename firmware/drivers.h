@@ -24,6 +24,9 @@ uint32_t flash_sector_size(void);
 int flash_erase_sector(uint32_t offset); /* sector holding offset */
 int flash_program(uint32_t offset, const uint8_t* data, uint32_t length);
 int flash_equals(uint32_t offset, const uint8_t* data, uint32_t length); /* 1 when equal */
+/* The word of flash at a word-aligned offset inside the flash, as the flash now reads
+ * (little-endian: bits 7-0 are the byte at the offset). */
+uint32_t flash_read_word(uint32_t offset);
 /* The erase-wait byte the loader announces: how long the host should let the first sector
  * erase run before it expects an answer, in units of 2.29 ms. */
 uint8_t flash_erase_wait(void);

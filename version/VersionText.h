@@ -8,7 +8,7 @@ namespace tarvok {
 
 // Two lines without a final newline, such as
 //   tarvok 2.6
-//   RAM loader: 3120 bytes, SHA-256 b2b879b45939
+//   RAM loader: 3136 bytes, SHA-256 e00a22d0defd
 // The hash is the start of the SHA-256 of the embedded loader's bytes.
 std::string VersionText(std::string_view program);
 
