@@ -12,8 +12,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# A clean Windows has no libstdc++ or winpthread DLLs: link everything in.
+# A clean Windows has no libstdc++ or winpthread DLLs: link everything in, zlib too (Debian's
+# libz-mingw-w64-dev ships no zlib1.dll to go with its import library).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Header-only libraries and GoogleTest come from the Debian packages, through small
 # package files that never put the host's /usr/include on the cross compiler's path.

@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
+#include "firmware/boot_stage_codes.h"
+
 namespace tarvok::sim {
 namespace {
 
 // Builds without Unicorn (the Windows test build) have the C++ loader model only.
 constexpr bool kHasEmulatedCpu = TARVOK_EMULATED_CPU != 0;
 
-constexpr uint32_t kLoaderAddress = 0xC00;
+constexpr uint32_t kLoaderAddress = BOOT_STAGE_LOADER_ADDRESS;
 
 }  // namespace
 
@@ -22,6 +24,7 @@ Chip::Chip(const ChipOptions& options)
       mode_(options.startInLoader ? Mode::kLoader : Mode::kApplication),
       flash_(options.flashBytes, options.flashFill) {
   flash_.Preload(options.flashAtStart);
+  flash_.SetStuckCell(options.stuckCell);
   rom_.answerHandshake = !options.noHandshake;
   rom_.corruptNextDataEcho = options.wrongEcho;
   rom_.wrongChecksum = options.wrongChecksum;
@@ -66,13 +69,45 @@ void Chip::HaltCpu() {
 #endif
 }
 
+// What the boot ROM's 0xA8 starts: the loader at 0xC00, the boot stage at 0xB00 (its C++
+// model, or on the emulated CPU whatever was downloaded there), or anything on the CPU.
+void Chip::StartProgram(std::vector<uint8_t>& out) {
+  const uint32_t start = rom_.StartAddress();
+  if (start == BOOT_STAGE_ADDRESS) {
+    stageStats_.started = true;
+    if (options_.stageSilent) {
+      stageStats_.silent = true;
+      options_.silent = true;
+      return;
+    }
+    if (!options_.cpu) {
+      mode_ = Mode::kLoader;
+      stage_ = std::make_unique<BootStage>(options_.romRate);
+      stage_->Start(out);
+      return;
+    }
+    stageStats_.emulated = true;
+  }
+  if (start == kLoaderAddress || options_.cpu) {
+    StartLoader(out);
+  } else {
+    options_.silent = true;  // jumped into nowhere
+  }
+}
+
+BootStageStats Chip::StageStats() const {
+  return stage_ ? stage_->StageStats() : stageStats_;
+}
+
 uint32_t Chip::Rate() const {
-  return loader_ ? loader_->Rate() : options_.romRate;
+  return loader_ ? loader_->Rate() : stage_ ? stage_->Rate() : options_.romRate;
 }
 
 void Chip::SettleRate() {
   if (loader_) {
     loader_->SettleRate();
+  } else if (stage_) {
+    stage_->SettleRate();
   }
 }
 
@@ -95,18 +130,18 @@ void Chip::Receive(uint8_t byte, std::vector<uint8_t>& out) {
     case Mode::kBootRom:
       rom_.Receive(byte, out);
       if (rom_.Started()) {
-        if (rom_.StartAddress() == kLoaderAddress || options_.cpu) {
-          StartLoader(out);
-        } else {
-          options_.silent = true;  // jumped into nowhere
-        }
+        StartProgram(out);
       }
       return;
     case Mode::kLoader:
-      if (!loader_) {
-        return;
+      if (loader_) {
+        loader_->Receive(byte, out);
+      } else if (stage_) {
+        stage_->Receive(byte, out);
+        if (stage_->LoaderStarts()) {
+          StartLoader(out);  // the loader greets at the boot ROM's rate
+        }
       }
-      loader_->Receive(byte, out);
       return;
   }
 }
@@ -126,8 +161,20 @@ bool Chip::FlashHoldsAcceptedImage() const {
 }
 
 bool Chip::FlashHolds(const std::vector<uint8_t>& image) const {
-  const std::vector<uint8_t>& cells = flash_.Cells();
-  return cells.size() >= image.size() && std::equal(image.begin(), image.end(), cells.begin());
+  return CheckImage(flash_.Cells(), image).holds;
+}
+
+ImageCheck CheckImage(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& image) {
+  ImageCheck check;
+  const auto [inImage, inFlash] =
+      std::mismatch(image.begin(), image.end(), flash.begin(), flash.end());
+  check.holds = inImage == image.end();
+  if (!check.holds) {
+    check.firstDifference = static_cast<uint32_t>(inImage - image.begin());
+    check.imageByte = *inImage;
+    check.flashByte = inFlash != flash.end() ? *inFlash : 0;
+  }
+  return check;
 }
 
 void Chip::OnSilence(std::vector<uint8_t>& out) {

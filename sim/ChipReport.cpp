@@ -1,6 +1,8 @@
 #include "sim/ChipReport.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 namespace tarvok::sim {
 
@@ -22,6 +24,7 @@ ChipReport ReportOf(const Chip& chip, const LineRecord& line) {
   report.faultsAfterTrailer = line.FaultsAfterTrailer();
   report.sentencesHeard = chip.SentencesHeard();
   report.flashHoldsAcceptedImage = chip.FlashHoldsAcceptedImage();
+  report.stage = chip.StageStats();
   if (const RamProgram* loader = chip.RunningLoader(); loader != nullptr) {
     report.loader = loader->Stats();
     if (const AcceptedStream* accepted = loader->Accepted(); accepted != nullptr) {
@@ -34,7 +37,38 @@ ChipReport ReportOf(const Chip& chip, const LineRecord& line) {
   return report;
 }
 
-int PrintReport(const ChipReport& report, bool checkImage, bool flashHoldsImage) {
+namespace {
+
+// How far the boot stage got, in the report's words.
+std::string StageLine(const BootStageStats& stage) {
+  if (stage.silent) {
+    return "started, never answered";
+  }
+  if (stage.emulated) {
+    return "run by the emulated CPU";
+  }
+  if (stage.refused) {
+    return stage.loadCommand ? "refused the loader (its CRC-32 did not match)"
+                             : "refused the load command's length";
+  }
+  if (stage.loaderStarted) {
+    return "brought the loader in at " + std::to_string(stage.loaderRate) + " baud";
+  }
+  if (stage.loaderArrived) {
+    return "took the loader, but its start never came";
+  }
+  if (stage.loadCommand) {
+    return std::to_string(stage.loaderBytes) + " of the loader's bytes arrived";
+  }
+  return "no load command arrived";
+}
+
+}  // namespace
+
+int PrintReport(const ChipReport& report, const ImageCheck* image) {
+  if (report.stage.started) {
+    std::printf("boot stage: %s\n", StageLine(report.stage).c_str());
+  }
   std::printf("finish: %s\n", report.finishArrived ? "arrived"
                               : report.hungUp      ? "never arrived (the line went dead)"
                                                    : "never arrived");
@@ -47,11 +81,18 @@ int PrintReport(const ChipReport& report, bool checkImage, bool flashHoldsImage)
               : !report.streamComplete         ? "no complete image accepted"
               : report.flashHoldsAcceptedImage ? "holds the image it accepted"
                                                : "differs from the image it accepted");
-  if (!checkImage) {
+  if (image == nullptr) {
     return 0;
   }
-  std::printf("expected image: %s\n", flashHoldsImage ? "in flash" : "not in flash");
-  return report.finishArrived && flashHoldsImage ? 0 : 3;
+  if (image->holds) {
+    std::printf("expected image: in flash\n");
+  } else {
+    std::printf(
+        "expected image: not in flash (first difference at 0x%08X: 0x%02X where the "
+        "image has 0x%02X)\n",
+        image->firstDifference, image->flashByte, image->imageByte);
+  }
+  return report.finishArrived && image->holds ? 0 : 3;
 }
 
 }  // namespace tarvok::sim

@@ -21,6 +21,7 @@ struct ChipReport {
   bool flashHoldsAcceptedImage = false;
   AcceptedStream accepted;
   LoaderStats loader;
+  BootStageStats stage;
 };
 
 // What the line did to a burn, noted as it happens for the report.
@@ -41,8 +42,8 @@ class LineRecord {
 ChipReport ReportOf(const Chip& chip, const LineRecord& line);
 
 // Prints the report (tarvok-sim prints it after the path, on standard output) and returns
-// the exit status. With an expected image the status says whether the burn truly happened:
-// 0, or 3 when the finish never arrived or the flash does not hold the image.
-int PrintReport(const ChipReport& report, bool checkImage, bool flashHoldsImage);
+// the exit status. With an expected image (`image` not null) the status says whether the burn
+// truly happened: 0, or 3 when the finish never arrived or the flash does not hold the image.
+int PrintReport(const ChipReport& report, const ImageCheck* image);
 
 }  // namespace tarvok::sim

@@ -23,7 +23,9 @@ bool Flash::Program(uint32_t address, uint8_t byte) {
   if (address >= cells_.size()) {
     return false;
   }
-  cells_[address] &= byte;
+  if (address != stuckCell_) {
+    cells_[address] &= byte;
+  }
   return true;
 }
 

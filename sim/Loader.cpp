@@ -4,6 +4,8 @@
 
 #include "burn/LoaderLink.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
 
@@ -19,6 +21,44 @@ uint32_t LoaderBaudRate(uint8_t code) {
                                                57600, 38400,  19200,  14400,  9600,
                                                4800,  2400,   1200,   300,    110};
   return code < kRates.size() ? kRates[code] : 0;
+}
+
+uint32_t FlashCrc(const Flash& flash, uint32_t first, uint32_t last) {
+  uLong crc = crc32_z(0, nullptr, 0);
+  if (last < first) {
+    return static_cast<uint32_t>(crc);
+  }
+  const std::vector<uint8_t>& cells = flash.Cells();
+  const uint64_t end = uint64_t{last} + 1;
+  uint64_t at = first;
+  if (at < cells.size()) {
+    const uint64_t inFlash = std::min<uint64_t>(end, cells.size()) - at;
+    crc = crc32_z(crc, cells.data() + at, inFlash);
+    at += inFlash;
+  }
+  static const std::vector<uint8_t> kErased(Flash::kSectorBytes, 0xFF);
+  while (at < end) {
+    const uint64_t chunk = std::min<uint64_t>(end - at, kErased.size());
+    crc = crc32_z(crc, kErased.data(), chunk);
+    at += chunk;
+  }
+  return static_cast<uint32_t>(crc);
+}
+
+bool BendKeepingSum(std::vector<uint8_t>& bytes, std::size_t count) {
+  for (std::size_t k = 0; k + 1 < count && k + 1 < bytes.size(); ++k) {
+    if (bytes[k] < 0xFF && bytes[k + 1] > 0x00) {
+      ++bytes[k];
+      --bytes[k + 1];
+      return true;
+    }
+    if (bytes[k] > 0x00 && bytes[k + 1] < 0xFF) {
+      --bytes[k];
+      ++bytes[k + 1];
+      return true;
+    }
+  }
+  return false;
 }
 
 Loader::Loader(Flash& flash, uint32_t rate, const LoaderFaults& faults)
@@ -48,6 +88,8 @@ void Loader::Receive(uint8_t byte, std::vector<uint8_t>& out) {
         Collect(State::kParameterArguments, 9);
       } else if (byte == kCmdStreamImage) {
         Collect(State::kHeaderArguments, 8);
+      } else if (byte == LOADER_CMD_FLASH_CRC) {
+        AnswerFlashCrc(out);
       } else if (byte == kCmdFinish) {
         stats_.finished = true;
         state_ = State::kStopped;
@@ -150,12 +192,28 @@ void Loader::ArgumentsComplete(std::vector<uint8_t>& out) {
   }
 }
 
+void Loader::AnswerFlashCrc(std::vector<uint8_t>& out) const {
+  if (!accepted_.parametersSeen) {
+    out.push_back(kReplyNoParameters);
+    return;
+  }
+  uint32_t crc = FlashCrc(flash_, accepted_.startAddress, accepted_.endAddress);
+  if (faults_.wrongCrc) {
+    crc ^= 1;
+  }
+  out.insert(out.end(), {kAck, static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
+                         static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)});
+}
+
 uint32_t Loader::CurrentBlockLength() const {
   return static_cast<uint32_t>(std::min<uint64_t>(blockSize_, imageSize_ - received_));
 }
 
 void Loader::BlockComplete(std::vector<uint8_t>& out) {
   const uint32_t length = wanted_ - 2;
+  if (blockIndex_ == faults_.bendBlock) {
+    BendKeepingSum(collected_, length);
+  }
   uint32_t sum = 0;
   for (uint32_t k = 0; k < length; ++k) {
     sum += collected_[k];

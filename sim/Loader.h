@@ -1,8 +1,10 @@
-// The RAM loader as the host sees it over the wire, once the boot ROM has started it: hello,
-// then the commands 0xE1 (baud switch), 0xE2 (flash parameters), 0xE3 (image stream) and
-// 0xE5 (finish). A pure byte-in, bytes-out state machine over a simulated NOR flash.
+// The RAM loader as the host sees it over the wire, once the boot ROM (or the boot stage) has
+// started it: hello, then the commands 0xE1 (baud switch), 0xE2 (flash parameters), 0xE3
+// (image stream), 0xE4 (the flash's CRC-32) and 0xE5 (finish). A pure byte-in, bytes-out state
+// machine over a simulated NOR flash.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -26,6 +28,10 @@ struct LoaderFaults {
   uint32_t replyCodeBlock = kNoBlock;  // this block is answered with `replyCode` (5, 6, 7)
   uint8_t replyCode = 0;
   bool finalFailure = false;  // ends the stream with 0xB6 even when all went well
+  bool wrongCrc = false;      // answers 0xE4 with the lowest bit of the CRC-32 flipped
+  // This block (counted from 0) arrives with two neighbouring bytes moved by +1 and -1, so
+  // that its sum still matches; the loader accepts and programs the bent bytes.
+  uint32_t bendBlock = kNoBlock;
 };
 
 class Loader : public RamProgram {
@@ -58,6 +64,7 @@ class Loader : public RamProgram {
 
   void Collect(State next, uint32_t count);
   void ArgumentsComplete(std::vector<uint8_t>& out);
+  void AnswerFlashCrc(std::vector<uint8_t>& out) const;
   void BlockComplete(std::vector<uint8_t>& out);
   void Reject(std::vector<uint8_t>& out);
   void EndOfStreamIfDone(std::vector<uint8_t>& out);
@@ -85,5 +92,13 @@ class Loader : public RamProgram {
 
 // Rate of a loader baud code 1-14, 0 for any other code.
 uint32_t LoaderBaudRate(uint8_t code);
+
+// The CRC-32 (zlib's) of the flash cells [first, last] as they read now; cells beyond the
+// flash read as erased.
+uint32_t FlashCrc(const Flash& flash, uint32_t first, uint32_t last);
+
+// Moves two neighbouring bytes of `bytes` by +1 and -1 (or -1 and +1) where neither wraps, so
+// that their 16-bit sum stays the same; false when no such pair exists.
+bool BendKeepingSum(std::vector<uint8_t>& bytes, std::size_t count);
 
 }  // namespace tarvok::sim

@@ -131,6 +131,22 @@ void AddChipFaults(CLI::App& app, SimArgs& args) {
   app.add_option("--erase-wait", args.eraseWait, "the loader's erase-wait byte")
       ->check(CLI::Range(0, 255));
   app.add_flag("--skip-erase", chip.loader.skipErase, "fault: acknowledge but do not erase");
+  app.add_flag("--stage-silent", chip.stageSilent,
+               "fault: nothing answers at the boot stage's address (0xB00), though the boot ROM "
+               "took the download and its start");
+  app.add_option("--stuck-bit", chip.stuckCell,
+                 "fault: the flash cell at this address takes no bits when programmed (it "
+                 "keeps what its erase left)")
+      ->type_name("ADDRESS");
+  app.add_flag("--wrong-crc", chip.loader.wrongCrc,
+               "fault: the loader's flash CRC-32 (0xE4) comes with its lowest bit flipped (not "
+               "with --cpu)")
+      ->excludes(app.get_option("--cpu"));
+  app.add_option("--bend-block", chip.loader.bendBlock,
+                 "fault: block N (from 0) arrives with two bytes moved by +1 and -1, a change "
+                 "its sum cannot see; the loader programs them (not with --cpu)")
+      ->type_name("N")
+      ->excludes(app.get_option("--cpu"));
 }
 
 // The line: the adapter's timer, faults both ways, and what to check and show at the end.
@@ -335,8 +351,8 @@ void WaitForTheEnd(tarvok::sim::PtyChip& chip, bool exitAfterBurn) {
 // Stops the chip, prints its report and writes its flash; returns the exit status.
 int Finish(tarvok::sim::PtyChip& chip, const SimArgs& args, const std::vector<uint8_t>& expected) {
   chip.Stop();
-  int status =
-      tarvok::sim::PrintReport(chip.Report(), !args.expectImage.empty(), chip.FlashHolds(expected));
+  const tarvok::sim::ImageCheck check = tarvok::sim::CheckImage(chip.FlashContents(), expected);
+  int status = tarvok::sim::PrintReport(chip.Report(), args.expectImage.empty() ? nullptr : &check);
   if (!args.flashFile.empty() && !chip.WriteFlashFile(args.flashFile)) {
     std::cerr << "tarvok-sim: cannot write " << args.flashFile << "\n";
     status = 1;
