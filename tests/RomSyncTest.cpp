@@ -222,7 +222,7 @@ TEST(RomBoot, DownloadsTheLoaderAndStartsItAt0xC00) {
     size_t progressReports;
   };
   // Our firmware's block, and the 8,728-byte one earlier versions sent.
-  const LoaderCase cases[] = {{3120, 13}, {8728, 30}};
+  const LoaderCase cases[] = {{3136, 13}, {8728, 30}};
   for (const LoaderCase& c : cases) {
     SCOPED_TRACE(c.length);
     FakeSerialDevice device;
