@@ -30,7 +30,7 @@ constexpr uint64_t kMost = std::numeric_limits<int64_t>::max();  // as TOML's in
 using S = StationOptions;
 
 // In the order the help lists them.
-const std::array<StationOption, 22> kTable = {{
+const std::array<StationOption, 25> kTable = {{
     {.name = "--station",
      .help = "the station file an engineer prepared; options given here override it",
      .value = OptionValue::kPath,
@@ -138,6 +138,22 @@ const std::array<StationOption, 22> kTable = {{
      .key = "sha256",
      .value = OptionValue::kDigest,
      .field = &S::expectLoaderSha256},
+    {.name = "--boot-stage",
+     .section = "loader",
+     .key = "boot_stage",
+     .help = "with --loader: bring that loader in at the burn rate through this boot stage (at "
+             "most 256 bytes, the board's own); the built-in loader brings its own stage",
+     .value = OptionValue::kPath,
+     .field = &S::bootStage},
+    {.section = "loader",
+     .key = "boot_stage_sha256",
+     .value = OptionValue::kDigest,
+     .field = &S::expectBootStageSha256},
+    {.name = "--classic",
+     .help = "speak to the loader as to one that knows no additions: the boot ROM downloads it "
+             "at its own rate, and the flash is not read back after the image",
+     .value = OptionValue::kFlag,
+     .field = &S::classic},
     {.name = "--rom-baud",
      .section = "line",
      .key = "rom_baud",
