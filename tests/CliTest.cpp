@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -472,13 +473,15 @@ TEST_F(CommandLine, LoaderFromAFile) {
 }
 
 // --version names the loader the build embeds by its size and the start of its SHA-256, as
-// coreutils works them out from the loader file.
+// coreutils works them out from the loader file, and the boot stage the same way.
 TEST_F(CommandLine, VersionNamesTheEmbeddedLoader) {
   const ProcessResult sha256 = RunProcess({"/usr/bin/sha256sum", TARVOK_EMBEDDED_LOADER});
   ASSERT_EQ(sha256.exitCode, 0) << sha256.err;
   const std::string loader =
       "RAM loader: " + std::to_string(fs::file_size(TARVOK_EMBEDDED_LOADER)) + " bytes, SHA-256 " +
       sha256.out.substr(0, 12) + "\n";
+  // Then the boot stage, by the same two facts.
+  const std::regex stage("boot stage: [1-9][0-9]* bytes, SHA-256 [0-9a-f]{12}\n");
   const struct {
     const char* path;
     const char* name;
@@ -487,7 +490,9 @@ TEST_F(CommandLine, VersionNamesTheEmbeddedLoader) {
     SCOPED_TRACE(program.name);
     const ProcessResult result = RunProcess({program.path, "--version"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out, std::string(program.name) + " " TARVOK_PROJECT_VERSION "\n" + loader);
+    const std::string head = std::string(program.name) + " " TARVOK_PROJECT_VERSION "\n" + loader;
+    ASSERT_EQ(result.out.substr(0, head.size()), head);
+    EXPECT_TRUE(std::regex_match(result.out.substr(head.size()), stage)) << result.out;
     EXPECT_TRUE(result.err.empty()) << result.err;
   }
 }
