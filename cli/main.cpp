@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/BootStageFile.h"
 #include "burn/LineOptions.h"
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
@@ -98,14 +99,9 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
       "--loader", options.loaderFile,
       "download this RAM loader binary instead of the one built into tarvok; a real "
       "board needs its own (the built-in loader is for the simulated chip)");
-  CLI::Option* bootStage = burn->add_option(
-      "--boot-stage", options.bootStageFile,
-      "with --loader: bring that loader in at the burn rate through this boot stage (at most "
-      "256 bytes, the board's own); the built-in loader brings its own stage");
-  CLI::Option* classic = burn->add_flag(
-      "--classic", options.classic,
-      "speak to the loader as to one that knows no additions: the boot ROM downloads it at its "
-      "own rate, and the flash is not read back after the image");
+  CLI::Option* bootStage =
+      burn->add_option("--boot-stage", options.bootStageFile, tarvok::kBootStageOptionHelp);
+  CLI::Option* classic = burn->add_flag("--classic", options.classic, tarvok::kClassicOptionHelp);
   classic->excludes(bootStage);  // the stage would be ignored
   AddLineSettingOptions(*burn, options);
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <limits>
 
+#include "app/BootStageFile.h"
 #include "burn/BurnRequest.h"
 #include "burn/LineOptions.h"
 #include "station/config/BoardSignalWord.h"
@@ -141,8 +142,7 @@ const std::array<StationOption, 25> kTable = {{
     {.name = "--boot-stage",
      .section = "loader",
      .key = "boot_stage",
-     .help = "with --loader: bring that loader in at the burn rate through this boot stage (at "
-             "most 256 bytes, the board's own); the built-in loader brings its own stage",
+     .help = kBootStageOptionHelp,
      .value = OptionValue::kPath,
      .field = &S::bootStage},
     {.section = "loader",
@@ -150,8 +150,7 @@ const std::array<StationOption, 25> kTable = {{
      .value = OptionValue::kDigest,
      .field = &S::expectBootStageSha256},
     {.name = "--classic",
-     .help = "speak to the loader as to one that knows no additions: the boot ROM downloads it "
-             "at its own rate, and the flash is not read back after the image",
+     .help = kClassicOptionHelp,
      .value = OptionValue::kFlag,
      .field = &S::classic},
     {.name = "--rom-baud",

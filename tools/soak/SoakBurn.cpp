@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -82,18 +83,24 @@ bool HostKeptItsBounds(const sim::PtyChip& chip, const HostRun& run, uint32_t im
   return true;
 }
 
-// A wrong flash behind a success, in words: what the protocol let through, and what the
-// read-back said of it.
-std::string WrongFlashDetail(const std::vector<uint8_t>& bytes, const sim::ChipReport& report,
-                             ReadBack readBack, bool readBackDeclared) {
-  std::string detail = ExplainWrongFlash(bytes, report.accepted);
-  if (detail.empty()) {
-    detail = "the chip accepted what the host sent, yet its flash differs";
-  }
+// A wrong flash behind a success: a defect where the loader declares the read-back, whatever
+// let it through; otherwise one only when nothing the protocol leaves unchecked explains it.
+// The detail says what let it through, and what the read-back said.
+void ClassifyWrongFlash(const std::vector<uint8_t>& bytes, const sim::ChipReport& report,
+                        bool readBackDeclared, BurnResult& result) {
+  const std::string explanation = ExplainWrongFlash(bytes, report.accepted);
+  result.outcome = readBackDeclared || explanation.empty() ? Outcome::kWrongFlashDefect
+                                                           : Outcome::kWrongFlashExplained;
+  result.detail = explanation.empty()
+                      ? "the chip accepted what the host sent, yet its flash differs"
+                      : explanation;
   if (readBackDeclared) {
-    detail = std::string("the flash read back as ") + ReadBackWord(readBack) + ": " + detail;
+    char crcs[96];
+    std::snprintf(crcs, sizeof(crcs), " (flash CRC-32 0x%08X, image 0x%08X)", result.flashCrc,
+                  result.imageCrc);
+    result.detail = std::string("the flash read back as ") + ReadBackWord(result.readBack) +
+                    (result.readBack == ReadBack::kNotAsked ? "" : crcs) + ": " + result.detail;
   }
-  return detail;
 }
 
 // What the chip makes of a burn the host has ended with `outcome`. Where the loader declares
@@ -118,9 +125,7 @@ void ClassifyBurn(sim::PtyChip& chip, const std::vector<uint8_t>& bytes, const B
   if (outcome.status != kBurnOk) {
     result.outcome = Outcome::kReportedFailure;
   } else if (result.flashWrong) {
-    result.detail = WrongFlashDetail(bytes, report, outcome.readBack, readBackDeclared);
-    const bool explained = !readBackDeclared && !ExplainWrongFlash(bytes, report.accepted).empty();
-    result.outcome = explained ? Outcome::kWrongFlashExplained : Outcome::kWrongFlashDefect;
+    ClassifyWrongFlash(bytes, report, readBackDeclared, result);
   } else if (readBackDeclared && outcome.readBack != ReadBack::kMatched) {
     result.outcome = Outcome::kUncheckedSuccess;
     result.detail = std::string("the flash read back as ") + ReadBackWord(outcome.readBack);
