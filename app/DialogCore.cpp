@@ -130,7 +130,9 @@ void DialogCore::PrepareBurnImages() {
   }
   request_ = RequestFromDialogLists(Lists(view_));
   request_.image = currentImage_;
-  request_.loader = loader_;
+  request_.loader = options_.loader;
+  request_.bootStage = options_.bootStage;
+  request_.classic = options_.classic;
   request_.stop = StopToken(stopRequested_);
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/BurnRun.h"
+#include "app/DialogOptions.h"
 #include "app/DialogView.h"
 #include "app/PortChoices.h"
 #include "app/PortSetup.h"
@@ -41,8 +42,10 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   ~DialogCore();
   // Downloads `loader` instead of the RAM loader built in (tarvok-gui --loader FILE).
   void SetLoader(std::shared_ptr<const std::vector<uint8_t>> loader) {
-    loader_ = std::move(loader);
+    options_.loader = std::move(loader);
   }
+  // The loader, its boot stage and --classic, as tarvok-gui's command line gave them.
+  void SetBurnOptions(DialogBurnOptions options) { options_ = std::move(options); }
   DialogCore(const DialogCore&) = delete;
   DialogCore& operator=(const DialogCore&) = delete;
 
@@ -114,7 +117,7 @@ class DialogCore : public std::enable_shared_from_this<DialogCore> {
   std::atomic<bool> workerRunning_{false};
   std::unique_ptr<StartSignal> startSignal_;
   std::atomic<bool> stopRequested_{false};  // the window has closed: the burn stops
-  std::shared_ptr<const std::vector<uint8_t>> loader_;
+  DialogBurnOptions options_;
   // The burn the worker runs: built on the window's thread before the worker is let go.
   BurnRequest request_;
   std::shared_ptr<FlashImage> currentImage_;

@@ -26,6 +26,11 @@ struct BurnOptions {
   // stage. It greets only once, so this does not recover a chip after a stopped burn.
   bool loaderRunning = false;
   std::string loaderFile;  // download this RAM loader instead of the embedded one
+  // The boot stage that brings `loaderFile` in at the burn rate; the built-in loader brings
+  // its own.
+  std::string bootStageFile;
+  // Speak to the loader as to one without additions: no boot stage, no flash read-back.
+  bool classic = false;
 };
 
 inline constexpr int kExitSuccess = 0;

@@ -5,6 +5,7 @@
 #include <map>
 #include <ostream>
 
+#include "app/BootStageFile.h"
 #include "burn/BurnFiles.h"
 
 namespace tarvok::cli {
@@ -21,14 +22,17 @@ bool ReadImage(const std::string& path, BurnPlan& plan, std::ostream& err) {
   return true;
 }
 
-bool ReadLoader(const std::string& path, std::shared_ptr<const std::vector<uint8_t>>& loader,
-                std::ostream& err) {
+using ReadBytes = std::string (*)(const std::string&, std::vector<uint8_t>&);
+
+// The loader or the boot stage at `path`, read by `read`; `what` names it in the message.
+bool ReadProgram(const char* what, ReadBytes read, const std::string& path,
+                 std::shared_ptr<const std::vector<uint8_t>>& program, std::ostream& err) {
   auto bytes = std::make_shared<std::vector<uint8_t>>();
-  if (const std::string problem = ReadLoaderFile(path, *bytes); !problem.empty()) {
-    err << "tarvok: loader " << path << " " << problem << "\n";
+  if (const std::string problem = read(path, *bytes); !problem.empty()) {
+    err << "tarvok: " << what << " " << path << " " << problem << "\n";
     return false;
   }
-  loader = std::move(bytes);
+  program = std::move(bytes);
   return true;
 }
 
@@ -40,11 +44,22 @@ BurnLine LineOfOptions(const BurnOptions& options) {
 }
 
 bool PlanBurn(const BurnOptions& options, StopToken stop, BurnPlan& plan, std::ostream& err) {
+  if (!options.bootStageFile.empty() && options.loaderFile.empty()) {
+    err << "tarvok: --boot-stage needs --loader: the built-in loader brings its own boot stage "
+           "(see 'tarvok burn --help')\n";
+    return false;
+  }
   if (!ReadImage(options.image, plan, err)) {
     return false;
   }
   std::shared_ptr<const std::vector<uint8_t>> loader;
-  if (!options.loaderFile.empty() && !ReadLoader(options.loaderFile, loader, err)) {
+  if (!options.loaderFile.empty() &&
+      !ReadProgram("loader", ReadLoaderFile, options.loaderFile, loader, err)) {
+    return false;
+  }
+  std::shared_ptr<const std::vector<uint8_t>> bootStage;
+  if (!options.bootStageFile.empty() &&
+      !ReadProgram("boot stage", ReadBootStageFile, options.bootStageFile, bootStage, err)) {
     return false;
   }
   std::map<std::string, std::string> nameOfDevice;
@@ -66,6 +81,8 @@ bool PlanBurn(const BurnOptions& options, StopToken stop, BurnPlan& plan, std::o
     request.line = LineOfOptions(options);
     request.image = plan.image;
     request.loader = loader;
+    request.bootStage = bootStage;
+    request.classic = options.classic;
     request.loaderRunning = options.loaderRunning;
     request.stop = stop;
     plan.requests.push_back(std::move(request));

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/OutcomeText.h"
+#include "app/ReadBackWords.h"
 
 namespace tarvok::cli {
 
@@ -25,6 +26,14 @@ void PrintOutcome(std::ostream& out, const BurnRequest& request, const BurnOutco
   out << outcome.summary << "\n" << outcome.explanation << "\n";
 }
 
+namespace {
+
+nlohmann::json CrcOrNull(const std::optional<uint32_t>& crc) {
+  return crc ? nlohmann::json(Crc32Text(*crc)) : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
 nlohmann::json ReportOf(const BurnRequest& request, const BurnOutcome& outcome) {
   char hex[16];
   std::snprintf(hex, sizeof(hex), "%x", outcome.status);
@@ -37,6 +46,10 @@ nlohmann::json ReportOf(const BurnRequest& request, const BurnOutcome& outcome) 
       {"message", outcome.summary},
       {"explanation", outcome.explanation},
       {"port_went_away", outcome.portWentAway},
+      {"boot_stage", outcome.bootStageUsed},
+      {"read_back", ReadBackWord(outcome.readBack)},
+      {"image_crc32", CrcOrNull(ImageCrcOf(outcome))},
+      {"flash_crc32", CrcOrNull(FlashCrcOf(outcome))},
       {"image", {{"path", request.image->path}, {"size", request.image->size}}},
       {"port", request.portName},
       {"device", request.devicePath},

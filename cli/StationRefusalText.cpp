@@ -92,15 +92,16 @@ std::string ValueWords(const StationRefusal& refusal) {
 std::string MissingKeyWords(const StationRefusal& refusal) {
   const std::string& key = refusal.name;
   const std::string& section = refusal.section;
-  return key == "log"         ? "the log's path"
-         : key == "image"     ? "a table with the image's path and sha256"
-         : key == "port"      ? "a [[port]] table for each fixture"
-         : key == "name"      ? "a device path or a COM name"
-         : key == "path"      ? "the file's path"
-         : key == "offset"    ? "where in the image the number goes"
-         : key == "first"     ? "the first unit number of the series"
-         : section == "image" ? "the image's expected SHA-256"
-                              : "the loader's expected SHA-256";
+  return key == "log"                 ? "the log's path"
+         : key == "image"             ? "a table with the image's path and sha256"
+         : key == "port"              ? "a [[port]] table for each fixture"
+         : key == "name"              ? "a device path or a COM name"
+         : key == "path"              ? "the file's path"
+         : key == "offset"            ? "where in the image the number goes"
+         : key == "first"             ? "the first unit number of the series"
+         : section == "image"         ? "the image's expected SHA-256"
+         : key == "boot_stage_sha256" ? "the boot stage's expected SHA-256"
+                                      : "the loader's expected SHA-256";
 }
 
 // The refusals of the files and the ports the station names: a missing port points at
@@ -133,9 +134,12 @@ std::string StationRefusalText(const StationRefusal& refusal) {
     case StationRefusalKind::kMissingOption:
       return refusal.name + " is required without a station file (see 'tarvok station --help')";
     case StationRefusalKind::kOptionNeedsOption:
-      return refusal.name + " needs " + refusal.other +
+      return place + refusal.name + " needs " + refusal.other +
              (refusal.other == "--unit-offset" ? ", where the number goes in the image"
+              : refusal.other == "--loader"    ? ": the built-in loader brings its own boot stage"
                                                : ", the first unit number of the series");
+    case StationRefusalKind::kOptionExcludesOption:
+      return place + refusal.name + " excludes " + refusal.other + ": the stage would not be used";
     case StationRefusalKind::kSilenceWithoutChip:
       return "--leave-silence-ms is for --board chip; with --board " + refusal.value +
              " a board's leaving is seen without it";

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/BootStageFile.h"
 #include "burn/LineOptions.h"
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
@@ -98,6 +99,10 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
       "--loader", options.loaderFile,
       "download this RAM loader binary instead of the one built into tarvok; a real "
       "board needs its own (the built-in loader is for the simulated chip)");
+  CLI::Option* bootStage =
+      burn->add_option("--boot-stage", options.bootStageFile, tarvok::kBootStageOptionHelp);
+  CLI::Option* classic = burn->add_flag("--classic", options.classic, tarvok::kClassicOptionHelp);
+  classic->excludes(bootStage);  // the stage would be ignored
   AddLineSettingOptions(*burn, options);
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
   CLI::Option* running = burn->add_flag(
@@ -171,7 +176,7 @@ int main(int argc, char** argv) {
   app.set_help_flag("-h,--help", "print this help and exit");
   app.require_subcommand(1);
   app.set_version_flag("--version", tarvok::VersionText("tarvok"),
-                       "print the version and the RAM loader built in, and exit");
+                       "print the version, the RAM loader and the boot stage built in, and exit");
   app.set_help_all_flag("--help-all", "print the help of every command and exit");
   CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
   tarvok::cli::BurnOptions options;

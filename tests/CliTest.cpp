@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <cstdio>
 
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,24 @@ using testing::ImageBytes;
 using testing::ProcessResult;
 using testing::RunProcess;
 using Bytes = std::vector<uint8_t>;
+
+// The CRC-32 of zlib and Ethernet, worked out bit by bit, as the read-back compares them.
+uint32_t Crc32(const Bytes& bytes) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (const uint8_t byte : bytes) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+  }
+  return ~crc;
+}
+
+std::string Crc32Text(uint32_t crc) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "0x%08X", crc);
+  return text;
+}
 
 class CommandLine : public ::testing::Test {
  protected:
@@ -155,7 +175,8 @@ TEST_F(CommandLine, SeveralChipsAtOnce) {
 TEST_F(CommandLine, JsonReport) {
   const sim::PtyChip& chip = AddChip();
   // File names are bytes: these two are not UTF-8, and the report must still be written.
-  const std::string image = WriteImage("image-\xff.bin", ImageBytes(20000));
+  const Bytes bytes = ImageBytes(20000);
+  const std::string image = WriteImage("image-\xff.bin", bytes);
   const std::string port = (dir_ / "port-\xfe").string();
   fs::create_symlink(chip.Path(), port);
   const std::string replaced = "\xEF\xBF\xBD";  // U+FFFD
@@ -176,6 +197,22 @@ TEST_F(CommandLine, JsonReport) {
   EXPECT_EQ(report["seconds"]["loader_stage"].get<double>(), 0.0);  // the loader already ran
   EXPECT_GE(report["seconds"]["total"].get<double>(), report["seconds"]["image_stage"]);
   EXPECT_GT(report["bytes_per_second"].get<double>(), 0.0);
+  // The loader already ran: no boot stage brought it in. A flash read back is the image's, its
+  // two CRC-32s given; one not read back gives neither.
+  EXPECT_EQ(report["boot_stage"], false);
+  ASSERT_TRUE(report["read_back"] == "matched" || report["read_back"] == "not asked")
+      << report["read_back"];
+  const bool readBack = report["read_back"] == "matched";
+  EXPECT_EQ(report["image_crc32"], readBack ? nlohmann::json(Crc32Text(Crc32(bytes))) : nullptr);
+  EXPECT_EQ(report["flash_crc32"], report["image_crc32"]);
+  // --classic never asks.
+  const ProcessResult classic =
+      Tarvok({"burn", image, "--port", AddChip().Path(), "--json", "--classic"});
+  EXPECT_EQ(classic.exitCode, 0) << classic.err;
+  const auto unasked = nlohmann::json::parse(classic.out);
+  EXPECT_EQ(unasked["read_back"], "not asked");
+  EXPECT_TRUE(unasked["image_crc32"].is_null());
+  EXPECT_TRUE(unasked["flash_crc32"].is_null());
 
   // A chip that never greets: no stage begins, yet the run took the host's wait for the hello
   // (a read time-out of 510 ms), and the total says so.
@@ -189,6 +226,8 @@ TEST_F(CommandLine, JsonReport) {
   EXPECT_GE(failure["seconds"]["total"].get<double>(), 0.5);
   EXPECT_NE(failure["explanation"].get<std::string>().find("greets only once"), std::string::npos)
       << failure["explanation"];
+  EXPECT_EQ(failure["read_back"], "not asked");
+  EXPECT_TRUE(failure["flash_crc32"].is_null());
 
   // With several ports, one that cannot be opened is a failed port in the report, not a
   // reason to burn none; and a report that cannot be written is an error, not silence.
@@ -275,6 +314,9 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
   const std::string fifo = (dir_ / "fifo.bin").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string bigLoader = WriteImage("big-loader.bin", Bytes(0x10000 - 0xC00 + 1, 0));
+  const std::string loader = WriteImage("loader.bin", ImageBytes(300));
+  const std::string stage = WriteImage("stage.bin", ImageBytes(256));
+  const std::string bigStage = WriteImage("big-stage.bin", ImageBytes(257));
   // A port another program holds.
   const sim::PtyChip& held = AddChip();
   const OpenResult holder = OpenSerialDevice(held.Path());
@@ -316,6 +358,20 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
       {"oversized loader",
        {"burn", good, "--port", chip.Path(), "--loader", bigLoader},
        "the boot ROM can load at most 62464"},
+      {"a boot stage for the built-in loader, which brings its own",
+       {"burn", good, "--port", chip.Path(), "--boot-stage", stage},
+       "tarvok: --boot-stage needs --loader: the built-in loader brings its own boot stage "
+       "(see 'tarvok burn --help')"},
+      {"empty boot stage",
+       {"burn", good, "--port", chip.Path(), "--loader", loader, "--boot-stage", empty},
+       "tarvok: boot stage " + empty + " is empty"},
+      {"a boot stage past one write of the boot ROM",
+       {"burn", good, "--port", chip.Path(), "--loader", loader, "--boot-stage", bigStage},
+       "tarvok: boot stage " + bigStage + " has 257 bytes; a boot stage has at most 256"},
+      {"a boot stage --classic would leave unused",
+       {"burn", good, "--port", chip.Path(), "--loader", loader, "--boot-stage", stage,
+        "--classic"},
+       "--boot-stage excludes --classic (see 'tarvok burn --help')"},
       {"unknown rate", {"burn", good, "--port", chip.Path(), "--burn-baud", "12345"}, "12345"},
       {"unknown parity",
        {"burn", good, "--port", chip.Path(), "--parity", "weird"},
@@ -417,13 +473,15 @@ TEST_F(CommandLine, LoaderFromAFile) {
 }
 
 // --version names the loader the build embeds by its size and the start of its SHA-256, as
-// coreutils works them out from the loader file.
+// coreutils works them out from the loader file, and the boot stage the same way.
 TEST_F(CommandLine, VersionNamesTheEmbeddedLoader) {
   const ProcessResult sha256 = RunProcess({"/usr/bin/sha256sum", TARVOK_EMBEDDED_LOADER});
   ASSERT_EQ(sha256.exitCode, 0) << sha256.err;
   const std::string loader =
       "RAM loader: " + std::to_string(fs::file_size(TARVOK_EMBEDDED_LOADER)) + " bytes, SHA-256 " +
       sha256.out.substr(0, 12) + "\n";
+  // Then the boot stage, by the same two facts.
+  const std::regex stage("boot stage: [1-9][0-9]* bytes, SHA-256 [0-9a-f]{12}\n");
   const struct {
     const char* path;
     const char* name;
@@ -432,7 +490,9 @@ TEST_F(CommandLine, VersionNamesTheEmbeddedLoader) {
     SCOPED_TRACE(program.name);
     const ProcessResult result = RunProcess({program.path, "--version"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out, std::string(program.name) + " " TARVOK_PROJECT_VERSION "\n" + loader);
+    const std::string head = std::string(program.name) + " " TARVOK_PROJECT_VERSION "\n" + loader;
+    ASSERT_EQ(result.out.substr(0, head.size()), head);
+    EXPECT_TRUE(std::regex_match(result.out.substr(head.size()), stage)) << result.out;
     EXPECT_TRUE(result.err.empty()) << result.err;
   }
 }

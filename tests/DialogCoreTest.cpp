@@ -19,6 +19,7 @@
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeDialogView.h"
 #include "tests/support/ImageFactory.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvok {
 namespace {
@@ -517,6 +518,59 @@ TEST_F(DialogTest, LoaderFromTheCommandLineGoesIntoTheChip) {
   EXPECT_EQ(view.Last("message "), kBurnSuccessText);
   const auto& ram = chip->chip.Rom().Ram();
   EXPECT_TRUE(std::equal(loader.begin(), loader.end(), ram.begin() + 0xC00));
+}
+
+// tarvok-gui's own options are taken out of its arguments whatever their place and form, the
+// others left in order for the toolkit; a stage without a loader of its own, or one --classic
+// would leave unused, is refused in one line.
+TEST(DialogOptions, TakenOutAndCheckedTogether) {
+  const std::filesystem::path dir = testing::TestFolder("tarvok-dialog-options");
+  const std::string loader = testing::WriteBytes(dir, "loader.bin", testing::ImageBytes(300));
+  const std::string stage = testing::WriteBytes(dir, "stage.bin", testing::ImageBytes(40));
+  const std::string big = testing::WriteBytes(dir, "big.bin", testing::ImageBytes(257));
+  const struct {
+    const char* name = "";
+    std::vector<std::string> args{};
+    std::string problem{};
+    std::vector<std::string> left{};
+    bool loader = false, stage = false, classic = false;
+  } cases[] = {
+      {.name = "both files and the flag among the toolkit's",
+       .args = {"-style", "fusion", "--loader", loader, "--boot-stage=" + stage, "--x"},
+       .left = {"-style", "fusion", "--x"},
+       .loader = true,
+       .stage = true},
+      {.name = "--classic alone", .args = {"--classic"}, .classic = true},
+      {.name = "a stage for the built-in loader",
+       .args = {"--boot-stage", stage},
+       .problem = "--boot-stage needs --loader: the built-in loader brings its own boot stage"},
+      {.name = "a stage --classic leaves unused",
+       .args = {"--classic", "--loader=" + loader, "--boot-stage", stage},
+       .problem = "--boot-stage excludes --classic: the stage would not be used"},
+      {.name = "a stage too large",
+       .args = {"--loader", loader, "--boot-stage", big},
+       .problem = "boot stage " + big + " has 257 bytes; a boot stage has at most 256"},
+      {.name = "a stage option at the end",
+       .args = {"--boot-stage"},
+       .problem = "--boot-stage needs a file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = c.args;
+    DialogBurnOptions options;
+    EXPECT_EQ(TakeDialogBurnOptions(args, options), c.problem);
+    if (!c.problem.empty()) {
+      continue;
+    }
+    EXPECT_EQ(args, c.left);
+    EXPECT_EQ(options.loader != nullptr, c.loader);
+    EXPECT_EQ(options.bootStage != nullptr, c.stage);
+    EXPECT_EQ(options.classic, c.classic);
+    if (c.stage) {
+      EXPECT_EQ(*options.bootStage, testing::ImageBytes(40));
+    }
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/BootStageFile.h"
 #include "cli/StationRefusalText.h"
+#include "firmware/boot_stage_codes.h"
 #include "station/config/OpenStation.h"
 #include "station/config/StationArguments.h"
 #include "station/config/StationFile.h"
@@ -28,6 +30,8 @@ namespace tarvok {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+static_assert(kMaxBootStageBytes == BOOT_STAGE_MAX_BYTES, "the front ends' limit is the stage's");
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -68,11 +72,21 @@ class StationFolder {
   StationFolder() {
     WriteFile(folder_.PathOf("release.bin"), std::string(image_.begin(), image_.end()));
     WriteFile(folder_.PathOf("loader.bin"), std::string(loader_.begin(), loader_.end()));
+    WriteFile(folder_.PathOf("stage.bin"), std::string(stage_.begin(), stage_.end()));
+    WriteFile(folder_.PathOf("big-stage.bin"), std::string(kMaxBootStageBytes + 1, 'x'));
   }
 
   std::string PathOf(const std::string& name) const { return folder_.PathOf(name); }
   std::string ImageSha256() const { return Sha256Hex(image_.data(), image_.size()); }
   std::string LoaderSha256() const { return Sha256Hex(loader_.data(), loader_.size()); }
+  std::string StageSha256() const { return Sha256Hex(stage_.data(), stage_.size()); }
+  const Bytes& Stage() const { return stage_; }
+  // The [loader] table's last line, and it followed by a boot stage's two keys.
+  std::string LoaderDigestLine() const { return "sha256 = \"" + LoaderSha256() + "\"\n"; }
+  std::string WithStage(const std::string& path, const std::string& sha256) const {
+    return LoaderDigestLine() + "boot_stage = \"" + path + "\"\nboot_stage_sha256 = \"" + sha256 +
+           "\"\n";
+  }
 
   // Line numbers matter to the refusals below.
   std::string GoodText() const {
@@ -127,6 +141,7 @@ class StationFolder {
   ScratchFolder folder_;
   const Bytes image_ = testing::ImageBytes(4096, 7);
   const Bytes loader_ = testing::ImageBytes(300, 9);
+  const Bytes stage_ = testing::ImageBytes(kMaxBootStageBytes, 11);  // the largest there is
 };
 
 TEST(StationFile, GivesTheSetupItDescribesWithoutChangingTheFile) {
@@ -200,6 +215,24 @@ TEST(StationFile, RefusesWithOneMessageAndNeverChangesTheFile) {
        Kind::kWrongLoader,
        "loader " + station.PathOf("loader.bin") + " is not the expected one: its SHA-256 is " +
            station.LoaderSha256() + ", not " + otherSha + "; nothing was burned"},
+      {"another boot stage",
+       {{station.LoaderDigestLine(), station.WithStage("stage.bin", otherSha)}},
+       "",
+       Kind::kWrongBootStage,
+       file + "12: boot stage " + station.PathOf("stage.bin") +
+           " is not the expected one: its SHA-256 is " + station.StageSha256() + ", not " +
+           otherSha + "; nothing was burned"},
+      {"a boot stage without its digest",
+       {{station.LoaderDigestLine(), station.LoaderDigestLine() + "boot_stage = \"stage.bin\"\n"}},
+       "",
+       Kind::kMissingKey,
+       "[loader] needs boot_stage_sha256 (the boot stage's expected SHA-256)"},
+      {"a boot stage larger than one write of the boot ROM",
+       {{station.LoaderDigestLine(), station.WithStage("big-stage.bin", otherSha)}},
+       "",
+       Kind::kBootStageUnreadable,
+       file + "12: boot stage " + station.PathOf("big-stage.bin") +
+           " has 257 bytes; a boot stage has at most 256"},
       {"a missing image",
        {{"release.bin", "missing.bin"}},
        "",
@@ -450,6 +483,67 @@ TEST(StationFile, CommandLineAndWindowsCheckEveryValueAlike) {
     EXPECT_EQ(words[0], words[1]);
     EXPECT_FALSE(std::filesystem::exists(log));
   }
+}
+
+// A boot stage goes with a loader of the board's own and is refused with the built-in loader
+// (which brings its own) or with --classic (which would leave it unused), by every front end;
+// named rightly, from the command line or the station file, it reaches the setup.
+TEST(StationFile, ABootStageGoesWithItsLoaderFromEveryFront) {
+  StationFolder station;
+  const std::string stage = station.PathOf("stage.bin");
+  const std::string loader = station.PathOf("loader.bin");
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;  // after IMAGE --port ... --log ...
+    std::optional<StationRefusalKind> kind;
+    std::string message;
+  } cases[] = {
+      {"a stage for the built-in loader",
+       {"--boot-stage", stage},
+       StationRefusalKind::kOptionNeedsOption,
+       "tarvok: --boot-stage needs --loader: the built-in loader brings its own boot stage\n"},
+      {"a stage that --classic would leave unused",
+       {"--loader", loader, "--boot-stage", stage, "--classic"},
+       StationRefusalKind::kOptionExcludesOption,
+       "tarvok: --boot-stage excludes --classic: the stage would not be used\n"},
+      {"a stage with its loader", {"--loader", loader, "--boot-stage", stage}, std::nullopt, ""},
+      {"--classic alone", {"--classic"}, std::nullopt, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const StationFront front : {StationFront::kCommandLine, StationFront::kWindow}) {
+      std::vector<std::string> arguments = {station.PathOf("release.bin"), "--port", "COM5",
+                                            "--log", station.PathOf("line3.jsonl")};
+      arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+      StationParts parts;
+      std::string message;
+      const std::optional<StationRefusal> refusal = Open(arguments, front, parts, message);
+      EXPECT_EQ(message, c.message);
+      if (c.kind) {
+        ASSERT_TRUE(refusal.has_value());
+        EXPECT_EQ(refusal->kind, *c.kind);
+        continue;
+      }
+      ASSERT_FALSE(refusal.has_value()) << message;
+      const bool staged = c.arguments.size() > 2;
+      EXPECT_EQ(parts.setup.classic, !staged);
+      ASSERT_EQ(parts.setup.bootStage != nullptr, staged);
+      if (staged) {
+        EXPECT_EQ(*parts.setup.bootStage, station.Stage());
+        EXPECT_EQ(parts.setup.bootStageSha256, station.StageSha256());
+      }
+    }
+  }
+
+  StationParts plan;
+  std::string message;
+  ASSERT_FALSE(station.Plan(Replaced(station.GoodText(), station.LoaderDigestLine(),
+                                     station.WithStage("stage.bin", station.StageSha256())),
+                            plan, message))
+      << message;
+  ASSERT_NE(plan.setup.bootStage, nullptr);
+  EXPECT_EQ(*plan.setup.bootStage, station.Stage());
+  EXPECT_FALSE(plan.setup.classic);
 }
 
 }  // namespace

@@ -332,6 +332,8 @@ TEST(StationLogTest, ARecordHoldsEveryField) {
   record.sequence = 17;
   record.hasUnit = true;
   record.unit = 0xFFFFFFFF;
+  record.readBack = ReadBack::kDiffers;
+  record.flashCrc = 0x0BADF00D;
   const std::string line = UnitRecordLine(record);
   ASSERT_FALSE(line.empty());
   EXPECT_EQ(line.back(), '\n');
@@ -362,14 +364,20 @@ TEST(StationLogTest, ARecordHoldsEveryField) {
       {"sequence", 17},
       {"unit", 0xFFFFFFFF},
       {"port_went_away", false},
+      {"read_back", "differs"},
+      {"flash_crc32", "0x0BADF00D"},
   };
   EXPECT_EQ(nlohmann::json::parse(line), expected);
 
   record.adapterSerial.clear();
   record.hasUnit = false;
+  record.readBack = ReadBack::kNoAnswer;
+  record.flashCrc.reset();
   const nlohmann::json unknown = nlohmann::json::parse(UnitRecordLine(record));
   EXPECT_TRUE(unknown.at("adapter_serial").is_null());
   EXPECT_TRUE(unknown.at("unit").is_null());
+  EXPECT_EQ(unknown.at("read_back"), "no answer");
+  EXPECT_TRUE(unknown.at("flash_crc32").is_null());
 }
 
 // The log's reader gives back exactly the record each line was written from, and nothing for a
@@ -402,7 +410,11 @@ TEST(StationLogTest, ALineReadsBackAsItsRecord) {
   full.hasUnit = true;
   full.unit = 0;
   full.portWentAway = true;
+  full.readBack = ReadBack::kMatched;
+  full.flashCrc = 0xCBF43926;
   UnitRecord unknowns = full;  // written as null
+  unknowns.flashCrc.reset();
+  unknowns.readBack = ReadBack::kNoAnswer;
   unknowns.started.clear();
   unknowns.adapterSerial.clear();
   unknowns.hasUnit = false;
@@ -446,6 +458,14 @@ TEST(StationLogTest, ALineReadsBackAsItsRecord) {
       {"a port_went_away that is text", with("\"port_went_away\":true", "\"port_went_away\":1"),
        false},
       {"written before port_went_away was kept", with(",\"port_went_away\":true", ""), true},
+      {"a read_back the log never writes",
+       with("\"read_back\":\"matched\"", "\"read_back\":\"MATCHED\""), false},
+      {"a flash_crc32 that is a number",
+       with("\"flash_crc32\":\"0xCBF43926\"", "\"flash_crc32\":3421780262"), false},
+      {"a flash_crc32 without its 0x",
+       with("\"flash_crc32\":\"0xCBF43926\"", "\"flash_crc32\":\"CBF43926\""), false},
+      {"written before read_back and flash_crc32 were kept",
+       with(",\"read_back\":\"matched\",\"flash_crc32\":\"0xCBF43926\"", ""), true},
       {"a field this reader does not know", with("{", "{\"shift\":\"B\","), true},
   };
   for (const Case& c : cases) {
@@ -454,6 +474,9 @@ TEST(StationLogTest, ALineReadsBackAsItsRecord) {
     if (read) {
       EXPECT_EQ(read->status, full.status) << c.name;
       EXPECT_EQ(read->portWentAway, c.line.find("port_went_away") != std::string::npos) << c.name;
+      const bool readBackKept = c.line.find("read_back") != std::string::npos;
+      EXPECT_EQ(read->readBack, readBackKept ? ReadBack::kMatched : ReadBack::kNotAsked) << c.name;
+      EXPECT_EQ(read->flashCrc, readBackKept ? full.flashCrc : std::nullopt) << c.name;
     }
   }
 }

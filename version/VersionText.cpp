@@ -1,5 +1,6 @@
 #include "version/VersionText.h"
 
+#include "burn/EmbeddedBootStage.h"
 #include "burn/EmbeddedLoader.h"
 #include "version/Version.h"
 
@@ -12,6 +13,10 @@ std::string VersionText(std::string_view program) {
   text += std::to_string(kEmbeddedLoaderLength);
   text += " bytes, SHA-256 ";
   text += std::string_view(kEmbeddedLoaderSha256).substr(0, kShortHashDigits);
+  text += "\nboot stage: ";
+  text += std::to_string(kEmbeddedBootStageLength);
+  text += " bytes, SHA-256 ";
+  text += std::string_view(kEmbeddedBootStageSha256).substr(0, kShortHashDigits);
   return text;
 }
 

@@ -20,7 +20,7 @@ CTarvokApp::CTarvokApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 bool CTarvokApp::InitInstance() {
   CTarvokDlg dialog;
-  dialog.Core().SetLoader(loader_);
+  dialog.Core().SetBurnOptions(options_);
   mainDialog = &dialog;
   dialog.exec();
   mainDialog = nullptr;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogOptions.h"
+
 namespace tarvok {
 
 class CTarvokDlg;
@@ -22,15 +24,14 @@ std::string WideToAnsi(const QString& text);
 class CTarvokApp : public QApplication {
  public:
   CTarvokApp(int& argc, char** argv);
-  // The RAM loader the dialog downloads instead of the one built in (--loader FILE).
-  void SetLoader(std::shared_ptr<const std::vector<uint8_t>> loader) {
-    loader_ = std::move(loader);
-  }
+  // The RAM loader the dialog downloads instead of the one built in, its boot stage and
+  // --classic, as the command line gave them.
+  void SetBurnOptions(DialogBurnOptions options) { options_ = std::move(options); }
   // Runs the whole program; false: nothing is left to run after the dialog.
   bool InitInstance();
 
  private:
-  std::shared_ptr<const std::vector<uint8_t>> loader_;
+  DialogBurnOptions options_;
 };
 
 // How long closing the window waits for a burn to stop at its next byte boundary.

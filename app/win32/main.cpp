@@ -1,5 +1,6 @@
 // tarvok-gui.exe: the Windows dialog. With --loader FILE it downloads that RAM loader instead
-// of the one built in.
+// of the one built in (with --boot-stage FILE through that boot stage); --classic speaks to
+// the loader as to one without additions.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -12,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogOptions.h"
 #include "app/win32/TarvokDlg.h"
-#include "burn/BurnFiles.h"
 #include "serial/Win32Text.h"
 
 namespace {
@@ -29,24 +30,12 @@ std::vector<std::string> Arguments() {
   return arguments;
 }
 
-// Takes "--loader FILE" out of the arguments and reads the file; false after telling the user
-// in a message box.
-bool TakeLoaderOption(std::vector<std::string>& args,
-                      std::shared_ptr<const std::vector<uint8_t>>& loader) {
-  const auto option = std::find(args.begin(), args.end(), "--loader");
-  if (option == args.end()) {
+// Takes the dialog's own options out of the arguments and reads their files; false after
+// telling the user in a message box.
+bool TakeBurnOptions(std::vector<std::string>& args, tarvok::DialogBurnOptions& options) {
+  const std::string problem = tarvok::TakeDialogBurnOptions(args, options);
+  if (problem.empty()) {
     return true;
-  }
-  std::string problem = "--loader needs a file";
-  if (option + 1 != args.end()) {
-    auto bytes = std::make_shared<std::vector<uint8_t>>();
-    problem = tarvok::ReadLoaderFile(*(option + 1), *bytes);
-    if (problem.empty()) {
-      loader = std::move(bytes);
-      args.erase(option, option + 2);
-      return true;
-    }
-    problem = "loader " + *(option + 1) + " " + problem;
   }
   const std::wstring text = tarvok::WideFromUtf8("tarvok-gui: " + problem);
   MessageBoxW(nullptr, text.c_str(), L"Tarvok", MB_OK | MB_ICONEXCLAMATION);
@@ -63,12 +52,12 @@ int main() {
   InitCommonControlsEx(&controls);
 
   std::vector<std::string> args = Arguments();
-  std::shared_ptr<const std::vector<uint8_t>> loader;
-  if (!TakeLoaderOption(args, loader)) {
+  tarvok::DialogBurnOptions options;
+  if (!TakeBurnOptions(args, options)) {
     return 2;
   }
   tarvok::CTarvokDlg dialog(GetModuleHandleW(nullptr));
-  dialog.Core().SetLoader(loader);
+  dialog.Core().SetBurnOptions(std::move(options));
   dialog.DoModal();
   if (dialog.Core().WorkerRunning() && !dialog.Core().AwaitStoppedWorker(kCloseWaitsForBurn)) {
     std::_Exit(0);  // a burn that did not stop in time: the system closes the port

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 
+#include "app/BootStageFile.h"
 #include "app/PortIdentity.h"
 #include "burn/BurnFiles.h"
 #include "burn/EmbeddedLoader.h"
@@ -41,6 +42,45 @@ Refusal ReadDigested(const std::string& path, const std::string& expected, Stati
   return std::nullopt;
 }
 
+// The boot stage named with the loader; the built-in loader brings its own, and --classic
+// would leave it unused.
+Refusal ReadBootStage(const StationOptions& options, StationSetup& setup) {
+  setup.classic = options.classic;
+  if (options.bootStage.empty()) {
+    return std::nullopt;
+  }
+  const StationOption& stage = StationOptionNamed("--boot-stage");
+  const StationPlace place = PlaceOf(options, "--boot-stage");
+  if (options.loader.empty()) {
+    return StationRefusal{.kind = StationRefusalKind::kOptionNeedsOption,
+                          .place = place,
+                          .option = &stage,
+                          .name = "--boot-stage",
+                          .other = "--loader"};
+  }
+  if (options.classic) {
+    return StationRefusal{.kind = StationRefusalKind::kOptionExcludesOption,
+                          .place = place,
+                          .option = &stage,
+                          .name = "--boot-stage",
+                          .other = "--classic"};
+  }
+  auto bytes = std::make_shared<std::vector<uint8_t>>();
+  const auto read = [&setup](const std::string& path, std::vector<uint8_t>& into) {
+    std::string problem = ReadBootStageFile(path, into);
+    setup.bootStageSha256 = problem.empty() ? Sha256Hex(into.data(), into.size()) : "";
+    return problem;
+  };
+  if (Refusal refusal =
+          ReadDigested(options.bootStage, options.expectBootStageSha256, place, read, *bytes,
+                       setup.bootStageSha256, StationRefusalKind::kBootStageUnreadable,
+                       StationRefusalKind::kWrongBootStage)) {
+    return refusal;
+  }
+  setup.bootStage = std::move(bytes);
+  return std::nullopt;
+}
+
 Refusal ReadFiles(const StationOptions& options, StationSetup& setup) {
   auto image = std::make_shared<FlashImage>();
   const auto readImage = [&setup](const std::string& path, FlashImage& into) {
@@ -58,7 +98,7 @@ Refusal ReadFiles(const StationOptions& options, StationSetup& setup) {
   setup.image = std::move(image);
   if (options.loader.empty()) {
     setup.loaderSha256 = kEmbeddedLoaderSha256;
-    return std::nullopt;
+    return ReadBootStage(options, setup);
   }
   auto loader = std::make_shared<std::vector<uint8_t>>();
   const auto readLoader = [&setup](const std::string& path, std::vector<uint8_t>& into) {
@@ -73,7 +113,7 @@ Refusal ReadFiles(const StationOptions& options, StationSetup& setup) {
     return refusal;
   }
   setup.loader = std::move(loader);
-  return std::nullopt;
+  return ReadBootStage(options, setup);
 }
 
 Refusal OpenPorts(const StationOptions& options, StationSetup& setup) {

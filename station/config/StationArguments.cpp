@@ -125,11 +125,12 @@ class Merger {
     }
   }
 
-  // The image or the loader, with the SHA-256 the file expects of it; a file given on the
-  // command line instead is not checked against the file's digest.
-  void TakeDigested(std::string_view option, std::string_view section) {
-    const StationFileValue* path = file_.Find(section, "path");
-    const StationFileValue* digest = file_.Find(section, "sha256");
+  // The image, the loader or its boot stage, with the SHA-256 the file expects of it; a file given
+  // on the command line instead is not checked against the file's digest.
+  void TakeDigested(std::string_view option, std::string_view section,
+                    std::string_view pathKey = "path", std::string_view digestKey = "sha256") {
+    const StationFileValue* path = file_.Find(section, pathKey);
+    const StationFileValue* digest = file_.Find(section, digestKey);
     if (path == nullptr || digest == nullptr) {
       return;
     }
@@ -248,6 +249,7 @@ std::optional<StationRefusal> MergeStationFile(const StationArguments& arguments
   Merger merger(arguments, file, options, overrides);
   merger.TakeDigested("IMAGE", "image");
   merger.TakeDigested("--loader", "loader");
+  merger.TakeDigested("--boot-stage", "loader", "boot_stage", "boot_stage_sha256");
   for (const StationFileValue& value : file.values) {
     if (value.option->section != "image" && value.option->section != "loader") {
       merger.Take(value);

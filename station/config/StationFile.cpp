@@ -199,9 +199,12 @@ bool ReadTables(FileReader& reader, const toml::table& top, StationFile& file) {
     }
     const bool digested = std::string_view(section) == "image" || section == std::string("loader");
     const bool units = std::string_view(section) == "units";
+    // A boot stage is pinned by its digest as the loader is.
+    const bool staged = section == std::string("loader") && table->get("boot_stage") != nullptr;
     if (!reader.Section(*table, section, {}, file.values) ||
         (digested && (!reader.Needs(*table, "path", section, table->source()) ||
                       !reader.Needs(*table, "sha256", section, table->source()))) ||
+        (staged && !reader.Needs(*table, "boot_stage_sha256", section, table->source())) ||
         (units && (!reader.Needs(*table, "offset", section, table->source()) ||
                    !reader.Needs(*table, "first", section, table->source())))) {
       return false;

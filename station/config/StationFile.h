@@ -6,6 +6,7 @@
 //   max_failures = 3                  failed boards in a row that stop a port (0: never)
 //   [image]     path, sha256          required: the image and the SHA-256 it must have
 //   [loader]    path, sha256          optional: a RAM loader of the board's own (both keys)
+//               boot_stage, boot_stage_sha256    optional: that loader's boot stage (both)
 //   [line]      rom_baud, burn_baud, data_bits (numbers), parity, stop_bits (words)
 //   [units]     offset, first, step, format, state                  unit numbers, when present
 //   [[port]]    name, board, leave_silence_ms                       one table per port

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <limits>
 
+#include "app/BootStageFile.h"
 #include "burn/BurnRequest.h"
 #include "burn/LineOptions.h"
 #include "station/config/BoardSignalWord.h"
@@ -30,7 +31,7 @@ constexpr uint64_t kMost = std::numeric_limits<int64_t>::max();  // as TOML's in
 using S = StationOptions;
 
 // In the order the help lists them.
-const std::array<StationOption, 22> kTable = {{
+const std::array<StationOption, 25> kTable = {{
     {.name = "--station",
      .help = "the station file an engineer prepared; options given here override it",
      .value = OptionValue::kPath,
@@ -138,6 +139,20 @@ const std::array<StationOption, 22> kTable = {{
      .key = "sha256",
      .value = OptionValue::kDigest,
      .field = &S::expectLoaderSha256},
+    {.name = "--boot-stage",
+     .section = "loader",
+     .key = "boot_stage",
+     .help = kBootStageOptionHelp,
+     .value = OptionValue::kPath,
+     .field = &S::bootStage},
+    {.section = "loader",
+     .key = "boot_stage_sha256",
+     .value = OptionValue::kDigest,
+     .field = &S::expectBootStageSha256},
+    {.name = "--classic",
+     .help = kClassicOptionHelp,
+     .value = OptionValue::kFlag,
+     .field = &S::classic},
     {.name = "--rom-baud",
      .section = "line",
      .key = "rom_baud",

@@ -26,6 +26,9 @@ struct StationOptions {
   std::string expectSha256;  // the image must have this SHA-256, when given
   std::string loader;        // empty: the loader built in
   std::string expectLoaderSha256;
+  std::string bootStage;  // the boot stage of `loader`; empty: none (the built-in loader's own)
+  std::string expectBootStageSha256;
+  bool classic = false;  // no boot stage and no flash read-back, whatever the loader declares
   std::string log;
   std::vector<std::string> ports;
   // How a board arrives and leaves on every port; with a station file's signals per port,

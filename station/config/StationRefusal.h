@@ -26,6 +26,7 @@ enum class StationRefusalKind : uint8_t {
   kBadValue,               // `option` given `value` at place, which `fault` says is wrong
   kMissingOption,          // `option` is required without a station file
   kOptionNeedsOption,      // `option` was given without `other` (`value`: the option's name)
+  kOptionExcludesOption,   // `option` (`name`) was given with `other`, which leaves it unused
   kSilenceWithoutChip,     // --leave-silence-ms given where no port's board is seen by the chip
   kNoSuchPort,             // `value` (at place) is no device path or COM name
   kSamePort,               // `other` and `value` (at place) name one port
@@ -33,6 +34,8 @@ enum class StationRefusalKind : uint8_t {
   kWrongImage,             // `value` (at place) has SHA-256 `actual`, not `expected`
   kLoaderUnreadable,       // as the image's
   kWrongLoader,            // as the image's
+  kBootStageUnreadable,    // as the image's
+  kWrongBootStage,         // as the image's
   kUnitNumbers,            // unit numbers (at place): detail is the plan's or state file's problem
   kLogFolderMissing,       // the log `value`'s folder `other` does not exist
   kLogUnusable,            // the log `value`: detail is its problem

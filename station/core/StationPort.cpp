@@ -6,6 +6,7 @@
 
 #include "app/BurnEngine.h"
 #include "app/ProgressText.h"
+#include "app/ReadBackWords.h"
 #include "burn/LineOptions.h"
 
 namespace tarvok {
@@ -184,6 +185,8 @@ StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
   request.line = setup.line;
   request.image = setup.image;
   request.loader = setup.loader;
+  request.bootStage = setup.bootStage;
+  request.classic = setup.classic;
   request.echoRepeats = setup.echoRepeats;
   request.stop = StopToken(stop_);
   // With unit numbers each board gets its own copy of the image; the shared one stays as read.
@@ -238,6 +241,8 @@ UnitRecord StationPort::RecordOf(const Attempt& attempt) const {
   record.hasUnit = attempt.hasUnit;
   record.unit = attempt.unit;
   record.portWentAway = outcome.portWentAway;
+  record.readBack = outcome.readBack;
+  record.flashCrc = FlashCrcOf(outcome);
   return record;
 }
 

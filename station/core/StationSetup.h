@@ -45,6 +45,9 @@ struct StationSetup {
   std::string imageSha256;
   std::shared_ptr<const std::vector<uint8_t>> loader;  // null: the one built in
   std::string loaderSha256;
+  std::shared_ptr<const std::vector<uint8_t>> bootStage;  // null: none named with the loader
+  std::string bootStageSha256;
+  bool classic = false;  // no boot stage and no flash read-back, whatever the loader declares
   BurnLine line;
   uint8_t echoRepeats = 0;
   std::vector<StationPortSetup> ports;

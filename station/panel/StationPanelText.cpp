@@ -272,9 +272,14 @@ std::string StationOpeningWords(const StationRefusal& refusal) {
       return "image " + refusal.value + " " + refusal.detail;
     case StationRefusalKind::kLoaderUnreadable:
       return "loader " + refusal.value + " " + refusal.detail;
+    case StationRefusalKind::kBootStageUnreadable:
+      return "boot stage " + refusal.value + " " + refusal.detail;
     case StationRefusalKind::kWrongImage:
     case StationRefusalKind::kWrongLoader:
-      return std::string(refusal.kind == StationRefusalKind::kWrongImage ? "image " : "loader ") +
+    case StationRefusalKind::kWrongBootStage:
+      return std::string(refusal.kind == StationRefusalKind::kWrongImage    ? "image "
+                         : refusal.kind == StationRefusalKind::kWrongLoader ? "loader "
+                                                                            : "boot stage ") +
              refusal.value + " is not the expected one: its SHA-256 is " + refusal.actual +
              ", not " + refusal.expected + "; nothing was burned";
     case StationRefusalKind::kUnitNumbers:
@@ -310,7 +315,10 @@ std::string RefusalReason(const StationRefusal& refusal) {
       return "no station file, and no " + refusal.name +
              ": give a station file, or the image with --port and --log";
     case StationRefusalKind::kOptionNeedsOption:
-      return refusal.name + " needs " + refusal.other;
+      return where + refusal.name + " needs " + refusal.other +
+             (refusal.other == "--loader" ? ": the built-in loader brings its own boot stage" : "");
+    case StationRefusalKind::kOptionExcludesOption:
+      return where + refusal.name + " excludes " + refusal.other + ": the stage would not be used";
     case StationRefusalKind::kSilenceWithoutChip:
       return "--leave-silence-ms is for --board chip; with --board " + refusal.value +
              " a board's leaving is seen without it";
@@ -321,9 +329,11 @@ std::string RefusalReason(const StationRefusal& refusal) {
 
 std::string RefusalText(const StationRefusal& refusal) {
   if (refusal.kind == StationRefusalKind::kWrongImage ||
-      refusal.kind == StationRefusalKind::kWrongLoader) {
-    return std::string(refusal.kind == StationRefusalKind::kWrongImage ? "WRONG IMAGE"
-                                                                       : "WRONG LOADER") +
+      refusal.kind == StationRefusalKind::kWrongLoader ||
+      refusal.kind == StationRefusalKind::kWrongBootStage) {
+    return std::string(refusal.kind == StationRefusalKind::kWrongImage    ? "WRONG IMAGE"
+                       : refusal.kind == StationRefusalKind::kWrongLoader ? "WRONG LOADER"
+                                                                          : "WRONG BOOT STAGE") +
            ": nothing was burned. Do not burn with this station file; call the engineer who "
            "prepared it.\n\n" +
            RefusalReason(refusal);

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "app/ReadBackWords.h"
+
 namespace tarvok {
 
 namespace {
@@ -59,6 +61,22 @@ class FieldReader {
     }
     whole_ = whole_ && found->is_boolean();
     return found->is_boolean() && found->get<bool>();
+  }
+  // "read_back" and "flash_crc32", which a line written before they were kept does not have
+  // (not asked, null then); a word or a CRC-32 in any other form is no record.
+  void ReadBackOf(ReadBack& readBack, std::optional<uint32_t>& flashCrc) {
+    const auto word = object_.find("read_back");
+    if (word != object_.end()) {
+      const std::optional<ReadBack> known =
+          word->is_string() ? ReadBackOfWord(word->get<std::string>()) : std::nullopt;
+      whole_ = whole_ && known.has_value();
+      readBack = known.value_or(ReadBack::kNotAsked);
+    }
+    const auto crc = object_.find("flash_crc32");
+    if (crc != object_.end() && !crc->is_null()) {
+      flashCrc = crc->is_string() ? Crc32OfText(crc->get<std::string>()) : std::nullopt;
+      whole_ = whole_ && flashCrc.has_value();
+    }
   }
   const nlohmann::json* Find(const char* key) {
     const auto found = object_.find(key);
@@ -136,6 +154,9 @@ std::string UnitRecordLine(const UnitRecord& record) {
       {"sequence", record.sequence},
       {"unit", record.hasUnit ? nlohmann::ordered_json(record.unit) : nullptr},
       {"port_went_away", record.portWentAway},
+      {"read_back", ReadBackWord(record.readBack)},
+      {"flash_crc32",
+       record.flashCrc ? nlohmann::ordered_json(Crc32Text(*record.flashCrc)) : nullptr},
   };
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
@@ -174,6 +195,7 @@ std::optional<UnitRecord> ParseUnitRecordLine(const std::string& line) {
   record.hasUnit = unit != nullptr && !unit->is_null();
   record.unit = record.hasUnit ? field.Count<uint64_t>("unit") : 0;
   record.portWentAway = field.Flag("port_went_away");
+  field.ReadBackOf(record.readBack, record.flashCrc);
   if (!field.Whole() || !result) {
     return std::nullopt;
   }

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "burn/BurnRequest.h"
+
 namespace tarvok {
 
 // How a board's attempt ended.
@@ -44,6 +46,10 @@ struct UnitRecord {
   bool hasUnit = false;       // unit is written as null without it
   uint64_t unit = 0;          // the unit number burned (or used up by a failed burn)
   bool portWentAway = false;  // the burn ended because the port disappeared under it
+  // Whether the flash was read back after the image, and the CRC-32 the loader read from it
+  // (known for kMatched and kDiffers). A line written before they were kept reads as not asked.
+  ReadBack readBack = ReadBack::kNotAsked;
+  std::optional<uint32_t> flashCrc;
 
   bool operator==(const UnitRecord&) const = default;
 };
@@ -54,7 +60,8 @@ std::string UnitRecordLine(const UnitRecord& record);
 
 // The record a line of the log holds, with or without its '\n'; nullopt for anything else (a
 // line torn by a kill or a full disk, a field missing or of another kind). The exact inverse of
-// UnitRecordLine. A line written before port_went_away was kept reads as false.
+// UnitRecordLine. A line written before port_went_away was kept reads as false; one
+// written before read_back and flash_crc32 were kept, as not asked and null.
 std::optional<UnitRecord> ParseUnitRecordLine(const std::string& line);
 
 // The time as "2026-12-08T19:21:58.123Z", and back; nullopt for any other text.

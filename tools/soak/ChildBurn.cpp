@@ -18,20 +18,26 @@ using Clock = std::chrono::steady_clock;
 constexpr double kChildKillSeconds = 600;
 
 std::string Encode(const BurnResult& r) {
-  char head[128];
-  std::snprintf(head, sizeof(head), "%d %u %.3f %u %u ", static_cast<int>(r.outcome), r.status,
-                r.seconds, r.sentencesHeard, r.rejections);
+  char head[192];
+  std::snprintf(head, sizeof(head), "%d %u %.3f %u %u %u %d %u %u %d ", static_cast<int>(r.outcome),
+                r.status, r.seconds, r.sentencesHeard, r.rejections, r.stepResult,
+                static_cast<int>(r.readBack), r.imageCrc, r.flashCrc, r.flashWrong ? 1 : 0);
   return head + r.detail + "\n";
 }
 
 bool Decode(const std::string& text, BurnResult& r) {
   int outcome = 0;
+  int readBack = 0;
+  int flashWrong = 0;
   int used = 0;
-  if (std::sscanf(text.c_str(), "%d %u %lf %u %u %n", &outcome, &r.status, &r.seconds,
-                  &r.sentencesHeard, &r.rejections, &used) < 5) {
+  if (std::sscanf(text.c_str(), "%d %u %lf %u %u %u %d %u %u %d %n", &outcome, &r.status,
+                  &r.seconds, &r.sentencesHeard, &r.rejections, &r.stepResult, &readBack,
+                  &r.imageCrc, &r.flashCrc, &flashWrong, &used) < 10) {
     return false;
   }
   r.outcome = static_cast<Outcome>(outcome);
+  r.readBack = static_cast<ReadBack>(readBack);
+  r.flashWrong = flashWrong != 0;
   r.detail = text.substr(static_cast<std::size_t>(used));
   while (!r.detail.empty() && r.detail.back() == '\n') {
     r.detail.pop_back();

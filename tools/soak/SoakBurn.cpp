@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "app/BurnEngine.h"
+#include "app/ReadBackWords.h"
 #include "burn/BurnSequence.h"
+#include "burn/EmbeddedLoader.h"
 
 namespace tarvok::soak {
 namespace {
@@ -80,25 +83,52 @@ bool HostKeptItsBounds(const sim::PtyChip& chip, const HostRun& run, uint32_t im
   return true;
 }
 
-// What the chip makes of a burn the host has ended with `status`.
-void ClassifyBurn(sim::PtyChip& chip, const std::vector<uint8_t>& bytes, uint32_t status,
+// A wrong flash behind a success: a defect where the loader declares the read-back, whatever
+// let it through; otherwise one only when nothing the protocol leaves unchecked explains it.
+// The detail says what let it through, and what the read-back said.
+void ClassifyWrongFlash(const std::vector<uint8_t>& bytes, const sim::ChipReport& report,
+                        bool readBackDeclared, BurnResult& result) {
+  const std::string explanation = ExplainWrongFlash(bytes, report.accepted);
+  result.outcome = readBackDeclared || explanation.empty() ? Outcome::kWrongFlashDefect
+                                                           : Outcome::kWrongFlashExplained;
+  result.detail = explanation.empty()
+                      ? "the chip accepted what the host sent, yet its flash differs"
+                      : explanation;
+  if (readBackDeclared) {
+    char crcs[96];
+    std::snprintf(crcs, sizeof(crcs), " (flash CRC-32 0x%08X, image 0x%08X)", result.flashCrc,
+                  result.imageCrc);
+    result.detail = std::string("the flash read back as ") + ReadBackWord(result.readBack) +
+                    (result.readBack == ReadBack::kNotAsked ? "" : crcs) + ": " + result.detail;
+  }
+}
+
+// What the chip makes of a burn the host has ended with `outcome`. Where the loader declares
+// the read-back, a wrong flash behind a success is a defect whatever let it through, and a
+// success without a matching read-back is one too.
+void ClassifyBurn(sim::PtyChip& chip, const std::vector<uint8_t>& bytes, const BurnOutcome& outcome,
                   BurnResult& result) {
-  result.status = status;
-  if (status == kBurnOk) {
+  static const bool readBackDeclared =
+      LoaderDeclaresReadBack(kEmbeddedLoader, kEmbeddedLoaderLength);
+  result.status = outcome.status;
+  result.stepResult = outcome.stepResult;
+  result.readBack = outcome.readBack;
+  result.imageCrc = outcome.imageCrc;
+  result.flashCrc = outcome.flashCrc;
+  if (outcome.status == kBurnOk) {
     chip.WaitForBurnEnd(3000);  // the finish may still be on its way
   }
   const sim::ChipReport report = chip.Report();
   result.sentencesHeard = report.sentencesHeard;
   result.rejections = report.loader.rejections;
-  if (status != kBurnOk) {
+  result.flashWrong = !chip.FlashHolds(bytes);
+  if (outcome.status != kBurnOk) {
     result.outcome = Outcome::kReportedFailure;
-  } else if (!chip.FlashHolds(bytes)) {
-    result.detail = ExplainWrongFlash(bytes, report.accepted);
-    result.outcome =
-        result.detail.empty() ? Outcome::kWrongFlashDefect : Outcome::kWrongFlashExplained;
-    if (result.detail.empty()) {
-      result.detail = "the chip accepted what the host sent, yet its flash differs";
-    }
+  } else if (result.flashWrong) {
+    ClassifyWrongFlash(bytes, report, readBackDeclared, result);
+  } else if (readBackDeclared && outcome.readBack != ReadBack::kMatched) {
+    result.outcome = Outcome::kUncheckedSuccess;
+    result.detail = std::string("the flash read back as ") + ReadBackWord(outcome.readBack);
   } else if (!report.finishArrived) {
     result.outcome =
         report.faultsAfterTrailer > 0 ? Outcome::kFinishLostToFaults : Outcome::kFinishLost;
@@ -146,7 +176,7 @@ BurnResult RunBurn(const BurnPlan& plan) {
     result.detail = "the port did not open: " + run->outcome.summary;
     return result;
   }
-  ClassifyBurn(*chip, bytes, run->outcome.status, result);
+  ClassifyBurn(*chip, bytes, run->outcome, result);
   return result;
 }
 

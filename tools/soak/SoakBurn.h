@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "burn/BurnRequest.h"
 #include "tools/soak/BurnPlan.h"
 #include "tools/soak/Verdict.h"
 
@@ -14,6 +15,10 @@ namespace tarvok::soak {
 struct BurnResult {
   Outcome outcome = Outcome::kSetupFailed;
   uint32_t status = 0;
+  uint32_t stepResult = 0;
+  ReadBack readBack = ReadBack::kNotAsked;  // as the burn reported it
+  uint32_t imageCrc = 0, flashCrc = 0;      // as the burn reported them
+  bool flashWrong = false;                  // the chip's flash does not hold the image
   double seconds = 0;
   uint32_t sentencesHeard = 0;  // handshake cycles the chip saw (full runs)
   uint32_t rejections = 0;

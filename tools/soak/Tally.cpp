@@ -15,6 +15,9 @@ void Record(Tally& tally, const BurnPlan& plan, const BurnResult& r, bool verbos
   if (r.outcome == Outcome::kReportedFailure) {
     ++tally.failureStatuses[r.status];
   }
+  if (r.flashWrong) {
+    ++tally.wrongFlashReports[{r.status, r.stepResult}];
+  }
   if (plan.fullRun && r.outcome != Outcome::kHang && r.outcome != Outcome::kCrash) {
     Tally::FullRuns& runs = tally.fullRuns[{plan.chip.wire.latencyMs, plan.scenario == "clean"}];
     ++runs.runs;
@@ -56,8 +59,8 @@ void PrintTable(const Tally& t, uint64_t runSeed, double seconds) {
   std::printf("%-40s %8s\n", "outcome", "burns");
   for (const Outcome o :
        {Outcome::kSuccess, Outcome::kReportedFailure, Outcome::kWrongFlashExplained,
-        Outcome::kWrongFlashDefect, Outcome::kFinishLost, Outcome::kFinishLostToFaults,
-        Outcome::kCrash, Outcome::kHang, Outcome::kSetupFailed}) {
+        Outcome::kWrongFlashDefect, Outcome::kUncheckedSuccess, Outcome::kFinishLost,
+        Outcome::kFinishLostToFaults, Outcome::kCrash, Outcome::kHang, Outcome::kSetupFailed}) {
     const auto found = t.outcomes.find(o);
     std::printf("%-40s %8llu\n", OutcomeName(o),
                 static_cast<unsigned long long>(found == t.outcomes.end() ? 0 : found->second));
@@ -66,7 +69,14 @@ void PrintTable(const Tally& t, uint64_t runSeed, double seconds) {
   for (const auto& [status, count] : t.failureStatuses) {
     std::printf("  %#x: %llu", status, static_cast<unsigned long long>(count));
   }
-  std::printf("\n\nfull runs (boot ROM woken) by adapter latency:\n");
+  std::printf("\n\nwrong flashes by what the burn reported:\n");
+  std::printf("%-12s %-14s %8s\n", "burn status", "step result", "burns");
+  for (const auto& [report, count] : t.wrongFlashReports) {
+    std::printf("0x%-10x 0x%-12x %8llu%s\n", report.first, report.second,
+                static_cast<unsigned long long>(count),
+                report.first == 0 ? "  reported as success" : "");
+  }
+  std::printf("\nfull runs (boot ROM woken) by adapter latency:\n");
   std::printf("%-18s %6s %9s %26s %18s\n", "latency, line", "runs", "success",
               "of them woken in 1 cycle", "handshake failed");
   for (const auto& [key, runs] : t.fullRuns) {

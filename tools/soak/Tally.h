@@ -14,6 +14,8 @@ namespace tarvok::soak {
 struct Tally {
   std::map<Outcome, uint64_t> outcomes;
   std::map<uint32_t, uint64_t> failureStatuses;
+  // What each burn that left a wrong flash was reported as: by burn status and step result.
+  std::map<std::pair<uint32_t, uint32_t>, uint64_t> wrongFlashReports;
   std::vector<std::string> bad;
   std::vector<std::string> explained;
   struct Row {

@@ -14,7 +14,9 @@ enum class Outcome {
   kSuccess,              // status 0, the flash holds the image, the finish arrived
   kReportedFailure,      // a nonzero status
   kWrongFlashExplained,  // status 0, wrong flash, through a change the protocol cannot see
+                         // (only where the loader declares no read-back of the flash)
   kWrongFlashDefect,     // status 0, wrong flash, and the protocol should have caught it
+  kUncheckedSuccess,     // status 0 from a loader that declares the read-back, not matched
   kFinishLost,           // status 0, the flash holds the image, but 0xE5 never arrived
   kFinishLostToFaults,   // the same, with the line faulting the host's bytes after the trailer
   kCrash,                // the burn's process died
@@ -24,6 +26,10 @@ enum class Outcome {
 
 const char* OutcomeName(Outcome outcome);
 bool IsBad(Outcome outcome);
+
+// Whether the loader the soak burns through (the one built in) declares that it answers the
+// flash's CRC-32 after the image: then every success must have read it back as the image's.
+bool LoaderDeclaresReadBack(const uint8_t* loader, uint32_t length);
 
 // Why a chip could accept a stream other than `image` without any check failing, or empty
 // when nothing explains it. The unchecked fields are the flash parameters and the stream
