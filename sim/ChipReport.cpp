@@ -45,6 +45,9 @@ std::string StageLine(const BootStageStats& stage) {
   if (stage.silent) {
     return "started, never answered";
   }
+  if (stage.nothingThere) {
+    return "started on empty RAM (nothing was downloaded there), never answered";
+  }
   if (stage.emulated) {
     return "run by the emulated CPU";
   }
