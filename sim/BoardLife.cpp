@@ -96,6 +96,9 @@ BoardRecord BoardLife::Record(const Chip& chip, int64_t nowUs) const {
     record.imageStagesStarted = streamStarted ? 1 : 0;
     record.imageStagesFinished = stats.trailerSent ? 1 : 0;
   }
+  const BootStageStats stage = chip.StageStats();
+  record.bootStageStarted = stage.started;
+  record.bootStageBroughtLoader = stage.loaderStarted;
   record.wakeSentencesAfterBurn = wakeSentences_;
   record.left = phase_ == Phase::kGone;
   record.inPlaceUs = (record.left ? leftUs_ : nowUs) - arrivedUs_;

@@ -37,6 +37,10 @@ struct BoardRecord {
   uint32_t burnsStarted = 0;
   uint32_t imageStagesStarted = 0;
   uint32_t imageStagesFinished = 0;
+  // The boot ROM started a boot stage, and the stage brought the loader in and started it
+  // (the C++ model tells; on the emulated CPU only the start is known).
+  bool bootStageStarted = false;
+  bool bootStageBroughtLoader = false;
   // Wake-up sentences the host sent once the application ran: attempts at a second burn.
   uint32_t wakeSentencesAfterBurn = 0;
   bool left = false;

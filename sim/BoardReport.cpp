@@ -49,6 +49,8 @@ std::string BoardJson(const BoardRecord& record) {
          "\", \"burns_started\": " + std::to_string(record.burnsStarted) +
          ", \"image_stages_started\": " + std::to_string(record.imageStagesStarted) +
          ", \"image_stages_finished\": " + std::to_string(record.imageStagesFinished) +
+         ", \"boot_stage_started\": " + (record.bootStageStarted ? "true" : "false") +
+         ", \"boot_stage_brought_loader\": " + (record.bootStageBroughtLoader ? "true" : "false") +
          ", \"wake_sentences_after_burn\": " + std::to_string(record.wakeSentencesAfterBurn) +
          ", \"left\": " + (record.left ? "true" : "false") +
          ", \"seconds_in_place\": " + Seconds(record.inPlaceUs) + "}\n";

@@ -17,6 +17,7 @@ namespace tarvok::sim {
 struct BootStageStats {
   bool started = false;        // the boot ROM started the program at BOOT_STAGE_ADDRESS
   bool silent = false;         // nothing ran there that answers (a fault)
+  bool nothingThere = false;   // nothing was downloaded there: the CPU ran empty RAM
   bool emulated = false;       // the emulated CPU ran what was there; it keeps no record
   bool loadCommand = false;    // the load command was taken (its length was acceptable)
   uint32_t loaderRate = 0;     // the rate the loader came in at

@@ -80,6 +80,11 @@ void Chip::StartProgram(std::vector<uint8_t>& out) {
       options_.silent = true;
       return;
     }
+    if (!options_.cpu && !RamHoldsProgramAt(BOOT_STAGE_ADDRESS, BOOT_STAGE_MAX_BYTES)) {
+      stageStats_.nothingThere = true;
+      options_.silent = true;  // empty RAM answers nothing
+      return;
+    }
     if (!options_.cpu) {
       mode_ = Mode::kLoader;
       stage_ = std::make_unique<BootStage>(options_.romRate);
@@ -93,6 +98,16 @@ void Chip::StartProgram(std::vector<uint8_t>& out) {
   } else {
     options_.silent = true;  // jumped into nowhere
   }
+}
+
+// Something was downloaded into [address, address + bytes): RAM starts out zeroed.
+bool Chip::RamHoldsProgramAt(uint32_t address, uint32_t bytes) const {
+  const std::vector<uint8_t>& ram = rom_.Ram();
+  const std::size_t first = std::min<std::size_t>(address, ram.size());
+  const std::size_t last = std::min<std::size_t>(std::size_t{address} + bytes, ram.size());
+  return std::any_of(ram.begin() + static_cast<std::ptrdiff_t>(first),
+                     ram.begin() + static_cast<std::ptrdiff_t>(last),
+                     [](uint8_t byte) { return byte != 0; });
 }
 
 BootStageStats Chip::StageStats() const {

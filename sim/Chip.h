@@ -86,6 +86,7 @@ class Chip {
 
  private:
   void StartProgram(std::vector<uint8_t>& out);
+  bool RamHoldsProgramAt(uint32_t address, uint32_t bytes) const;
   void StartLoader(std::vector<uint8_t>& out);
 
   ChipOptions options_;

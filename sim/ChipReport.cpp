@@ -26,6 +26,7 @@ ChipReport ReportOf(const Chip& chip, const LineRecord& line) {
   report.flashHoldsAcceptedImage = chip.FlashHoldsAcceptedImage();
   report.stage = chip.StageStats();
   if (const RamProgram* loader = chip.RunningLoader(); loader != nullptr) {
+    report.loaderRan = true;
     report.loader = loader->Stats();
     if (const AcceptedStream* accepted = loader->Accepted(); accepted != nullptr) {
       report.accepted = *accepted;
@@ -43,6 +44,9 @@ namespace {
 std::string StageLine(const BootStageStats& stage) {
   if (stage.silent) {
     return "started, never answered";
+  }
+  if (stage.nothingThere) {
+    return "started on empty RAM (nothing was downloaded there), never answered";
   }
   if (stage.emulated) {
     return "run by the emulated CPU";
@@ -76,7 +80,8 @@ int PrintReport(const ChipReport& report, const ImageCheck* image) {
   std::printf("blocks accepted: %u, rejected: %u\n", report.loader.blocksAccepted,
               report.loader.rejections);
   std::printf("flash: %s\n",
-              !report.streamRecorded
+              !report.loaderRan ? "not compared (no loader ran)"
+              : !report.streamRecorded
                   ? "not compared (the emulated CPU keeps no record of what its loader accepted)"
               : !report.streamComplete         ? "no complete image accepted"
               : report.flashHoldsAcceptedImage ? "holds the image it accepted"

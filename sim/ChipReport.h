@@ -15,6 +15,7 @@ struct ChipReport {
   // arrived may have been lost to them.
   uint32_t faultsAfterTrailer = 0;
   uint32_t sentencesHeard = 0;
+  bool loaderRan = false;  // a loader (the model or the emulated CPU) ran at all
   // The running loader keeps a record of the stream it accepted (the emulated CPU does not).
   bool streamRecorded = false;
   bool streamComplete = false;  // the loader accepted every byte its parameters announced

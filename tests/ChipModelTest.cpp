@@ -48,16 +48,23 @@ void Play(FakeSerialDevice& device, const std::vector<Step>& steps) {
   }
 }
 
-// The running application hears its reboot sentence, the boot ROM its handshake, then 0xA8
-// starts the program at 0x00000B00.
-std::vector<Step> ToBootStage(Bytes startAnswer) {
+// The running application hears its reboot sentence, the boot ROM its handshake and a word
+// written to 0x00000B00 (unless `download` is false), then 0xA8 starts the program there.
+std::vector<Step> ToBootStage(Bytes startAnswer, bool download = true) {
   Bytes start = {0xA8, 0x00, 0x00, 0x0B, 0x00};  // echoed by the boot ROM
   start.insert(start.end(), startAnswer.begin(), startAnswer.end());
-  return {
+  const Bytes write = {0xAE, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x01,  // one word
+                       0xEA, 0xFF, 0xFF, 0xFE};                               // echoed whole
+  std::vector<Step> steps = {
       {kRom, {'$', 'P', 'V', 'Q', 'T', '7', '5', '*', '0', '1', 0x0D, 0x0A}, {}},
       {kRom, {0x90, 0x09, 0x60, 0x06}, {0x6F, 0xF6, 0x9F, 0xF9}},
+      {kRom, write, write},
       {kRom, {0xA8, 0x00, 0x00, 0x0B, 0x00}, start},
   };
+  if (!download) {
+    steps.erase(steps.begin() + 2);
+  }
+  return steps;
 }
 
 const Bytes kHello = {0x53, 0x01};               // the stage's hello, version 1
@@ -81,7 +88,8 @@ struct StageCase {
   Bytes startAnswer;        // what follows the boot ROM's echo of 0xA8
   std::vector<Step> steps;  // after the start
   bool loaderStarted;
-  uint32_t loaderRate;  // when it started
+  uint32_t loaderRate;   // when it started
+  bool download = true;  // the boot ROM wrote the stage to 0xB00 before its start
 };
 
 TEST(ChipBootStage, Exchange) {
@@ -169,6 +177,13 @@ TEST(ChipBootStage, Exchange) {
        {{kRom, kLoad, {}}, {kFast, {0x5A}, {}}, {kRom, {0x5A, 0xD5}, {}}},
        false,
        0},
+      {"nothing downloaded to 0xB00: empty RAM answers nothing",
+       Options(Defaults),
+       {},
+       {{kRom, kLoad, {}}, {kFast, {0x5A}, {}}, {kRom, {0x5A, 0xD5}, {}}},
+       false,
+       0,
+       false},
       {"on the emulated CPU, a silent stage starts no CPU",
        Options([](sim::ChipOptions& o) {
          o.stageSilent = true;
@@ -183,7 +198,7 @@ TEST(ChipBootStage, Exchange) {
     SCOPED_TRACE(c.name);
     FakeSerialDevice device;
     ChipOnWire wire(device, c.options);
-    std::vector<Step> steps = ToBootStage(c.startAnswer);
+    std::vector<Step> steps = ToBootStage(c.startAnswer, c.download);
     steps.insert(steps.end(), c.steps.begin(), c.steps.end());
     Play(device, steps);
     const sim::BootStageStats stage = wire.chip.StageStats();
