@@ -107,6 +107,9 @@ uint32_t BootStageLink::BringLoaderIn(SerialPort& port, const StageLoad& load) c
   if (port.SetBaudRate(burnRate) != kPortOk) {
     return kStageRateFailed;
   }
+  // As after the loader's own switch: an adapter may take a moment to run at the new rate,
+  // and a probe that leaves at the old one only costs a probe's wait.
+  SleepMs(port, kSettleAfterRateChangeMs);
   if (!StageReady(port)) {
     return kStageNotReady;
   }

@@ -26,8 +26,11 @@ inline bool ReadWithin31Seconds(SerialPort& port, uint8_t& byte) {
   return port.Read(&byte, 1, 50, 100) == kPortOk;
 }
 // 3 minutes (121 empty reads and 120 pauses of 1 s): the loader finishing the flash.
+inline bool ReadWithin3Minutes(SerialPort& port, uint8_t* buffer, uint32_t length) {
+  return port.Read(buffer, length, 120, 1000) == kPortOk;
+}
 inline bool ReadWithin3Minutes(SerialPort& port, uint8_t& byte) {
-  return port.Read(&byte, 1, 120, 1000) == kPortOk;
+  return ReadWithin3Minutes(port, &byte, 1);
 }
 inline bool WriteByte(SerialPort& port, uint8_t byte) {
   return port.Write(&byte, 1) == kPortOk;

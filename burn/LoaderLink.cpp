@@ -11,7 +11,6 @@ namespace {
 constexpr uint32_t kBytesPerProgressStep = 3840;
 
 constexpr uint32_t kAddressMask = 0x07FFFFFF;
-constexpr uint32_t kSettleAfterRateChangeMs = 100;
 constexpr uint32_t kProbes = 10;
 constexpr uint8_t kEchoTestValues = 11;  // 0x00 to 0x0A
 constexpr uint32_t kPlainResyncs = 3;
@@ -337,7 +336,8 @@ uint32_t LoaderLink::ReadFlashCrc(SerialPort& port, uint32_t& crc) const {
   if (!WriteByte(port, kCmdFlashCrc)) {
     return 1;
   }
-  // The loader reads the whole image's range of flash before it answers.
+  // The loader may acknowledge at once and read the whole image's range of flash before it
+  // sends the CRC: both waits are the patient ones.
   uint8_t reply = 0;
   if (!ReadWithin3Minutes(port, reply)) {
     return 2;
@@ -349,7 +349,7 @@ uint32_t LoaderLink::ReadFlashCrc(SerialPort& port, uint32_t& crc) const {
     return 4;
   }
   std::array<uint8_t, 4> value{};
-  if (!ReadWithinHalfASecond(port, value.data(), 4)) {
+  if (!ReadWithin3Minutes(port, value.data(), 4)) {
     return 5;
   }
   crc = uint32_t{value[0]} << 24 | uint32_t{value[1]} << 16 | uint32_t{value[2]} << 8 | value[3];

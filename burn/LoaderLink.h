@@ -35,6 +35,9 @@ inline constexpr std::array<uint32_t, 15> baudRates = {0,     921600, 460800, 23
                                                        57600, 38400,  19200,  14400,  9600,
                                                        4800,  2400,   1200,   300,    110};
 
+// The pause after the port's change to a new rate before the first probe at that rate.
+inline constexpr uint32_t kSettleAfterRateChangeMs = 100;
+
 // A block the loader has rejected this often in a row ends the stream: the line is hopeless.
 inline constexpr uint32_t kMaxBlockRejections = 100;
 

@@ -42,7 +42,10 @@ void BootStage::Receive(uint8_t byte, std::vector<uint8_t>& out) {
         out.push_back(BOOT_STAGE_READY);
         return;
       }
-      // Anything else is the loader's first byte.
+      if (stats_.probes == 0) {
+        return;  // what came before the first probe (at the rate being left) is dropped
+      }
+      // Anything else after a probe is the loader's first byte.
       state_ = State::kLoaderBytes;
       [[fallthrough]];
     case State::kLoaderBytes:

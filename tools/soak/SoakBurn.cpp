@@ -10,6 +10,7 @@
 #include "app/ReadBackWords.h"
 #include "burn/BurnSequence.h"
 #include "burn/EmbeddedLoader.h"
+#include "burn/LoaderDeclaration.h"
 
 namespace tarvok::soak {
 namespace {
@@ -108,8 +109,10 @@ void ClassifyWrongFlash(const std::vector<uint8_t>& bytes, const sim::ChipReport
 // success without a matching read-back is one too.
 void ClassifyBurn(sim::PtyChip& chip, const std::vector<uint8_t>& bytes, const BurnOutcome& outcome,
                   BurnResult& result) {
+  // The soak burns through the loader built in: when it declares the read-back, every
+  // success must have read the flash back as the image.
   static const bool readBackDeclared =
-      LoaderDeclaresReadBack(kEmbeddedLoader, kEmbeddedLoaderLength);
+      DeclaredAdditions(kEmbeddedLoader, kEmbeddedLoaderLength).flashCrc;
   result.status = outcome.status;
   result.stepResult = outcome.stepResult;
   result.readBack = outcome.readBack;

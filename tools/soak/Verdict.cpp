@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-
-#include "firmware/loader_codes.h"
 
 namespace tarvok::soak {
 namespace {
@@ -52,16 +49,6 @@ bool IsBad(Outcome outcome) {
   return outcome == Outcome::kWrongFlashDefect || outcome == Outcome::kUncheckedSuccess ||
          outcome == Outcome::kFinishLost || outcome == Outcome::kCrash ||
          outcome == Outcome::kHang || outcome == Outcome::kSetupFailed;
-}
-
-bool LoaderDeclaresReadBack(const uint8_t* loader, uint32_t length) {
-  if (length < LOADER_DECLARATION_BYTES) {
-    return false;
-  }
-  const uint8_t* declaration = loader + length - LOADER_DECLARATION_BYTES;
-  return std::memcmp(declaration, LOADER_DECLARATION_MAGIC, LOADER_DECLARATION_MAGIC_BYTES) == 0 &&
-         declaration[LOADER_DECLARATION_MAGIC_BYTES] >= LOADER_DECLARATION_VERSION &&
-         (declaration[LOADER_DECLARATION_MAGIC_BYTES + 1] & LOADER_FEATURE_FLASH_CRC) != 0;
 }
 
 std::string ExplainWrongFlash(const std::vector<uint8_t>& image, const sim::AcceptedStream& got) {

@@ -27,10 +27,6 @@ enum class Outcome {
 const char* OutcomeName(Outcome outcome);
 bool IsBad(Outcome outcome);
 
-// Whether the loader the soak burns through (the one built in) declares that it answers the
-// flash's CRC-32 after the image: then every success must have read it back as the image's.
-bool LoaderDeclaresReadBack(const uint8_t* loader, uint32_t length);
-
 // Why a chip could accept a stream other than `image` without any check failing, or empty
 // when nothing explains it. The unchecked fields are the flash parameters and the stream
 // header; a block passes when its 16-bit additive sum still agrees.
