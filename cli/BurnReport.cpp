@@ -57,6 +57,7 @@ nlohmann::json ReportOf(const BurnRequest& request, const BurnOutcome& outcome) 
       {"seconds",
        {{"loader_stage", outcome.loaderStageSeconds},
         {"image_stage", imageSeconds},
+        {"read_back", outcome.readBackSeconds},
         {"total", outcome.totalSeconds}}},
       {"bytes_per_second",
        imageSeconds > 0 ? static_cast<double>(outcome.imageBytesDone) / imageSeconds : 0.0},

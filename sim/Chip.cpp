@@ -32,7 +32,9 @@ Chip::Chip(const ChipOptions& options)
 }
 
 void Chip::PowerOn(std::vector<uint8_t>& out) {
-  if (mode_ == Mode::kLoader && !loader_ && !options_.silent) {
+  // Only a chip that starts in its loader greets on power-on; a boot stage that runs has said
+  // its hello already, and the loader it brings in greets when the stage starts it.
+  if (mode_ == Mode::kLoader && !loader_ && !stage_ && !options_.silent) {
     StartLoader(out);
   }
 }
