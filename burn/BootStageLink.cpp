@@ -10,7 +10,6 @@
 namespace tarvok {
 namespace {
 
-constexpr uint32_t kProbes = 10;
 // The loader goes down in pieces of this size, each a progress step.
 constexpr uint32_t kPieceBytes = 256;
 
@@ -46,19 +45,6 @@ uint32_t SendLoadCommand(SerialPort& port, const StageLoad& load) {
     return kStageRefusedLength;
   }
   return reply == BOOT_STAGE_LOADER_OK ? kStageOk : kStageNoAck;
-}
-
-// Probes the new rate until the stage answers one. Every probe is answered, so answers to
-// earlier probes may still come: BringLoaderIn skips them.
-bool StageReady(SerialPort& port) {
-  for (uint32_t probe = 0; probe < kProbes; ++probe) {
-    uint8_t answer = 0;
-    if (WriteByte(port, BOOT_STAGE_PROBE) && ReadByteWithinHalfASecond(port, answer) &&
-        answer == BOOT_STAGE_READY) {
-      return true;
-    }
-  }
-  return false;
 }
 
 bool SendLoader(SerialPort& port, const StageLoad& load) {
@@ -110,7 +96,9 @@ uint32_t BootStageLink::BringLoaderIn(SerialPort& port, const StageLoad& load) c
   // As after the loader's own switch: an adapter may take a moment to run at the new rate,
   // and a probe that leaves at the old one only costs a probe's wait.
   SleepMs(port, kSettleAfterRateChangeMs);
-  if (!StageReady(port)) {
+  // Every probe is answered, so answers to earlier probes may still come: the verdict's read
+  // skips them.
+  if (!ProbeAnswered(port, BOOT_STAGE_PROBE, BOOT_STAGE_READY)) {
     return kStageNotReady;
   }
   if (!SendLoader(port, load)) {

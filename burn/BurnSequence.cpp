@@ -96,6 +96,30 @@ uint32_t ReadBackFlash(const LoaderLink& link, SerialPort& port, const FlashImag
   return crc == readBack.imageCrc ? 0 : kReadBackDiffers;
 }
 
+// Flash parameters, image stream and, when asked, the read-back: 0 or the burn status, the
+// failing step's own code in `failure`.
+uint32_t WriteImage(const LoaderLink& link, SerialPort& port, const ImageJob& job,
+                    uint32_t& failure) {
+  FlashImage& image = *job.image;
+  if (const uint32_t r = link.SetFlashParameters(port, &image); r != 0) {
+    failure = r;
+    return kBurnFlashParametersFailed;
+  }
+  if (const uint32_t r = link.StreamImage(port, &image, job.blockCount, job.startFn, job.startUser,
+                                          job.progressFn, job.progressUser);
+      r != 0) {
+    failure = r;
+    return kBurnImageStreamFailed;
+  }
+  if (job.readBack != nullptr) {
+    if (const uint32_t r = ReadBackFlash(link, port, image, *job.readBack); r != 0) {
+      failure = r;
+      return kBurnReadBackFailed;
+    }
+  }
+  return kBurnOk;
+}
+
 }  // namespace
 
 uint32_t BurnOverHandle(LoaderJob* loaderJob, ImageJob* imageJob, PortRecord* portRecord,
@@ -153,22 +177,8 @@ uint32_t BurnOverPort(LoaderJob* loaderJob, ImageJob* imageJob, SerialPort& port
       }
     }
   }
-  if (const uint32_t r = link.SetFlashParameters(port, &image); r != 0) {
-    failure = r;
-    return kBurnFlashParametersFailed;
-  }
-  if (const uint32_t r =
-          link.StreamImage(port, &image, imageJob->blockCount, imageJob->startFn,
-                           imageJob->startUser, imageJob->progressFn, imageJob->progressUser);
-      r != 0) {
-    failure = r;
-    return kBurnImageStreamFailed;
-  }
-  if (imageJob->readBack != nullptr) {
-    if (const uint32_t r = ReadBackFlash(link, port, image, *imageJob->readBack); r != 0) {
-      failure = r;
-      return kBurnReadBackFailed;
-    }
+  if (const uint32_t r = WriteImage(link, port, *imageJob, failure); r != kBurnOk) {
+    return r;
   }
   // The rate change below lets the finish command leave the port before anything changes.
   link.Finish(port);

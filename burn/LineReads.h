@@ -36,6 +36,19 @@ inline bool WriteByte(SerialPort& port, uint8_t byte) {
   return port.Write(&byte, 1) == kPortOk;
 }
 
+// Probes a new rate: sends `probe` up to ten times, each followed by a read of half a second,
+// until one is answered with `answer`. A failed write or read, or another byte, uses a probe up.
+inline bool ProbeAnswered(SerialPort& port, uint8_t probe, uint8_t answer) {
+  constexpr uint32_t kProbes = 10;
+  for (uint32_t k = 0; k < kProbes; ++k) {
+    uint8_t reply = 0;
+    if (WriteByte(port, probe) && ReadByteWithinHalfASecond(port, reply) && reply == answer) {
+      return true;
+    }
+  }
+  return false;
+}
+
 inline std::array<uint8_t, 4> BigEndian(uint32_t value) {
   return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
           static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};

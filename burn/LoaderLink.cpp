@@ -11,7 +11,6 @@ namespace {
 constexpr uint32_t kBytesPerProgressStep = 3840;
 
 constexpr uint32_t kAddressMask = 0x07FFFFFF;
-constexpr uint32_t kProbes = 10;
 constexpr uint8_t kEchoTestValues = 11;  // 0x00 to 0x0A
 constexpr uint32_t kPlainResyncs = 3;
 // The loader's erase-wait byte counts units of 229376 / 100000 ms.
@@ -29,18 +28,6 @@ uint32_t ExpectAck(SerialPort& port, ReadByteFn read, uint32_t noReply, uint32_t
     return noReply;
   }
   return reply == kAck ? 0 : notAck;
-}
-
-// Probes the new rate with B0, up to ten times: true as soon as the loader echoes one.
-bool ProbeEchoed(SerialPort& port) {
-  for (uint32_t probe = 0; probe < kProbes; ++probe) {
-    uint8_t echo = 0;
-    if (WriteByte(port, kLoaderHello) && ReadByteWithinHalfASecond(port, echo) &&
-        echo == kLoaderHello) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // Echo test: each value 0x00 to 0x0A, `repeats` times each, every byte echoed before the
@@ -264,7 +251,7 @@ uint32_t LoaderLink::SwitchBaud(SerialPort& port, uint8_t baudCode, uint8_t echo
     return 5;
   }
   SleepMs(port, kSettleAfterRateChangeMs);
-  if (!ProbeEchoed(port)) {
+  if (!ProbeAnswered(port, kLoaderHello, kLoaderHello)) {  // the loader echoes B0
     return 7;
   }
   if (!WriteByte(port, kAck)) {

@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "burn/BootStageLink.h"
 #include "burn/BurnSequence.h"
+#include "burn/EmbeddedBootStage.h"
 #include "burn/EmbeddedLoader.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/ImageFactory.h"
@@ -52,6 +54,7 @@ class Burn {
   LoaderJob loaderJob;
   ImageJob imageJob;
   LoaderHello hello;
+  FlashReadBack readBack;
   ProgressLog loaderLog;
   ProgressLog imageLog;
 };
@@ -163,7 +166,9 @@ struct StatusCase {
   const char* name;
   sim::ChipOptions chip;
   uint32_t status;
-  uint32_t stepResult;  // the failing step's own code
+  uint32_t stepResult;    // the failing step's own code
+  bool staged = false;    // the loader comes in through the boot stage built in
+  bool readBack = false;  // the flash is read back after the image
 };
 
 sim::ChipOptions With(sim::ChipOptions options, void (*change)(sim::ChipOptions&)) {
@@ -209,18 +214,44 @@ TEST(BurnSequence, StatusNamesTheFailingStep) {
        14, 19},
       {"switch fails after the chip switched: no flash parameters at the old rate",
        With(LoaderRunning(), [](auto& o) { o.loader.firstEchoedProbe = 11; }), 13, 6},
+      {"boot stage: nothing answers at its address",
+       With(SmallChip(), [](auto& o) { o.stageSilent = true; }), kBurnBootStageFailed,
+       kStageNoHello, true},
+      {"boot stage: its block's echo garbled",
+       With(SmallChip(), [](auto& o) { o.wrongEcho = true; }), 0xA0006, 0xA0000, true},
+      {"boot stage: the boot ROM does not start it",
+       With(SmallChip(), [](auto& o) { o.noExecute = true; }), 0xC0006, 0xC0000, true},
+      {"read-back: the loader's CRC-32 is not the image's",
+       With(LoaderRunning(), [](auto& o) { o.loader.wrongCrc = true; }), kBurnReadBackFailed,
+       kReadBackDiffers, false, true},
+      {"read-back: a block bent on the line, its sum unchanged, was accepted",
+       With(LoaderRunning(), [](auto& o) { o.loader.bendBlock = 2; }), kBurnReadBackFailed,
+       kReadBackDiffers, false, true},
+      {"a flash cell that takes no bits: the loader's own check ends the stream",
+       With(LoaderRunning(), [](auto& o) { o.stuckCell = 0x400; }), 14, 19, false, true},
   };
   for (const StatusCase& c : cases) {
     SCOPED_TRACE(c.name);
     Burn burn(c.chip, ImageBytes(5000), 921600);
+    if (c.staged) {
+      burn.loaderJob.bootStage = kEmbeddedBootStage;
+      burn.loaderJob.bootStageLength = kEmbeddedBootStageLength;
+    }
+    if (c.readBack) {
+      burn.imageJob.readBack = &burn.readBack;
+    }
     uint32_t stepResult = 99;
     EXPECT_EQ(
         BurnOverHandle(&burn.loaderJob, &burn.imageJob, &burn.portRecord, &burn.hello, &stepResult),
         c.status);
     EXPECT_EQ(stepResult, c.stepResult);
     // The port is back at the boot-ROM rate only on paths that restore it; either way the
-    // burn never reports success.
+    // burn never reports success, and a chip whose flash is not the image is never finished.
     EXPECT_FALSE(burn.wire.chip.BurnEnded());
+    if (c.status == kBurnReadBackFailed) {
+      EXPECT_TRUE(burn.readBack.answered);
+      EXPECT_NE(burn.readBack.flashCrc, burn.readBack.imageCrc);
+    }
   }
 }
 

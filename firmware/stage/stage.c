@@ -6,9 +6,10 @@
  * It must fit one 256-byte block of the boot ROM's write command. Written in C, GCC at -Os
  * makes over 300 bytes of it even in Thumb state, so the body is Thumb assembly (about 240
  * bytes with its table), every number passed in from the C headers as an "i" operand, the
- * only kind of operand a naked function's assembly may take. It uses no stack and no RAM of its own, keeps no time
- * (when the host stops sending, it waits), and hands the loader the registers as the boot
- * ROM leaves them: undefined, the stack pointer included.
+ * only kind of operand a naked function's assembly may take. The whole exchange is therefore
+ * one function, longer than our others, calling only its two helpers. It uses no stack and no
+ * RAM of its own, keeps no time (when the host stops sending, it waits), and hands the loader
+ * the registers as the boot ROM leaves them: undefined, the stack pointer included.
  *
  * Registers: r7 the UART, r6 the boot ROM's divisor; r0 the byte received or to send. */
 #include <stdint.h>
