@@ -13,7 +13,7 @@
 
 namespace tarvok {
 
-struct DialogBurnOptions {
+struct DialogDriveOptions {
   std::string image;  // UTF-8 path
   std::string port;   // such as COM5
   std::string romRate = "115200";
@@ -24,7 +24,7 @@ struct DialogBurnOptions {
 
 class DialogBurnDriver : public DialogDriver {
  public:
-  explicit DialogBurnDriver(DialogBurnOptions options) : options_(std::move(options)) {}
+  explicit DialogBurnDriver(DialogDriveOptions options) : options_(std::move(options)) {}
   void Start(CTarvokDlg& dialog) override;
   void Step() override;
   // 0: the run ended with "Burn Flash Img Success !" and the bar at 100; otherwise 1.
@@ -37,7 +37,7 @@ class DialogBurnDriver : public DialogDriver {
   HWND FindMessageBox() const;
   void TakeScreenshot();
 
-  DialogBurnOptions options_;
+  DialogDriveOptions options_;
   CTarvokDlg* dialog_ = nullptr;
   Phase phase_ = Phase::kPressButtons;
   bool inStep_ = false;

@@ -43,7 +43,7 @@ int main() {
                stderr);
     return 2;
   }
-  tarvok::DialogBurnOptions options;
+  tarvok::DialogDriveOptions options;
   options.image = args[0];
   options.port = args[1];
   for (std::size_t i = 2; i + 1 < args.size(); i += 2) {
