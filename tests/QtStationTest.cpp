@@ -114,9 +114,11 @@ class QtStationTest : public QObject {
     window.startButton->click();
     QVERIFY(!window.startButton->isEnabled());
     QVERIFY(window.stopButton->isEnabled());
+    // Until the tiles show it: the panel's counts run a moment ahead of the widgets.
     QTRY_VERIFY_WITH_TIMEOUT(window.Panel().Tile(0).counts.passed == 3 &&
                                  window.Panel().Tile(1).counts.passed == 3 &&
-                                 Words(window.tiles[0]) == "WAITING FOR BOARD",
+                                 Words(window.tiles[0]) == "WAITING FOR BOARD" &&
+                                 window.tiles[1]->countsLabel->text() == "pass 3   fail 0",
                              kBurnsMs);
     QVERIFY(sawBurning);
     CheckBurned();

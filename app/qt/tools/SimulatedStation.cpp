@@ -58,6 +58,9 @@ std::unique_ptr<SimulatedStation> SimulatedStation::Start(
   station->log_ = options.log = (station->folder_ / "station.jsonl").string();
   options.board = "port";
   options.name = "simulated line";
+  // The loader at the boot ROM's rate, as before the boot stage: a burn lasts long enough to
+  // be watched, pictured and closed in its middle.
+  options.classic = true;
   if (const std::optional<StationRefusal> refusal = OpenStation(options, station->parts_)) {
     error = RefusalReason(*refusal);
     return nullptr;
