@@ -1,8 +1,7 @@
 #include "app/OutcomeText.h"
 
-#include <cstdio>
-
 #include "app/ProgressText.h"
+#include "app/ReadBackWords.h"
 #include "burn/BootStageLink.h"
 #include "burn/BurnSequence.h"
 
@@ -93,18 +92,12 @@ std::string ExplainStageFailure(uint32_t stageResult) {
   return what + "; " + kPowerCycleText;
 }
 
-std::string Hex32(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "0x%08X", value);
-  return text;
-}
-
 // Why the read-back failed; the CRCs when both are known.
 std::string ExplainReadBackFailure(const BurnOutcome& outcome) {
   switch (outcome.stepResult) {
     case kReadBackDiffers:
-      return "the flash does not read back as the image (CRC-32 " + Hex32(outcome.flashCrc) +
-             ", expected " + Hex32(outcome.imageCrc) +
+      return "the flash does not read back as the image (CRC-32 " + Crc32Text(outcome.flashCrc) +
+             ", expected " + Crc32Text(outcome.imageCrc) +
              "): the flash does not hold the image; burn it again, and if it fails the same way "
              "check the chip's flash";
     case 3:
@@ -203,7 +196,7 @@ void DescribeOutcome(BurnOutcome& outcome, const BurnRequest& request) {
     outcome.explanation = ExplainReadBackFailure(outcome);
   } else if (outcome.status == kBurnOk && outcome.readBack == ReadBack::kMatched) {
     outcome.explanation =
-        "the flash reads back as the image (CRC-32 " + Hex32(outcome.flashCrc) + ")";
+        "the flash reads back as the image (CRC-32 " + Crc32Text(outcome.flashCrc) + ")";
   } else {
     outcome.explanation = ExplainBurnStatus(outcome.status, outcome.stepResult);
   }
