@@ -51,6 +51,7 @@ class StoppableDevice : public SerialDevice {
   void Sleep(uint32_t ms) override;
   uint64_t ClockMs() const override { return device_.ClockMs(); }
   uint32_t LastError() const override;
+  uint32_t RoundTripMs() const override { return device_.RoundTripMs(); }
   void Close() override;
 
  private:

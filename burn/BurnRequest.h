@@ -120,6 +120,10 @@ struct BurnOutcome {
   uint32_t imageCrc = 0;  // CRC-32 of the image's bytes, when the flash was read back
   uint32_t flashCrc = 0;  // CRC-32 the loader read from the flash (kMatched or kDiffers)
 
+  // The round trip to a network port's serial server as the burn measured it; 0 for a local
+  // port. Every block waits for its answer, so a long round trip costs speed.
+  uint32_t networkRoundTripMs = 0;
+
   double loaderStageSeconds = 0;  // 0 for a stage that never began
   double imageStageSeconds = 0;
   double readBackSeconds = 0;  // inside the image stage: the loader reading the flash back

@@ -123,6 +123,10 @@ class SerialDevice {
   virtual uint64_t ClockMs() const = 0;
   // The operating system's code for the last failed call.
   virtual uint32_t LastError() const = 0;
+  // For a port reached over the network, the round trip to its server as last measured, in
+  // milliseconds (a reply the server sends at once, such as a setting's acknowledgement); 0
+  // for a local port, or before anything was measured.
+  virtual uint32_t RoundTripMs() const { return 0; }
   virtual void Close() = 0;
 };
 
