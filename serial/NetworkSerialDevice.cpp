@@ -157,7 +157,7 @@ bool NetworkSerialDevice::PumpAvailable() {
     if (!Pump(stream_->NowUs(), received)) {
       return false;
     }
-    if (received < kReceiveChunk) {
+    if (received == 0) {
       break;
     }
   }
@@ -372,10 +372,11 @@ bool NetworkSerialDevice::SetLineSettings(const LineSettings& settings) {
   // outputs (a pseudo-terminal behind it) leaves them unanswered, as a local pseudo-terminal
   // ignores them.
   std::vector<ComPortCommandValue> lines;
-  constexpr uint32_t kControlFlags = kFlagDtrControlMask | kFlagRtsControlMask;
-  if (all || (settings.flags & kControlFlags) != (line_.flags & kControlFlags)) {
+  if (all || ((settings.flags ^ line_.flags) & kFlagDtrControlMask) != 0) {
     AppendControl(lines, settings.flags, kFlagDtrControlMask, kFlagDtrControlEnable, kControlDtrOn,
                   kControlDtrOff);
+  }
+  if (all || ((settings.flags ^ line_.flags) & kFlagRtsControlMask) != 0) {
     AppendControl(lines, settings.flags, kFlagRtsControlMask, kFlagRtsControlEnable, kControlRtsOn,
                   kControlRtsOff);
   }

@@ -146,7 +146,8 @@ int ConnectOne(const addrinfo& address, int64_t deadlineUs, SOCKET& s) {
   }
   u_long nonBlocking = 1;
   int error = 0;
-  if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+  // FIONBIO's value has the top bit set; ioctlsocket takes it as a long.
+  if (ioctlsocket(s, static_cast<long>(FIONBIO), &nonBlocking) != 0) {
     error = WSAGetLastError();
   } else if (::connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) != 0) {
     error = WSAGetLastError();
