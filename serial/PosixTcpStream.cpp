@@ -41,6 +41,16 @@ int WaitFor(int fd, short events, int64_t deadlineUs) {
   }
 }
 
+// Asks the system to acknowledge what arrives at once instead of after its delayed-ACK time
+// (40 ms). A serial server that leaves Nagle's algorithm on holds a short answer (the chip's
+// one-byte reply) back until its last segment is acknowledged; with our acknowledgement
+// delayed, every reply would wait for it. Linux falls back to delaying after a while, so this
+// is asked again after every receive.
+void AcknowledgeAtOnce(int fd) {
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
+
 class PosixTcpStream : public TcpStream {
  public:
   explicit PosixTcpStream(int fd) : fd_(fd) {}
@@ -80,6 +90,7 @@ class PosixTcpStream : public TcpStream {
       const ssize_t n = ::recv(fd_, buffer, length, MSG_DONTWAIT);
       if (n > 0) {
         received = static_cast<size_t>(n);
+        AcknowledgeAtOnce(fd_);
         return true;
       }
       if (n == 0) {
@@ -170,6 +181,7 @@ int ConnectOne(const addrinfo& address, int64_t deadlineUs, int& fd) {
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  AcknowledgeAtOnce(fd);
   return 0;
 }
 

@@ -169,6 +169,14 @@ int ConnectOne(const addrinfo& address, int64_t deadlineUs, SOCKET& s) {
   const BOOL on = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
   setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+  // Every segment acknowledged at once (SIO_TCP_SET_ACK_FREQUENCY, Windows 10 and later): a
+  // serial server with Nagle's algorithm on holds the chip's short replies back until its last
+  // segment is acknowledged. Older systems refuse it and delay their acknowledgements.
+  constexpr DWORD kSetAckFrequency = 0x98000017;  // _WSAIOW(IOC_VENDOR, 23)
+  DWORD frequency = 1;
+  DWORD returned = 0;
+  WSAIoctl(s, kSetAckFrequency, &frequency, sizeof frequency, nullptr, 0, &returned, nullptr,
+           nullptr);
   return 0;
 }
 

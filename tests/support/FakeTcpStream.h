@@ -22,10 +22,13 @@ class FakeTcpStream : public TcpStream {
   using Responder = std::function<void(FakeTcpStream&, const Bytes& piece)>;
   static constexpr uint32_t kGoneError = ECONNRESET;
 
-  // The server sends `bytes`, arriving `delayUs` from now.
-  void Arrive(int64_t delayUs, Bytes bytes) { Insert({nowUs_ + delayUs, std::move(bytes), false}); }
+  // The server sends `bytes`, arriving `delayUs` from now; they carry the acknowledgement of
+  // everything the client sent so far, as the server's TCP piggybacks it.
+  void Arrive(int64_t delayUs, Bytes bytes) {
+    Insert({nowUs_ + delayUs, std::move(bytes), false, sent.size()});
+  }
   // The server closes the connection `delayUs` from now.
-  void CloseAt(int64_t delayUs) { Insert({nowUs_ + delayUs, {}, true}); }
+  void CloseAt(int64_t delayUs) { Insert({nowUs_ + delayUs, {}, true, sent.size()}); }
 
   Responder responder;
   // How long the server's TCP takes to acknowledge what arrives; nullopt: it cannot be told
@@ -63,6 +66,7 @@ class FakeTcpStream : public TcpStream {
     }
     Arrival& next = arrivals_.front();
     nowUs_ = std::max(nowUs_, next.atUs);
+    acknowledgedByReplies_ = std::max(acknowledgedByReplies_, next.acknowledges);
     if (next.close) {
       closed_ = true;
       lastError_ = kGoneError;
@@ -81,12 +85,13 @@ class FakeTcpStream : public TcpStream {
     if (!ackDelayUs) {
       return false;
     }
-    bytes = 0;
+    size_t acknowledged = 0;
     for (const auto& s : sends_) {
-      if (s.atUs + *ackDelayUs > nowUs_) {
-        bytes += static_cast<uint32_t>(s.length);
+      if (s.atUs + *ackDelayUs <= nowUs_) {
+        acknowledged += s.length;
       }
     }
+    bytes = static_cast<uint32_t>(sent.size() - std::max(acknowledged, acknowledgedByReplies_));
     return true;
   }
 
@@ -100,6 +105,7 @@ class FakeTcpStream : public TcpStream {
     int64_t atUs;
     Bytes bytes;
     bool close;
+    size_t acknowledges;  // how many bytes sent its delivery acknowledges
   };
   struct SendRecord {
     int64_t atUs;
@@ -117,6 +123,7 @@ class FakeTcpStream : public TcpStream {
   int64_t nowUs_ = 1'000'000;
   std::vector<Arrival> arrivals_;
   std::vector<SendRecord> sends_;
+  size_t acknowledgedByReplies_ = 0;
   bool closed_ = false;
   uint32_t lastError_ = 0;
 };
