@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "serial/BoundedCall.h"
 #include "serial/PreciseClock.h"
 #include "serial/TcpStream.h"
 
@@ -185,6 +187,29 @@ int ConnectOne(const addrinfo& address, int64_t deadlineUs, int& fd) {
   return 0;
 }
 
+struct Resolved {
+  int code;
+  addrinfo* addresses;  // null unless `code` is 0
+};
+
+// The system's resolver has time-outs of its own, some far longer than a connection's.
+std::optional<Resolved> ResolveWithin(const std::string& host, uint16_t port, const addrinfo& hints,
+                                      uint32_t timeoutMs) {
+  const std::string service = std::to_string(port);
+  return CallWithin<Resolved>(
+      [host, service, hints] {
+        addrinfo* list = nullptr;
+        const int code = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+        return Resolved{code, code == 0 ? list : nullptr};
+      },
+      [](const Resolved& late) {
+        if (late.addresses != nullptr) {
+          freeaddrinfo(late.addresses);
+        }
+      },
+      timeoutMs);
+}
+
 }  // namespace
 
 ConnectResult ConnectTcp(const std::string& host, uint16_t port, uint32_t timeoutMs) {
@@ -194,9 +219,13 @@ ConnectResult ConnectTcp(const std::string& host, uint16_t port, uint32_t timeou
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_ADDRCONFIG;
-  addrinfo* addresses = nullptr;
-  const std::string service = std::to_string(port);
-  const int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
+  const std::optional<Resolved> lookup = ResolveWithin(host, port, hints, timeoutMs);
+  if (!lookup) {
+    result.failure = ConnectFailure::kTimedOut;
+    return result;
+  }
+  const int resolved = lookup->code;
+  addrinfo* const addresses = lookup->addresses;
   if (resolved != 0) {
     result.failure = resolved == EAI_NONAME || resolved == EAI_NODATA || resolved == EAI_FAIL
                          ? ConnectFailure::kUnknownHost

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "serial/BoundedCall.h"
 #include "serial/PreciseClock.h"
 #include "serial/TcpStream.h"
 
@@ -180,6 +182,29 @@ int ConnectOne(const addrinfo& address, int64_t deadlineUs, SOCKET& s) {
   return 0;
 }
 
+struct Resolved {
+  int code;
+  addrinfo* addresses;  // null unless `code` is 0
+};
+
+// The system's resolver has time-outs of its own, some far longer than a connection's.
+std::optional<Resolved> ResolveWithin(const std::string& host, uint16_t port, const addrinfo& hints,
+                                      uint32_t timeoutMs) {
+  const std::string service = std::to_string(port);
+  return CallWithin<Resolved>(
+      [host, service, hints] {
+        addrinfo* list = nullptr;
+        const int code = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+        return Resolved{code, code == 0 ? list : nullptr};
+      },
+      [](const Resolved& late) {
+        if (late.addresses != nullptr) {
+          freeaddrinfo(late.addresses);
+        }
+      },
+      timeoutMs);
+}
+
 }  // namespace
 
 ConnectResult ConnectTcp(const std::string& host, uint16_t port, uint32_t timeoutMs) {
@@ -193,9 +218,13 @@ ConnectResult ConnectTcp(const std::string& host, uint16_t port, uint32_t timeou
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* addresses = nullptr;
-  const std::string service = std::to_string(port);
-  const int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
+  const std::optional<Resolved> lookup = ResolveWithin(host, port, hints, timeoutMs);
+  if (!lookup) {
+    result.failure = ConnectFailure::kTimedOut;
+    return result;
+  }
+  const int resolved = lookup->code;
+  addrinfo* const addresses = lookup->addresses;
   if (resolved != 0) {
     result.failure = resolved == WSAHOST_NOT_FOUND || resolved == WSANO_DATA
                          ? ConnectFailure::kUnknownHost

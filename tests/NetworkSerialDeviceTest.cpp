@@ -350,6 +350,17 @@ TEST(NetworkSerialDevice, WrittenDataIsEscapedOnlyOverTelnet) {
   EXPECT_EQ(telnet.stream->sent,
             Cat({kOffer, {0x01, 0xFF, 0xFF, 0x0D, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}}));
   EXPECT_EQ(raw.stream->sent, data);
+
+  // A send cut between the halves of a doubled 0xFF: the byte counts as taken, its second
+  // half goes first next time.
+  telnet.stream->sendLimits = {2};
+  const size_t mark = telnet.stream->sent.size();
+  uint32_t accepted = 0;
+  ASSERT_TRUE(telnet.device->Write(data.data(), 3, accepted));
+  EXPECT_EQ(accepted, 2u);
+  ASSERT_TRUE(telnet.device->Write(data.data() + 2, 1, accepted));
+  EXPECT_EQ(Bytes(telnet.stream->sent.begin() + static_cast<long>(mark), telnet.stream->sent.end()),
+            (Bytes{0x01, 0xFF, 0xFF, 0x0D}));
 }
 
 struct PurgeCase {

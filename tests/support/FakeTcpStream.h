@@ -35,6 +35,8 @@ class FakeTcpStream : public TcpStream {
   // (as on Windows).
   std::optional<int64_t> ackDelayUs = 0;
   Bytes sent;  // everything the client sent, in order
+  // Each send takes at most the next of these (the write time-out passing); then all.
+  std::vector<size_t> sendLimits;
 
   int64_t Now() const { return nowUs_; }
 
@@ -45,10 +47,14 @@ class FakeTcpStream : public TcpStream {
       return false;
     }
     sentCount = length;
-    const Bytes piece(data, data + length);
+    if (!sendLimits.empty()) {
+      sentCount = std::min(length, sendLimits.front());
+      sendLimits.erase(sendLimits.begin());
+    }
+    const Bytes piece(data, data + sentCount);
     sent.insert(sent.end(), piece.begin(), piece.end());
-    sends_.push_back({nowUs_, length});
-    if (responder && length > 0) {
+    sends_.push_back({nowUs_, sentCount});
+    if (responder && sentCount > 0) {
       responder(*this, piece);
     }
     return true;
