@@ -572,8 +572,9 @@ bool NetworkSerialDevice::Read(uint8_t* buffer, uint32_t length, uint32_t& recei
 // command the server answers at once and that changes nothing (SET-LINESTATE-MASK to its
 // default, 0): the answer carries the acknowledgement of everything before it, one round trip
 // after the write. The cost is then the wire time of what was written, or the round trip if
-// that is longer; nothing is waited for when nothing was written. Over raw TCP, whose rate
-// never changes, the wire time alone is waited for.
+// that is longer; nothing is waited for when nothing was written. Where the system cannot
+// count unacknowledged bytes, nothing is asked and a measured round trip stands in. Over raw
+// TCP, whose rate never changes, the wire time alone is waited for.
 DrainResult NetworkSerialDevice::Drain() {
   if (gone_ || !FlushBacklog(stream_->NowUs() + kAcknowledgementWaitUs)) {
     FailGone();
@@ -587,7 +588,10 @@ DrainResult NetworkSerialDevice::Drain() {
       start + 2 * std::max<int64_t>(0, wireBusyUntilUs_ - start) + kDrainMarginUs;
   int64_t until = wireBusyUntilUs_ + 2 * CharacterTimeUs(line_);
   if (scheme_ == NetworkScheme::kRfc2217) {
-    if (ours_[kOptionComPort] == OptionState::kYes) {
+    // Only where the acknowledgement can be seen: an answer not acknowledged at once would
+    // make the server hold the chip's next reply back (Nagle's algorithm) until it is.
+    uint32_t unacknowledged = 0;
+    if (ours_[kOptionComPort] == OptionState::kYes && stream_->Unacknowledged(unacknowledged)) {
       std::vector<uint8_t> ask;
       AppendComPortCommand(ask, ComPortCommand::kSetLineStateMask, {0});
       SendAll(ask, deadline);
