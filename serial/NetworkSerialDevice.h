@@ -97,6 +97,9 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   bool ComPortAgreed(int64_t deadlineUs);
   bool SetRawTcpLine(const LineSettings& settings);
   void AddWireTime(uint32_t bytes);
+  // The first half of a drain: waits until the server's TCP has acknowledged every byte sent
+  // (where the system cannot tell, moves `untilUs` a round trip past the last write).
+  DrainResult AwaitServerTcp(int64_t deadlineUs, int64_t& untilUs);
   size_t TakeInput(uint8_t* buffer, size_t length);
   size_t Available() const;
   void DiscardInput();
