@@ -299,13 +299,15 @@ void NetworkSerialDevice::OnComPortReply(ComPortCommand command,
 
 bool NetworkSerialDevice::Command(const std::vector<ComPortCommandValue>& commands,
                                   const std::vector<ComPortCommandValue>& unawaited) {
+  // The awaited first: the server answers in order, so that an answer to an unawaited command
+  // of the same code can come only after theirs.
   std::vector<uint8_t> bytes;
-  for (const auto& [command, value] : unawaited) {
-    AppendComPortCommand(bytes, command, value);
-  }
   for (const auto& [command, value] : commands) {
     AppendComPortCommand(bytes, command, value);
     awaited_.push_back(command);
+  }
+  for (const auto& [command, value] : unawaited) {
+    AppendComPortCommand(bytes, command, value);
   }
   commandSentUs_ = stream_->NowUs();
   timingRoundTrip_ = true;
@@ -320,7 +322,7 @@ bool NetworkSerialDevice::Command(const std::vector<ComPortCommandValue>& comman
       purgeInputOnReply_ = false;
       return Fail(kNetworkErrorNoAcknowledgement);
     }
-    if (!Pump(deadline)) {
+    if (!FlushBacklog(deadline) || !Pump(deadline)) {
       return FailGone();
     }
   }
@@ -368,7 +370,7 @@ bool NetworkSerialDevice::SetLineSettings(const LineSettings& settings) {
   if (all || settings.stopBits != line_.stopBits) {
     commands.push_back({ComPortCommand::kSetStopSize, {StopSizeCode(settings.stopBits)}});
   }
-  // DTR and RTS go first and are not waited for: a server whose line has no modem-control
+  // DTR and RTS go last and are not waited for: a server whose line has no modem-control
   // outputs (a pseudo-terminal behind it) leaves them unanswered, as a local pseudo-terminal
   // ignores them.
   std::vector<ComPortCommandValue> lines;

@@ -88,7 +88,7 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   bool Pump(int64_t deadlineUs);
   // Takes and parses what has arrived already.
   bool PumpAvailable();
-  // Sends the `unawaited` commands, then `commands`, and waits for the acknowledgements of
+  // Sends `commands`, then the `unawaited` ones, and waits for the acknowledgements of
   // `commands`.
   bool Command(const std::vector<ComPortCommandValue>& commands,
                const std::vector<ComPortCommandValue>& unawaited = {});
