@@ -446,6 +446,19 @@ bool NetworkSerialDevice::GetModemStatus(uint32_t& lines) {
   if (!PumpAvailable()) {
     return FailGone();
   }
+  // The server tells the lines once the option is agreed and then on every change: the first
+  // look waits a moment for that first word, so that a station watching a line does not take
+  // a server that has not spoken yet for one that never will.
+  if (!modemKnown_ && !modemAwaited_ && ours_[kOptionComPort] != OptionState::kNo) {
+    modemAwaited_ = true;
+    const int64_t deadline = stream_->NowUs() + kFirstModemStateWaitUs;
+    while (!modemKnown_ && ours_[kOptionComPort] != OptionState::kNo &&
+           stream_->NowUs() < deadline) {
+      if (!Pump(deadline)) {
+        return FailGone();
+      }
+    }
+  }
   if (!modemKnown_) {
     return Fail(kNetworkErrorNoModemState);
   }

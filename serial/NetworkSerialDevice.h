@@ -46,6 +46,8 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
 
   // How long the server has to acknowledge a setting or a purge.
   static constexpr int64_t kAcknowledgementWaitUs = 3'000'000;
+  // How long the first look at the modem lines waits for the server to tell them.
+  static constexpr int64_t kFirstModemStateWaitUs = 1'000'000;
 
   bool GetLineSettings(LineSettings& settings) override;
   bool SetLineSettings(const LineSettings& settings) override;
@@ -130,6 +132,7 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   int64_t wireBusyUntilUs_ = 0;  // when the server's UART will likely have sent all written
   int64_t lastWriteUs_ = 0;
   bool writtenSinceDrain_ = false;
+  bool modemAwaited_ = false;     // the first look at the modem lines has waited for the server
   std::vector<uint8_t> backlog_;  // bytes that must go before anything else
 };
 

@@ -337,6 +337,38 @@ TEST(NetworkSerialDevice, TelnetIsTakenOutOfTheReceivedStreamAcrossAnySplit) {
   }
 }
 
+// A station looks at a board's line right after connecting: the first look waits up to its
+// bound for the server's first word on the lines, and only the first.
+TEST(NetworkSerialDevice, TheFirstLookAtTheModemLinesWaitsForTheServerOnce) {
+  constexpr int64_t kBound = NetworkSerialDevice::kFirstModemStateWaitUs;
+  const struct {
+    const char* name;
+    std::optional<int64_t> toldAfterUs;  // when the server tells the lines; nullopt: never
+    bool known;
+    int64_t waitedUs;
+  } cases[] = {
+      {.name = "told after 300 ms", .toldAfterUs = 300 * kMs, .known = true, .waitedUs = 300 * kMs},
+      {.name = "never told", .toldAfterUs = std::nullopt, .known = false, .waitedUs = kBound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Connection link = ConnectToServer(1 * kMs);
+    link.device->Sleep(5);  // the option agreed, the mask asked for
+    if (c.toldAfterUs) {
+      // NOTIFY-MODEMSTATE: DSR and CTS
+      link.stream->Arrive(*c.toldAfterUs, {0xFF, 0xFA, 0x2C, 0x6B, 0x30, 0xFF, 0xF0});
+    }
+    const int64_t start = link.stream->Now();
+    uint32_t lines = 0;
+    EXPECT_EQ(link.device->GetModemStatus(lines), c.known);
+    EXPECT_EQ(link.stream->Now() - start, c.waitedUs);
+    EXPECT_EQ(lines, c.known ? kModemDsr | kModemCts : 0u);
+    const int64_t again = link.stream->Now();
+    EXPECT_EQ(link.device->GetModemStatus(lines), c.known);
+    EXPECT_EQ(link.stream->Now(), again);  // the second look does not wait
+  }
+}
+
 TEST(NetworkSerialDevice, WrittenDataIsEscapedOnlyOverTelnet) {
   const Bytes data = {0x01, 0xFF, 0x0D, 0x00, 0xFF, 0xFF};
   Connection telnet = Connect(NetworkScheme::kRfc2217);
