@@ -198,6 +198,7 @@ Cycle BurnWholeChip(const Programs& programs, const std::string& image, bool cla
 struct NetworkPath {
   bool throughServer = false;
   std::optional<uint32_t> addedRoundTripMs;
+  bool serverCharDelay = true;  // ser2net's default: it waits 1 ms for more before sending
 };
 
 struct NetworkMeasurement {
@@ -215,7 +216,7 @@ std::string ReachChip(const Programs& programs, const std::string& pty, const Ne
   if (!path.throughServer) {
     return pty;
   }
-  server.emplace(programs.ser2net, pty);
+  server.emplace(programs.ser2net, pty, path.serverCharDelay);
   if (server->Port() == 0) {
     return "";
   }
@@ -396,8 +397,8 @@ void PrintNetworkTable(const Programs& programs, const BenchOptions& options) {
       kib, std::max(options.networkRepeats, 1u));
   std::printf("%-16s %9s %9s %12s %10s %12s\n", "path", "added RTT", "stage s", "bytes/s",
               "of direct", "measured RTT");
-  std::vector<std::pair<std::string, NetworkPath>> paths = {{"pty", {}},
-                                                            {"ser2net rfc2217", {true, {}}}};
+  std::vector<std::pair<std::string, NetworkPath>> paths = {
+      {"pty", {}}, {"ser2net rfc2217", {true, {}}}, {"ser2net nodelay", {true, {}, false}}};
   for (const uint32_t ms : options.networkRoundTripsMs) {
     paths.push_back({"ser2net + delay", {true, ms}});
   }

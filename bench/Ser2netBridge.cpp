@@ -53,7 +53,8 @@ bool ListeningOn(uint16_t port) {
 
 }  // namespace
 
-Ser2netBridge::Ser2netBridge(const std::string& program, const std::string& device) {
+Ser2netBridge::Ser2netBridge(const std::string& program, const std::string& device,
+                             bool charDelay) {
   const uint16_t port = FreeLoopbackPort();
   if (port == 0) {
     return;
@@ -69,7 +70,11 @@ Ser2netBridge::Ser2netBridge(const std::string& program, const std::string& devi
                   "-Y",
                   "  accepter: telnet(rfc2217),tcp,127.0.0.1," + std::to_string(port),
                   "-Y",
-                  "  connector: serialdev," + device + ",9600n81,local"};
+                  "  connector: serialdev," + device + ",9600n81,local",
+                  "-Y",
+                  "  options:",
+                  "-Y",
+                  std::string("    chardelay: ") + (charDelay ? "true" : "false")};
   request.out = spawn::Sink::kNull;
   request.err = spawn::Sink::kNull;
   pid_ = spawn::Spawn(request).pid;

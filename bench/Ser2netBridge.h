@@ -12,8 +12,10 @@ namespace tarvok::bench {
 
 class Ser2netBridge {
  public:
-  // Port() is 0 when ser2net did not start or did not listen within a few seconds.
-  Ser2netBridge(const std::string& program, const std::string& device);
+  // Port() is 0 when ser2net did not start or did not listen within a few seconds. With
+  // `charDelay` (ser2net's default) the server holds what the device sends for at least 1 ms,
+  // waiting for more, before it goes out on the network.
+  Ser2netBridge(const std::string& program, const std::string& device, bool charDelay = true);
   ~Ser2netBridge();
   Ser2netBridge(const Ser2netBridge&) = delete;
   Ser2netBridge& operator=(const Ser2netBridge&) = delete;
