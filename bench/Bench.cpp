@@ -198,8 +198,18 @@ Cycle BurnWholeChip(const Programs& programs, const std::string& image, bool cla
 struct NetworkPath {
   bool throughServer = false;
   std::optional<uint32_t> addedRoundTripMs;
-  bool serverCharDelay = true;  // ser2net's default: it waits 1 ms for more before sending
+  tarvok::bench::Ser2netSettings server;
 };
+
+NetworkPath ThroughServer(bool tcpNoDelay, bool charDelay,
+                          std::optional<uint32_t> addedRoundTripMs = std::nullopt) {
+  NetworkPath path;
+  path.throughServer = true;
+  path.server.tcpNoDelay = tcpNoDelay;
+  path.server.charDelay = charDelay;
+  path.addedRoundTripMs = addedRoundTripMs;
+  return path;
+}
 
 struct NetworkMeasurement {
   bool ok = false;
@@ -216,7 +226,7 @@ std::string ReachChip(const Programs& programs, const std::string& pty, const Ne
   if (!path.throughServer) {
     return pty;
   }
-  server.emplace(programs.ser2net, pty, path.serverCharDelay);
+  server.emplace(programs.ser2net, pty, path.server);
   if (server->Port() == 0) {
     return "";
   }
@@ -387,8 +397,9 @@ NetworkMeasurement BestOverPath(const Programs& programs, const std::string& ima
   return best;
 }
 
-// The same image stage on the pseudo-terminal, through ser2net, and through ser2net with each
-// added round trip: what the network costs.
+// The same image stage on the pseudo-terminal; through ser2net as it comes, with TCP_NODELAY
+// on its side (tcp(nodelay)), and also without its character delay (tuned); and through
+// ser2net as it comes behind each added round trip: what the network costs.
 void PrintNetworkTable(const Programs& programs, const BenchOptions& options) {
   const uint32_t kib = options.networkSizeKiB;
   std::printf(
@@ -398,9 +409,12 @@ void PrintNetworkTable(const Programs& programs, const BenchOptions& options) {
   std::printf("%-16s %9s %9s %12s %10s %12s\n", "path", "added RTT", "stage s", "bytes/s",
               "of direct", "measured RTT");
   std::vector<std::pair<std::string, NetworkPath>> paths = {
-      {"pty", {}}, {"ser2net rfc2217", {true, {}}}, {"ser2net nodelay", {true, {}, false}}};
+      {"pty", NetworkPath{}},
+      {"ser2net", ThroughServer(false, true)},
+      {"ser2net nodelay", ThroughServer(true, true)},
+      {"ser2net tuned", ThroughServer(true, false)}};
   for (const uint32_t ms : options.networkRoundTripsMs) {
-    paths.push_back({"ser2net + delay", {true, ms}});
+    paths.push_back({"ser2net + delay", ThroughServer(false, true, ms)});
   }
   double direct = 0;
   for (const auto& [name, path] : paths) {

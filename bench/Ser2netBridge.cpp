@@ -54,7 +54,7 @@ bool ListeningOn(uint16_t port) {
 }  // namespace
 
 Ser2netBridge::Ser2netBridge(const std::string& program, const std::string& device,
-                             bool charDelay) {
+                             const Ser2netSettings& settings) {
   const uint16_t port = FreeLoopbackPort();
   if (port == 0) {
     return;
@@ -68,13 +68,15 @@ Ser2netBridge::Ser2netBridge(const std::string& program, const std::string& devi
                   "-Y",
                   "connection: &bench",
                   "-Y",
-                  "  accepter: telnet(rfc2217),tcp,127.0.0.1," + std::to_string(port),
+                  std::string("  accepter: telnet(rfc2217),") +
+                      (settings.tcpNoDelay ? "tcp(nodelay)" : "tcp") + ",127.0.0.1," +
+                      std::to_string(port),
                   "-Y",
                   "  connector: serialdev," + device + ",9600n81,local",
                   "-Y",
                   "  options:",
                   "-Y",
-                  std::string("    chardelay: ") + (charDelay ? "true" : "false")};
+                  std::string("    chardelay: ") + (settings.charDelay ? "true" : "false")};
   request.out = spawn::Sink::kNull;
   request.err = spawn::Sink::kNull;
   pid_ = spawn::Spawn(request).pid;

@@ -10,12 +10,19 @@
 
 namespace tarvok::bench {
 
+// ser2net's defaults hold what the device sends back: its TCP waits, as Nagle's rule has it,
+// while anything it sent before is unacknowledged, and it waits 1 ms for more characters
+// before it sends at all.
+struct Ser2netSettings {
+  bool tcpNoDelay = false;
+  bool charDelay = true;
+};
+
 class Ser2netBridge {
  public:
-  // Port() is 0 when ser2net did not start or did not listen within a few seconds. With
-  // `charDelay` (ser2net's default) the server holds what the device sends for at least 1 ms,
-  // waiting for more, before it goes out on the network.
-  Ser2netBridge(const std::string& program, const std::string& device, bool charDelay = true);
+  // Port() is 0 when ser2net did not start or did not listen within a few seconds.
+  Ser2netBridge(const std::string& program, const std::string& device,
+                const Ser2netSettings& settings);
   ~Ser2netBridge();
   Ser2netBridge(const Ser2netBridge&) = delete;
   Ser2netBridge& operator=(const Ser2netBridge&) = delete;
