@@ -62,7 +62,6 @@ nlohmann::json ReportOf(const BurnRequest& request, const BurnOutcome& outcome) 
         {"total", outcome.totalSeconds}}},
       {"bytes_per_second",
        imageSeconds > 0 ? static_cast<double>(outcome.imageBytesDone) / imageSeconds : 0.0},
-      {"network_round_trip_ms", outcome.networkRoundTripMs},
   };
 }
 
