@@ -11,9 +11,6 @@ namespace {
 
 // How much longer than twice the wire time a drain waits for the server's TCP to take the
 // bytes: a slow network's round trips.
-constexpr int64_t kDrainMarginUs = 2'000'000;
-// How often a drain asks how much the server's TCP has not acknowledged yet.
-constexpr int64_t kDrainPollUs = 1'000;
 constexpr size_t kReceiveChunk = 4096;
 // Chunks taken at most by one look at what has arrived, so that a server that never stops
 // sending cannot hold a call.
@@ -357,6 +354,9 @@ bool NetworkSerialDevice::SetLineSettings(const LineSettings& settings) {
     return false;
   }
   const bool all = !lineSetOnce_;
+  if (settings.baudRate != line_.baudRate && !SettleBeforeRateChange()) {
+    return false;
+  }
   std::vector<ComPortCommandValue> commands;
   if ((all || settings.baudRate != line_.baudRate) && settings.baudRate != 0) {
     commands.push_back({ComPortCommand::kSetBaudRate, BigEndian32(settings.baudRate)});
@@ -495,7 +495,7 @@ void NetworkSerialDevice::AddWireTime(uint32_t bytes) {
   const int64_t now = stream_->NowUs();
   wireBusyUntilUs_ = std::max(wireBusyUntilUs_, now) + int64_t{bytes} * CharacterTimeUs(line_);
   lastWriteUs_ = now;
-  writtenSinceDrain_ = true;
+  writtenSinceSettle_ = true;
 }
 
 bool NetworkSerialDevice::Write(const uint8_t* data, uint32_t length, uint32_t& accepted) {
@@ -590,58 +590,52 @@ bool NetworkSerialDevice::Read(uint8_t* buffer, uint32_t length, uint32_t& recei
 // that is longer; nothing is waited for when nothing was written. Where the system cannot
 // count unacknowledged bytes, nothing is asked and a measured round trip stands in. Over raw
 // TCP, whose rate never changes, the wire time alone is waited for.
+// A drain costs the wire time of what was written, and no more: it is asked for after every
+// write, and the chip's answer to a block comes a round trip after the block's wire time
+// anyway. Whether the server has the bytes matters only before the line's rate changes
+// (SettleBeforeRateChange).
 DrainResult NetworkSerialDevice::Drain() {
-  if (gone_ || !FlushBacklog(stream_->NowUs() + kAcknowledgementWaitUs)) {
+  const int64_t start = stream_->NowUs();
+  const int64_t deadline =
+      start + 2 * std::max<int64_t>(0, wireBusyUntilUs_ - start) + kAcknowledgementWaitUs;
+  if (gone_ || !FlushBacklog(deadline)) {
     FailGone();
     return DrainResult::kFailed;
   }
-  if (!writtenSinceDrain_ && backlog_.empty()) {
-    return DrainResult::kDrained;
+  if (!backlog_.empty()) {
+    Fail(kNetworkErrorDrainTimedOut);
+    return DrainResult::kTimedOut;
   }
-  const int64_t start = stream_->NowUs();
-  const int64_t deadline =
-      start + 2 * std::max<int64_t>(0, wireBusyUntilUs_ - start) + kDrainMarginUs;
-  int64_t until = wireBusyUntilUs_ + 2 * CharacterTimeUs(line_);
-  if (scheme_ == NetworkScheme::kRfc2217) {
-    // Only where the acknowledgement can be seen: an answer not acknowledged at once would
-    // make the server hold the chip's next reply back (Nagle's algorithm) until it is.
-    uint32_t unacknowledged = 0;
-    if (ours_[kOptionComPort] == OptionState::kYes && stream_->Unacknowledged(unacknowledged)) {
-      std::vector<uint8_t> ask;
-      AppendComPortCommand(ask, ComPortCommand::kSetLineStateMask, {0});
-      SendAll(ask, deadline);
-    }
-    const DrainResult handed = AwaitServerTcp(deadline, until);
-    if (handed != DrainResult::kDrained) {
-      return handed;
-    }
-  }
+  const int64_t until = wireBusyUntilUs_ + 2 * CharacterTimeUs(line_);
   if (until > stream_->NowUs()) {
     stream_->WaitUntilUs(until);
   }
-  writtenSinceDrain_ = false;
   return DrainResult::kDrained;
 }
 
-DrainResult NetworkSerialDevice::AwaitServerTcp(int64_t deadlineUs, int64_t& untilUs) {
-  uint32_t unacknowledged = 0;
-  bool counted = stream_->Unacknowledged(unacknowledged);
-  while (counted && (unacknowledged > 0 || !backlog_.empty())) {
-    const int64_t now = stream_->NowUs();
-    if (now >= deadlineUs) {
-      Fail(kNetworkErrorDrainTimedOut);
-      return DrainResult::kTimedOut;
-    }
-    if (!Pump(std::min(now + kDrainPollUs, deadlineUs)) || !FlushBacklog(deadlineUs)) {
-      FailGone();
-      return DrainResult::kFailed;
-    }
-    counted = stream_->Unacknowledged(unacknowledged);
+// How a rate change is kept from overtaking the bytes before it. The connection keeps order up
+// to the server, and the server reads its connection in order, but it applies SET-BAUDRATE as
+// it reads it, while its serial port may still be sending earlier bytes from its own queue.
+// So before the command goes: (1) a command the server answers at once (SET-LINESTATE-MASK,
+// which changes nothing here) is sent behind the bytes, and its answer proves that the server
+// has read them all and handed them to its port; (2) their wire time then passes, counted
+// from when they can have reached the server, half a round trip after they were written.
+// The loader protocol adds its own proof: every rate switch of a burn follows the chip's
+// answer to the bytes before it.
+bool NetworkSerialDevice::SettleBeforeRateChange() {
+  if (!writtenSinceSettle_) {
+    return true;
   }
-  if (!counted) {
-    untilUs = std::max(untilUs, lastWriteUs_ + int64_t{roundTripMs_} * 1000);
+  if (!Command({{ComPortCommand::kSetLineStateMask, {0}}}, {})) {
+    return false;
   }
-  return DrainResult::kDrained;
+  const int64_t until =
+      wireBusyUntilUs_ + int64_t{roundTripMs_} * 1000 / 2 + 2 * CharacterTimeUs(line_);
+  if (until > stream_->NowUs()) {
+    stream_->WaitUntilUs(until);
+  }
+  writtenSinceSettle_ = false;
+  return true;
 }
 
 void NetworkSerialDevice::Sleep(uint32_t ms) {

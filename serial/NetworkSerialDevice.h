@@ -99,9 +99,8 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   bool ComPortAgreed(int64_t deadlineUs);
   bool SetRawTcpLine(const LineSettings& settings);
   void AddWireTime(uint32_t bytes);
-  // The first half of a drain: waits until the server's TCP has acknowledged every byte sent
-  // (where the system cannot tell, moves `untilUs` a round trip past the last write).
-  DrainResult AwaitServerTcp(int64_t deadlineUs, int64_t& untilUs);
+  // Before a change of rate: the server has the bytes written so far, and they have left.
+  bool SettleBeforeRateChange();
   size_t TakeInput(uint8_t* buffer, size_t length);
   size_t Available() const;
   void DiscardInput();
@@ -131,9 +130,9 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   uint32_t lineErrors_ = 0;
   int64_t wireBusyUntilUs_ = 0;  // when the server's UART will likely have sent all written
   int64_t lastWriteUs_ = 0;
-  bool writtenSinceDrain_ = false;
-  bool modemAwaited_ = false;     // the first look at the modem lines has waited for the server
-  std::vector<uint8_t> backlog_;  // bytes that must go before anything else
+  bool writtenSinceSettle_ = false;  // bytes written since the last settle before a rate change
+  bool modemAwaited_ = false;        // the first look at the modem lines has waited for the server
+  std::vector<uint8_t> backlog_;     // bytes that must go before anything else
 };
 
 }  // namespace tarvok

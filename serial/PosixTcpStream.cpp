@@ -1,12 +1,10 @@
 // TcpStream over POSIX sockets (Linux).
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -116,15 +114,6 @@ class PosixTcpStream : public TcpStream {
       }
       waited = true;
     }
-  }
-
-  bool Unacknowledged(uint32_t& bytes) override {
-    int queued = 0;
-    if (ioctl(fd_, SIOCOUTQ, &queued) != 0) {
-      return false;
-    }
-    bytes = static_cast<uint32_t>(std::max(queued, 0));
-    return true;
   }
 
   int64_t NowUs() const override { return MonotonicUs(); }

@@ -20,9 +20,6 @@ class TcpStream {
   // has passed); `received` is 0 at the deadline. False when the peer closed or reset the
   // connection, or it failed (LastError says why).
   virtual bool Receive(uint8_t* buffer, size_t length, size_t& received, int64_t deadlineUs) = 0;
-  // How many bytes sent so far the peer's TCP has not acknowledged yet; false when this system
-  // cannot tell.
-  virtual bool Unacknowledged(uint32_t& bytes) = 0;
   // Microseconds on the connection's clock (steady), from an arbitrary start.
   virtual int64_t NowUs() const = 0;
   // Waits until NowUs() reaches `atUs`; a time already passed gives up the time slice.

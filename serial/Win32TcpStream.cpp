@@ -109,7 +109,6 @@ class Win32TcpStream : public TcpStream {
   }
 
   // Winsock has no cheap count of unacknowledged bytes; the drain waits a round trip instead.
-  bool Unacknowledged(uint32_t&) override { return false; }
 
   int64_t NowUs() const override { return MonotonicUs(); }
 

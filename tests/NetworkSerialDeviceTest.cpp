@@ -465,84 +465,47 @@ struct DrainCase {
   NetworkScheme scheme;
   uint32_t rate;
   std::vector<uint32_t> writes;  // sizes written one after another
-  std::optional<int64_t> ackUs;  // the server TCP's own (delayed) acknowledgement
-  bool serverAnswers;            // the server answers commands after its 5 ms round trip
   DrainResult result;
   int64_t takesUs;  // from the first write
 };
 
-TEST(NetworkSerialDevice, DrainWaitsTheWireTimeAndTheServersAcknowledgement) {
+// A drain is asked for after every write: it costs the wire time of what was written and
+// nothing more, whatever the round trip; the server's answer is awaited only before a rate
+// change (below).
+TEST(NetworkSerialDevice, DrainWaitsTheWireTimeAlone) {
   constexpr int64_t kChar9600 = 1042;  // 10 bits at 9600 baud, rounded up
   constexpr int64_t kChar921600 = 11;
-  // SET-LINESTATE-MASK 0: answered at once, changes nothing.
-  const Bytes probe = {0xFF, 0xFA, 0x2C, 0x0A, 0x00, 0xFF, 0xF0};
   const DrainCase cases[] = {
       {.name = "the wire time of what was written, two characters more",
        .scheme = NetworkScheme::kRfc2217,
        .rate = 9600,
        .writes = {100},
-       .ackUs = 40 * kMs,
-       .serverAnswers = true,
        .result = DrainResult::kDrained,
        .takesUs = 102 * kChar9600},
       {.name = "two writes queue up on the wire",
        .scheme = NetworkScheme::kRfc2217,
        .rate = 9600,
        .writes = {50, 50},
-       .ackUs = 40 * kMs,
-       .serverAnswers = true,
        .result = DrainResult::kDrained,
        .takesUs = 102 * kChar9600},
-      {.name = "a short wire time: the answer's round trip, not the delayed acknowledgement",
+      {.name = "a short wire time is not stretched to the 40 ms round trip",
        .scheme = NetworkScheme::kRfc2217,
        .rate = 921600,
        .writes = {100},
-       .ackUs = 40 * kMs,
-       .serverAnswers = true,
        .result = DrainResult::kDrained,
-       .takesUs = 5 * kMs},
-      {.name = "a server that does not answer: its delayed acknowledgement",
-       .scheme = NetworkScheme::kRfc2217,
-       .rate = 921600,
-       .writes = {100},
-       .ackUs = 40 * kMs,
-       .serverAnswers = false,
-       .result = DrainResult::kDrained,
-       .takesUs = 40 * kMs},
-      {.name = "without a count of unacknowledged bytes, the measured round trip",
-       .scheme = NetworkScheme::kRfc2217,
-       .rate = 921600,
-       .writes = {10},
-       .ackUs = std::nullopt,
-       .serverAnswers = false,
-       .result = DrainResult::kDrained,
-       .takesUs = 5 * kMs},
-      {.name = "never acknowledged: time-out after twice the wire time and the margin",
-       .scheme = NetworkScheme::kRfc2217,
-       .rate = 9600,
-       .writes = {100},
-       .ackUs = 3600 * 1000 * kMs,
-       .serverAnswers = false,
-       .result = DrainResult::kTimedOut,
-       .takesUs = 2 * 100 * kChar9600 + 2000 * kMs},
-      {.name = "raw TCP: the wire time alone",
+       .takesUs = 102 * kChar921600},
+      {.name = "raw TCP: the same",
        .scheme = NetworkScheme::kRawTcp,
        .rate = 921600,
        .writes = {1000},
-       .ackUs = 3600 * 1000 * kMs,
-       .serverAnswers = false,
        .result = DrainResult::kDrained,
        .takesUs = 1002 * kChar921600},
   };
   for (const DrainCase& c : cases) {
     SCOPED_TRACE(c.name);
     Connection link =
-        c.scheme == NetworkScheme::kRawTcp ? Connect(c.scheme) : ConnectToServer(5 * kMs);
+        c.scheme == NetworkScheme::kRawTcp ? Connect(c.scheme) : ConnectToServer(40 * kMs);
     ASSERT_TRUE(link.device->SetLineSettings(Line(c.rate)));
-    link.stream->ackDelayUs = c.ackUs;
-    if (!c.serverAnswers) {
-      link.stream->responder = nullptr;
-    }
     const int64_t start = link.stream->Now();
     const size_t mark = link.stream->sent.size();
     Bytes written;
@@ -554,15 +517,66 @@ TEST(NetworkSerialDevice, DrainWaitsTheWireTimeAndTheServersAcknowledgement) {
     }
     EXPECT_EQ(link.device->Drain(), c.result);
     EXPECT_EQ(link.stream->Now() - start, c.takesUs);
+    // Nothing but the data goes out.
     EXPECT_EQ(Bytes(link.stream->sent.begin() + static_cast<long>(mark), link.stream->sent.end()),
-              c.scheme == NetworkScheme::kRawTcp || !c.ackUs ? written : Cat({written, probe}));
-    if (c.result == DrainResult::kTimedOut) {
-      EXPECT_EQ(link.device->LastError(), kNetworkErrorDrainTimedOut);
+              written);
+  }
+}
+
+// Before SET-BAUDRATE the server must have read every byte written before it (its answer to
+// SET-LINESTATE-MASK, sent behind them, proves it), and their wire time must have passed from
+// when they reached it; a server that does not answer fails the change, and no rate goes out.
+TEST(NetworkSerialDevice, ARateChangeWaitsUntilTheBytesBeforeItHaveLeftTheServer) {
+  constexpr int64_t kChar9600 = 1042;
+  const Bytes settle = {
+      0xFF, 0xFA, 0x2C,  // IAC SB COM-PORT-OPTION
+      0x0A,              // SET-LINESTATE-MASK
+      0x00,              // nothing to tell: it changes nothing
+      0xFF, 0xF0,        // IAC SE
+  };
+  const Bytes setRate = {
+      0xFF, 0xFA, 0x2C,        // IAC SB COM-PORT-OPTION
+      0x01,                    // SET-BAUDRATE
+      0x00, 0x0E, 0x10, 0x00,  // 921600
+      0xFF, 0xF0,              // IAC SE
+  };
+  const struct {
+    const char* name;
+    bool serverAnswers;
+    bool changed;
+    int64_t baudSentAfterUs;  // from the write; when the change fails, how long it took
+  } cases[] = {
+      {.name = "the wire time, from half a round trip after the write, outlasts the answer",
+       .serverAnswers = true,
+       .changed = true,
+       .baudSentAfterUs = 100 * kChar9600 + 10 * kMs + 2 * kChar9600},
+      {.name = "a server that never answers: the change fails at the bound",
+       .serverAnswers = false,
+       .changed = false,
+       .baudSentAfterUs = kAckWait},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Connection link = ConnectToServer(20 * kMs);
+    ASSERT_TRUE(link.device->SetLineSettings(Line(9600)));
+    if (!c.serverAnswers) {
+      link.server->answer = [](ComPortCommand, const Bytes&) { return std::nullopt; };
+    }
+    const Bytes block(100, 0x5A);
+    uint32_t accepted = 0;
+    const int64_t start = link.stream->Now();
+    const size_t mark = link.stream->sent.size();
+    ASSERT_TRUE(link.device->Write(block.data(), 100, accepted));
+    EXPECT_EQ(link.device->SetLineSettings(Line(921600)), c.changed);
+    const Bytes expected = c.changed ? Cat({block, settle, setRate}) : Cat({block, settle});
+    EXPECT_EQ(Bytes(link.stream->sent.begin() + static_cast<long>(mark), link.stream->sent.end()),
+              expected);
+    if (c.changed) {
+      // The last change answered a round trip after it went.
+      EXPECT_EQ(link.stream->Now() - start, c.baudSentAfterUs + 20 * kMs);
     } else {
-      // Nothing written since: nothing to wait for.
-      const int64_t drained = link.stream->Now();
-      EXPECT_EQ(link.device->Drain(), DrainResult::kDrained);
-      EXPECT_EQ(link.stream->Now(), drained);
+      EXPECT_EQ(link.stream->Now() - start, c.baudSentAfterUs);
+      EXPECT_EQ(link.device->LastError(), kNetworkErrorNoAcknowledgement);
     }
   }
 }

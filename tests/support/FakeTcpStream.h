@@ -1,7 +1,7 @@
 // A scripted TCP connection on a virtual clock, for tests of the network serial devices: it
 // records what the client sends, plays what the server sends as pieces arriving at given
-// virtual times (each piece one receive, so splits fall where the test puts them), and lets
-// the server's TCP acknowledge sent bytes after a set delay. Waits advance the clock at once.
+// virtual times (each piece one receive, so splits fall where the test puts them). Waits
+// advance the clock at once.
 #pragma once
 
 #include <algorithm>
@@ -22,18 +22,12 @@ class FakeTcpStream : public TcpStream {
   using Responder = std::function<void(FakeTcpStream&, const Bytes& piece)>;
   static constexpr uint32_t kGoneError = ECONNRESET;
 
-  // The server sends `bytes`, arriving `delayUs` from now; they carry the acknowledgement of
-  // everything the client sent so far, as the server's TCP piggybacks it.
-  void Arrive(int64_t delayUs, Bytes bytes) {
-    Insert({nowUs_ + delayUs, std::move(bytes), false, sent.size()});
-  }
+  // The server sends `bytes`, arriving `delayUs` from now.
+  void Arrive(int64_t delayUs, Bytes bytes) { Insert({nowUs_ + delayUs, std::move(bytes), false}); }
   // The server closes the connection `delayUs` from now.
-  void CloseAt(int64_t delayUs) { Insert({nowUs_ + delayUs, {}, true, sent.size()}); }
+  void CloseAt(int64_t delayUs) { Insert({nowUs_ + delayUs, {}, true}); }
 
   Responder responder;
-  // How long the server's TCP takes to acknowledge what arrives; nullopt: it cannot be told
-  // (as on Windows).
-  std::optional<int64_t> ackDelayUs = 0;
   Bytes sent;  // everything the client sent, in order
   // Each send takes at most the next of these (the write time-out passing); then all.
   std::vector<size_t> sendLimits;
@@ -53,7 +47,6 @@ class FakeTcpStream : public TcpStream {
     }
     const Bytes piece(data, data + sentCount);
     sent.insert(sent.end(), piece.begin(), piece.end());
-    sends_.push_back({nowUs_, sentCount});
     if (responder && sentCount > 0) {
       responder(*this, piece);
     }
@@ -72,7 +65,6 @@ class FakeTcpStream : public TcpStream {
     }
     Arrival& next = arrivals_.front();
     nowUs_ = std::max(nowUs_, next.atUs);
-    acknowledgedByReplies_ = std::max(acknowledgedByReplies_, next.acknowledges);
     if (next.close) {
       closed_ = true;
       lastError_ = kGoneError;
@@ -87,20 +79,6 @@ class FakeTcpStream : public TcpStream {
     return true;
   }
 
-  bool Unacknowledged(uint32_t& bytes) override {
-    if (!ackDelayUs) {
-      return false;
-    }
-    size_t acknowledged = 0;
-    for (const auto& s : sends_) {
-      if (s.atUs + *ackDelayUs <= nowUs_) {
-        acknowledged += s.length;
-      }
-    }
-    bytes = static_cast<uint32_t>(sent.size() - std::max(acknowledged, acknowledgedByReplies_));
-    return true;
-  }
-
   int64_t NowUs() const override { return nowUs_; }
   void WaitUntilUs(int64_t atUs) override { nowUs_ = std::max(nowUs_, atUs); }
   uint32_t LastError() const override { return lastError_; }
@@ -111,11 +89,6 @@ class FakeTcpStream : public TcpStream {
     int64_t atUs;
     Bytes bytes;
     bool close;
-    size_t acknowledges;  // how many bytes sent its delivery acknowledges
-  };
-  struct SendRecord {
-    int64_t atUs;
-    size_t length;
   };
 
   void Insert(Arrival arrival) {
@@ -128,8 +101,6 @@ class FakeTcpStream : public TcpStream {
 
   int64_t nowUs_ = 1'000'000;
   std::vector<Arrival> arrivals_;
-  std::vector<SendRecord> sends_;
-  size_t acknowledgedByReplies_ = 0;
   bool closed_ = false;
   uint32_t lastError_ = 0;
 };
