@@ -616,17 +616,17 @@ DrainResult NetworkSerialDevice::Drain() {
 // How a rate change is kept from overtaking the bytes before it. The connection keeps order up
 // to the server, and the server reads its connection in order, but it applies SET-BAUDRATE as
 // it reads it, while its serial port may still be sending earlier bytes from its own queue.
-// So before the command goes: (1) a command the server answers at once (SET-LINESTATE-MASK,
-// which changes nothing here) is sent behind the bytes, and its answer proves that the server
-// has read them all and handed them to its port; (2) their wire time then passes, counted
-// from when they can have reached the server, half a round trip after they were written.
-// The loader protocol adds its own proof: every rate switch of a burn follows the chip's
-// answer to the bytes before it.
+// So before the command goes: (1) a question the server answers at once (SET-BAUDRATE with
+// the value 0, which asks for the rate and changes nothing) is sent behind the bytes, and its
+// answer proves that the server has read them all and handed them to its port; (2) their wire time
+// then passes, counted from when they can have reached the server, half a round trip after they
+// were written. The loader protocol adds its own proof: every rate switch of a burn follows the
+// chip's answer to the bytes before it.
 bool NetworkSerialDevice::SettleBeforeRateChange() {
   if (!writtenSinceSettle_) {
     return true;
   }
-  if (!Command({{ComPortCommand::kSetLineStateMask, {0}}}, {})) {
+  if (!Command({{ComPortCommand::kSetBaudRate, BigEndian32(0)}}, {})) {
     return false;
   }
   const int64_t until =

@@ -57,7 +57,12 @@ class Rfc2217Server : private TelnetSink {
   void OnSubnegotiation(uint8_t, const std::vector<uint8_t>& payload) override {
     const auto command = static_cast<ComPortCommand>(payload[0]);
     const Bytes value(payload.begin() + 1, payload.end());
-    const std::optional<Bytes> reply = answer ? answer(command, value) : value;
+    // A rate of 0 asks for the rate the line runs at.
+    const bool rateAsked = command == ComPortCommand::kSetBaudRate && value == Bytes(4, 0);
+    if (command == ComPortCommand::kSetBaudRate && !rateAsked) {
+      rate_ = value;
+    }
+    const std::optional<Bytes> reply = answer ? answer(command, value) : rateAsked ? rate_ : value;
     if (reply) {
       Bytes bytes = {kTelnetIac, kTelnetSb, kOptionComPort,
                      static_cast<uint8_t>(payload[0] + kComPortReplyOffset)};
@@ -68,6 +73,7 @@ class Rfc2217Server : private TelnetSink {
   }
   FakeTcpStream& stream_;
   TelnetParser parser_;
+  Bytes rate_ = {0x00, 0x00, 0x25, 0x80};  // 9600
 };
 
 struct Connection {
@@ -524,15 +530,16 @@ TEST(NetworkSerialDevice, DrainWaitsTheWireTimeAlone) {
 }
 
 // Before SET-BAUDRATE the server must have read every byte written before it (its answer to
-// SET-LINESTATE-MASK, sent behind them, proves it), and their wire time must have passed from
-// when they reached it; a server that does not answer fails the change, and no rate goes out.
+// a question about the rate, sent behind them, proves it), and their wire time must have passed
+// from when they reached it; a server that does not answer fails the change, and no rate goes
+// out.
 TEST(NetworkSerialDevice, ARateChangeWaitsUntilTheBytesBeforeItHaveLeftTheServer) {
   constexpr int64_t kChar9600 = 1042;
   const Bytes settle = {
-      0xFF, 0xFA, 0x2C,  // IAC SB COM-PORT-OPTION
-      0x0A,              // SET-LINESTATE-MASK
-      0x00,              // nothing to tell: it changes nothing
-      0xFF, 0xF0,        // IAC SE
+      0xFF, 0xFA, 0x2C,        // IAC SB COM-PORT-OPTION
+      0x01,                    // SET-BAUDRATE
+      0x00, 0x00, 0x00, 0x00,  // 0: which rate is it? (changes nothing)
+      0xFF, 0xF0,              // IAC SE
   };
   const Bytes setRate = {
       0xFF, 0xFA, 0x2C,        // IAC SB COM-PORT-OPTION
