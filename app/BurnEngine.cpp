@@ -213,6 +213,7 @@ BurnOutcome Burn(const BurnRequest& request, BurnProgressSink& sink, const Devic
     device.AskWhetherGone();
   }
   outcome.portWentAway = device.WentAway();
+  outcome.networkRoundTripMs = device.RoundTripMs();
   CloseSelectedPort(port);
   DescribeOutcome(outcome, request);
   return outcome;

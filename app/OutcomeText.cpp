@@ -4,6 +4,7 @@
 #include "app/ReadBackWords.h"
 #include "burn/BootStageLink.h"
 #include "burn/BurnSequence.h"
+#include "serial/NetworkPortName.h"
 
 namespace tarvok {
 namespace {
@@ -178,7 +179,12 @@ void DescribeOutcome(BurnOutcome& outcome, const BurnRequest& request) {
     return;
   }
   outcome.summary = outcome.status == 0 ? kBurnSuccessText : BurnFailureText(outcome.status);
-  if (outcome.status != 0 && outcome.portWentAway) {
+  if (outcome.status != 0 && outcome.portWentAway && HasNetworkScheme(request.devicePath)) {
+    outcome.explanation =
+        "the network port closed during the burn (the serial server or the network dropped the "
+        "connection): check the server and the network; the flash does not hold the image, "
+        "and the chip needs a power cycle before the next burn";
+  } else if (outcome.status != 0 && outcome.portWentAway) {
     outcome.explanation =
         "the port went away during the burn (unplugged, or the line hung up): check the "
         "cable and the adapter; the flash does not hold the image";

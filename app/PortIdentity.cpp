@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "serial/NetworkPortName.h"
 #include "serial/PortDiscovery.h"
 
 namespace tarvok {
@@ -27,8 +28,14 @@ std::string ResolvePort(const std::string& name) {
 }
 
 // The device itself, to tell one port given twice: through any symbolic links, and on Windows
-// whatever the case of its name (\\.\com5 is \\.\COM5).
+// whatever the case of its name (\\.\com5 is \\.\COM5). A network port is its server's
+// host and port, whatever the case of the scheme and the host.
 std::string DeviceIdentity(const std::string& device) {
+  if (NetworkPortName network; ParseNetworkPortName(device, network) == NetworkNameParse::kOk) {
+    std::transform(network.host.begin(), network.host.end(), network.host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return NetworkPortNameText(network);
+  }
 #ifdef _WIN32
   std::string identity = device;
   std::transform(identity.begin(), identity.end(), identity.begin(),

@@ -18,6 +18,8 @@ constexpr uint32_t kErrorAccessDenied = 5;  // a USB adapter unplugged under the
 constexpr uint32_t kErrorBadCommand = 22;   // the driver no longer knows the device
 constexpr uint32_t kErrorGenFailure = 31;   // the device stopped working
 constexpr uint32_t kErrorDeviceNotConnected = 1167;
+constexpr uint32_t kWsaConnectionAborted = 10053;  // a port on a serial server: connection lost
+constexpr uint32_t kWsaConnectionReset = 10054;
 constexpr uint32_t kStoppedError = 995;  // ERROR_OPERATION_ABORTED
 #else
 constexpr uint32_t kStoppedError = ECANCELED;
@@ -28,11 +30,14 @@ constexpr uint32_t kStoppedError = ECANCELED;
 bool IsDeviceGoneError(uint32_t osError) {
 #ifdef _WIN32
   return osError == kErrorAccessDenied || osError == kErrorBadCommand ||
-         osError == kErrorGenFailure || osError == kErrorDeviceNotConnected;
+         osError == kErrorGenFailure || osError == kErrorDeviceNotConnected ||
+         osError == kWsaConnectionAborted || osError == kWsaConnectionReset;
 #else
   // A hang-up or an unplugged adapter fails reads and writes with EIO; calls on a device
-  // whose driver has gone fail with ENXIO or ENODEV.
-  return osError == EIO || osError == ENXIO || osError == ENODEV;
+  // whose driver has gone fail with ENXIO or ENODEV. A port on a serial server is gone when its
+  // connection was closed or reset.
+  return osError == EIO || osError == ENXIO || osError == ENODEV || osError == ECONNRESET ||
+         osError == EPIPE;
 #endif
 }
 

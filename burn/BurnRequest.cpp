@@ -4,6 +4,7 @@
 
 #include "burn/BootStageLink.h"
 #include "burn/BurnFiles.h"
+#include "serial/NetworkPortName.h"
 
 namespace tarvok {
 namespace {
@@ -15,6 +16,36 @@ bool IsOneOf(const std::array<LineOption<Value>, N>& options, Value value) {
 }
 
 }  // namespace
+
+// A network port's name that cannot be used, or a raw TCP port asked for a rate its server
+// cannot be told: refused before anything is sent, so that the chip is never left between
+// rates.
+std::string ProblemWithNetworkPort(const std::string& device, const BurnLine& line) {
+  NetworkPortName name;
+  switch (ParseNetworkPortName(device, name)) {
+    case NetworkNameParse::kNotNetwork:
+      return "";
+    case NetworkNameParse::kUnknownScheme:
+      return device +
+             " is not a port this tool can reach: a network port is rfc2217://HOST:PORT "
+             "or tcp://HOST:PORT";
+    case NetworkNameParse::kMalformed:
+      return device + " does not name a host and a port of 1 to 65535 (rfc2217://HOST:PORT)";
+    case NetworkNameParse::kOk:
+      break;
+  }
+  const bool rateChanges = line.burnRate != 0 && line.burnRate != line.romRate;
+  if (name.scheme != NetworkScheme::kRawTcp || !rateChanges) {
+    return "";
+  }
+  NetworkPortName rfc2217 = name;
+  rfc2217.scheme = NetworkScheme::kRfc2217;
+  return device + " carries data only and cannot change the line's rate, but the burn rate " +
+         std::to_string(line.burnRate) + " differs from the boot ROM's " +
+         std::to_string(line.romRate) + ": name the port " + NetworkPortNameText(rfc2217) +
+         " on a server that speaks RFC 2217 (ser2net's telnet(rfc2217) accepter), or burn at "
+         "the boot ROM's rate, with the server's line set to it";
+}
 
 std::string ProblemWithRequest(const BurnRequest& request) {
   if (request.devicePath.empty()) {
@@ -41,7 +72,7 @@ std::string ProblemWithRequest(const BurnRequest& request) {
       (request.bootStage->empty() || request.bootStage->size() > kBootStageMaxBytes)) {
     return "the boot stage must hold 1 to " + std::to_string(kBootStageMaxBytes) + " bytes";
   }
-  return "";
+  return ProblemWithNetworkPort(request.devicePath, line);
 }
 
 }  // namespace tarvok

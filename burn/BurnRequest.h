@@ -77,6 +77,10 @@ struct BurnRequest {
 
 // Why a request cannot be burned as it stands, for people; empty when it can.
 std::string ProblemWithRequest(const BurnRequest& request);
+// Why the port `devicePath` cannot burn with `line`, for people; empty when it can, and for
+// every local port. A network port's name must be well formed, and a raw TCP port cannot
+// change the line's rate.
+std::string ProblemWithNetworkPort(const std::string& devicePath, const BurnLine& line);
 
 enum class BurnStage { kLoader, kImage };
 

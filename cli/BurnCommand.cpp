@@ -37,13 +37,16 @@ class PortBurn : public BurnRun {
     const std::lock_guard lock(mutex_);
     return std::exchange(warning_, {});
   }
-  // Once the worker is done: why its port did not open, to be printed once.
+  // Once the worker is done: why its port did not open (or why the burn refused the request
+  // before opening it), to be printed once.
   std::string TakeOpenFailure() {
-    if (!done_ || openFailureTaken_ || outcome_.portOpened || outcome_.openFailure.empty()) {
+    if (!done_ || openFailureTaken_ || outcome_.portOpened) {
       return "";
     }
     openFailureTaken_ = true;
-    return outcome_.openFailure + " (" + outcome_.openFailureReason + ")";
+    return outcome_.openFailure.empty()
+               ? request_.portName + ": " + outcome_.explanation
+               : outcome_.openFailure + " (" + outcome_.openFailureReason + ")";
   }
   void OnBurnStart(const std::string& refusedSettings) override {
     {
@@ -132,6 +135,14 @@ int Report(const PortBurns& burns, const BurnOptions& options, std::ostream& out
     interrupted = interrupted || outcome.interrupted;
     if (outcome.portOpened) {
       PrintOutcome(human, burn->Request(), outcome, burns.size() > 1);
+      const BurnRequest& request = burn->Request();
+      const uint32_t burnRate =
+          request.line.burnRate != 0 ? request.line.burnRate : request.line.romRate;
+      if (const std::string slow =
+              SlowRoundTripText(request.portName, outcome.networkRoundTripMs, burnRate);
+          !slow.empty()) {
+        err << "tarvok: " << slow << "\n";
+      }
     }
     results.push_back(ReportOf(burn->Request(), outcome));
   }

@@ -85,6 +85,11 @@ bool PlanBurn(const BurnOptions& options, StopToken stop, BurnPlan& plan, std::o
     request.classic = options.classic;
     request.loaderRunning = options.loaderRunning;
     request.stop = stop;
+    // Refused here, before any port opens, rather than by each burn on its own.
+    if (const std::string problem = ProblemWithRequest(request); !problem.empty()) {
+      err << "tarvok: " << problem << "\n";
+      return false;
+    }
     plan.requests.push_back(std::move(request));
   }
   return true;

@@ -46,6 +46,7 @@ nlohmann::json ReportOf(const BurnRequest& request, const BurnOutcome& outcome) 
       {"message", outcome.summary},
       {"explanation", outcome.explanation},
       {"port_went_away", outcome.portWentAway},
+      {"network_round_trip_ms", outcome.networkRoundTripMs},
       {"boot_stage", outcome.bootStageUsed},
       {"read_back", ReadBackWord(outcome.readBack)},
       {"image_crc32", CrcOrNull(ImageCrcOf(outcome))},

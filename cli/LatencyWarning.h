@@ -55,6 +55,12 @@ std::string SlowTimerWarning(const std::string& portName, int timerMs);
 // The same without the leading "tarvok: ".
 std::string SlowTimerText(const std::string& portName, int timerMs);
 
+// The warning for a network port whose measured round trip costs a tenth or more of the image
+// stage's speed at `burnRate` (every 1,024-byte block waits for its answer, and the answer
+// comes a round trip after the block has left), without the leading "tarvok: "; empty for a
+// faster one.
+std::string SlowRoundTripText(const std::string& portName, uint32_t roundTripMs, uint32_t burnRate);
+
 // This machine's ports, lowered where the system allows.
 LatencyCheck MachineLatencyCheck();
 

@@ -1,6 +1,8 @@
 // The Linux ports: sysfs tty devices with hardware behind them, plus TARVOK_EXTRA_PORTS.
 #include "serial/PortDiscovery.h"
 
+#include "serial/NetworkPortName.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -83,7 +85,6 @@ struct NumberingRule {
 };
 constexpr NumberingRule kRules[] = {{"ttyS", 1}, {"ttyUSB", 101}, {"ttyACM", 201}, {"ttyAMA", 301}};
 constexpr uint32_t kFirstOtherPort = 401;
-constexpr uint32_t kFirstExtraPort = 1001;
 
 // The number of a tty by the rules for its name; 0 when no rule names it.
 uint32_t NumberByRule(const std::string& name) {
@@ -126,42 +127,22 @@ void AddHardwarePorts(const std::string& sysfsRoot, std::map<uint32_t, PortInfo>
   }
 }
 
-// The paths of `extraPorts` (separated by ':'), numbered from 1001 on.
-void AddExtraPorts(const std::string& extraPorts, std::map<uint32_t, PortInfo>& found) {
-  uint32_t next = kFirstExtraPort;
-  std::size_t start = 0;
-  while (start <= extraPorts.size()) {
-    const std::size_t end = std::min(extraPorts.find(':', start), extraPorts.size());
-    const std::string path = extraPorts.substr(start, end - start);
-    if (!path.empty()) {
-      const uint32_t number = next++;
-      PortInfo info;
-      info.number = number;
-      info.device = path;
-      info.description = "from TARVOK_EXTRA_PORTS";
-      found.emplace(number, info);
-    }
-    start = end + 1;
-  }
-}
-
 }  // namespace
 
 std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
                                           const std::string& extraPorts) {
   std::map<uint32_t, PortInfo> found;
   AddHardwarePorts(sysfsRoot, found);
-  AddExtraPorts(extraPorts, found);
   std::vector<PortInfo> ports;
   for (auto& [number, info] : found) {
     ports.push_back(std::move(info));
   }
+  AddExtraPorts(extraPorts, ports);
   return ports;
 }
 
 std::vector<PortInfo> DiscoverSerialPorts() {
-  const char* extra = std::getenv("TARVOK_EXTRA_PORTS");
-  return DiscoverSerialPorts("/sys", extra != nullptr ? extra : "");
+  return DiscoverSerialPorts("/sys", ExtraPortsOfEnvironment());
 }
 
 bool TryLowerLatencyTimer(const std::string& sysfsRoot, const PortInfo& port,
@@ -196,8 +177,12 @@ bool TryLowerLatencyTimer(const PortInfo& port, std::string& problem) {
   return TryLowerLatencyTimer("/sys", port, problem);
 }
 
-// A COM number stands for whatever device discovery gives it now.
+// A COM number stands for whatever device discovery gives it now. A network port's name is its
+// own device.
 std::string DevicePathForPortName(const std::string& portName) {
+  if (HasNetworkScheme(portName)) {
+    return portName;
+  }
   const uint32_t number = PortNumberOfName(portName);
   for (const PortInfo& port : DiscoverSerialPorts()) {
     if (port.number == number) {

@@ -105,7 +105,9 @@ std::size_t NetworkNameLength(std::string_view text) {
 
 }  // namespace
 
-bool HasNetworkScheme(const std::string& text) { return SchemeLength(text) != 0; }
+bool HasNetworkScheme(const std::string& text) {
+  return SchemeLength(text) != 0;
+}
 
 NetworkNameParse ParseNetworkPortName(const std::string& text, NetworkPortName& name) {
   const std::size_t schemeLength = SchemeLength(text);
@@ -142,8 +144,8 @@ std::vector<std::string> SplitPortList(const std::string& list) {
   std::vector<std::string> entries;
   std::string_view rest(list);
   while (!rest.empty()) {
-    const std::size_t length = SchemeLength(rest) != 0 ? NetworkNameLength(rest)
-                                                       : std::min(rest.find(':'), rest.size());
+    const std::size_t length =
+        SchemeLength(rest) != 0 ? NetworkNameLength(rest) : std::min(rest.find(':'), rest.size());
     if (length > 0) {
       entries.emplace_back(rest.substr(0, length));
     }

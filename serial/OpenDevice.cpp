@@ -1,6 +1,60 @@
 #include "serial/OpenDevice.h"
 
+#include <string>
+#include <utility>
+
+#include "serial/NetworkPortName.h"
+#include "serial/NetworkSerialDevice.h"
+#include "serial/TcpStream.h"
+
 namespace tarvok {
+namespace {
+
+OpenResult FailedNetworkOpen(const std::string& path, const std::string& what) {
+  OpenResult result;
+  result.failure = OpenFailure::kOther;
+  result.reason = path + ": " + what;
+  return result;
+}
+
+OpenResult OpenNetworkSerialDevice(const std::string& path, const NetworkPortName& name) {
+  ConnectResult connection = ConnectTcp(name.host, name.port, kNetworkConnectTimeoutMs);
+  switch (connection.failure) {
+    case ConnectFailure::kNone:
+      break;
+    case ConnectFailure::kUnknownHost:
+      return FailedNetworkOpen(path, "unknown host");
+    case ConnectFailure::kRefused:
+      return FailedNetworkOpen(path, "connection refused (is the serial server running?)");
+    case ConnectFailure::kTimedOut:
+      return FailedNetworkOpen(
+          path, "no answer within " + std::to_string(kNetworkConnectTimeoutMs / 1000) + " s");
+    default:
+      return FailedNetworkOpen(path, connection.systemText);
+  }
+  OpenResult result;
+  result.device = std::make_unique<NetworkSerialDevice>(std::move(connection.stream), name.scheme);
+  return result;
+}
+
+}  // namespace
+
+OpenResult OpenSerialDevice(const std::string& path) {
+  NetworkPortName name;
+  switch (ParseNetworkPortName(path, name)) {
+    case NetworkNameParse::kNotNetwork:
+      return OpenLocalSerialDevice(path);
+    case NetworkNameParse::kOk:
+      return OpenNetworkSerialDevice(path, name);
+    case NetworkNameParse::kUnknownScheme:
+      return FailedNetworkOpen(
+          path, "not a kind of port this tool knows (rfc2217://HOST:PORT or tcp://HOST:PORT)");
+    case NetworkNameParse::kMalformed:
+      break;
+  }
+  const std::string form = path.substr(0, path.find("://")) + "://HOST:PORT, PORT from 1 to 65535";
+  return FailedNetworkOpen(path, "a host and a port number are needed (" + form + ")");
+}
 
 OpenResult FailedOpen(OpenFailure failure, const std::string& path, const std::string& forbidden,
                       const std::string& otherError) {

@@ -3,6 +3,9 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
+
+#include "serial/NetworkPortName.h"
 
 namespace tarvok {
 
@@ -13,6 +16,23 @@ void EnumSerialPorts(std::vector<uint32_t>& portNumbers, int32_t& portCount) {
     portNumbers.push_back(port.number);
     portCount = static_cast<int32_t>(portNumbers.size());
   }
+}
+
+void AddExtraPorts(const std::string& extraPorts, std::vector<PortInfo>& ports) {
+  uint32_t next = kFirstExtraPort;
+  for (const std::string& entry : SplitPortList(extraPorts)) {
+    PortInfo info;
+    info.number = next++;
+    info.device = entry;
+    info.description = HasNetworkScheme(entry) ? "network port, from TARVOK_EXTRA_PORTS"
+                                               : "from TARVOK_EXTRA_PORTS";
+    ports.push_back(std::move(info));
+  }
+}
+
+std::string ExtraPortsOfEnvironment() {
+  const char* extra = std::getenv("TARVOK_EXTRA_PORTS");
+  return extra != nullptr ? extra : "";
 }
 
 int64_t ParseDecimal(const std::string& text) {

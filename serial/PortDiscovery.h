@@ -7,7 +7,8 @@
 // a simulated chip's pseudo-terminal) 1001 and up in their order there.
 //
 // Numbers on Windows: the number of the registered name (COM5 is 5, kept whole above 255);
-// the device is "\\.\" followed by that name.
+// the device is "\\.\" followed by that name. TARVOK_EXTRA_PORTS (such as network ports:
+// rfc2217://HOST:PORT) is numbered from 1001 there too.
 //
 // A USB serial adapter's latency timer is how long it holds back a part-filled packet of
 // received bytes before it sends it to the host; every reply the burn waits for waits that
@@ -35,6 +36,15 @@ struct PortInfo {
 };
 
 #ifndef _WIN32
+// The number of the first port named in TARVOK_EXTRA_PORTS.
+inline constexpr uint32_t kFirstExtraPort = 1001;
+
+// The entries of `extraPorts` (TARVOK_EXTRA_PORTS: paths and network ports' names, separated
+// by ':'), numbered from kFirstExtraPort on, added after `ports`.
+void AddExtraPorts(const std::string& extraPorts, std::vector<PortInfo>& ports);
+// TARVOK_EXTRA_PORTS from the environment, empty when it is not set.
+std::string ExtraPortsOfEnvironment();
+
 // Ports under `sysfsRoot` (normally /sys) plus those in `extraPorts`, by number.
 std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
                                           const std::string& extraPorts);

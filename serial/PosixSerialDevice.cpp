@@ -82,7 +82,7 @@ void RequestLowLatency(int fd, const std::string& path) {
 
 }  // namespace
 
-OpenResult OpenSerialDevice(const std::string& path) {
+OpenResult OpenLocalSerialDevice(const std::string& path) {
   return PosixSerialDevice::Open(path);
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "serial/NetworkPortName.h"
 #include "serial/Win32Text.h"
 
 namespace tarvok {
@@ -155,6 +156,7 @@ std::vector<PortInfo> DiscoverRegisteredPorts(HKEY root, const wchar_t* keyPath)
 std::vector<PortInfo> DiscoverSerialPorts() {
   std::vector<PortInfo> ports = DiscoverRegisteredPorts(HKEY_LOCAL_MACHINE, kSerialCommKey);
   AddFtdiAdapterDetails(HKEY_LOCAL_MACHINE, kFtdiBusKey, ports);
+  AddExtraPorts(ExtraPortsOfEnvironment(), ports);
   return ports;
 }
 
@@ -167,8 +169,23 @@ bool TryLowerLatencyTimer(const PortInfo&, std::string& problem) {
 
 // The name alone gives the device, whatever the registry lists now: a port that has left it
 // since the list was shown (an adapter pulled out) is still opened, and named, as \\.\COM5.
+// The numbers from kFirstExtraPort on are TARVOK_EXTRA_PORTS' entries, and a network port's
+// name is its own device.
 std::string DevicePathForPortName(const std::string& portName) {
-  return PortNumberOfName(portName) != 0 ? DeviceOfName(portName) : std::string();
+  if (HasNetworkScheme(portName)) {
+    return portName;
+  }
+  const uint32_t number = PortNumberOfName(portName);
+  if (number >= kFirstExtraPort) {
+    std::vector<PortInfo> extra;
+    AddExtraPorts(ExtraPortsOfEnvironment(), extra);
+    for (const PortInfo& port : extra) {
+      if (port.number == number) {
+        return port.device;
+      }
+    }
+  }
+  return number != 0 ? DeviceOfName(portName) : std::string();
 }
 
 }  // namespace tarvok

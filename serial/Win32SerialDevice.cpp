@@ -63,7 +63,7 @@ std::string Win32DevicePath(const std::string& path) {
   return path.rfind("\\\\", 0) == 0 ? path : "\\\\.\\" + path;
 }
 
-OpenResult OpenSerialDevice(const std::string& path) {
+OpenResult OpenLocalSerialDevice(const std::string& path) {
   return Win32SerialDevice::Open(path);
 }
 

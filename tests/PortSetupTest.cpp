@@ -5,9 +5,11 @@
 #include <fstream>
 
 #include "app/DialogRequest.h"
+#include "app/PortIdentity.h"
 #include "app/PortSetup.h"
 #include "cli/LatencyWarning.h"
 #include "cli/PortsCommand.h"
+#include "serial/NetworkPortName.h"
 #include "serial/PortDiscovery.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/FixedChoices.h"
@@ -259,7 +261,8 @@ TEST(PortDiscovery, NumbersStayWithTheirDevices) {
   sysfs.AddVirtualTty("tty0");
   sysfs.AddVirtualTty("ptmx");
 
-  const auto ports = DiscoverSerialPorts(sysfs.Root(), "/dev/pts/7::/tmp/chip");
+  const auto ports = DiscoverSerialPorts(
+      sysfs.Root(), "/dev/pts/7::/tmp/chip:rfc2217://rack-3:4001:tcp://[fe80::1]:4002:");
   std::vector<std::string> lines;
   for (const PortInfo& port : ports) {
     lines.push_back(cli::PortLine(port));
@@ -273,6 +276,9 @@ TEST(PortDiscovery, NumbersStayWithTheirDevices) {
       "COM401\t/dev/rfcomm0",
       "COM1001\t/dev/pts/7\tfrom TARVOK_EXTRA_PORTS",
       "COM1002\t/tmp/chip\tfrom TARVOK_EXTRA_PORTS",
+      // A network port's name keeps its colons.
+      "COM1003\trfc2217://rack-3:4001\tnetwork port, from TARVOK_EXTRA_PORTS",
+      "COM1004\ttcp://[fe80::1]:4002\tnetwork port, from TARVOK_EXTRA_PORTS",
   };
   EXPECT_EQ(lines, expected);
   ASSERT_EQ(ports.size(), expected.size());
@@ -389,6 +395,62 @@ TEST(PortDiscovery, NamesAndNumbers) {
   }
   EXPECT_EQ(ParityFromListText("EVENPARITY"), Parity::kEven);
   EXPECT_EQ(StopBitsFromListText("ONE5STOPBITS"), StopBits::kOneAndHalf);
+}
+
+TEST(PortDiscovery, NetworkPortNames) {
+  const struct {
+    const char* text;
+    NetworkNameParse parse;
+    NetworkScheme scheme = NetworkScheme::kRfc2217;
+    const char* host = "";
+    uint16_t port = 0;
+    const char* written = "";  // as the tool writes it back
+  } cases[] = {
+      {.text = "rfc2217://127.0.0.1:2000",
+       .parse = NetworkNameParse::kOk,
+       .host = "127.0.0.1",
+       .port = 2000,
+       .written = "rfc2217://127.0.0.1:2000"},
+      {.text = "RFC2217://Rack-3:65535",
+       .parse = NetworkNameParse::kOk,
+       .host = "Rack-3",
+       .port = 65535,
+       .written = "rfc2217://Rack-3:65535"},
+      {.text = "tcp://[::1]:4001",
+       .parse = NetworkNameParse::kOk,
+       .scheme = NetworkScheme::kRawTcp,
+       .host = "::1",
+       .port = 4001,
+       .written = "tcp://[::1]:4001"},
+      {.text = "rfc2217://host", .parse = NetworkNameParse::kMalformed},
+      {.text = "rfc2217://host:", .parse = NetworkNameParse::kMalformed},
+      {.text = "rfc2217://host:0", .parse = NetworkNameParse::kMalformed},
+      {.text = "rfc2217://host:65536", .parse = NetworkNameParse::kMalformed},
+      {.text = "rfc2217://host:20x0", .parse = NetworkNameParse::kMalformed},
+      {.text = "rfc2217://:2000", .parse = NetworkNameParse::kMalformed},
+      {.text = "rfc2217://host:2000/", .parse = NetworkNameParse::kMalformed},
+      {.text = "tcp://[::1:4001", .parse = NetworkNameParse::kMalformed},
+      {.text = "telnet://host:23", .parse = NetworkNameParse::kUnknownScheme},
+      {.text = "/dev/ttyUSB0", .parse = NetworkNameParse::kNotNetwork},
+      {.text = "COM5", .parse = NetworkNameParse::kNotNetwork},
+      {.text = "\\\\.\\COM5", .parse = NetworkNameParse::kNotNetwork},
+  };
+  for (const auto& c : cases) {
+    NetworkPortName name;
+    EXPECT_EQ(ParseNetworkPortName(c.text, name), c.parse) << c.text;
+    EXPECT_EQ(HasNetworkScheme(c.text), c.parse != NetworkNameParse::kNotNetwork) << c.text;
+    if (c.parse == NetworkNameParse::kOk) {
+      EXPECT_EQ(name.scheme, c.scheme) << c.text;
+      EXPECT_EQ(name.host, c.host) << c.text;
+      EXPECT_EQ(name.port, c.port) << c.text;
+      EXPECT_EQ(NetworkPortNameText(name), c.written) << c.text;
+      // The name is its own device, and one server port is one port however it is spelled.
+      EXPECT_EQ(DevicePathForPortName(c.text), c.text);
+      EXPECT_EQ(DeviceIdentity(c.text), DeviceIdentity(c.written)) << c.text;
+    }
+  }
+  EXPECT_EQ(DeviceIdentity("rfc2217://RACK-3:4001"), DeviceIdentity("rfc2217://rack-3:4001"));
+  EXPECT_NE(DeviceIdentity("rfc2217://rack-3:4001"), DeviceIdentity("rfc2217://rack-3:4002"));
 }
 
 }  // namespace

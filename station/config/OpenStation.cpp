@@ -132,6 +132,12 @@ Refusal OpenPorts(const StationOptions& options, StationSetup& setup) {
     // A port that is not there now may come later (a board with its own adapter); one that is
     // there is told from the others by its device.
     const std::string device = ResolvePort(name);
+    if (std::string problem = ProblemWithNetworkPort(device, setup.line); !problem.empty()) {
+      return StationRefusal{.kind = StationRefusalKind::kUnusablePort,
+                            .place = place,
+                            .value = name,
+                            .detail = std::move(problem)};
+    }
     const std::string identity = device.empty() ? PortNameKey(name) : DeviceIdentity(device);
     const auto [earlier, fresh] = portOfIdentity.emplace(identity, index);
     if (!fresh) {
@@ -224,11 +230,11 @@ std::optional<StationRefusal> OpenStation(const StationOptions& options, Station
   if (Refusal refusal = ReadFiles(options, setup)) {
     return refusal;
   }
+  setup.line = LineOfWords(options);
   if (Refusal refusal = OpenPorts(options, setup)) {
     return refusal;
   }
   setup.name = options.name.empty() ? HostName() : options.name;
-  setup.line = LineOfWords(options);
   setup.failuresToStopPort = static_cast<uint32_t>(options.maxFailures);
   setup.boardsToPass = options.count;
   if (Refusal refusal = OpenLogFolder(options)) {

@@ -30,6 +30,7 @@ enum class StationRefusalKind : uint8_t {
   kSilenceWithoutChip,     // --leave-silence-ms given where no port's board is seen by the chip
   kNoSuchPort,             // `value` (at place) is no device path or COM name
   kSamePort,               // `other` and `value` (at place) name one port
+  kUnusablePort,           // `value` (at place) cannot burn with the line: detail says why
   kImageUnreadable,        // `value` (at place): detail is the file's problem
   kWrongImage,             // `value` (at place) has SHA-256 `actual`, not `expected`
   kLoaderUnreadable,       // as the image's

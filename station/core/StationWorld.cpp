@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "serial/NetworkPortName.h"
 #include "serial/PortDiscovery.h"
 #include "station/core/StationSetup.h"
 
@@ -14,8 +15,12 @@ namespace tarvok {
 namespace {
 
 #ifdef _WIN32
-// On Windows a port is there while the registry lists its COM name.
+// On Windows a port is there while the registry lists its COM name; a network port always is.
 bool FindPort(const std::string& portName, std::string& devicePath) {
+  if (const std::string device = DevicePathForPortName(portName); HasNetworkScheme(device)) {
+    devicePath = device;
+    return true;
+  }
   const uint32_t number = PortNumberOfName(PortNameKey(portName));
   for (const PortInfo& port : DiscoverSerialPorts()) {
     if (number != 0 && port.number == number) {
@@ -27,9 +32,15 @@ bool FindPort(const std::string& portName, std::string& devicePath) {
 }
 #else
 // On Linux a port is there while its device is (a COM name through the discovery's numbering).
+// A network port is always there: each burn connects anew, and a server that is not there
+// fails the open with its reason.
 bool FindPort(const std::string& portName, std::string& devicePath) {
   const bool isPath = portName.find('/') != std::string::npos;
   const std::string device = isPath ? portName : DevicePathForPortName(portName);
+  if (HasNetworkScheme(device)) {
+    devicePath = device;
+    return true;
+  }
   std::error_code error;
   if (device.empty() || !std::filesystem::exists(device, error)) {
     return false;
@@ -51,6 +62,9 @@ std::string FirstLineOf(const std::filesystem::path& path) {
 // another. Empty when it cannot be told.
 std::string DeviceIdentity(const std::string& devicePath) {
   namespace fs = std::filesystem;
+  if (HasNetworkScheme(devicePath)) {
+    return devicePath;  // the server's port stays the same device, connection after connection
+  }
   std::error_code error;
   const fs::path target = fs::canonical(devicePath, error);
   struct stat node {};

@@ -268,6 +268,8 @@ std::string StationOpeningWords(const StationRefusal& refusal) {
                ": give each port once";
       }
       return refusal.other + " and " + refusal.value + " are the same port: give each port once";
+    case StationRefusalKind::kUnusablePort:
+      return refusal.detail;
     case StationRefusalKind::kImageUnreadable:
       return "image " + refusal.value + " " + refusal.detail;
     case StationRefusalKind::kLoaderUnreadable:
