@@ -69,12 +69,19 @@ class Session:
     def sockets(self):
         if self.upstream is None:
             return []  # silent: never reads
-        return [self.client, self.upstream]
+        return [end for end in (self.client, self.upstream) if end is not None]
 
     def close(self):
         for end in (self.client, self.upstream):
             if end is not None:
                 end.close()
+
+    def drop_client(self):
+        """Closes the client's connection; the upstream server gets the bytes passed so far
+        and an end of its input, and the session ends when it closes its side."""
+        self.client.close()
+        self.client = None
+        self.upstream.shutdown(socket.SHUT_WR)
 
     def from_client(self, chunk):
         """Passes the client's bytes on; False when the session ends here."""
@@ -86,13 +93,16 @@ class Session:
             return True
         if self.left is not None and len(chunk) >= self.left:
             self.upstream.sendall(chunk[: self.left])
-            return False
+            self.drop_client()
+            return True
         if self.left is not None:
             self.left -= len(chunk)
         self.upstream.sendall(chunk)
         return True
 
     def from_upstream(self, chunk):
+        if self.client is None:
+            return  # dropped: waiting for the upstream server to close
         if self.refuser is not None:
             chunk = chunk.replace(bytes([IAC]), bytes([IAC, IAC]))
         self.client.sendall(chunk)
