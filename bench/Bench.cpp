@@ -12,6 +12,10 @@
 // read-back and finish, into our firmware on the emulated CPU with the wire throttled, once
 // through the boot stage (the loader at the burn rate) and once with --classic (the loader at
 // the boot ROM's 9600 baud, no read-back).
+//
+// The network table burns the same image stage on the pseudo-terminal directly, through
+// ser2net on 127.0.0.1 (rfc2217://), and through ser2net behind our delay proxy, which adds
+// a round trip as a distant server would.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,13 +27,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/Ser2netBridge.h"
 #include "burn/LineOptions.h"
+#include "tools/delay-proxy/DelayProxy.h"
 #include "tools/spawn/Spawn.h"
 
 namespace {
@@ -61,6 +69,7 @@ struct Programs {
   std::string tarvok;
   std::string sim;
   std::string firmware = TARVOK_FIRMWARE_BLOCK;
+  std::string ser2net = "/usr/sbin/ser2net";
 };
 
 // One `tarvok burn --json` against one simulated chip: the report (null when the output was
@@ -71,23 +80,40 @@ struct BurnProcesses {
   rusage simUsage{};
 };
 
-// Starts the simulated chip with `simArgs`, then tarvok with `hostArgs` and --port, and waits
-// for both.
-BurnProcesses RunBurn(const std::vector<std::string>& simArgs, std::vector<std::string> hostArgs) {
+// A started simulated chip and the pseudo-terminal it made.
+struct SimChip {
+  tarvok::spawn::Spawned process;
+  std::string pty;
+};
+
+SimChip StartSim(const std::vector<std::string>& simArgs) {
+  SimChip sim{Spawn(simArgs), {}};
+  sim.pty = tarvok::spawn::ReadLineFrom(sim.process.out);
+  return sim;
+}
+
+// Runs tarvok with `hostArgs`, --port `port` and --json, then stops the simulated chip, and
+// waits for both.
+BurnProcesses RunHost(const SimChip& sim, std::vector<std::string> hostArgs,
+                      const std::string& port) {
   BurnProcesses run;
-  const tarvok::spawn::Spawned sim = Spawn(simArgs);
-  const std::string pty = tarvok::spawn::ReadLineFrom(sim.out);
-  hostArgs.insert(hostArgs.end(), {"--port", pty, "--json"});
+  hostArgs.insert(hostArgs.end(), {"--port", port, "--json"});
   const tarvok::spawn::Spawned host = Spawn(hostArgs);
   const std::string output = tarvok::spawn::ReadRestFrom(host.out);
   int status = 0;
   wait4(host.pid, &status, 0, &run.usage);
-  kill(sim.pid, SIGTERM);
-  wait4(sim.pid, nullptr, 0, &run.simUsage);
-  close(sim.out);
+  kill(sim.process.pid, SIGTERM);
+  wait4(sim.process.pid, nullptr, 0, &run.simUsage);
+  close(sim.process.out);
   close(host.out);
   run.report = nlohmann::json::parse(output, nullptr, false);
   return run;
+}
+
+// Starts the simulated chip with `simArgs`, then tarvok on its pseudo-terminal.
+BurnProcesses RunBurn(const std::vector<std::string>& simArgs, std::vector<std::string> hostArgs) {
+  const SimChip sim = StartSim(simArgs);
+  return RunHost(sim, std::move(hostArgs), sim.pty);
 }
 
 std::vector<std::string> SimArgs(const Programs& programs, bool throttle, uint32_t latencyMs) {
@@ -167,6 +193,82 @@ Cycle BurnWholeChip(const Programs& programs, const std::string& image, bool cla
   return cycle;
 }
 
+// How the host reaches the chip in a row of the network table: its pseudo-terminal, or
+// ser2net serving it, possibly behind the delay proxy's added round trip.
+struct NetworkPath {
+  bool throughServer = false;
+  std::optional<uint32_t> addedRoundTripMs;
+  tarvok::bench::Ser2netSettings server;
+};
+
+NetworkPath ThroughServer(bool tcpNoDelay, bool charDelay,
+                          std::optional<uint32_t> addedRoundTripMs = std::nullopt) {
+  NetworkPath path;
+  path.throughServer = true;
+  path.server.tcpNoDelay = tcpNoDelay;
+  path.server.charDelay = charDelay;
+  path.addedRoundTripMs = addedRoundTripMs;
+  return path;
+}
+
+struct NetworkMeasurement {
+  bool ok = false;
+  double imageSeconds = 0;
+  uint32_t measuredRoundTripMs = 0;  // as the burn itself measured it
+  std::string failure;
+};
+
+// The port name through which the path reaches `pty`, starting what it needs into `server`
+// and `proxy`; empty when something did not start.
+std::string ReachChip(const Programs& programs, const std::string& pty, const NetworkPath& path,
+                      std::optional<tarvok::bench::Ser2netBridge>& server,
+                      std::unique_ptr<tarvok::delayproxy::DelayProxy>& proxy) {
+  if (!path.throughServer) {
+    return pty;
+  }
+  server.emplace(programs.ser2net, pty, path.server);
+  if (server->Port() == 0) {
+    return "";
+  }
+  if (!path.addedRoundTripMs) {
+    return server->PortName();
+  }
+  tarvok::delayproxy::ProxyStart started{};
+  proxy = tarvok::delayproxy::DelayProxy::Start(
+      {.targetPort = server->Port(), .addedRoundTripUs = *path.addedRoundTripMs * 1000}, started);
+  return proxy ? "rfc2217://127.0.0.1:" + std::to_string(proxy->Port()) : "";
+}
+
+// The image stage at 921600 into our firmware on the emulated CPU, wire throttled, over `path`.
+NetworkMeasurement BurnOverPath(const Programs& programs, const std::string& image,
+                                const NetworkPath& path) {
+  std::vector<std::string> simArgs = SimArgs(programs, true, 0);
+  simArgs.insert(simArgs.end(), {"--start-in-loader", "--cpu", "--ram-loader", programs.firmware});
+  const SimChip sim = StartSim(simArgs);
+  std::optional<tarvok::bench::Ser2netBridge> server;
+  std::unique_ptr<tarvok::delayproxy::DelayProxy> proxy;
+  const std::string port = ReachChip(programs, sim.pty, path, server, proxy);
+  NetworkMeasurement m;
+  if (port.empty()) {
+    m.failure = server && server->Port() == 0 ? "ser2net did not listen" : "no delay proxy";
+  }
+  // Run even without a port, which stops the simulated chip.
+  const BurnProcesses run =
+      RunHost(sim, {programs.tarvok, "burn", image, "--burn-baud", "921600", "--loader-running"},
+              port.empty() ? "rfc2217://127.0.0.1:0" : port);
+  m.ok = port.empty() ? false : Succeeded(run.report);
+  m.imageSeconds = StageSeconds(run.report, "image_stage");
+  if (run.report.is_object()) {
+    m.measuredRoundTripMs = run.report.value("network_round_trip_ms", 0u);
+    if (!m.ok && m.failure.empty()) {
+      m.failure = run.report.value("message", "");
+    }
+  } else if (m.failure.empty()) {
+    m.failure = "no report";
+  }
+  return m;
+}
+
 // What the line alone needs for the image stage: the header, each block with its sum and
 // reply, and the trailer, at 10 bits a byte.
 double WireBoundSeconds(uint64_t size, uint32_t rate) {
@@ -182,6 +284,9 @@ struct BenchOptions {
   std::vector<uint32_t> cycleSizesKiB = {256, 1024};
   std::vector<uint32_t> cycleLatencies = {0, 1, 16};
   std::vector<std::string> tables = {"throttled", "latency", "unthrottled", "cycle"};
+  uint32_t networkSizeKiB = 1024;
+  std::vector<uint32_t> networkRoundTripsMs = {1, 5, 20};
+  uint32_t networkRepeats = 1;
 };
 
 bool Wanted(const BenchOptions& options, const std::string& table) {
@@ -278,6 +383,56 @@ void PrintCycleTable(const Programs& programs, const BenchOptions& options) {
   }
 }
 
+// The best of `repeats` burns over `path` (the shortest image stage; a shared machine only
+// ever slows a burn down).
+NetworkMeasurement BestOverPath(const Programs& programs, const std::string& image,
+                                const NetworkPath& path, uint32_t repeats) {
+  NetworkMeasurement best;
+  for (uint32_t i = 0; i < std::max(repeats, 1u); ++i) {
+    const NetworkMeasurement m = BurnOverPath(programs, image, path);
+    if (i == 0 || (m.ok && (!best.ok || m.imageSeconds < best.imageSeconds))) {
+      best = m;
+    }
+  }
+  return best;
+}
+
+// The same image stage on the pseudo-terminal; through ser2net as it comes, with TCP_NODELAY
+// on its side (tcp(nodelay)), and also without its character delay (tuned); and through
+// ser2net as it comes behind each added round trip: what the network costs.
+void PrintNetworkTable(const Programs& programs, const BenchOptions& options) {
+  const uint32_t kib = options.networkSizeKiB;
+  std::printf(
+      "\nNetwork at 921600 (%uK into our firmware on the emulated CPU, wire throttled; best of "
+      "%u):\n",
+      kib, std::max(options.networkRepeats, 1u));
+  std::printf("%-16s %9s %9s %12s %10s %12s\n", "path", "added RTT", "stage s", "bytes/s",
+              "of direct", "measured RTT");
+  std::vector<std::pair<std::string, NetworkPath>> paths = {
+      {"pty", NetworkPath{}},
+      {"ser2net", ThroughServer(false, true)},
+      {"ser2net nodelay", ThroughServer(true, true)},
+      {"ser2net tuned", ThroughServer(true, false)}};
+  for (const uint32_t ms : options.networkRoundTripsMs) {
+    paths.push_back({"ser2net + delay", ThroughServer(false, true, ms)});
+  }
+  double direct = 0;
+  for (const auto& [name, path] : paths) {
+    const NetworkMeasurement m =
+        BestOverPath(programs, ImagePath(kib), path, options.networkRepeats);
+    if (!path.throughServer && m.ok) {
+      direct = m.imageSeconds;
+    }
+    const double rate = m.imageSeconds > 0 ? uint64_t{kib} * 1024 / m.imageSeconds : 0;
+    std::printf(
+        "%-16s %9s %9.2f %12.0f %9.1f%% %9u ms%s\n", name.c_str(),
+        path.addedRoundTripMs ? (std::to_string(*path.addedRoundTripMs) + " ms").c_str() : "-",
+        m.imageSeconds, rate, m.imageSeconds > 0 ? 100 * direct / m.imageSeconds : 0.0,
+        m.measuredRoundTripMs, m.ok ? "" : ("  FAILED: " + m.failure).c_str());
+    std::fflush(stdout);
+  }
+}
+
 void PrintUnthrottledTable(const Programs& programs, const BenchOptions& options) {
   std::printf("\nUnthrottled (the host's own cost per block):\n");
   for (const uint32_t kib : options.sizesKiB) {
@@ -307,6 +462,7 @@ int main(int argc, char** argv) {
   app.add_option("--tarvok", programs.tarvok, "the tarvok program to measure");
   app.add_option("--sim", programs.sim, "the simulated chip");
   app.add_option("--firmware", programs.firmware, "the loader firmware for the emulated CPU");
+  app.add_option("--ser2net", programs.ser2net, "the serial server of the network table");
   app.add_option("--sizes", options.sizesKiB, "image sizes in KiB");
   app.add_option("--rates", options.rates, "burn rates");
   app.add_option("--latencies", options.latencies,
@@ -314,11 +470,21 @@ int main(int argc, char** argv) {
   app.add_option("--cycle-sizes", options.cycleSizesKiB, "image sizes in KiB of the cycle table");
   app.add_option("--cycle-latencies", options.cycleLatencies,
                  "USB adapter latency timers (ms) of the cycle table; 0 for none");
-  app.add_option("--tables", options.tables, "the tables to measure")
-      ->check(CLI::IsMember({"throttled", "latency", "unthrottled", "cycle"}));
+  app.add_option("--network-size", options.networkSizeKiB,
+                 "image size in KiB of the network table");
+  app.add_option("--network-rtts", options.networkRoundTripsMs,
+                 "round trips (ms) the delay proxy adds in the network table");
+  app.add_option("--network-repeats", options.networkRepeats,
+                 "burns per row of the network table, of which the fastest counts");
+  app.add_option("--tables", options.tables,
+                 "the tables to measure (network, through ser2net, only when named)")
+      ->check(CLI::IsMember({"throttled", "latency", "unthrottled", "cycle", "network"}));
   CLI11_PARSE(app, argc, argv);
 
   std::vector<uint32_t> imageSizes = options.sizesKiB;
+  if (Wanted(options, "network")) {
+    imageSizes.push_back(options.networkSizeKiB);
+  }
   if (Wanted(options, "cycle")) {
     for (const uint32_t kib : options.cycleSizesKiB) {
       if (std::find(imageSizes.begin(), imageSizes.end(), kib) == imageSizes.end()) {
@@ -338,6 +504,9 @@ int main(int argc, char** argv) {
   }
   if (Wanted(options, "cycle")) {
     PrintCycleTable(programs, options);
+  }
+  if (Wanted(options, "network")) {
+    PrintNetworkTable(programs, options);
   }
   fs::remove_all("/tmp/tarvok-bench");
   return 0;

@@ -299,13 +299,15 @@ void NetworkSerialDevice::OnComPortReply(ComPortCommand command,
 
 bool NetworkSerialDevice::Command(const std::vector<ComPortCommandValue>& commands,
                                   const std::vector<ComPortCommandValue>& unawaited) {
+  // The awaited first: the server answers in order, so that an answer to an unawaited command
+  // of the same code can come only after theirs.
   std::vector<uint8_t> bytes;
-  for (const auto& [command, value] : unawaited) {
-    AppendComPortCommand(bytes, command, value);
-  }
   for (const auto& [command, value] : commands) {
     AppendComPortCommand(bytes, command, value);
     awaited_.push_back(command);
+  }
+  for (const auto& [command, value] : unawaited) {
+    AppendComPortCommand(bytes, command, value);
   }
   commandSentUs_ = stream_->NowUs();
   timingRoundTrip_ = true;
@@ -320,7 +322,7 @@ bool NetworkSerialDevice::Command(const std::vector<ComPortCommandValue>& comman
       purgeInputOnReply_ = false;
       return Fail(kNetworkErrorNoAcknowledgement);
     }
-    if (!Pump(deadline)) {
+    if (!FlushBacklog(deadline) || !Pump(deadline)) {
       return FailGone();
     }
   }
@@ -368,7 +370,7 @@ bool NetworkSerialDevice::SetLineSettings(const LineSettings& settings) {
   if (all || settings.stopBits != line_.stopBits) {
     commands.push_back({ComPortCommand::kSetStopSize, {StopSizeCode(settings.stopBits)}});
   }
-  // DTR and RTS go first and are not waited for: a server whose line has no modem-control
+  // DTR and RTS go last and are not waited for: a server whose line has no modem-control
   // outputs (a pseudo-terminal behind it) leaves them unanswered, as a local pseudo-terminal
   // ignores them.
   std::vector<ComPortCommandValue> lines;
@@ -443,6 +445,19 @@ bool NetworkSerialDevice::GetModemStatus(uint32_t& lines) {
   }
   if (!PumpAvailable()) {
     return FailGone();
+  }
+  // The server tells the lines once the option is agreed and then on every change: the first
+  // look waits a moment for that first word, so that a station watching a line does not take
+  // a server that has not spoken yet for one that never will.
+  if (!modemKnown_ && !modemAwaited_ && ours_[kOptionComPort] != OptionState::kNo) {
+    modemAwaited_ = true;
+    const int64_t deadline = stream_->NowUs() + kFirstModemStateWaitUs;
+    while (!modemKnown_ && ours_[kOptionComPort] != OptionState::kNo &&
+           stream_->NowUs() < deadline) {
+      if (!Pump(deadline)) {
+        return FailGone();
+      }
+    }
   }
   if (!modemKnown_) {
     return Fail(kNetworkErrorNoModemState);
@@ -565,8 +580,16 @@ bool NetworkSerialDevice::Read(uint8_t* buffer, uint32_t length, uint32_t& recei
 // plus two characters for the transmitter's own buffer. Where the system cannot tell what is
 // unacknowledged, a measured round trip after the last write stands in. (The loader protocol
 // changes the rate only after the chip has answered the bytes before, which closes what
-// remains of the gap.) The cost is the wire time of what was written, or the server's
-// acknowledgement if that comes later; nothing is waited for when nothing was written.
+// remains of the gap.)
+//
+// A server's TCP with nothing to send holds its acknowledgement back (40 ms on Linux, 200 ms
+// on Windows), far longer than a block's wire time at a fast rate. So the drain sends a
+// command the server answers at once and that changes nothing (SET-LINESTATE-MASK to its
+// default, 0): the answer carries the acknowledgement of everything before it, one round trip
+// after the write. The cost is then the wire time of what was written, or the round trip if
+// that is longer; nothing is waited for when nothing was written. Where the system cannot
+// count unacknowledged bytes, nothing is asked and a measured round trip stands in. Over raw
+// TCP, whose rate never changes, the wire time alone is waited for.
 DrainResult NetworkSerialDevice::Drain() {
   if (gone_ || !FlushBacklog(stream_->NowUs() + kAcknowledgementWaitUs)) {
     FailGone();
@@ -579,27 +602,45 @@ DrainResult NetworkSerialDevice::Drain() {
   const int64_t deadline =
       start + 2 * std::max<int64_t>(0, wireBusyUntilUs_ - start) + kDrainMarginUs;
   int64_t until = wireBusyUntilUs_ + 2 * CharacterTimeUs(line_);
+  if (scheme_ == NetworkScheme::kRfc2217) {
+    // Only where the acknowledgement can be seen: an answer not acknowledged at once would
+    // make the server hold the chip's next reply back (Nagle's algorithm) until it is.
+    uint32_t unacknowledged = 0;
+    if (ours_[kOptionComPort] == OptionState::kYes && stream_->Unacknowledged(unacknowledged)) {
+      std::vector<uint8_t> ask;
+      AppendComPortCommand(ask, ComPortCommand::kSetLineStateMask, {0});
+      SendAll(ask, deadline);
+    }
+    const DrainResult handed = AwaitServerTcp(deadline, until);
+    if (handed != DrainResult::kDrained) {
+      return handed;
+    }
+  }
+  if (until > stream_->NowUs()) {
+    stream_->WaitUntilUs(until);
+  }
+  writtenSinceDrain_ = false;
+  return DrainResult::kDrained;
+}
+
+DrainResult NetworkSerialDevice::AwaitServerTcp(int64_t deadlineUs, int64_t& untilUs) {
   uint32_t unacknowledged = 0;
   bool counted = stream_->Unacknowledged(unacknowledged);
   while (counted && (unacknowledged > 0 || !backlog_.empty())) {
     const int64_t now = stream_->NowUs();
-    if (now >= deadline) {
+    if (now >= deadlineUs) {
       Fail(kNetworkErrorDrainTimedOut);
       return DrainResult::kTimedOut;
     }
-    if (!Pump(std::min(now + kDrainPollUs, deadline)) || !FlushBacklog(deadline)) {
+    if (!Pump(std::min(now + kDrainPollUs, deadlineUs)) || !FlushBacklog(deadlineUs)) {
       FailGone();
       return DrainResult::kFailed;
     }
     counted = stream_->Unacknowledged(unacknowledged);
   }
   if (!counted) {
-    until = std::max(until, lastWriteUs_ + int64_t{roundTripMs_} * 1000);
+    untilUs = std::max(untilUs, lastWriteUs_ + int64_t{roundTripMs_} * 1000);
   }
-  if (until > stream_->NowUs()) {
-    stream_->WaitUntilUs(until);
-  }
-  writtenSinceDrain_ = false;
   return DrainResult::kDrained;
 }
 

@@ -46,6 +46,8 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
 
   // How long the server has to acknowledge a setting or a purge.
   static constexpr int64_t kAcknowledgementWaitUs = 3'000'000;
+  // How long the first look at the modem lines waits for the server to tell them.
+  static constexpr int64_t kFirstModemStateWaitUs = 1'000'000;
 
   bool GetLineSettings(LineSettings& settings) override;
   bool SetLineSettings(const LineSettings& settings) override;
@@ -88,7 +90,7 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   bool Pump(int64_t deadlineUs);
   // Takes and parses what has arrived already.
   bool PumpAvailable();
-  // Sends the `unawaited` commands, then `commands`, and waits for the acknowledgements of
+  // Sends `commands`, then the `unawaited` ones, and waits for the acknowledgements of
   // `commands`.
   bool Command(const std::vector<ComPortCommandValue>& commands,
                const std::vector<ComPortCommandValue>& unawaited = {});
@@ -97,6 +99,9 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   bool ComPortAgreed(int64_t deadlineUs);
   bool SetRawTcpLine(const LineSettings& settings);
   void AddWireTime(uint32_t bytes);
+  // The first half of a drain: waits until the server's TCP has acknowledged every byte sent
+  // (where the system cannot tell, moves `untilUs` a round trip past the last write).
+  DrainResult AwaitServerTcp(int64_t deadlineUs, int64_t& untilUs);
   size_t TakeInput(uint8_t* buffer, size_t length);
   size_t Available() const;
   void DiscardInput();
@@ -127,6 +132,7 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   int64_t wireBusyUntilUs_ = 0;  // when the server's UART will likely have sent all written
   int64_t lastWriteUs_ = 0;
   bool writtenSinceDrain_ = false;
+  bool modemAwaited_ = false;     // the first look at the modem lines has waited for the server
   std::vector<uint8_t> backlog_;  // bytes that must go before anything else
 };
 

@@ -35,7 +35,6 @@ struct PortInfo {
   std::string usbSerial;    // the USB adapter's serial number, empty when unknown
 };
 
-#ifndef _WIN32
 // The number of the first port named in TARVOK_EXTRA_PORTS.
 inline constexpr uint32_t kFirstExtraPort = 1001;
 
@@ -45,6 +44,7 @@ void AddExtraPorts(const std::string& extraPorts, std::vector<PortInfo>& ports);
 // TARVOK_EXTRA_PORTS from the environment, empty when it is not set.
 std::string ExtraPortsOfEnvironment();
 
+#ifndef _WIN32
 // Ports under `sysfsRoot` (normally /sys) plus those in `extraPorts`, by number.
 std::vector<PortInfo> DiscoverSerialPorts(const std::string& sysfsRoot,
                                           const std::string& extraPorts);

@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "serial/BoundedCall.h"
 #include "serial/PreciseClock.h"
 #include "serial/TcpStream.h"
 
@@ -39,6 +41,16 @@ int WaitFor(int fd, short events, int64_t deadlineUs) {
     }
     return n;
   }
+}
+
+// Asks the system to acknowledge what arrives at once instead of after its delayed-ACK time
+// (40 ms). A serial server that leaves Nagle's algorithm on holds a short answer (the chip's
+// one-byte reply) back until its last segment is acknowledged; with our acknowledgement
+// delayed, every reply would wait for it. Linux falls back to delaying after a while, so this
+// is asked again after every receive.
+void AcknowledgeAtOnce(int fd) {
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
 
 class PosixTcpStream : public TcpStream {
@@ -80,6 +92,7 @@ class PosixTcpStream : public TcpStream {
       const ssize_t n = ::recv(fd_, buffer, length, MSG_DONTWAIT);
       if (n > 0) {
         received = static_cast<size_t>(n);
+        AcknowledgeAtOnce(fd_);
         return true;
       }
       if (n == 0) {
@@ -170,7 +183,31 @@ int ConnectOne(const addrinfo& address, int64_t deadlineUs, int& fd) {
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  AcknowledgeAtOnce(fd);
   return 0;
+}
+
+struct Resolved {
+  int code;
+  addrinfo* addresses;  // null unless `code` is 0
+};
+
+// The system's resolver has time-outs of its own, some far longer than a connection's.
+std::optional<Resolved> ResolveWithin(const std::string& host, uint16_t port, const addrinfo& hints,
+                                      uint32_t timeoutMs) {
+  const std::string service = std::to_string(port);
+  return CallWithin<Resolved>(
+      [host, service, hints] {
+        addrinfo* list = nullptr;
+        const int code = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+        return Resolved{code, code == 0 ? list : nullptr};
+      },
+      [](const Resolved& late) {
+        if (late.addresses != nullptr) {
+          freeaddrinfo(late.addresses);
+        }
+      },
+      timeoutMs);
 }
 
 }  // namespace
@@ -182,9 +219,13 @@ ConnectResult ConnectTcp(const std::string& host, uint16_t port, uint32_t timeou
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_ADDRCONFIG;
-  addrinfo* addresses = nullptr;
-  const std::string service = std::to_string(port);
-  const int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
+  const std::optional<Resolved> lookup = ResolveWithin(host, port, hints, timeoutMs);
+  if (!lookup) {
+    result.failure = ConnectFailure::kTimedOut;
+    return result;
+  }
+  const int resolved = lookup->code;
+  addrinfo* const addresses = lookup->addresses;
   if (resolved != 0) {
     result.failure = resolved == EAI_NONAME || resolved == EAI_NODATA || resolved == EAI_FAIL
                          ? ConnectFailure::kUnknownHost

@@ -22,6 +22,39 @@ void AppendComPortCommand(std::vector<uint8_t>& out, ComPortCommand command,
   out.insert(out.end(), {kTelnetIac, kTelnetSe});
 }
 
+bool TelnetParser::FeedSubnegotiation(uint8_t b, TelnetSink& sink) {
+  const auto collect = [this](uint8_t byte) {
+    if (payload_.size() < kMaxPayload) {
+      payload_.push_back(byte);
+    } else {
+      subTooLong_ = true;
+    }
+  };
+  if (state_ == State::kSub) {
+    if (b == kTelnetIac) {
+      state_ = State::kSubIac;
+    } else {
+      collect(b);
+    }
+    return true;
+  }
+  if (b == kTelnetIac) {
+    collect(b);
+    state_ = State::kSub;
+  } else if (b == kTelnetSe) {
+    if (!subTooLong_) {
+      sink.OnSubnegotiation(subOption_, payload_);
+    }
+    state_ = State::kData;
+  } else {
+    // A command inside an unfinished subnegotiation: the subnegotiation is dropped and the
+    // command taken as it stands.
+    state_ = State::kIac;
+    return false;
+  }
+  return true;
+}
+
 void TelnetParser::Feed(const uint8_t* bytes, size_t length, TelnetSink& sink) {
   size_t runStart = 0;  // the start of the data bytes not handed on yet
   const auto flushRun = [&](size_t end) {
@@ -62,32 +95,9 @@ void TelnetParser::Feed(const uint8_t* bytes, size_t length, TelnetSink& sink) {
         state_ = State::kSub;
         break;
       case State::kSub:
-        if (b == kTelnetIac) {
-          state_ = State::kSubIac;
-        } else if (payload_.size() < kMaxPayload) {
-          payload_.push_back(b);
-        } else {
-          subTooLong_ = true;
-        }
-        break;
       case State::kSubIac:
-        if (b == kTelnetIac) {
-          if (payload_.size() < kMaxPayload) {
-            payload_.push_back(b);
-          } else {
-            subTooLong_ = true;
-          }
-          state_ = State::kSub;
-        } else if (b == kTelnetSe) {
-          if (!subTooLong_) {
-            sink.OnSubnegotiation(subOption_, payload_);
-          }
-          state_ = State::kData;
-        } else {
-          // A command inside an unfinished subnegotiation: the subnegotiation is dropped and the
-          // command taken as it stands.
-          state_ = State::kIac;
-          --k;
+        if (!FeedSubnegotiation(b, sink)) {
+          --k;  // taken again as the command it starts
         }
         break;
     }

@@ -86,6 +86,8 @@ class TelnetParser {
 
  private:
   enum class State { kData, kIac, kVerb, kSubOption, kSub, kSubIac };
+  // A byte inside a subnegotiation; false when it starts a command to be taken again.
+  bool FeedSubnegotiation(uint8_t b, TelnetSink& sink);
   // A longer subnegotiation than any the COM port option has is dropped, not collected.
   static constexpr size_t kMaxPayload = 64;
 

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "serial/BoundedCall.h"
 #include "serial/PreciseClock.h"
 #include "serial/TcpStream.h"
 
@@ -169,7 +171,38 @@ int ConnectOne(const addrinfo& address, int64_t deadlineUs, SOCKET& s) {
   const BOOL on = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
   setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+  // Every segment acknowledged at once (SIO_TCP_SET_ACK_FREQUENCY, Windows 10 and later): a
+  // serial server with Nagle's algorithm on holds the chip's short replies back until its last
+  // segment is acknowledged. Older systems refuse it and delay their acknowledgements.
+  constexpr DWORD kSetAckFrequency = 0x98000017;  // _WSAIOW(IOC_VENDOR, 23)
+  DWORD frequency = 1;
+  DWORD returned = 0;
+  WSAIoctl(s, kSetAckFrequency, &frequency, sizeof frequency, nullptr, 0, &returned, nullptr,
+           nullptr);
   return 0;
+}
+
+struct Resolved {
+  int code;
+  addrinfo* addresses;  // null unless `code` is 0
+};
+
+// The system's resolver has time-outs of its own, some far longer than a connection's.
+std::optional<Resolved> ResolveWithin(const std::string& host, uint16_t port, const addrinfo& hints,
+                                      uint32_t timeoutMs) {
+  const std::string service = std::to_string(port);
+  return CallWithin<Resolved>(
+      [host, service, hints] {
+        addrinfo* list = nullptr;
+        const int code = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+        return Resolved{code, code == 0 ? list : nullptr};
+      },
+      [](const Resolved& late) {
+        if (late.addresses != nullptr) {
+          freeaddrinfo(late.addresses);
+        }
+      },
+      timeoutMs);
 }
 
 }  // namespace
@@ -185,9 +218,13 @@ ConnectResult ConnectTcp(const std::string& host, uint16_t port, uint32_t timeou
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* addresses = nullptr;
-  const std::string service = std::to_string(port);
-  const int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
+  const std::optional<Resolved> lookup = ResolveWithin(host, port, hints, timeoutMs);
+  if (!lookup) {
+    result.failure = ConnectFailure::kTimedOut;
+    return result;
+  }
+  const int resolved = lookup->code;
+  addrinfo* const addresses = lookup->addresses;
   if (resolved != 0) {
     result.failure = resolved == WSAHOST_NOT_FOUND || resolved == WSANO_DATA
                          ? ConnectFailure::kUnknownHost

@@ -208,15 +208,15 @@ TEST(NetworkSerialDevice, SettingsGoOutOnlyWhenChangedAndWaitForTheirAcknowledge
       {.name = "the first set sends all, once the option is agreed",
        .line = Line(115200),
        .sent = Cat({kModemMask,
-                    {0xFF, 0xFA, 0x2C, 0x05, 0x08, 0xFF, 0xF0},  // SET-CONTROL DTR ON
-                    {0xFF, 0xFA, 0x2C, 0x05, 0x0B, 0xFF, 0xF0},  // SET-CONTROL RTS ON
-                    {0xFF, 0xFA, 0x2C, 0x01,                     // SET-BAUDRATE
-                     0x00, 0x01, 0xC2, 0x00,                     //   115200
+                    {0xFF, 0xFA, 0x2C, 0x01,  // SET-BAUDRATE
+                     0x00, 0x01, 0xC2, 0x00,  //   115200
                      0xFF, 0xF0},
                     {0xFF, 0xFA, 0x2C, 0x02, 0x08, 0xFF, 0xF0},    // SET-DATASIZE 8
                     {0xFF, 0xFA, 0x2C, 0x03, 0x01, 0xFF, 0xF0},    // SET-PARITY NONE
                     {0xFF, 0xFA, 0x2C, 0x04, 0x01, 0xFF, 0xF0},    // SET-STOPSIZE 1
-                    {0xFF, 0xFA, 0x2C, 0x05, 0x01, 0xFF, 0xF0}}),  // SET-CONTROL no flow
+                    {0xFF, 0xFA, 0x2C, 0x05, 0x01, 0xFF, 0xF0},    // SET-CONTROL no flow
+                    {0xFF, 0xFA, 0x2C, 0x05, 0x08, 0xFF, 0xF0},    // SET-CONTROL DTR ON
+                    {0xFF, 0xFA, 0x2C, 0x05, 0x0B, 0xFF, 0xF0}}),  // SET-CONTROL RTS ON
        .takesUs = 40 * kMs,  // the option's answer, then the settings' acknowledgements
        .readBackRate = 115200},
       {.name = "a change sends only what changed; 0xFF in a value is doubled",
@@ -239,8 +239,8 @@ TEST(NetworkSerialDevice, SettingsGoOutOnlyWhenChangedAndWaitForTheirAcknowledge
        .readBackRate = 65535},
       {.name = "the read-back tells the rate the server answered",
        .line = Line(4'000'000, kEvenParity),
-       .sent = Cat({{0xFF, 0xFA, 0x2C, 0x05, 0x08, 0xFF, 0xF0},  // DTR ON again
-                    {0xFF, 0xFA, 0x2C, 0x01, 0x00, 0x3D, 0x09, 0x00, 0xFF, 0xF0}}),
+       .sent = Cat({{0xFF, 0xFA, 0x2C, 0x01, 0x00, 0x3D, 0x09, 0x00, 0xFF, 0xF0},
+                    {0xFF, 0xFA, 0x2C, 0x05, 0x08, 0xFF, 0xF0}}),  // DTR ON again
        .takesUs = 20 * kMs,
        .readBackRate = 3'000'000},
   };
@@ -337,6 +337,38 @@ TEST(NetworkSerialDevice, TelnetIsTakenOutOfTheReceivedStreamAcrossAnySplit) {
   }
 }
 
+// A station looks at a board's line right after connecting: the first look waits up to its
+// bound for the server's first word on the lines, and only the first.
+TEST(NetworkSerialDevice, TheFirstLookAtTheModemLinesWaitsForTheServerOnce) {
+  constexpr int64_t kBound = NetworkSerialDevice::kFirstModemStateWaitUs;
+  const struct {
+    const char* name;
+    std::optional<int64_t> toldAfterUs;  // when the server tells the lines; nullopt: never
+    bool known;
+    int64_t waitedUs;
+  } cases[] = {
+      {.name = "told after 300 ms", .toldAfterUs = 300 * kMs, .known = true, .waitedUs = 300 * kMs},
+      {.name = "never told", .toldAfterUs = std::nullopt, .known = false, .waitedUs = kBound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Connection link = ConnectToServer(1 * kMs);
+    link.device->Sleep(5);  // the option agreed, the mask asked for
+    if (c.toldAfterUs) {
+      // NOTIFY-MODEMSTATE: DSR and CTS
+      link.stream->Arrive(*c.toldAfterUs, {0xFF, 0xFA, 0x2C, 0x6B, 0x30, 0xFF, 0xF0});
+    }
+    const int64_t start = link.stream->Now();
+    uint32_t lines = 0;
+    EXPECT_EQ(link.device->GetModemStatus(lines), c.known);
+    EXPECT_EQ(link.stream->Now() - start, c.waitedUs);
+    EXPECT_EQ(lines, c.known ? kModemDsr | kModemCts : 0u);
+    const int64_t again = link.stream->Now();
+    EXPECT_EQ(link.device->GetModemStatus(lines), c.known);
+    EXPECT_EQ(link.stream->Now(), again);  // the second look does not wait
+  }
+}
+
 TEST(NetworkSerialDevice, WrittenDataIsEscapedOnlyOverTelnet) {
   const Bytes data = {0x01, 0xFF, 0x0D, 0x00, 0xFF, 0xFF};
   Connection telnet = Connect(NetworkScheme::kRfc2217);
@@ -350,6 +382,17 @@ TEST(NetworkSerialDevice, WrittenDataIsEscapedOnlyOverTelnet) {
   EXPECT_EQ(telnet.stream->sent,
             Cat({kOffer, {0x01, 0xFF, 0xFF, 0x0D, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}}));
   EXPECT_EQ(raw.stream->sent, data);
+
+  // A send cut between the halves of a doubled 0xFF: the byte counts as taken, its second
+  // half goes first next time.
+  telnet.stream->sendLimits = {2};
+  const size_t mark = telnet.stream->sent.size();
+  uint32_t accepted = 0;
+  ASSERT_TRUE(telnet.device->Write(data.data(), 3, accepted));
+  EXPECT_EQ(accepted, 2u);
+  ASSERT_TRUE(telnet.device->Write(data.data() + 2, 1, accepted));
+  EXPECT_EQ(Bytes(telnet.stream->sent.begin() + static_cast<long>(mark), telnet.stream->sent.end()),
+            (Bytes{0x01, 0xFF, 0xFF, 0x0D}));
 }
 
 struct PurgeCase {
@@ -419,74 +462,100 @@ TEST(NetworkSerialDevice, UnacknowledgedPurgeFailsAtItsBound) {
 
 struct DrainCase {
   const char* name;
+  NetworkScheme scheme;
   uint32_t rate;
   std::vector<uint32_t> writes;  // sizes written one after another
-  std::optional<int64_t> ackUs;  // the server TCP's acknowledgement delay
-  uint32_t roundTripMs;          // measured before, for a system that cannot count
+  std::optional<int64_t> ackUs;  // the server TCP's own (delayed) acknowledgement
+  bool serverAnswers;            // the server answers commands after its 5 ms round trip
   DrainResult result;
   int64_t takesUs;  // from the first write
 };
 
 TEST(NetworkSerialDevice, DrainWaitsTheWireTimeAndTheServersAcknowledgement) {
   constexpr int64_t kChar9600 = 1042;  // 10 bits at 9600 baud, rounded up
+  constexpr int64_t kChar921600 = 11;
+  // SET-LINESTATE-MASK 0: answered at once, changes nothing.
+  const Bytes probe = {0xFF, 0xFA, 0x2C, 0x0A, 0x00, 0xFF, 0xF0};
   const DrainCase cases[] = {
       {.name = "the wire time of what was written, two characters more",
+       .scheme = NetworkScheme::kRfc2217,
        .rate = 9600,
        .writes = {100},
-       .ackUs = 5 * kMs,
-       .roundTripMs = 0,
+       .ackUs = 40 * kMs,
+       .serverAnswers = true,
        .result = DrainResult::kDrained,
        .takesUs = 102 * kChar9600},
       {.name = "two writes queue up on the wire",
+       .scheme = NetworkScheme::kRfc2217,
        .rate = 9600,
        .writes = {50, 50},
-       .ackUs = 5 * kMs,
-       .roundTripMs = 0,
+       .ackUs = 40 * kMs,
+       .serverAnswers = true,
        .result = DrainResult::kDrained,
        .takesUs = 102 * kChar9600},
-      {.name = "a late acknowledgement is waited for",
-       .rate = 115200,
+      {.name = "a short wire time: the answer's round trip, not the delayed acknowledgement",
+       .scheme = NetworkScheme::kRfc2217,
+       .rate = 921600,
        .writes = {100},
-       .ackUs = 300 * kMs,
-       .roundTripMs = 0,
+       .ackUs = 40 * kMs,
+       .serverAnswers = true,
        .result = DrainResult::kDrained,
-       .takesUs = 300 * kMs},
-      {.name = "without a count of unacknowledged bytes, a round trip stands in",
-       .rate = 115200,
+       .takesUs = 5 * kMs},
+      {.name = "a server that does not answer: its delayed acknowledgement",
+       .scheme = NetworkScheme::kRfc2217,
+       .rate = 921600,
+       .writes = {100},
+       .ackUs = 40 * kMs,
+       .serverAnswers = false,
+       .result = DrainResult::kDrained,
+       .takesUs = 40 * kMs},
+      {.name = "without a count of unacknowledged bytes, the measured round trip",
+       .scheme = NetworkScheme::kRfc2217,
+       .rate = 921600,
        .writes = {10},
        .ackUs = std::nullopt,
-       .roundTripMs = 20,
+       .serverAnswers = false,
        .result = DrainResult::kDrained,
-       .takesUs = 20 * kMs},
+       .takesUs = 5 * kMs},
       {.name = "never acknowledged: time-out after twice the wire time and the margin",
+       .scheme = NetworkScheme::kRfc2217,
        .rate = 9600,
        .writes = {100},
        .ackUs = 3600 * 1000 * kMs,
-       .roundTripMs = 0,
+       .serverAnswers = false,
        .result = DrainResult::kTimedOut,
        .takesUs = 2 * 100 * kChar9600 + 2000 * kMs},
+      {.name = "raw TCP: the wire time alone",
+       .scheme = NetworkScheme::kRawTcp,
+       .rate = 921600,
+       .writes = {1000},
+       .ackUs = 3600 * 1000 * kMs,
+       .serverAnswers = false,
+       .result = DrainResult::kDrained,
+       .takesUs = 1002 * kChar921600},
   };
   for (const DrainCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Connection link = Connect(NetworkScheme::kRawTcp);
+    Connection link =
+        c.scheme == NetworkScheme::kRawTcp ? Connect(c.scheme) : ConnectToServer(5 * kMs);
     ASSERT_TRUE(link.device->SetLineSettings(Line(c.rate)));
     link.stream->ackDelayUs = c.ackUs;
-    if (c.roundTripMs != 0) {
-      // A device that measured its round trip on a setting's acknowledgement.
-      link = ConnectToServer(c.roundTripMs * kMs);
-      ASSERT_TRUE(link.device->SetLineSettings(Line(c.rate)));
-      ASSERT_EQ(link.device->RoundTripMs(), c.roundTripMs);
-      link.stream->ackDelayUs = c.ackUs;
+    if (!c.serverAnswers) {
       link.stream->responder = nullptr;
     }
     const int64_t start = link.stream->Now();
+    const size_t mark = link.stream->sent.size();
+    Bytes written;
     for (const uint32_t size : c.writes) {
       const Bytes block(size, 0x5A);
+      written.insert(written.end(), block.begin(), block.end());
       uint32_t accepted = 0;
       ASSERT_TRUE(link.device->Write(block.data(), size, accepted));
     }
     EXPECT_EQ(link.device->Drain(), c.result);
     EXPECT_EQ(link.stream->Now() - start, c.takesUs);
+    EXPECT_EQ(Bytes(link.stream->sent.begin() + static_cast<long>(mark), link.stream->sent.end()),
+              c.scheme == NetworkScheme::kRawTcp || !c.ackUs ? written : Cat({written, probe}));
     if (c.result == DrainResult::kTimedOut) {
       EXPECT_EQ(link.device->LastError(), kNetworkErrorDrainTimedOut);
     } else {

@@ -22,16 +22,21 @@ class FakeTcpStream : public TcpStream {
   using Responder = std::function<void(FakeTcpStream&, const Bytes& piece)>;
   static constexpr uint32_t kGoneError = ECONNRESET;
 
-  // The server sends `bytes`, arriving `delayUs` from now.
-  void Arrive(int64_t delayUs, Bytes bytes) { Insert({nowUs_ + delayUs, std::move(bytes), false}); }
+  // The server sends `bytes`, arriving `delayUs` from now; they carry the acknowledgement of
+  // everything the client sent so far, as the server's TCP piggybacks it.
+  void Arrive(int64_t delayUs, Bytes bytes) {
+    Insert({nowUs_ + delayUs, std::move(bytes), false, sent.size()});
+  }
   // The server closes the connection `delayUs` from now.
-  void CloseAt(int64_t delayUs) { Insert({nowUs_ + delayUs, {}, true}); }
+  void CloseAt(int64_t delayUs) { Insert({nowUs_ + delayUs, {}, true, sent.size()}); }
 
   Responder responder;
   // How long the server's TCP takes to acknowledge what arrives; nullopt: it cannot be told
   // (as on Windows).
   std::optional<int64_t> ackDelayUs = 0;
   Bytes sent;  // everything the client sent, in order
+  // Each send takes at most the next of these (the write time-out passing); then all.
+  std::vector<size_t> sendLimits;
 
   int64_t Now() const { return nowUs_; }
 
@@ -42,10 +47,14 @@ class FakeTcpStream : public TcpStream {
       return false;
     }
     sentCount = length;
-    const Bytes piece(data, data + length);
+    if (!sendLimits.empty()) {
+      sentCount = std::min(length, sendLimits.front());
+      sendLimits.erase(sendLimits.begin());
+    }
+    const Bytes piece(data, data + sentCount);
     sent.insert(sent.end(), piece.begin(), piece.end());
-    sends_.push_back({nowUs_, length});
-    if (responder && length > 0) {
+    sends_.push_back({nowUs_, sentCount});
+    if (responder && sentCount > 0) {
       responder(*this, piece);
     }
     return true;
@@ -63,6 +72,7 @@ class FakeTcpStream : public TcpStream {
     }
     Arrival& next = arrivals_.front();
     nowUs_ = std::max(nowUs_, next.atUs);
+    acknowledgedByReplies_ = std::max(acknowledgedByReplies_, next.acknowledges);
     if (next.close) {
       closed_ = true;
       lastError_ = kGoneError;
@@ -81,12 +91,13 @@ class FakeTcpStream : public TcpStream {
     if (!ackDelayUs) {
       return false;
     }
-    bytes = 0;
+    size_t acknowledged = 0;
     for (const auto& s : sends_) {
-      if (s.atUs + *ackDelayUs > nowUs_) {
-        bytes += static_cast<uint32_t>(s.length);
+      if (s.atUs + *ackDelayUs <= nowUs_) {
+        acknowledged += s.length;
       }
     }
+    bytes = static_cast<uint32_t>(sent.size() - std::max(acknowledged, acknowledgedByReplies_));
     return true;
   }
 
@@ -100,6 +111,7 @@ class FakeTcpStream : public TcpStream {
     int64_t atUs;
     Bytes bytes;
     bool close;
+    size_t acknowledges;  // how many bytes sent its delivery acknowledges
   };
   struct SendRecord {
     int64_t atUs;
@@ -117,6 +129,7 @@ class FakeTcpStream : public TcpStream {
   int64_t nowUs_ = 1'000'000;
   std::vector<Arrival> arrivals_;
   std::vector<SendRecord> sends_;
+  size_t acknowledgedByReplies_ = 0;
   bool closed_ = false;
   uint32_t lastError_ = 0;
 };
