@@ -57,7 +57,7 @@ start_serial_server() {
   "$serial_server" "$kind" "$(readlink "$work/com5")" "$@" >"$work/server.out" 2>&1 &
   server_pid=$!
   for _ in $(seq 300); do
-    server_port=$(head -n 1 "$work/server.out")
+    server_port=$(head -n 1 "$work/server.out" 2>/dev/null || true)
     [[ $server_port == *://127.0.0.1:* ]] && return
     kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.05
