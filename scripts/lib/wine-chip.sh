@@ -67,9 +67,12 @@ start_serial_server() {
   return 1
 }
 
+# It stops its server as it ends; a SIGTERM sent before it ran (as it was being started) is
+# lost, so after ten seconds it is killed.
 stop_serial_server() {
   ((server_pid)) || return 0
   kill "$server_pid" 2>/dev/null || true
+  timeout 10 tail --pid="$server_pid" -f /dev/null 2>/dev/null || kill -9 "$server_pid" 2>/dev/null || true
   wait "$server_pid" 2>/dev/null || true
   server_pid=0
 }
@@ -108,7 +111,7 @@ make_wine_prefix() {
 }
 
 wine_cleanup() {
-  ((server_pid)) && kill "$server_pid" 2>/dev/null
+  stop_serial_server
   ((sim_pid)) && kill "$sim_pid" 2>/dev/null
   timeout 30 wineserver -k 2>/dev/null || true
   ((xvfb_pid)) && kill "$xvfb_pid" 2>/dev/null

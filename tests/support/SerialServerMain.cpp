@@ -37,6 +37,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvok-test-serial-server: no server kind %s\n", kind.c_str());
     return 2;
   }
+  // Blocked from the start, so that a stop asked for at any time, even while the server
+  // starts, waits for sigwait below and the server is stopped with this program. (The server
+  // inherits the mask; it is stopped with SIGKILL.)
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  sigprocmask(SIG_BLOCK, &stop, nullptr);
   const tarvok::ScratchFolder folder;
   std::string error;
   const auto server = tarvok::testing::SerialServer::Start(setup, folder.PathOf(""), &error);
@@ -44,13 +52,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvok-test-serial-server: %s\n", error.c_str());
     return 1;
   }
-  // Blocked (after the server started, which keeps its own signals) before the name is
-  // printed, so that a signal sent on reading it waits for sigwait below.
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
-  sigprocmask(SIG_BLOCK, &stop, nullptr);
   std::printf("%s\n", server->PortName().c_str());
   std::fflush(stdout);
   int received = 0;
