@@ -20,6 +20,7 @@
 
 #include "tests/support/FileText.h"
 #include "tests/support/ImageFactory.h"
+#include "tests/support/SerialServer.h"
 #include "tests/support/SimBoardFiles.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFolder.h"
@@ -485,6 +486,87 @@ TEST_F(StationEndToEnd, InterruptMidBurnIsRecorded) {
   const Json record = BoardRecord("a", 1);
   EXPECT_EQ(record["burns_started"], 1) << record;
   EXPECT_EQ(record["image_stages_finished"], 0);
+}
+
+// Two fixtures reached over the network, one through ser2net and one through pyserial's RFC
+// 2217 server: each board is burned once, through its server, at the station's rates.
+TEST_F(StationEndToEnd, NetworkFixturesBurnEachBoardOnce) {
+  const std::vector<std::string> timing = {"--app-ms", "4000", "--board-gap-ms", "2500"};
+  const auto first = StartFixture("a", 2, timing);
+  const auto second = StartFixture("b", 2, timing);
+  std::string error;
+  const auto ser2net = testing::SerialServer::Start(
+      {.kind = testing::ServerKind::kSer2netRfc2217, .device = first->ReadLine()}, dir_.string(),
+      &error);
+  ASSERT_NE(ser2net, nullptr) << error;
+  const auto pyserial = testing::SerialServer::Start(
+      {.kind = testing::ServerKind::kPyserialRfc2217, .device = second->ReadLine()}, dir_.string(),
+      &error);
+  ASSERT_NE(pyserial, nullptr) << error;
+  const auto station =
+      StartStation({"--port", ser2net->PortName(), "--port", pyserial->PortName(), "--board",
+                    "chip", "--count", "4", "--leave-silence-ms", "1500"});
+  ASSERT_EQ(station->Wait(kLongWaitMs), 0) << Said() << ser2net->Output() << pyserial->Output();
+  const Json counts = Counts(*station);
+  EXPECT_EQ(counts["total"], Json({{"passed", 4}, {"failed", 0}, {"interrupted", 0}})) << counts;
+  ASSERT_EQ(counts["ports"].size(), 2u) << counts;
+  EXPECT_EQ(counts["ports"][0]["passed"], 2) << counts;
+  EXPECT_EQ(counts["ports"][1]["passed"], 2) << counts;
+  for (const Json& line : LogLines(log_)) {
+    EXPECT_EQ(line["result"], "pass") << line;
+  }
+
+  ASSERT_EQ(first->Wait(kExitWaitMs), 0);
+  ASSERT_EQ(second->Wait(kExitWaitMs), 0);
+  for (const std::string fixture : {"a", "b"}) {
+    for (uint32_t board = 1; board <= 2; ++board) {
+      SCOPED_TRACE(fixture + std::to_string(board));
+      const Json record = BoardRecord(fixture, board);
+      EXPECT_EQ(record["result"], "burned") << record;
+      EXPECT_EQ(record["burns_started"], 1);
+      EXPECT_EQ(record["wake_sentences_after_burn"], 0);
+      Bytes flash = BoardFlash(fixture, board);
+      ASSERT_GE(flash.size(), image_.size());
+      flash.resize(image_.size());
+      EXPECT_EQ(flash, image_);
+    }
+  }
+}
+
+// The server drops the connection in the middle of the first board's image: that board
+// fails, and the port connects again and burns the next board. As after a kill mid-burn, the
+// quiet the station waits for is longer than the cut board takes to give up on its host.
+TEST_F(StationEndToEnd, NetworkPortConnectsAgainAfterADroppedConnection) {
+  const auto fixture = StartFixture("a", 2, {"--app-ms", "4000", "--board-gap-ms", "2500"});
+  std::string error;
+  const auto ser2net = testing::SerialServer::Start(
+      {.kind = testing::ServerKind::kSer2netRfc2217, .device = fixture->ReadLine()}, dir_.string(),
+      &error);
+  ASSERT_NE(ser2net, nullptr) << error;
+  // Past the boot stage and the loader (some 3.5 KB), inside the 6000-byte image.
+  const auto dropping = testing::SerialServer::Start({.kind = testing::ServerKind::kDrops,
+                                                      .device = {},
+                                                      .lineRate = 9600,
+                                                      .upstream = ser2net->Port(),
+                                                      .dropAfterBytes = 6000},
+                                                     dir_.string(), &error);
+  ASSERT_NE(dropping, nullptr) << error;
+  const auto station = StartStation({"--port", dropping->PortName(), "--board", "chip", "--count",
+                                     "1", "--leave-silence-ms", "3000"});
+  ASSERT_EQ(station->Wait(kLongWaitMs), 0) << Said() << ser2net->Output();
+  EXPECT_EQ(Counts(*station)["total"], Json({{"passed", 1}, {"failed", 1}, {"interrupted", 0}}));
+  const std::vector<Json> lines = LogLines(log_);
+  ASSERT_EQ(lines.size(), 2u) << FileText(log_);
+  EXPECT_EQ(lines[0]["result"], "fail");
+  EXPECT_EQ(lines[1]["result"], "pass");
+
+  ASSERT_EQ(fixture->Wait(kExitWaitMs), 0);
+  const Json cut = BoardRecord("a", 1);
+  EXPECT_EQ(cut["burns_started"], 1) << cut;
+  EXPECT_NE(cut["result"], "burned") << cut;
+  const Json record = BoardRecord("a", 2);
+  EXPECT_EQ(record["result"], "burned") << record;
+  EXPECT_EQ(record["burns_started"], 1);
 }
 
 // What would make a board wrong is refused before any port is touched: exit code 2, one line

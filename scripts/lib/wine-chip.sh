@@ -2,10 +2,13 @@
 #
 # Needs: $work (a scratch directory), $sim (a Linux tarvok-sim). Provides wine_run,
 # start_chip, stop_chip, windows_path, and make_wine_prefix; call wine_cleanup on exit.
+# With $serial_server (a Linux tarvok-test-serial-server), start_serial_server and
+# stop_serial_server put a serial server on 127.0.0.1 in front of the chip.
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 sim_pid=0
 xvfb_pid=0
+server_pid=0
 
 # Wine's programs and services keep the standard streams they were started with: never
 # start them on a pipe that someone waits to see closed.
@@ -45,6 +48,35 @@ stop_chip() {
   sim_pid=0
 }
 
+# A serial server (ser2net, ser2net-raw or pyserial; more arguments go to it) in front of the
+# chip's line; its port's name, such as rfc2217://127.0.0.1:PORT, in $server_port.
+start_serial_server() {
+  local kind=$1
+  shift
+  rm -f "$work/server.out"
+  "$serial_server" "$kind" "$(readlink "$work/com5")" "$@" >"$work/server.out" 2>&1 &
+  server_pid=$!
+  for _ in $(seq 300); do
+    server_port=$(head -n 1 "$work/server.out" 2>/dev/null || true)
+    [[ $server_port == *://127.0.0.1:* ]] && return
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "the serial server did not start:" >&2
+  cat "$work/server.out" >&2
+  return 1
+}
+
+# It stops its server as it ends; a SIGTERM sent before it ran (as it was being started) is
+# lost, so after ten seconds it is killed.
+stop_serial_server() {
+  ((server_pid)) || return 0
+  kill "$server_pid" 2>/dev/null || true
+  timeout 10 tail --pid="$server_pid" -f /dev/null 2>/dev/null || kill -9 "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  server_pid=0
+}
+
 windows_path() {
   local path=$1
   echo "Z:${path//\//\\}"
@@ -79,6 +111,7 @@ make_wine_prefix() {
 }
 
 wine_cleanup() {
+  stop_serial_server
   ((sim_pid)) && kill "$sim_pid" 2>/dev/null
   timeout 30 wineserver -k 2>/dev/null || true
   ((xvfb_pid)) && kill "$xvfb_pid" 2>/dev/null

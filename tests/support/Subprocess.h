@@ -34,6 +34,8 @@ class BackgroundProcess {
   void Signal(int signal);
   // Waits for the program to end by itself; its exit code, or -1 after `timeoutMs`.
   int Wait(int timeoutMs);
+  // The program's process id; -1 once it has been reaped.
+  int Pid() const { return pid_; }
 
  private:
   int pid_ = -1;
