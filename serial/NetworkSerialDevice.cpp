@@ -338,6 +338,19 @@ bool NetworkSerialDevice::ComPortAgreed(int64_t deadlineUs) {
   return ours_[kOptionComPort] == OptionState::kYes || Fail(kNetworkErrorNoComPortOption);
 }
 
+NetworkSerialDevice::ServerWord NetworkSerialDevice::AwaitServer(int64_t waitUs) {
+  const int64_t deadline = stream_->NowUs() + waitUs;
+  while (scheme_ == NetworkScheme::kRfc2217 && ours_[kOptionComPort] == OptionState::kWantYes) {
+    if (stream_->NowUs() >= deadline) {
+      return ServerWord::kSilent;
+    }
+    if (!Pump(deadline)) {
+      return ServerWord::kGone;
+    }
+  }
+  return ServerWord::kAnswered;
+}
+
 bool NetworkSerialDevice::GetLineSettings(LineSettings& settings) {
   settings = line_;
   return true;

@@ -49,6 +49,12 @@ class NetworkSerialDevice : public SerialDevice, private TelnetSink {
   // How long the first look at the modem lines waits for the server to tell them.
   static constexpr int64_t kFirstModemStateWaitUs = 1'000'000;
 
+  // How the server has answered the offer of the COM port option so far, waiting for its
+  // answer up to `waitUs`: kAnswered (taken or refused: the server speaks Telnet), kSilent (no
+  // word in that time), kGone (it closed the connection).
+  enum class ServerWord : uint8_t { kAnswered, kSilent, kGone };
+  ServerWord AwaitServer(int64_t waitUs);
+
   bool GetLineSettings(LineSettings& settings) override;
   bool SetLineSettings(const LineSettings& settings) override;
   bool ReadBackLineSettings(LineSettings& settings) override;

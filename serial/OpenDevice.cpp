@@ -32,8 +32,24 @@ OpenResult OpenNetworkSerialDevice(const std::string& path, const NetworkPortNam
     default:
       return FailedNetworkOpen(path, connection.systemText);
   }
+  auto device = std::make_unique<NetworkSerialDevice>(std::move(connection.stream), name.scheme);
+  // A server that takes the connection but never speaks Telnet (a raw TCP server named as
+  // rfc2217://, or one that hangs) is told at the open, not by a chip that seems silent.
+  switch (device->AwaitServer(NetworkSerialDevice::kAcknowledgementWaitUs)) {
+    case NetworkSerialDevice::ServerWord::kAnswered:
+      break;
+    case NetworkSerialDevice::ServerWord::kSilent:
+      return FailedNetworkOpen(
+          path, "the server did not answer the RFC 2217 negotiation within " +
+                    std::to_string(NetworkSerialDevice::kAcknowledgementWaitUs / 1000000) +
+                    " s (a raw TCP server is named tcp://HOST:PORT)");
+    case NetworkSerialDevice::ServerWord::kGone:
+      return FailedNetworkOpen(path,
+                               "the server closed the connection (another client may hold the "
+                               "port)");
+  }
   OpenResult result;
-  result.device = std::make_unique<NetworkSerialDevice>(std::move(connection.stream), name.scheme);
+  result.device = std::move(device);
   return result;
 }
 
