@@ -447,6 +447,22 @@ void PrintUnthrottledTable(const Programs& programs, const BenchOptions& options
   }
 }
 
+// Every image size the chosen tables burn, each once.
+std::vector<uint32_t> ImageSizesOf(const BenchOptions& options) {
+  std::vector<uint32_t> imageSizes = options.sizesKiB;
+  if (Wanted(options, "network")) {
+    imageSizes.push_back(options.networkSizeKiB);
+  }
+  if (Wanted(options, "cycle")) {
+    for (const uint32_t kib : options.cycleSizesKiB) {
+      if (std::find(imageSizes.begin(), imageSizes.end(), kib) == imageSizes.end()) {
+        imageSizes.push_back(kib);
+      }
+    }
+  }
+  return imageSizes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -481,18 +497,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"throttled", "latency", "unthrottled", "cycle", "network"}));
   CLI11_PARSE(app, argc, argv);
 
-  std::vector<uint32_t> imageSizes = options.sizesKiB;
-  if (Wanted(options, "network")) {
-    imageSizes.push_back(options.networkSizeKiB);
-  }
-  if (Wanted(options, "cycle")) {
-    for (const uint32_t kib : options.cycleSizesKiB) {
-      if (std::find(imageSizes.begin(), imageSizes.end(), kib) == imageSizes.end()) {
-        imageSizes.push_back(kib);
-      }
-    }
-  }
-  WriteImages(imageSizes);
+  WriteImages(ImageSizesOf(options));
   if (Wanted(options, "throttled")) {
     PrintThrottledTable(programs, options);
   }
