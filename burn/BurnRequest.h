@@ -75,6 +75,20 @@ struct BurnRequest {
   StopToken stop;
 };
 
+// What a round trip to a network port's server of `roundTripMs` costs a burn at `burnRate`,
+// in percent of the image stage's speed: every block of 1,024 bytes and its sum waits for its
+// answer, which comes a round trip after the block has left. 0 for no round trip.
+inline uint32_t RoundTripCostPercent(uint32_t roundTripMs, uint32_t burnRate) {
+  constexpr double kBlockBits = 10.0 * (1024 + 2);
+  if (roundTripMs == 0 || burnRate == 0) {
+    return 0;
+  }
+  const double blockMs = kBlockBits * 1000 / burnRate;
+  return static_cast<uint32_t>(100 * roundTripMs / (blockMs + roundTripMs) + 0.5);
+}
+// From this cost on, a burn says what its network port's round trip costs.
+inline constexpr uint32_t kSlowRoundTripPercent = 10;
+
 // Why a request cannot be burned as it stands, for people; empty when it can.
 std::string ProblemWithRequest(const BurnRequest& request);
 // Why the port `devicePath` cannot burn with `line`, for people; empty when it can, and for

@@ -1,5 +1,6 @@
 #include "cli/LatencyWarning.h"
 
+#include "burn/BurnRequest.h"
 #include "cli/BurnPlan.h"
 
 namespace tarvok::cli {
@@ -58,19 +59,13 @@ std::string SlowTimerText(const std::string& portName, int timerMs) {
 
 std::string SlowRoundTripText(const std::string& portName, uint32_t roundTripMs,
                               uint32_t burnRate) {
-  constexpr double kBlockBits = 10.0 * (1024 + 2);  // the block and its sum, 10 bits a byte
-  if (roundTripMs == 0 || burnRate == 0) {
-    return "";
-  }
-  const double blockMs = kBlockBits * 1000 / burnRate;
-  const double share = roundTripMs / (blockMs + roundTripMs);
-  if (share < 0.1) {
+  const uint32_t cost = RoundTripCostPercent(roundTripMs, burnRate);
+  if (cost < kSlowRoundTripPercent) {
     return "";
   }
   return "warning: " + portName + ": the network round trip to the serial server is " +
-         std::to_string(roundTripMs) + " ms, which costs about " +
-         std::to_string(static_cast<int>(share * 100 + 0.5)) + " % of the image stage's speed at " +
-         std::to_string(burnRate) +
+         std::to_string(roundTripMs) + " ms, which costs about " + std::to_string(cost) +
+         " % of the image stage's speed at " + std::to_string(burnRate) +
          " (every block waits for its answer); a server nearer the PC, on the same network, "
          "burns faster";
 }

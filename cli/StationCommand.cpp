@@ -113,6 +113,8 @@ std::string NoticeWords(const StationPortSetup& port, const PortNotice& notice) 
       return LeaveOverdueWords(port, notice.waitedMs);
     case PortNoticeKind::kAdapterLatency:
       return LatencyFindingText(port.portName, {notice.latencyTimerMs, notice.latencyLowered});
+    case PortNoticeKind::kSlowNetwork:
+      return SlowRoundTripText(port.portName, notice.roundTripMs, notice.burnRate);
     default:
       return NoticeText(port, notice);
   }

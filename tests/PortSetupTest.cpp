@@ -450,6 +450,36 @@ TEST(PortDiscovery, NetworkPortNames) {
     }
   }
   EXPECT_EQ(DeviceIdentity("rfc2217://RACK-3:4001"), DeviceIdentity("rfc2217://rack-3:4001"));
+}
+
+// A block and its sum take 11.1 ms at 921600 and 89 ms at 115200; the answer comes a round
+// trip later. From a tenth of the speed on, a burn says so.
+TEST(PortDiscovery, WhatANetworkRoundTripCosts) {
+  const struct {
+    uint32_t roundTripMs;
+    uint32_t burnRate;
+    uint32_t percent;
+    bool warned;
+  } cases[] = {
+      {.roundTripMs = 0, .burnRate = 921600, .percent = 0, .warned = false},
+      {.roundTripMs = 1, .burnRate = 921600, .percent = 8, .warned = false},
+      {.roundTripMs = 2, .burnRate = 921600, .percent = 15, .warned = true},
+      {.roundTripMs = 5, .burnRate = 921600, .percent = 31, .warned = true},
+      {.roundTripMs = 20, .burnRate = 921600, .percent = 64, .warned = true},
+      {.roundTripMs = 5, .burnRate = 115200, .percent = 5, .warned = false},
+      {.roundTripMs = 20, .burnRate = 115200, .percent = 18, .warned = true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.roundTripMs) + " ms at " + std::to_string(c.burnRate));
+    EXPECT_EQ(RoundTripCostPercent(c.roundTripMs, c.burnRate), c.percent);
+    const std::string warning =
+        cli::SlowRoundTripText("rfc2217://rack-3:4001", c.roundTripMs, c.burnRate);
+    EXPECT_EQ(warning.empty(), !c.warned) << warning;
+    if (c.warned) {
+      EXPECT_NE(warning.find("costs about " + std::to_string(c.percent) + " %"), std::string::npos)
+          << warning;
+    }
+  }
   EXPECT_NE(DeviceIdentity("rfc2217://rack-3:4001"), DeviceIdentity("rfc2217://rack-3:4002"));
 }
 

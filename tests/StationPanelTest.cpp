@@ -330,9 +330,16 @@ TEST(StationPanel, TileWordsForEachSignal) {
                    notice.latencyTimerMs = 16;
                    t.OnNotice(notice);
                  },
-                 failed, [](TileState& t) { t.OnProgress(60); }},
-       .words = {"BURNING 0 %", "BURNING 47 %", "BURNING 47 %", "FAIL", "FAIL"},
-       .details = {"", "", "latency timer 16 ms", "flash error", "flash error"}},
+                 failed, [](TileState& t) { t.OnProgress(60); },
+                 [](TileState& t) {
+                   PortNotice notice = NoticeOf(PortNoticeKind::kSlowNetwork, false);
+                   notice.roundTripMs = 5;
+                   notice.costPercent = 31;
+                   t.OnNotice(notice);
+                 }},
+       .words = {"BURNING 0 %", "BURNING 47 %", "BURNING 47 %", "FAIL", "FAIL", "FAIL"},
+       .details = {"", "", "latency timer 16 ms", "flash error", "flash error",
+                   "round trip of 5 ms costs about 31 %"}},
       // Silent firmware: the chip signal cannot hear a passed board leave, and the operator
       // says it has; the button goes with the next board.
       {.name = "silent firmware",

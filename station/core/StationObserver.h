@@ -72,6 +72,7 @@ enum class PortNoticeKind {
   kLineNotQuiet,          // a burned board's line has not been quiet for `waitedMs`
   kLeaveOverdue,          // the port has waited `waitedMs` to see the board leave
   kAdapterLatency,        // the port's USB adapter has a latency timer of `latencyTimerMs`
+  kSlowNetwork,  // the network port's round trip of `roundTripMs` costs `costPercent` % of speed
 };
 
 // Something the port's people should read now.
@@ -85,6 +86,9 @@ struct PortNotice {
   bool operatorConfirms = false;
   int latencyTimerMs = 0;
   bool latencyLowered = false;  // the timer was set to 1 ms: nothing to do
+  uint32_t roundTripMs = 0;
+  uint32_t costPercent = 0;
+  uint32_t burnRate = 0;
 };
 
 struct PortCounts {

@@ -200,6 +200,7 @@ StationPort::Attempt StationPort::BurnBoard(const std::string& device) {
   }
   AttemptSink sink(*this, attempt, copy.get());
   attempt.outcome = Burn(request, sink, shared_.world->open);
+  TellSlowNetwork(attempt.outcome);
   return attempt;
 }
 
@@ -397,6 +398,22 @@ void StationPort::TellAdapterLatency(const std::string& device) {
     notice.latencyLowered = latency->lowered;
     shared_.observer->OnPortNotice(index_, notice);
   }
+}
+
+void StationPort::TellSlowNetwork(const BurnOutcome& outcome) {
+  const BurnLine& line = shared_.setup->line;
+  const uint32_t burnRate = line.burnRate != 0 ? line.burnRate : line.romRate;
+  const uint32_t cost = RoundTripCostPercent(outcome.networkRoundTripMs, burnRate);
+  if (slowNetworkTold_ || cost < kSlowRoundTripPercent) {
+    return;
+  }
+  slowNetworkTold_ = true;
+  PortNotice notice;
+  notice.kind = PortNoticeKind::kSlowNetwork;
+  notice.roundTripMs = outcome.networkRoundTripMs;
+  notice.costPercent = cost;
+  notice.burnRate = burnRate;
+  shared_.observer->OnPortNotice(index_, notice);
 }
 
 bool StationPort::PortDidNotOpen(const Attempt& attempt) {

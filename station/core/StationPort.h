@@ -72,6 +72,8 @@ class StationPort {
   // The port's device, or false (told once) while the port is not on the machine.
   bool FindDevice(std::string& device);
   void TellAdapterLatency(const std::string& device);
+  // Once per run: the port's network round trip costs the burns speed.
+  void TellSlowNetwork(const BurnOutcome& outcome);
   // A port that did not open: no board was spoken to. False when the port must end.
   bool PortDidNotOpen(const Attempt& attempt);
   // Counts a recorded board's outcome; true (with `stop`) once too many failed in a row.
@@ -97,6 +99,7 @@ class StationPort {
   PortPhase shownPhase_ = PortPhase::kStopped;
   PortPhaseReason shownReason_;
   bool portMissingTold_ = false;
+  bool slowNetworkTold_ = false;
   std::string openFailureTold_;
   mutable std::mutex mutex_;
   PortCounts counts_;

@@ -180,6 +180,10 @@ std::string NoticeText(const StationPortSetup& port, const PortNotice& notice) {
                        " ms to 1 ms"
                  : "USB adapter latency timer " + std::to_string(notice.latencyTimerMs) +
                        " ms slows the burn: set it to 1 ms in the adapter's settings";
+    case PortNoticeKind::kSlowNetwork:
+      return "the network round trip of " + std::to_string(notice.roundTripMs) +
+             " ms costs about " + std::to_string(notice.costPercent) +
+             " % of the burn's speed: a serial server nearer the PC burns faster";
   }
   return "";
 }
