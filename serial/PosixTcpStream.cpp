@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "serial/BoundedCall.h"
 #include "serial/PreciseClock.h"
+#include "serial/ResolveWithin.h"
 #include "serial/TcpStream.h"
 
 namespace tarvok {
@@ -174,29 +174,6 @@ int ConnectOne(const addrinfo& address, int64_t deadlineUs, int& fd) {
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
   AcknowledgeAtOnce(fd);
   return 0;
-}
-
-struct Resolved {
-  int code;
-  addrinfo* addresses;  // null unless `code` is 0
-};
-
-// The system's resolver has time-outs of its own, some far longer than a connection's.
-std::optional<Resolved> ResolveWithin(const std::string& host, uint16_t port, const addrinfo& hints,
-                                      uint32_t timeoutMs) {
-  const std::string service = std::to_string(port);
-  return CallWithin<Resolved>(
-      [host, service, hints] {
-        addrinfo* list = nullptr;
-        const int code = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-        return Resolved{code, code == 0 ? list : nullptr};
-      },
-      [](const Resolved& late) {
-        if (late.addresses != nullptr) {
-          freeaddrinfo(late.addresses);
-        }
-      },
-      timeoutMs);
 }
 
 }  // namespace
