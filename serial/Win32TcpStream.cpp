@@ -108,8 +108,6 @@ class Win32TcpStream : public TcpStream {
     }
   }
 
-  // Winsock has no cheap count of unacknowledged bytes; the drain waits a round trip instead.
-
   int64_t NowUs() const override { return MonotonicUs(); }
 
   void WaitUntilUs(int64_t atUs) override {
