@@ -9,8 +9,6 @@
 namespace tarvok {
 namespace {
 
-// How much longer than twice the wire time a drain waits for the server's TCP to take the
-// bytes: a slow network's round trips.
 constexpr size_t kReceiveChunk = 4096;
 // Chunks taken at most by one look at what has arrived, so that a server that never stops
 // sending cannot hold a call.
@@ -584,25 +582,6 @@ bool NetworkSerialDevice::Read(uint8_t* buffer, uint32_t length, uint32_t& recei
   return true;
 }
 
-// Waits until the bytes written so far have very likely left the server's UART, so that a
-// change of rate that follows cannot overtake them. The connection keeps their order up to
-// the server, and the server writes them to its line in order; but it applies an in-band
-// SET-BAUDRATE when it reads it, while its UART may still hold earlier bytes. So: first the
-// server's TCP must have acknowledged every byte (then the server has them), then the time
-// they need on the line at the current rate, counted from their writing, must have passed,
-// plus two characters for the transmitter's own buffer. Where the system cannot tell what is
-// unacknowledged, a measured round trip after the last write stands in. (The loader protocol
-// changes the rate only after the chip has answered the bytes before, which closes what
-// remains of the gap.)
-//
-// A server's TCP with nothing to send holds its acknowledgement back (40 ms on Linux, 200 ms
-// on Windows), far longer than a block's wire time at a fast rate. So the drain sends a
-// command the server answers at once and that changes nothing (SET-LINESTATE-MASK to its
-// default, 0): the answer carries the acknowledgement of everything before it, one round trip
-// after the write. The cost is then the wire time of what was written, or the round trip if
-// that is longer; nothing is waited for when nothing was written. Where the system cannot
-// count unacknowledged bytes, nothing is asked and a measured round trip stands in. Over raw
-// TCP, whose rate never changes, the wire time alone is waited for.
 // A drain costs the wire time of what was written, and no more: it is asked for after every
 // write, and the chip's answer to a block comes a round trip after the block's wire time
 // anyway. Whether the server has the bytes matters only before the line's rate changes
