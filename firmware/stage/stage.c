@@ -37,6 +37,9 @@ _Static_assert((BOOT_STAGE_MAX_LOADER_BYTES & 0xFF) == 0 && BOOT_STAGE_MAX_LOADE
 _Static_assert((BOOT_STAGE_LOADER_ADDRESS & 0xF) == 0 && BOOT_STAGE_LOADER_ADDRESS >> 4 < 256,
                "the loader's address is a byte shifted by 4");
 
+/* One function of about 120 lines, on purpose: it is naked Thumb code that must fit in the
+ * 256 bytes the boot ROM writes in one block, runs before any stack exists, and cannot call C.
+ * Split into functions it would pay for calls and returns it has no room or stack for. */
 void stage_main(void) __attribute__((naked, noreturn));
 void stage_main(void) {
   __asm__ volatile(
