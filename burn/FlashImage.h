@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "burn/ImageLayout.h"
+
 namespace tarvok {
 
 // Codes shared by the descriptor operations.
@@ -53,6 +55,8 @@ class FlashImage {
   uint8_t eraseWait = 0;  // the loader's answer to the flash parameters
   uint32_t blockSize = kDefaultBlockSize;
   uint16_t eraseFlag = 0;
+  // Where the bytes came from: the file's form and regions (a raw binary: one region at 0).
+  ImageLayout layout;
 };
 
 // A new image with the defaults above, or null when memory is exhausted.
