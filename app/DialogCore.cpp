@@ -5,7 +5,9 @@
 
 #include "app/BurnEngine.h"
 #include "app/DialogRequest.h"
+#include "app/ImageText.h"
 #include "app/ProgressText.h"
+#include "burn/ImageFile.h"
 
 namespace tarvok {
 
@@ -87,6 +89,15 @@ void DialogCore::OnOpenClicked() {
     view_.ShowMessageBox(kImageOpenErrorText);
     return;
   }
+  // A HEX, S-record or ELF file that cannot be burned (a bad checksum, data outside the flash)
+  // is refused here, with its line or offset, before any port is opened.
+  FlashImage decoded;
+  if (const ImageProblem problem = ReadImage(*chosen, ImageReadOptions{}, decoded)) {
+    imageFile_.reset();
+    imageFileState_ = ImageFileState::kNone;
+    view_.ShowMessageBox(*chosen + " " + ImageProblemText(problem));
+    return;
+  }
   imageFileState_ = ImageFileState::kHeldOpen;
   imagePath_ = *chosen;
   view_.SetPathText(imagePath_);
@@ -126,7 +137,8 @@ void DialogCore::OnBurnClicked() {
 void DialogCore::PrepareBurnImages() {
   currentImage_ = CreateFlashImage();
   if (currentImage_ && !imagePath_.empty()) {
-    currentImage_->LoadFile(imagePath_.c_str());
+    // Decoded by its content; a file that changed into one that cannot be burned stays empty.
+    ReadImage(imagePath_, ImageReadOptions{}, *currentImage_);
   }
   request_ = RequestFromDialogLists(Lists(view_));
   request_.image = currentImage_;

@@ -31,7 +31,8 @@ class DialogView : public ProgressView {
   virtual void StopTimer() = 0;
   // A message box with OK and the exclamation icon; returns when the user has closed it.
   virtual void ShowMessageBox(const std::string& text) = 0;
-  // The file-open dialog ("Bin file (*.bin)"); nothing when the user cancels.
+  // The file-open dialog (images by their usual names first, then "Bin file (*.bin)"); nothing
+  // when the user cancels.
   virtual std::optional<std::string> ChooseImageFile() = 0;
   // Runs `task` on the window's thread and returns once it has run. Called from the burn
   // worker; on the window's own thread it runs `task` at once.

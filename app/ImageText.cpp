@@ -20,6 +20,19 @@ std::string ImageProblemText(const ImageProblem& problem) {
   switch (problem.kind) {
     case ImageProblemKind::kNone:
       return "";
+    case ImageProblemKind::kUnreadable:
+      switch (problem.fileCode) {
+        case kFileCannotOpen:
+          return "cannot be opened (missing, or no permission)";
+        case kFileNotRegular:
+          return "is not a regular file";
+        case kFileEmpty:
+          return "is empty";
+        case kFileTooLarge:
+          return "is too large to load";
+        default:
+          return "cannot be read";
+      }
     case ImageProblemKind::kTooSmall:
       return "is too small (an image has at least 2 bytes)";
     case ImageProblemKind::kTooLarge:
@@ -30,6 +43,10 @@ std::string ImageProblemText(const ImageProblem& problem) {
 }
 
 std::string ImageFillText(const ImageLayout& /*layout*/) {
+  return "";
+}
+
+std::string ImageRegionMapText(const ImageLayout& /*layout*/) {
   return "";
 }
 

@@ -20,4 +20,7 @@ std::string ImageProblemText(const ImageProblem& problem);
 // 3 regions; 4,096 bytes of gaps filled with 0xFF". Empty for a raw binary with no gaps.
 std::string ImageFillText(const ImageLayout& layout);
 
+// The regions one a line, with the fill before each: "  0x00000000-0x00000FFF  4096 bytes".
+std::string ImageRegionMapText(const ImageLayout& layout);
+
 }  // namespace tarvok

@@ -56,6 +56,11 @@ struct ImageProblem {
   explicit operator bool() const { return kind != ImageProblemKind::kNone; }
 };
 
+// The help of the option that sets ImageReadOptions::flashBase, for every front end.
+inline constexpr const char* kFlashBaseHelp =
+    "the address the image's file gives flash address 0 (0x10000000 for an image linked at the "
+    "flash's bus address); HEX, S-record and ELF addresses are taken less this";
+
 struct ImageReadOptions {
   uint32_t flashBase = 0;  // --flash-base: the bus address of flash address 0
 };

@@ -15,6 +15,7 @@ namespace tarvok::cli {
 struct BurnOptions {
   std::string image;
   std::vector<std::string> ports;  // device paths or "COM" names
+  std::string flashBase = "0";     // the file's address of flash address 0: decimal or 0x...
   // The settings' words, by default those of a burn's defaults.
   std::string romBaud = WordOf(kRomRates, BurnLine{}.romRate);
   std::string burnBaud = WordOf(kBurnRates, BurnLine{}.burnRate);

@@ -6,16 +6,22 @@
 #include <ostream>
 
 #include "app/BootStageFile.h"
+#include "app/ImageText.h"
 #include "burn/BurnFiles.h"
+#include "burn/ImageFile.h"
+#include "burn/NumberWord.h"
 
 namespace tarvok::cli {
 
 namespace {
 
-bool ReadImage(const std::string& path, BurnPlan& plan, std::ostream& err) {
+bool ReadImageOfOptions(const BurnOptions& options, BurnPlan& plan, std::ostream& err) {
+  const ImageReadOptions read{
+      .flashBase =
+          static_cast<uint32_t>(ParseNumberWord(options.flashBase, true, UINT32_MAX).value_or(0))};
   auto image = std::make_shared<FlashImage>();
-  if (const std::string problem = ReadImageFile(path, *image); !problem.empty()) {
-    err << "tarvok: image " << path << " " << problem << "\n";
+  if (const ImageProblem problem = ReadImage(options.image, read, *image)) {
+    err << "tarvok: image " << options.image << " " << ImageProblemText(problem) << "\n";
     return false;
   }
   plan.image = std::move(image);
@@ -49,7 +55,7 @@ bool PlanBurn(const BurnOptions& options, StopToken stop, BurnPlan& plan, std::o
            "(see 'tarvok burn --help')\n";
     return false;
   }
-  if (!ReadImage(options.image, plan, err)) {
+  if (!ReadImageOfOptions(options, plan, err)) {
     return false;
   }
   std::shared_ptr<const std::vector<uint8_t>> loader;

@@ -7,10 +7,13 @@
 #include <string>
 
 #include "app/BootStageFile.h"
+#include "burn/ImageFile.h"
 #include "burn/LineOptions.h"
+#include "burn/NumberWord.h"
 #include "cli/BurnCommand.h"
 #include "cli/Console.h"
 #include "cli/HelpLayout.h"
+#include "cli/ImageCommand.h"
 #include "cli/PortsCommand.h"
 #include "cli/StationCommand.h"
 #include "cli/StationRefusalText.h"
@@ -79,6 +82,33 @@ void AddLineSettingOptions(CLI::App& command, tarvok::cli::BurnOptions& options)
   AddSettingOption(command, "--stop-bits", options.stopBits, "stop bits", tarvok::kStopBitsOptions);
 }
 
+// --flash-base: an address, decimal or 0x..., within 32 bits.
+void AddFlashBaseOption(CLI::App& command, std::string& word) {
+  const CLI::Validator address(
+      [](const std::string& value) {
+        return tarvok::ParseNumberWord(value, true, UINT32_MAX)
+                   ? std::string()
+                   : "'" + value + "' is not an address (decimal, or hexadecimal as 0x...)";
+      },
+      "ADDRESS");
+  command.add_option("--flash-base", word, tarvok::kFlashBaseHelp)
+      ->check(address)
+      ->capture_default_str();
+}
+
+// The image command: what a burn of a file would write.
+CLI::App* AddImageCommand(CLI::App& app, tarvok::cli::ImageOptions& options) {
+  CLI::App* image = app.add_subcommand(
+      "image",
+      "show what a burn of an image file writes: its regions, the fill between them, "
+      "and the CRC-32 and SHA-256 of the bytes burned");
+  image->add_option("FILE", options.image, "a raw binary, Intel HEX, S-record or ELF32 file")
+      ->required();
+  AddFlashBaseOption(*image, options.flashBase);
+  image->add_flag("--json", options.json, "print one JSON object");
+  return image;
+}
+
 // The burn command's arguments and options, with the settings' words from the one table.
 CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
   // An empty name ('') is a slip in a script, not a file or a port.
@@ -86,7 +116,9 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
       [](const std::string& value) { return value.empty() ? std::string("an empty name") : ""; },
       "");
   CLI::App* burn = app.add_subcommand("burn", "burn an image into one or more chips");
-  burn->add_option("IMAGE", options.image, "the image file, burned from flash address 0")
+  burn->add_option("IMAGE", options.image,
+                   "the image file, burned from flash address 0: a raw binary, Intel HEX, "
+                   "S-record or ELF32 (known by its content)")
       ->required()
       ->check(notEmpty);
   burn->add_option("--port", options.ports,
@@ -103,6 +135,7 @@ CLI::App* AddBurnCommand(CLI::App& app, tarvok::cli::BurnOptions& options) {
       burn->add_option("--boot-stage", options.bootStageFile, tarvok::kBootStageOptionHelp);
   CLI::Option* classic = burn->add_flag("--classic", options.classic, tarvok::kClassicOptionHelp);
   classic->excludes(bootStage);  // the stage would be ignored
+  AddFlashBaseOption(*burn, options.flashBase);
   AddLineSettingOptions(*burn, options);
   burn->add_flag("--json", options.json, "print one JSON object with the results at the end");
   CLI::Option* running = burn->add_flag(
@@ -150,17 +183,17 @@ int RunStation(const tarvok::StationArguments& arguments) {
 // One line in our own words for what the parser refused, pointing at the help that lists what
 // was wrong: the burn options are in burn's own.
 void ReportUsageError(const CLI::ParseError& error, tarvok::cli::ConsoleArguments& arguments,
-                      const CLI::App& burn, const CLI::App& ports, const CLI::App& station) {
+                      CLI::App& app) {
   const std::string first = arguments.Count() > 1 ? arguments.Values()[1] : "";
-  const std::string help = burn.parsed()      ? "'tarvok burn --help'"
-                           : ports.parsed()   ? "'tarvok ports --help'"
-                           : station.parsed() ? "'tarvok station --help'"
-                                              : "'tarvok --help'";
-  if (!first.empty() && !ports.parsed() && !burn.parsed() && !station.parsed()) {
+  const std::vector<CLI::App*> parsed =
+      app.get_subcommands([](const CLI::App* command) { return command->parsed(); });
+  if (!first.empty() && parsed.empty()) {
     std::cerr << "tarvok: unknown " << (first[0] == '-' ? "option " : "command ") << first
               << " (see 'tarvok --help')\n";
     return;
   }
+  const std::string help =
+      parsed.empty() ? "'tarvok --help'" : "'tarvok " + parsed.front()->get_name() + " --help'";
   std::cerr << "tarvok: " << tarvok::cli::UsageErrorText(error) << " (see " << help << ")\n";
 }
 
@@ -180,7 +213,9 @@ int main(int argc, char** argv) {
   app.set_help_all_flag("--help-all", "print the help of every command and exit");
   CLI::App* ports = app.add_subcommand("ports", "list the serial ports and their COM numbers");
   tarvok::cli::BurnOptions options;
-  CLI::App* burn = AddBurnCommand(app, options);
+  AddBurnCommand(app, options);
+  tarvok::cli::ImageOptions imageOptions;
+  CLI::App* image = AddImageCommand(app, imageOptions);
   tarvok::StationArguments stationArguments;
   CLI::App* station = AddStationCommand(app, stationArguments);
 
@@ -193,11 +228,14 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    ReportUsageError(error, arguments, *burn, *ports, *station);
+    ReportUsageError(error, arguments, app);
     return tarvok::cli::kExitBadInput;
   }
   if (ports->parsed()) {
     return tarvok::cli::RunPortsCommand(std::cout);
+  }
+  if (image->parsed()) {
+    return tarvok::cli::RunImageCommand(imageOptions, std::cout, std::cerr);
   }
   InstallSignalHandlers();
   if (station->parsed()) {

@@ -215,7 +215,9 @@ std::optional<std::string> CTarvokDlg::ChooseImageFile() {
     return chooseFile_(this);
   }
   const QString chosen =
-      QFileDialog::getOpenFileName(this, "Open", QString(), "Bin file (*.bin);;All files (*)");
+      QFileDialog::getOpenFileName(this, "Open", QString(),
+                                   "Images (*.bin *.hex *.ihex *.ihx *.srec *.s19 *.s28 *.s37 "
+                                   "*.mot *.elf *.axf);;Bin file (*.bin);;All files (*)");
   if (chosen.isEmpty()) {
     return std::nullopt;
   }

@@ -75,7 +75,10 @@ std::optional<std::string> Win32DialogView::ChooseImageFile() {
   OPENFILENAMEW request{};
   request.lStructSize = sizeof(request);
   request.hwndOwner = dialog_;
-  request.lpstrFilter = L"Bin file (*.bin)\0*.bin\0\0";
+  request.lpstrFilter =
+      L"Images (*.bin *.hex *.srec *.s19 *.elf "
+      L"...)\0*.bin;*.hex;*.ihex;*.ihx;*.srec;*.s19;*.s28;*.s37;*.mot;*.elf;*.axf\0Bin file "
+      L"(*.bin)\0*.bin\0All files (*.*)\0*.*\0\0";
   request.lpstrFile = path.data();
   request.nMaxFile = static_cast<DWORD>(path.size());
   request.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;

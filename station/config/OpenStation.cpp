@@ -5,9 +5,11 @@
 #include <map>
 
 #include "app/BootStageFile.h"
+#include "app/ImageText.h"
 #include "app/PortIdentity.h"
 #include "burn/BurnFiles.h"
 #include "burn/EmbeddedLoader.h"
+#include "burn/ImageFile.h"
 #include "burn/LineOptions.h"
 #include "station/config/BoardSignalWord.h"
 #include "station/platform/LowerCase.h"
@@ -83,10 +85,12 @@ Refusal ReadBootStage(const StationOptions& options, StationSetup& setup) {
 
 Refusal ReadFiles(const StationOptions& options, StationSetup& setup) {
   auto image = std::make_shared<FlashImage>();
-  const auto readImage = [&setup](const std::string& path, FlashImage& into) {
-    std::string problem = ReadImageFile(path, into);
-    setup.imageSha256 = problem.empty() ? Sha256Hex(into.data.get(), into.size) : "";
-    return problem;
+  // The digest is of the bytes burned, whatever form the file has.
+  const ImageReadOptions read{.flashBase = static_cast<uint32_t>(options.flashBase)};
+  const auto readImage = [&setup, &read](const std::string& path, FlashImage& into) {
+    const ImageProblem problem = ReadImage(path, read, into);
+    setup.imageSha256 = problem ? "" : Sha256Hex(into.data.get(), into.size);
+    return ImageProblemText(problem);
   };
   if (Refusal refusal =
           ReadDigested(options.image, options.expectSha256, PlaceOf(options, "IMAGE"), readImage,

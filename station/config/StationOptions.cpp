@@ -7,7 +7,9 @@
 
 #include "app/BootStageFile.h"
 #include "burn/BurnRequest.h"
+#include "burn/ImageFile.h"
 #include "burn/LineOptions.h"
+#include "burn/NumberWord.h"
 #include "station/config/BoardSignalWord.h"
 #include "station/records/UnitNumber.h"
 
@@ -31,7 +33,7 @@ constexpr uint64_t kMost = std::numeric_limits<int64_t>::max();  // as TOML's in
 using S = StationOptions;
 
 // In the order the help lists them.
-const std::array<StationOption, 25> kTable = {{
+const std::array<StationOption, 26> kTable = {{
     {.name = "--station",
      .help = "the station file an engineer prepared; options given here override it",
      .value = OptionValue::kPath,
@@ -75,9 +77,17 @@ const std::array<StationOption, 25> kTable = {{
     {.name = "--expect-sha256",
      .section = "image",
      .key = "sha256",
-     .help = "refuse the image unless its SHA-256 is this (from the release note)",
+     .help = "refuse the image unless the bytes it burns have this SHA-256 ('tarvok image "
+             "FILE' prints it)",
      .value = OptionValue::kDigest,
      .field = &S::expectSha256},
+    {.name = "--flash-base",
+     .section = "image",
+     .key = "flash_base",
+     .help = kFlashBaseHelp,
+     .value = OptionValue::kOffset,
+     .field = &S::flashBase,
+     .most = UINT32_MAX},
     {.name = "--name",
      .key = "name",
      .help = "the station's name in the log (default: host name)",
@@ -201,28 +211,6 @@ const StationOption kJson = {.name = "--json",
                              .field = &S::json,
                              .inWindows = false};
 
-// "4096" or "0x1000" (hexadecimal with 0x), at most `most`.
-std::optional<uint64_t> NumberOf(const std::string& text, bool hexAllowed, uint64_t most) {
-  const bool hex =
-      hexAllowed && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > 19) {
-    return std::nullopt;
-  }
-  uint64_t value = 0;
-  for (const char c : digits) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    const int digit = std::isdigit(u)                ? c - '0'
-                      : hex && std::isxdigit(u) != 0 ? std::tolower(u) - 'a' + 10
-                                                     : -1;
-    if (digit < 0) {
-      return std::nullopt;
-    }
-    value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-  }
-  return value <= most ? std::optional<uint64_t>(value) : std::nullopt;
-}
-
 }  // namespace
 
 std::span<const StationOption> StationOptionTable() {
@@ -251,14 +239,14 @@ std::optional<ValueFault> FaultOfValue(const StationOption& option, const std::s
                  : std::nullopt;
     }
     case OptionValue::kNumber: {
-      const std::optional<uint64_t> number = NumberOf(text, false, option.most);
+      const std::optional<uint64_t> number = ParseNumberWord(text, false, option.most);
       return !number || *number < option.least ? std::optional(ValueFault::kOutOfRange)
                                                : std::nullopt;
     }
     case OptionValue::kOffset:
-      return NumberOf(text, true, option.most)  ? std::nullopt
-             : NumberOf(text, true, UINT64_MAX) ? std::optional(ValueFault::kOutOfRange)
-                                                : std::optional(ValueFault::kNotOffset);
+      return ParseNumberWord(text, true, option.most)  ? std::nullopt
+             : ParseNumberWord(text, true, UINT64_MAX) ? std::optional(ValueFault::kOutOfRange)
+                                                       : std::optional(ValueFault::kNotOffset);
     case OptionValue::kDigest:
       return text.size() == 64 && std::all_of(text.begin(), text.end(),
                                               [](unsigned char c) { return std::isxdigit(c); })
@@ -277,7 +265,7 @@ std::optional<ValueFault> FaultOfValue(const StationOption& option, const std::s
 }
 
 std::optional<uint64_t> NumberOfValue(const StationOption& option, const std::string& text) {
-  return NumberOf(text, option.value == OptionValue::kOffset, UINT64_MAX);
+  return ParseNumberWord(text, option.value == OptionValue::kOffset, UINT64_MAX);
 }
 
 void StoreValue(const StationOption& option, const std::string& text, StationOptions& options) {

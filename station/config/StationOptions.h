@@ -23,7 +23,8 @@ namespace tarvok {
 struct StationOptions {
   std::string stationFile;  // the station file the rest was filled in from, when given
   std::string image;
-  std::string expectSha256;  // the image must have this SHA-256, when given
+  std::string expectSha256;  // the image's burned bytes must have this SHA-256, when given
+  uint64_t flashBase = 0;    // the bus address the image's file calls flash address 0
   std::string loader;        // empty: the loader built in
   std::string expectLoaderSha256;
   std::string bootStage;  // the boot stage of `loader`; empty: none (the built-in loader's own)
