@@ -4,7 +4,9 @@
 
 namespace tarvok {
 
-ImageFormat DetectImageFormat(std::span<const uint8_t> /*head*/) { return ImageFormat::kBinary; }
+ImageFormat DetectImageFormat(std::span<const uint8_t> /*head*/) {
+  return ImageFormat::kBinary;
+}
 
 ImageProblem DecodeImage(std::span<const uint8_t> file, const ImageReadOptions& options,
                          std::vector<uint8_t>& flash, ImageLayout& layout) {
