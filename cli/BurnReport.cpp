@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/ImageText.h"
 #include "app/OutcomeText.h"
 #include "app/ReadBackWords.h"
 
@@ -24,6 +25,10 @@ void PrintOutcome(std::ostream& out, const BurnRequest& request, const BurnOutco
     out << request.portName << ":\n";
   }
   out << outcome.summary << "\n" << outcome.explanation << "\n";
+  if (const std::string fill = ImageFillText(request.image->layout);
+      !fill.empty() && outcome.Succeeded()) {
+    out << "Image: " << fill << "\n";
+  }
 }
 
 namespace {
@@ -51,7 +56,12 @@ nlohmann::json ReportOf(const BurnRequest& request, const BurnOutcome& outcome) 
       {"read_back", ReadBackWord(outcome.readBack)},
       {"image_crc32", CrcOrNull(ImageCrcOf(outcome))},
       {"flash_crc32", CrcOrNull(FlashCrcOf(outcome))},
-      {"image", {{"path", request.image->path}, {"size", request.image->size}}},
+      {"image",
+       {{"path", request.image->path},
+        {"size", request.image->size},
+        {"format", ImageFormatName(request.image->layout.format)},
+        {"regions", request.image->layout.regions.size()},
+        {"filled_bytes", request.image->layout.filledBytes}}},
       {"port", request.portName},
       {"device", request.devicePath},
       {"rates", {{"rom", request.line.romRate}, {"burn", request.line.burnRate}}},
