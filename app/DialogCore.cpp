@@ -92,7 +92,9 @@ void DialogCore::OnOpenClicked() {
   // A HEX, S-record or ELF file that cannot be burned (a bad checksum, data outside the flash)
   // is refused here, with its line or offset, before any port is opened.
   FlashImage decoded;
-  if (const ImageProblem problem = ReadImage(*chosen, ImageReadOptions{}, decoded)) {
+  // A raw binary is taken as before: its faults (empty, too short) fail the burn as not valid.
+  if (const ImageProblem problem = ReadImage(*chosen, ImageReadOptions{}, decoded);
+      problem && problem.format != ImageFormat::kBinary) {
     imageFile_.reset();
     imageFileState_ = ImageFileState::kNone;
     view_.ShowMessageBox(*chosen + " " + ImageProblemText(problem));
