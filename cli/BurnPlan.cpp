@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "app/BootStageFile.h"
+#include "app/ImageText.h"
 #include "burn/BurnFiles.h"
 
 namespace tarvok::cli {
@@ -14,8 +15,8 @@ namespace {
 
 bool ReadImage(const std::string& path, BurnPlan& plan, std::ostream& err) {
   auto image = std::make_shared<FlashImage>();
-  if (const std::string problem = ReadImageFile(path, *image); !problem.empty()) {
-    err << "tarvok: image " << path << " " << problem << "\n";
+  if (const ImageProblem problem = tarvok::ReadImage(path, ImageReadOptions{}, *image)) {
+    err << "tarvok: image " << path << " " << ImageProblemText(problem) << "\n";
     return false;
   }
   plan.image = std::move(image);

@@ -14,8 +14,8 @@
 #include "app/DialogCore.h"
 #include "app/ProgressText.h"
 #include "app/StartSignal.h"
-#include "burn/BurnFiles.h"
 #include "burn/BurnSequence.h"
+#include "burn/ImageFile.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeDialogView.h"
 #include "tests/support/ImageFactory.h"
@@ -244,7 +244,7 @@ TEST(BurnImages, OneReadServesEveryBurn) {
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   auto image = std::make_shared<FlashImage>();
-  ASSERT_EQ(ReadImageFile(file.string(), *image), "");
+  ASSERT_FALSE(ReadImage(file.string(), ImageReadOptions{}, *image));
   fs::remove(file);
   for (int run = 0; run < 2; ++run) {
     sim::ChipOptions options;

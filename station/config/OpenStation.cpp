@@ -5,6 +5,7 @@
 #include <map>
 
 #include "app/BootStageFile.h"
+#include "app/ImageText.h"
 #include "app/PortIdentity.h"
 #include "burn/BurnFiles.h"
 #include "burn/EmbeddedLoader.h"
@@ -84,7 +85,7 @@ Refusal ReadBootStage(const StationOptions& options, StationSetup& setup) {
 Refusal ReadFiles(const StationOptions& options, StationSetup& setup) {
   auto image = std::make_shared<FlashImage>();
   const auto readImage = [&setup](const std::string& path, FlashImage& into) {
-    std::string problem = ReadImageFile(path, into);
+    std::string problem = ImageProblemText(ReadImage(path, ImageReadOptions{}, into));
     setup.imageSha256 = problem.empty() ? Sha256Hex(into.data.get(), into.size) : "";
     return problem;
   };
