@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -79,17 +80,16 @@ class TextDecoder {
   LineSplitter splitter_;
 };
 
-ImageProblem DecodeBinary(std::span<const uint8_t> file, const ImageReadOptions& options,
-                          std::vector<uint8_t>& flash, ImageLayout& layout) {
-  if (file.size() < 2) {
+// A raw binary is the image itself: checked, and its layout one region at 0.
+ImageProblem CheckBinary(size_t size, const ImageReadOptions& options, ImageLayout& layout) {
+  if (size < 2) {
     return ImageProblem{.kind = ImageProblemKind::kTooSmall};
   }
-  if (file.size() - 1 > kHighestFlashAddress) {
+  if (size - 1 > kHighestFlashAddress) {
     return ImageProblem{.kind = ImageProblemKind::kTooLarge};
   }
-  flash.assign(file.begin(), file.end());
   layout = ImageLayout{.flashBase = options.flashBase,
-                       .regions = {ImageRegion{0, static_cast<uint32_t>(file.size())}}};
+                       .regions = {ImageRegion{0, static_cast<uint32_t>(size)}}};
   return {};
 }
 
@@ -155,7 +155,7 @@ ImageProblem DecodeWhole(std::FILE* file, uint64_t fileBytes, std::span<const ui
   }
   if (!elf) {
     // The file is the image: kept as read, not copied.
-    if (ImageProblem problem = DecodeBinary(bytes, options, flash, layout)) {
+    if (ImageProblem problem = CheckBinary(bytes.size(), options, layout)) {
       return problem;
     }
     flash = std::move(bytes);
@@ -181,10 +181,16 @@ ImageFormat DetectImageFormat(std::span<const uint8_t> head) {
 }
 
 ImageProblem DecodeImage(std::span<const uint8_t> file, const ImageReadOptions& options,
-                         std::vector<uint8_t>& flash, ImageLayout& layout) {
+                         std::vector<uint8_t>& flash, ImageLayout& layout) try {
   const ImageFormat format = DetectImageFormat(file.first(std::min(file.size(), kHeadBytes)));
   if (format == ImageFormat::kBinary) {
-    return DecodeBinary(file, options, flash, layout);
+    ImageLayout binary;
+    if (ImageProblem problem = CheckBinary(file.size(), options, binary)) {
+      return problem;
+    }
+    flash.assign(file.begin(), file.end());
+    layout = std::move(binary);
+    return {};
   }
   if (IsText(format)) {
     TextDecoder decoder(format, options.flashBase);
@@ -198,10 +204,12 @@ ImageProblem DecodeImage(std::span<const uint8_t> file, const ImageReadOptions& 
     return problem;
   }
   return assembly.Finish(ImageFormat::kElf32, flash, layout);
+} catch (const std::bad_alloc&) {
+  return Unreadable(kFileTooLarge);  // no memory for the image
 }
 
 ImageProblem ReadImage(const std::string& path, const ImageReadOptions& options,
-                       FlashImage& image) {
+                       FlashImage& image) try {
   uint32_t failure = 0;
   const File file(OpenRegularFile(path.c_str(), &failure));
   if (!file) {
@@ -237,6 +245,8 @@ ImageProblem ReadImage(const std::string& path, const ImageReadOptions& options,
   image.modifiedTime = modifiedTime;
   image.layout = std::move(layout);
   return {};
+} catch (const std::bad_alloc&) {
+  return Unreadable(kFileTooLarge);  // no memory for the file or the image
 }
 
 }  // namespace tarvok

@@ -83,6 +83,8 @@ ImageProblem SRecordReader::Record(std::string_view record) {
   return {};
 }
 
-ImageProblem SRecordReader::End() { return {}; }
+ImageProblem SRecordReader::End() {
+  return {};
+}
 
 }  // namespace tarvok
