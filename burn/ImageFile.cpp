@@ -161,7 +161,13 @@ ImageProblem DecodeWhole(std::FILE* file, uint64_t fileBytes, std::span<const ui
     flash = std::move(bytes);
     return {};
   }
-  return DecodeImage(bytes, options, flash, layout);
+  ImageAssembly assembly(options.flashBase);
+  if (ImageProblem problem = ReadElf32(bytes, assembly)) {
+    return problem;
+  }
+  // The segments' bytes are in the assembly now: the file goes before the image is made.
+  std::vector<uint8_t>().swap(bytes);
+  return assembly.Finish(ImageFormat::kElf32, flash, layout);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the bytes burned from flash address 0, and what goes wrong with each said in words.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
