@@ -6,6 +6,7 @@
 #include "app/BurnEngine.h"
 #include "app/DialogRequest.h"
 #include "app/ProgressText.h"
+#include "burn/ImageFile.h"
 
 namespace tarvok {
 
@@ -121,12 +122,12 @@ void DialogCore::OnBurnClicked() {
   }
 }
 
-// The image is read whole here, on the window's thread; one that cannot be read is refused by
-// the burn as not valid (0x505) and reported as a failed burn.
+// The image is read here, on the window's thread, in whatever form its file has; one that
+// cannot be read is refused by the burn as not valid (0x505) and reported as a failed burn.
 void DialogCore::PrepareBurnImages() {
   currentImage_ = CreateFlashImage();
   if (currentImage_ && !imagePath_.empty()) {
-    currentImage_->LoadFile(imagePath_.c_str());
+    ReadImage(imagePath_, ImageReadOptions{}, *currentImage_);
   }
   request_ = RequestFromDialogLists(Lists(view_));
   request_.image = currentImage_;
