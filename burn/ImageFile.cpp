@@ -32,7 +32,8 @@ bool IsTextBlank(uint8_t c) {
 }
 
 // The first line with anything on it, blanks removed; empty when the head has none.
-std::string_view FirstRecord(std::span<const uint8_t> head) {
+// `mayContinue`: no line end follows it in the head.
+std::string_view FirstRecord(std::span<const uint8_t> head, bool& mayContinue) {
   size_t start = 0;
   while (start < head.size() && IsTextBlank(head[start])) {
     ++start;
@@ -41,6 +42,7 @@ std::string_view FirstRecord(std::span<const uint8_t> head) {
   while (end < head.size() && head[end] != '\n') {
     ++end;
   }
+  mayContinue = end == head.size();
   while (end > start && IsTextBlank(head[end - 1])) {
     --end;
   }
@@ -176,11 +178,12 @@ ImageFormat DetectImageFormat(std::span<const uint8_t> head) {
   if (HasElfMagic(head)) {
     return ImageFormat::kElf32;
   }
-  const std::string_view record = FirstRecord(head);
-  if (!record.empty() && record.front() == ':' && IsIntelHexRecord(record)) {
+  bool mayContinue = false;
+  const std::string_view record = FirstRecord(head, mayContinue);
+  if (!record.empty() && record.front() == ':' && IsIntelHexRecord(record, mayContinue)) {
     return ImageFormat::kIntelHex;
   }
-  if (!record.empty() && record.front() == 'S' && IsSRecord(record)) {
+  if (!record.empty() && record.front() == 'S' && IsSRecord(record, mayContinue)) {
     return ImageFormat::kSRecord;
   }
   return ImageFormat::kBinary;

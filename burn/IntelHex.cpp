@@ -61,9 +61,14 @@ ImageProblem CheckRecord(std::string_view record, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-bool IsIntelHexRecord(std::string_view record) {
+bool IsIntelHexRecord(std::string_view record, bool mayContinue) {
   std::vector<uint8_t> bytes;
-  return !CheckRecord(record, bytes);
+  const std::string_view digits = record.substr(record.empty() ? 0 : 1);
+  if (!mayContinue || record.empty() || record.front() != ':' || !AllHexDigits(digits) ||
+      digits.size() < 8 || digits.size() >= 2 * (size_t{FirstByte(digits)} + kFramingBytes)) {
+    return !CheckRecord(record, bytes);
+  }
+  return FirstByte(digits.substr(6)) <= kStartLinear;  // cut short, its type known
 }
 
 ImageProblem IntelHexReader::Record(std::string_view record) {

@@ -26,7 +26,8 @@ class IntelHexReader final : public RecordSink {
   bool ended_ = false;
 };
 
-// Whether `record` (one line, blanks removed) is a well-formed HEX record.
-bool IsIntelHexRecord(std::string_view record);
+// Whether `record` (one line, blanks removed) is a well-formed HEX record. `mayContinue`: the
+// line may run on past what is seen (a file's head); a start that could become one counts.
+bool IsIntelHexRecord(std::string_view record, bool mayContinue);
 
 }  // namespace tarvok

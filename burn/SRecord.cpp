@@ -50,10 +50,16 @@ ImageProblem CheckRecord(std::string_view record, int& type, std::vector<uint8_t
 
 }  // namespace
 
-bool IsSRecord(std::string_view record) {
+bool IsSRecord(std::string_view record, bool mayContinue) {
   int type = 0;
   std::vector<uint8_t> bytes;
-  return !CheckRecord(record, type, bytes);
+  const std::string_view digits = record.substr(std::min<size_t>(record.size(), 2));
+  if (!mayContinue || record.size() < 2 || record[0] != 'S' || record[1] < '0' || record[1] > '9' ||
+      record[1] == '4' || !AllHexDigits(digits) || digits.size() < 2 ||
+      digits.size() >= 2 * (size_t{FirstByte(digits)} + 1)) {
+    return !CheckRecord(record, type, bytes);
+  }
+  return true;  // cut short, and so far an S-record
 }
 
 ImageProblem SRecordReader::Record(std::string_view record) {

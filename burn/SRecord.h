@@ -27,7 +27,8 @@ class SRecordReader final : public RecordSink {
   bool ended_ = false;
 };
 
-// Whether `record` (one line, blanks removed) is a well-formed S-record.
-bool IsSRecord(std::string_view record);
+// Whether `record` (one line, blanks removed) is a well-formed S-record. `mayContinue`: the
+// line may run on past what is seen (a file's head); a start that could become one counts.
+bool IsSRecord(std::string_view record, bool mayContinue);
 
 }  // namespace tarvok

@@ -113,6 +113,14 @@ bool DecodeHexPairs(std::string_view digits, std::vector<uint8_t>& bytes) {
   return true;
 }
 
+bool AllHexDigits(std::string_view digits) {
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return HexValue(c) >= 0; });
+}
+
+uint8_t FirstByte(std::string_view digits) {
+  return static_cast<uint8_t>(HexValue(digits[0]) * 16 + HexValue(digits[1]));
+}
+
 uint8_t ByteSum(std::span<const uint8_t> bytes) {
   uint32_t sum = 0;
   for (const uint8_t byte : bytes) {

@@ -51,6 +51,12 @@ class LineSplitter {
 // Decodes pairs of hex digits (either case); false on any other character or an odd count.
 bool DecodeHexPairs(std::string_view digits, std::vector<uint8_t>& bytes);
 
+// Whether every character is a hex digit (either case).
+bool AllHexDigits(std::string_view digits);
+
+// The first byte of `digits` (two hex digits, already checked).
+uint8_t FirstByte(std::string_view digits);
+
 // The bytes' sum, modulo 256.
 uint8_t ByteSum(std::span<const uint8_t> bytes);
 

@@ -395,6 +395,30 @@ TEST(ImageFile, DecodesEachFormAndRefusesWhatIsWrong) {
   }
 }
 
+// A head of 64 bytes may cut the first record (srec_cat writes 32 data bytes a line): the form
+// still shows in what is seen, and what cannot begin a record stays a raw binary.
+TEST(ImageFile, DetectsTheFormFromAHeadThatCutsTheFirstRecord) {
+  const Bytes data = testing::ImageBytes(32);
+  const struct {
+    std::string text;
+    ImageFormat format;
+  } cases[] = {
+      {Hex(0, 0x100, data), ImageFormat::kIntelHex},
+      {Srec(3, 0x10000000, data), ImageFormat::kSRecord},
+      {Srec(1, 0x100, data), ImageFormat::kSRecord},
+      {"\r\n" + Hex(0, 0x100, data), ImageFormat::kIntelHex},
+      {Hex(6, 0x100, data), ImageFormat::kBinary},   // no HEX type
+      {Srec(4, 0x100, data), ImageFormat::kBinary},  // no S-record type
+      {":20" + std::string(40, '0') + "\x01" + std::string(40, '0'), ImageFormat::kBinary},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ASSERT_GT(c.text.size(), 66u);
+    const Bytes head(c.text.begin(), c.text.begin() + 64);
+    EXPECT_EQ(DetectImageFormat(head), c.format);
+  }
+}
+
 // `image` as Intel HEX records of 16 bytes from `address`, with a 04 record wherever the
 // upper half of the address changes.
 std::string HexOf(const Bytes& image, uint32_t address) {
