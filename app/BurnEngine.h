@@ -4,7 +4,7 @@
 //
 //   tarvok::BurnRequest request;
 //   request.portName = request.devicePath = "/dev/ttyUSB0";
-//   request.image = image;  // a FlashImage read with ReadImageFile
+//   request.image = image;  // a FlashImage read with ReadImage
 //   tarvok::BurnOutcome outcome = tarvok::Burn(request, sink);
 //
 // It runs on the calling thread and returns when the chip has been left alone; the sink hears

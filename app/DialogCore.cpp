@@ -134,8 +134,8 @@ void DialogCore::OnBurnClicked() {
   }
 }
 
-// The image is read whole here, on the window's thread; one that cannot be read is refused by
-// the burn as not valid (0x505) and reported as a failed burn.
+// The image is read here, on the window's thread, in whatever form its file has; one that
+// cannot be read is refused by the burn as not valid (0x505) and reported as a failed burn.
 void DialogCore::PrepareBurnImages() {
   currentImage_ = CreateFlashImage();
   if (currentImage_ && !imagePath_.empty()) {

@@ -11,8 +11,8 @@ namespace tarvok {
 // "Intel HEX", "Motorola S-record", "ELF32", "raw binary".
 std::string ImageFormatName(ImageFormat format);
 
-// What is wrong with an image file, after its path: "is empty", "line 12: the record's
-// checksum is 0x3c where its bytes need 0x3d", "segment 1 (offset 0x34): ...". Names the line
+// What is wrong with an image file, after its path: "is empty", "line 12: the checksum
+// is 0x3C where the record's bytes need 0x3D", "segment 1 (offset 0x34): ...". Names the line
 // or offset, and for an address outside the flash how --flash-base would help.
 std::string ImageProblemText(const ImageProblem& problem);
 
@@ -20,7 +20,9 @@ std::string ImageProblemText(const ImageProblem& problem);
 // 3 regions; 4,096 bytes of gaps filled with 0xFF". Empty for a raw binary with no gaps.
 std::string ImageFillText(const ImageLayout& layout);
 
-// The regions one a line, with the fill before each: "  0x00000000-0x00000FFF  4096 bytes".
+// The image's map, one line a stretch in flash address order: each region ("0x00000400 to
+// 0x000013FF: 4,096 bytes") and each gap before it that is burned as erased flash
+// ("... bytes of 0xFF (gap)").
 std::string ImageRegionMapText(const ImageLayout& layout);
 
 }  // namespace tarvok

@@ -16,6 +16,8 @@
 // The network table burns the same image stage on the pseudo-terminal directly, through
 // ser2net on 127.0.0.1 (rfc2217://), and through ser2net behind our delay proxy, which adds
 // a round trip as a distant server would.
+//
+// The image table reads image files of each form (bench/ImageTable.cpp).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ImageTable.h"
 #include "bench/Ser2netBridge.h"
 #include "burn/LineOptions.h"
 #include "tools/delay-proxy/DelayProxy.h"
@@ -494,8 +497,9 @@ int main(int argc, char** argv) {
   app.add_option("--network-repeats", options.networkRepeats,
                  "burns per row of the network table, of which the fastest counts");
   app.add_option("--tables", options.tables,
-                 "the tables to measure (network, through ser2net, only when named)")
-      ->check(CLI::IsMember({"throttled", "latency", "unthrottled", "cycle", "network"}));
+                 "the tables to measure (network, through ser2net, and image, reading image "
+                 "files, only when named)")
+      ->check(CLI::IsMember({"throttled", "latency", "unthrottled", "cycle", "network", "image"}));
   CLI11_PARSE(app, argc, argv);
 
   WriteImages(ImageSizesOf(options));
@@ -513,6 +517,9 @@ int main(int argc, char** argv) {
   }
   if (Wanted(options, "network")) {
     PrintNetworkTable(programs, options);
+  }
+  if (Wanted(options, "image")) {
+    tarvok::bench::PrintImageTable();
   }
   fs::remove_all("/tmp/tarvok-bench");
   return 0;

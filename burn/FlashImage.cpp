@@ -100,6 +100,16 @@ std::FILE* OpenRegularFile(const char* filePath, uint32_t* failure) {
   return file;
 }
 
+bool StatusOfOpenFile(std::FILE* file, uint64_t* size, uint32_t* modifiedTime) {
+  FileStatus status{};
+  if (file == nullptr || StatusOf(file, &status) != 0 || status.st_size < 0) {
+    return false;
+  }
+  *size = static_cast<uint64_t>(status.st_size);
+  *modifiedTime = static_cast<uint32_t>(static_cast<uint64_t>(status.st_mtime));
+  return true;
+}
+
 uint32_t ReadWholeFile(const char* filePath, std::unique_ptr<uint8_t[]>* data, uint32_t* size,
                        uint32_t* modifiedTime) {
   if (filePath == nullptr || filePath[0] == '\0' || data == nullptr || size == nullptr) {

@@ -70,6 +70,10 @@ void DestroyFlashImage(std::unique_ptr<FlashImage> image);
 // file.
 std::FILE* OpenRegularFile(const char* filePath, uint32_t* failure);
 
+// The length and modification time of a file OpenRegularFile opened; false when it cannot be
+// examined.
+bool StatusOfOpenFile(std::FILE* file, uint64_t* size, uint32_t* modifiedTime);
+
 // ReadWholeFile's results.
 inline constexpr uint32_t kFileRead = 0;
 inline constexpr uint32_t kFileNoPath = 1;  // or another argument missing

@@ -52,6 +52,10 @@ struct ImageProblem {
   uint64_t address = 0;       // the file's address at fault (outside, below base, overlap)
   uint64_t otherAddress = 0;  // kOverlap: the start of the region it overlaps
   uint32_t segment = 0;       // ELF: the program header's index
+  uint64_t endAddress = 0;    // kOutsideFlash: the file's address of the record's last byte
+  uint32_t flashBase = 0;     // the base in force, for the address problems
+  uint32_t expected = 0;      // kBadChecksum: the checksum the bytes need; kBadCount: the count
+  uint32_t found = 0;         // kBadChecksum: the record's checksum; kBadCount: the record's
 
   explicit operator bool() const { return kind != ImageProblemKind::kNone; }
 };
@@ -60,6 +64,10 @@ struct ImageProblem {
 inline constexpr const char* kFlashBaseHelp =
     "the address the image's file gives flash address 0 (0x10000000 for an image linked at the "
     "flash's bus address); HEX, S-record and ELF addresses are taken less this";
+
+// Where the TR7340's flash sits on its bus: the base a file linked for the chip's addresses
+// needs.
+extern const uint32_t kFlashBusAddress;
 
 struct ImageReadOptions {
   uint32_t flashBase = 0;  // --flash-base: the bus address of flash address 0

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/BurnEngine.h"
+#include "app/ImageText.h"
 #include "burn/BurnFiles.h"
 
 // Prints the progress of each stage as it comes.
@@ -22,8 +23,8 @@ int main(int argc, char** argv) {
   request.portName = request.devicePath = argv[2];  // "/dev/ttyUSB0", "\\.\COM5"
   request.line.burnRate = 460800;                   // boot ROM at 9600, 8N1: the defaults
   auto image = std::make_shared<tarvok::FlashImage>();
-  if (const std::string problem = tarvok::ReadImageFile(argv[1], *image); !problem.empty()) {
-    std::cerr << "image " << argv[1] << " " << problem << "\n";
+  if (const auto problem = tarvok::ReadImage(argv[1], tarvok::ImageReadOptions{}, *image)) {
+    std::cerr << "image " << argv[1] << " " << tarvok::ImageProblemText(problem) << "\n";
     return 2;
   }
   request.image = image;

@@ -316,6 +316,11 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
   const std::string huge = (dir_ / "huge.bin").string();
   { std::ofstream(huge).put('x'); }
   fs::resize_file(huge, 129ull * 1024 * 1024);
+  const std::string badHex = WriteImage(
+      "bad.hex", Bytes{':',  '0', '4', '0', '0', '0', '0',  '0', '0', '1', '1', '2', '2',
+                       '3',  '3', '4', '4', '5', '2', '\n', ':', '0', '4', '0', '0', '0',
+                       '4',  '0', '0', '1', '1', '2', '2',  '3', '3', '4', '4', '0', '0',
+                       '\n', ':', '0', '0', '0', '0', '0',  '0', '0', '1', 'F', 'F', '\n'});
   const std::string fifo = (dir_ / "fifo.bin").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string bigLoader = WriteImage("big-loader.bin", Bytes(0x10000 - 0xC00 + 1, 0));
@@ -341,6 +346,11 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
        {"burn", fifo, "--port", chip.Path()},
        "not a regular file"},
       {"oversized image", {"burn", huge, "--port", chip.Path()}, "128 MiB"},
+      {"HEX record with a wrong checksum",
+       {"burn", badHex, "--port", chip.Path()},
+       "tarvok: image " + badHex +
+           " line 2: the checksum is 0x00 where the record's bytes need "
+           "0x4E"},
       {"missing port",
        {"burn", good, "--port", "/dev/tarvok-nonexistent"},
        "Open/dev/tarvok-nonexistent Failed! (/dev/tarvok-nonexistent: no such device)"},
@@ -416,6 +426,54 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_TRUE(result.out.empty()) << result.out;
+  }
+}
+
+// An image made by objcopy from a binary, as Intel HEX, S-record or a linked ELF file, burns
+// the binary's bytes; where the file places them past 0, the flash before them is erased.
+TEST_F(CommandLine, HexSRecordAndElfBurnAsTheirBinary) {
+  const std::string objcopy = TARVOK_OBJCOPY_PATH;
+  const std::string linker = TARVOK_LD_PATH;
+  if (objcopy.empty() || linker.empty()) {
+    GTEST_SKIP() << "arm-none-eabi-objcopy or arm-none-eabi-ld is missing";
+  }
+  const Bytes bytes = ImageBytes(20000, 9);
+  const std::string bin = WriteImage("fw.bin", bytes);
+  const std::string object = (dir_ / "fw.o").string();
+  const struct {
+    const char* name;
+    std::vector<std::vector<std::string>> commands;  // the last writes the image
+    uint32_t at;                                     // where the bytes go in flash
+  } cases[] = {
+      {"fw.hex", {{objcopy, "-I", "binary", "-O", "ihex", bin}}, 0},
+      {"fw.srec", {{objcopy, "-I", "binary", "-O", "srec", bin}}, 0},
+      {"fw.elf",
+       {{objcopy, "-I", "binary", "-O", "elf32-littlearm", "-B", "arm", bin, object},
+        {linker, "--section-start=.data=0", "-e", "0", object, "-o"}},
+       0},
+      {"gap.hex",
+       {{objcopy, "-I", "binary", "-O", "ihex", "--change-addresses", "0x1000", bin}},
+       0x1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = (dir_ / c.name).string();
+    for (std::vector<std::string> command : c.commands) {
+      if (command.back() != object) {
+        command.push_back(image);
+      }
+      const ProcessResult made = RunProcess(command);
+      ASSERT_EQ(made.exitCode, 0) << made.err;
+    }
+    sim::PtyChip& chip = AddChip();
+    const ProcessResult result = Tarvok({"burn", image, "--port", chip.Path()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    Bytes expected(c.at, 0xFF);
+    expected.insert(expected.end(), bytes.begin(), bytes.end());
+    EXPECT_TRUE(FlashHolds(chip, expected));
+    EXPECT_NE(result.out.find("(CRC-32 " + Crc32Text(Crc32(expected)) + ")"), std::string::npos)
+        << result.out;
+    chips_.clear();
   }
 }
 

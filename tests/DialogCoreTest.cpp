@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -14,8 +15,8 @@
 #include "app/DialogCore.h"
 #include "app/ProgressText.h"
 #include "app/StartSignal.h"
-#include "burn/BurnFiles.h"
 #include "burn/BurnSequence.h"
+#include "burn/ImageFile.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeDialogView.h"
 #include "tests/support/ImageFactory.h"
@@ -244,7 +245,7 @@ TEST(BurnImages, OneReadServesEveryBurn) {
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   auto image = std::make_shared<FlashImage>();
-  ASSERT_EQ(ReadImageFile(file.string(), *image), "");
+  ASSERT_FALSE(ReadImage(file.string(), ImageReadOptions{}, *image));
   fs::remove(file);
   for (int run = 0; run < 2; ++run) {
     sim::ChipOptions options;
@@ -452,6 +453,38 @@ TEST_F(DialogTest, BurnAgainWithoutOpenUsesTheSamePath) {
     EXPECT_EQ(core->ImageFile(), DialogCore::ImageFileState::kHeldClosed);
   }
   EXPECT_EQ(view.EventsStartingWith("message ").size(), 2u);
+}
+
+// The window reads the image by its content as the command line does: an Intel HEX file burns
+// the bytes it holds where it places them, not its text.
+TEST_F(DialogTest, HexImageBurnsTheBytesItHolds) {
+  const auto bytes = testing::ImageBytes(600, 3);
+  std::string hex;
+  for (size_t at = 0; at < bytes.size(); at += 20) {
+    const auto address = static_cast<uint16_t>(0x100 + at);
+    std::vector<uint8_t> record = {20, static_cast<uint8_t>(address >> 8),
+                                   static_cast<uint8_t>(address), 0};
+    record.insert(record.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(at + 20));
+    uint8_t sum = 0;
+    char pair[3];
+    hex += ":";
+    for (const uint8_t byte : record) {
+      sum = static_cast<uint8_t>(sum + byte);
+      std::snprintf(pair, sizeof pair, "%02X", byte);
+      hex += pair;
+    }
+    std::snprintf(pair, sizeof pair, "%02X", static_cast<uint8_t>(0x100 - sum));
+    hex += std::string(pair) + "\r\n";
+  }
+  std::ofstream(file_, std::ios::binary) << hex << ":00000001FF\r\n";
+  ChooseImage();
+  core->OnBurnClicked();
+  ASSERT_TRUE(WaitFor([&] { return core->workerFinished == 1; }));
+  EXPECT_EQ(view.Last("message "), kBurnSuccessText);
+  std::vector<uint8_t> expected(0x100, 0xFF);
+  expected.insert(expected.end(), bytes.begin(), bytes.end());
+  EXPECT_TRUE(chip->chip.FlashHolds(expected));
 }
 
 TEST_F(DialogTest, FailingChipShowsTheStatus) {

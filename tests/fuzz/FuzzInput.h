@@ -12,6 +12,13 @@ class FuzzInput {
   FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
   bool Exhausted() const { return position_ >= size_; }
+  // Every byte not yet taken, as one block (for a target that reads a whole file).
+  const uint8_t* Rest(size_t& size) {
+    const size_t start = position_ < size_ ? position_ : size_;
+    position_ = size_;
+    size = size_ - start;
+    return data_ + start;
+  }
   uint8_t Byte(uint8_t fallback = 0) { return Exhausted() ? fallback : data_[position_++]; }
   // A value in [0, limit), from one or two bytes.
   uint32_t Below(uint32_t limit, uint32_t fallback = 0) {
