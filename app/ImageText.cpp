@@ -192,4 +192,12 @@ std::string ImageRegionMapText(const ImageLayout& layout) {
   return text;
 }
 
+std::string ImageExtentText(uint32_t bytes, const ImageLayout& layout) {
+  std::string text = "burns " + Plural(bytes, "byte", "bytes") + " from flash address 0";
+  if (layout.filledBytes != 0) {
+    text += ", " + Grouped(layout.filledBytes) + " of them " + Hex(kErasedFlashByte, 2) + " fill";
+  }
+  return text;
+}
+
 }  // namespace tarvok

@@ -25,4 +25,7 @@ std::string ImageFillText(const ImageLayout& layout);
 // ("... bytes of 0xFF (gap)").
 std::string ImageRegionMapText(const ImageLayout& layout);
 
+// "burns 9,096 bytes from flash address 0, 4,096 of them 0xFF fill".
+std::string ImageExtentText(uint32_t bytes, const ImageLayout& layout);
+
 }  // namespace tarvok

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "app/ImageText.h"
+#include "app/ReadBackWords.h"
 #include "burn/Crc32.h"
 #include "burn/ImageFile.h"
 #include "burn/NumberWord.h"
@@ -34,7 +35,7 @@ nlohmann::json ImageJson(const FlashImage& image, uint32_t crc, const std::strin
                            {"regions", regions},
                            {"bytes", image.size},
                            {"filled_bytes", layout.filledBytes},
-                           {"crc32", Hex32(crc)},
+                           {"crc32", Crc32Text(crc)},
                            {"sha256", sha256}};
   report["entry_point"] = layout.hasEntryPoint ? nlohmann::json(layout.entryPoint) : nullptr;
   return report;
@@ -63,11 +64,8 @@ int RunImageCommand(const ImageOptions& options, std::ostream& out, std::ostream
     out << ", entry point " << Hex32(layout.entryPoint);
   }
   out << "\n" << ImageRegionMapText(layout);
-  out << "burns " << image.size << " bytes from flash address 0";
-  if (layout.filledBytes > 0) {
-    out << ", " << layout.filledBytes << " of them filled with 0xFF";
-  }
-  out << "\nCRC-32  " << Hex32(crc) << "\nSHA-256 " << sha256 << "\n";
+  out << ImageExtentText(image.size, layout);
+  out << "\nCRC-32  " << Crc32Text(crc) << "\nSHA-256 " << sha256 << "\n";
   return kExitSuccess;
 }
 

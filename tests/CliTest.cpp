@@ -321,6 +321,11 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
                        '3',  '3', '4', '4', '5', '2', '\n', ':', '0', '4', '0', '0', '0',
                        '4',  '0', '0', '1', '1', '2', '2',  '3', '3', '4', '4', '0', '0',
                        '\n', ':', '0', '0', '0', '0', '0',  '0', '0', '1', 'F', 'F', '\n'});
+  const std::string busHex =
+      WriteImage("bus.hex", Bytes{':', '0', '2', '0',  '0', '0', '0', '0', '4', '1', '0', '0',
+                                  '0', 'E', 'A', '\n', ':', '0', '4', '0', '0', '0', '0', '0',
+                                  '0', '1', '1', '2',  '2', '3', '3', '4', '4', '5', '2', '\n',
+                                  ':', '0', '0', '0',  '0', '0', '0', '0', '1', 'F', 'F', '\n'});
   const std::string fifo = (dir_ / "fifo.bin").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string bigLoader = WriteImage("big-loader.bin", Bytes(0x10000 - 0xC00 + 1, 0));
@@ -346,6 +351,13 @@ TEST_F(CommandLine, BadInputIsAOneLineErrorAndExit2) {
        {"burn", fifo, "--port", chip.Path()},
        "not a regular file"},
       {"oversized image", {"burn", huge, "--port", chip.Path()}, "128 MiB"},
+      {"flash base that is no address",
+       {"burn", good, "--port", chip.Path(), "--flash-base", "0x1000z"},
+       "--flash-base: '0x1000z' is not an address (decimal, or hexadecimal as 0x...)"},
+      {"HEX linked at the flash's bus address, without --flash-base",
+       {"image", busHex},
+       "line 2: bytes at 0x10000000 to 0x10000003 lie beyond the flash's 128 MiB; a file linked "
+       "for the chip's bus addresses needs --flash-base 0x10000000"},
       {"HEX record with a wrong checksum",
        {"burn", badHex, "--port", chip.Path()},
        "tarvok: image " + badHex +
@@ -444,6 +456,7 @@ TEST_F(CommandLine, HexSRecordAndElfBurnAsTheirBinary) {
     const char* name;
     std::vector<std::vector<std::string>> commands;  // the last writes the image
     uint32_t at;                                     // where the bytes go in flash
+    const char* flashBase = "0";
   } cases[] = {
       {"fw.hex", {{objcopy, "-I", "binary", "-O", "ihex", bin}}, 0},
       {"fw.srec", {{objcopy, "-I", "binary", "-O", "srec", bin}}, 0},
@@ -454,6 +467,10 @@ TEST_F(CommandLine, HexSRecordAndElfBurnAsTheirBinary) {
       {"gap.hex",
        {{objcopy, "-I", "binary", "-O", "ihex", "--change-addresses", "0x1000", bin}},
        0x1000},
+      {"bus.srec",
+       {{objcopy, "-I", "binary", "-O", "srec", "--change-addresses", "0x10000400", bin}},
+       0x400,
+       "0x10000000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -466,13 +483,23 @@ TEST_F(CommandLine, HexSRecordAndElfBurnAsTheirBinary) {
       ASSERT_EQ(made.exitCode, 0) << made.err;
     }
     sim::PtyChip& chip = AddChip();
-    const ProcessResult result = Tarvok({"burn", image, "--port", chip.Path()});
+    const ProcessResult result =
+        Tarvok({"burn", image, "--port", chip.Path(), "--flash-base", c.flashBase});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     Bytes expected(c.at, 0xFF);
     expected.insert(expected.end(), bytes.begin(), bytes.end());
     EXPECT_TRUE(FlashHolds(chip, expected));
     EXPECT_NE(result.out.find("(CRC-32 " + Crc32Text(Crc32(expected)) + ")"), std::string::npos)
         << result.out;
+    // What `tarvok image` says a burn writes is what went into the flash, digests and all.
+    const ProcessResult sum = RunProcess({"/usr/bin/sha256sum", WriteImage("flat.bin", expected)});
+    const ProcessResult shown = Tarvok({"image", image, "--flash-base", c.flashBase});
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_NE(shown.out.find("CRC-32  " + Crc32Text(Crc32(expected)) + "\nSHA-256 " +
+                             sum.out.substr(0, 64) + "\n"),
+              std::string::npos)
+        << shown.out;
+    EXPECT_EQ(shown.out.find("of 0xFF (gap)") != std::string::npos, c.at != 0) << shown.out;
     chips_.clear();
   }
 }
