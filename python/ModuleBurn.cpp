@@ -173,6 +173,9 @@ BurnRequest RequestOf(const BurnArguments& arguments, const std::atomic<bool>& s
         "loader and loader_running exclude each other: a running loader is "
         "not downloaded");
   }
+  if (!arguments.progress.is_none() && !PyCallable_Check(arguments.progress.ptr())) {
+    throw py::type_error("progress must be callable, not " + TypeName(arguments.progress));
+  }
   BurnRequest request;
   request.line = LineOf(arguments);
   request.portName = arguments.port;
