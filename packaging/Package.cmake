@@ -3,6 +3,8 @@
 # headers and package files) and, where python/ builds its module, python3-tarvok (`python`).
 # Each is <name>_<version>_<arch>.deb; the dependencies of the programs and the module are
 # worked out by dpkg-shlibdeps, the library's are named here. scripts/package builds them.
+include(GNUInstallDirs)  # this runs in the top folder, after every other one
+
 set(TARVOK_PACKAGE_MAINTAINER "Tarvok maintainers <maintainers@tarvok.example>"
     CACHE STRING "Maintainer field of the Debian packages")
 
