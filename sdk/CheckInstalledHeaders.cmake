@@ -1,8 +1,9 @@
 # Installs the `dev` component of BUILD_DIR (sdk/'s build folder) into STAGE, then compiles
 # each installed header on its own with CXX, as a program of others would include it, with
 # nothing on the include path but the staged include directories: a header that needs one of
-# ours left out of the install, or anything of a window toolkit, fails. Also checks that the library and both package files
-# were installed. cmake -DBUILD_DIR=... -DSTAGE=... -DCXX=... -P CheckInstalledHeaders.cmake
+# ours left out of the install, or anything of a window toolkit, fails. Also checks that the
+# library and both package files were installed.
+#   cmake -DBUILD_DIR=... -DSTAGE=... -DCXX=... -P CheckInstalledHeaders.cmake
 file(REMOVE_RECURSE "${STAGE}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --component dev
                         --prefix "${STAGE}"
