@@ -2,9 +2,7 @@
 #include <iostream>
 #include <memory>
 
-#include "app/BurnEngine.h"
-#include "app/ImageText.h"
-#include "burn/BurnFiles.h"
+#include <tarvok/tarvok.h>
 
 // Prints the progress of each stage as it comes.
 class PrintProgress : public tarvok::BurnProgressSink {
