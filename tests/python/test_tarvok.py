@@ -27,6 +27,34 @@ def test_image_describes_what_is_burned(image_file):
     assert str(path) in repr(image)
 
 
+def hex_record(address, data, kind=0):
+    """One Intel HEX record with its checksum."""
+    body = bytes([len(data), address >> 8 & 0xFF, address & 0xFF, kind]) + data
+    return ":" + (body + bytes([-sum(body) & 0xFF])).hex().upper() + "\n"
+
+
+def test_a_hex_file_linked_at_the_bus_address(image_file, sims):
+    data = IMAGE[:4096]
+    records = [hex_record(0, b"\x10\x00", 4)]  # upper address 0x1000: the flash's bus address
+    records += [hex_record(0x400 + at, data[at:at + 32]) for at in range(0, len(data), 32)]
+    text = "".join(records) + hex_record(0, b"", 1)
+    path = image_file(text.encode(), "linked.hex")
+    image = tarvok.Image(path, flash_base=0x10000000)
+    expected = b"\xff" * 0x400 + data
+    assert (image.format, image.regions, image.filled_bytes) == ("ihex", [(0x400, 4096)], 0x400)
+    assert image.bytes() == expected and image.crc32 == zlib.crc32(expected)
+    with pytest.raises(ValueError, match=r"line 2: .*--flash-base 0x10000000"):
+        tarvok.Image(path)
+    broken = text.replace(records[3], records[3][:-3] + "00\n")
+    with pytest.raises(ValueError, match=r"line 4: the checksum is 0x00"):
+        tarvok.Image(image_file(broken.encode(), "broken.hex"), flash_base=0x10000000)
+    sim = sims("--exit-after-burn", "--expect-image", str(image_file(expected, "flat.bin")))
+    outcome = tarvok.burn(path, sim.pty, flash_base=0x10000000)
+    assert outcome.succeeded and outcome.flash_crc == zlib.crc32(expected), outcome
+    status, report = sim.finish()
+    assert status == 0, report
+
+
 @pytest.mark.parametrize("offset, number, encoding, field", [
     (16, 0x01020304, "le32", b"\x04\x03\x02\x01"),
     (16, 0x01020304, "be32", b"\x01\x02\x03\x04"),
