@@ -14,11 +14,15 @@ std::string Hex(uint64_t value, int digits = 8) {
 
 // 4096 as "4,096".
 std::string Grouped(uint64_t value) {
-  std::string digits = std::to_string(value);
-  for (size_t at = digits.size(); at > 3; at -= 3) {
-    digits.insert(at - 3, ",");
+  const std::string digits = std::to_string(value);
+  std::string grouped;
+  for (size_t at = 0; at < digits.size(); ++at) {
+    if (at > 0 && (digits.size() - at) % 3 == 0) {
+      grouped += ',';
+    }
+    grouped += digits[at];
   }
-  return digits;
+  return grouped;
 }
 
 std::string Plural(uint64_t count, const char* one, const char* many) {
@@ -85,7 +89,8 @@ std::string RecordText(const ImageProblem& problem) {
       return "the record ends before the bytes its count gives";
     case ImageProblemKind::kBadRecordType:
       return hex ? "record type " + Hex(problem.found, 2) + " is none of Intel HEX's 00 to 05"
-                 : "S" + std::to_string(problem.found) + " is no S-record type";
+                 : std::string(1, 'S').append(std::to_string(problem.found)) +
+                       " is no S-record type";
     case ImageProblemKind::kBadRecordLength:
       return "the record's length disagrees with its byte count, or is wrong for its type";
     case ImageProblemKind::kBadCount:
