@@ -12,6 +12,7 @@
 
 #include "app/ImageText.h"
 #include "burn/ImageFile.h"
+#include "tests/support/HexText.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/TestFolder.h"
 
@@ -20,34 +21,14 @@ namespace {
 
 using Kind = ImageProblemKind;
 using Bytes = std::vector<uint8_t>;
+using testing::Hex;
+using testing::HexDigits;
+using testing::HexOf;
+using testing::kHexEnd;
 
 Bytes Of(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }
-
-std::string HexDigits(const Bytes& bytes) {
-  std::string text;
-  char pair[3];
-  for (const uint8_t byte : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", byte);
-    text += pair;
-  }
-  return text;
-}
-
-// One Intel HEX record with its checksum.
-std::string Hex(uint8_t type, uint16_t address, const Bytes& data) {
-  Bytes bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                 static_cast<uint8_t>(address), type};
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  uint8_t sum = 0;
-  for (const uint8_t byte : bytes) {
-    sum = static_cast<uint8_t>(sum + byte);
-  }
-  bytes.push_back(static_cast<uint8_t>(0x100 - sum));
-  return ":" + HexDigits(bytes) + "\n";
-}
-const std::string kHexEnd = ":00000001FF\n";
 
 // One S-record of type `type` (its address as wide as the type says) with its checksum.
 std::string Srec(int type, uint32_t address, const Bytes& data) {
@@ -417,23 +398,6 @@ TEST(ImageFile, DetectsTheFormFromAHeadThatCutsTheFirstRecord) {
     const Bytes head(c.text.begin(), c.text.begin() + 64);
     EXPECT_EQ(DetectImageFormat(head), c.format);
   }
-}
-
-// `image` as Intel HEX records of 16 bytes from `address`, with a 04 record wherever the
-// upper half of the address changes.
-std::string HexOf(const Bytes& image, uint32_t address) {
-  std::string text;
-  uint32_t upper = 0;
-  for (size_t at = 0; at < image.size(); at += 16) {
-    const uint32_t here = address + static_cast<uint32_t>(at);
-    if (here >> 16 != upper) {
-      upper = here >> 16;
-      text += Hex(4, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
-    }
-    const size_t take = std::min<size_t>(16, image.size() - at);
-    text += Hex(0, static_cast<uint16_t>(here), Bytes(image.data() + at, image.data() + at + take));
-  }
-  return text + kHexEnd;
 }
 
 // Text forms are read in chunks: records cut by a chunk's end, and line numbers far into a

@@ -23,6 +23,7 @@
 #include "station/panel/StationPanelText.h"
 #include "station/platform/Sha256.h"
 #include "tests/support/FileText.h"
+#include "tests/support/HexText.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -143,6 +144,35 @@ class StationFolder {
   const Bytes loader_ = testing::ImageBytes(300, 9);
   const Bytes stage_ = testing::ImageBytes(kMaxBootStageBytes, 11);  // the largest there is
 };
+
+// A HEX file linked at the flash's bus address: its flash_base beside it, and its sha256 that
+// of the bytes it burns, which are the .bin's; without the base it is refused by its line.
+TEST(StationFile, PinsAHexImageByTheBytesItBurns) {
+  StationFolder station;
+  const Bytes bytes = testing::ImageBytes(4096, 7);
+  WriteFile(station.PathOf("release.hex"), testing::HexOf(bytes, 0x10000000));
+  std::string text = station.GoodText();
+  const std::string path = "path = \"release.bin\"\n";
+  text.replace(text.find(path), path.size(), "path = \"release.hex\"\nflash_base = 0x10000000\n");
+  StationParts plan;
+  std::string message;
+  ASSERT_FALSE(station.Plan(text, plan, message)) << message;
+  EXPECT_EQ(plan.setup.imageSha256, station.ImageSha256());
+  ASSERT_NE(plan.setup.image, nullptr);
+  EXPECT_EQ(plan.setup.image->layout.format, ImageFormat::kIntelHex);
+  EXPECT_EQ(
+      Bytes(plan.setup.image->data.get(), plan.setup.image->data.get() + plan.setup.image->size),
+      bytes);
+
+  text.replace(text.find("flash_base = 0x10000000\n"), 24, "");
+  StationParts refused;
+  ASSERT_TRUE(station.Plan(text, refused, message));
+  EXPECT_NE(message.find("line 2: bytes at 0x10000000 to 0x1000000F lie beyond the flash's "
+                         "128 MiB; a file linked for the chip's bus addresses needs --flash-base "
+                         "0x10000000"),
+            std::string::npos)
+      << message;
+}
 
 TEST(StationFile, GivesTheSetupItDescribesWithoutChangingTheFile) {
   StationFolder station;

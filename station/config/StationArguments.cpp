@@ -250,8 +250,12 @@ std::optional<StationRefusal> MergeStationFile(const StationArguments& arguments
   merger.TakeDigested("IMAGE", "image");
   merger.TakeDigested("--loader", "loader");
   merger.TakeDigested("--boot-stage", "loader", "boot_stage", "boot_stage_sha256");
+  // The image's flash base goes with the file's image: one named on the command line instead
+  // takes the command line's base.
+  const StationOption* flashBase = &StationOptionNamed("--flash-base");
   for (const StationFileValue& value : file.values) {
-    if (value.option->section != "image" && value.option->section != "loader") {
+    const bool pinned = value.option->section == "image" || value.option->section == "loader";
+    if (value.option == flashBase ? !arguments.Gave("IMAGE") : !pinned) {
       merger.Take(value);
     }
   }
