@@ -1,6 +1,7 @@
 #include "burn/ImageFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -47,6 +48,14 @@ std::string_view FirstRecord(std::span<const uint8_t> head, bool& mayContinue) {
     --end;
   }
   return {reinterpret_cast<const char*>(head.data()) + start, end - start};
+}
+
+// Whether `head` holds nothing but what HEX and S-record files are made of: hex digits, their
+// start marks, line ends and blanks.
+bool IsRecordText(std::span<const uint8_t> head) {
+  return std::all_of(head.begin(), head.end(), [](uint8_t c) {
+    return std::isxdigit(c) != 0 || c == ':' || c == 'S' || IsTextBlank(c);
+  });
 }
 
 bool IsText(ImageFormat format) {
@@ -180,10 +189,19 @@ ImageFormat DetectImageFormat(std::span<const uint8_t> head) {
   }
   bool mayContinue = false;
   const std::string_view record = FirstRecord(head, mayContinue);
-  if (!record.empty() && record.front() == ':' && IsIntelHexRecord(record, mayContinue)) {
+  // A record form is known by a well-formed first record, or by a head that is nothing but
+  // such records' text: a HEX file whose first record is damaged is then refused by its
+  // line instead of being burned as its text.
+  const bool recordText = IsRecordText(head);
+  if (!record.empty() && record.front() == ':' &&
+      (IsIntelHexRecord(record, mayContinue) ||
+       (recordText && record.size() > 2 && AllHexDigits(record.substr(1))))) {
     return ImageFormat::kIntelHex;
   }
-  if (!record.empty() && record.front() == 'S' && IsSRecord(record, mayContinue)) {
+  if (record.size() > 3 && record.front() == 'S' &&
+      (IsSRecord(record, mayContinue) ||
+       (recordText && std::isdigit(static_cast<unsigned char>(record[1])) != 0 &&
+        AllHexDigits(record.substr(2))))) {
     return ImageFormat::kSRecord;
   }
   return ImageFormat::kBinary;

@@ -340,6 +340,17 @@ std::vector<DecodeCase> DecodeCases() {
        .flash = {'S', '1', 0, 1, 2, 3},
        .regions = {{0, 6}}},
       {.name = "binary of one byte", .file = {0x7F}, .problem = Kind::kTooSmall},
+      // A record form with its first record damaged is still that form, refused by line.
+      {.name = "hex whose first record has a wrong checksum",
+       .file = Of(":040000001122334400\n:00000001FF\n"),
+       .format = ImageFormat::kIntelHex,
+       .problem = Kind::kBadChecksum,
+       .line = 1},
+      {.name = "s-record whose first record is cut short",
+       .file = Of("S113000000010203\nS9030000FC\n"),
+       .format = ImageFormat::kSRecord,
+       .problem = Kind::kTruncated,
+       .line = 1},
   };
 }
 
@@ -388,8 +399,9 @@ TEST(ImageFile, DetectsTheFormFromAHeadThatCutsTheFirstRecord) {
       {Srec(3, 0x10000000, data), ImageFormat::kSRecord},
       {Srec(1, 0x100, data), ImageFormat::kSRecord},
       {"\r\n" + Hex(0, 0x100, data), ImageFormat::kIntelHex},
-      {Hex(6, 0x100, data), ImageFormat::kBinary},   // no HEX type
-      {Srec(4, 0x100, data), ImageFormat::kBinary},  // no S-record type
+      // Records' text with a type no form has: refused by the form's reader, not burned.
+      {Hex(6, 0x100, data), ImageFormat::kIntelHex},
+      {Srec(4, 0x100, data), ImageFormat::kSRecord},
       {":20" + std::string(40, '0') + "\x01" + std::string(40, '0'), ImageFormat::kBinary},
   };
   for (const auto& c : cases) {
