@@ -19,6 +19,7 @@
 #include "burn/ImageFile.h"
 #include "tests/support/ChipOnWire.h"
 #include "tests/support/FakeDialogView.h"
+#include "tests/support/HexText.h"
 #include "tests/support/ImageFactory.h"
 #include "tests/support/TestFolder.h"
 
@@ -459,32 +460,31 @@ TEST_F(DialogTest, BurnAgainWithoutOpenUsesTheSamePath) {
 // the bytes it holds where it places them, not its text.
 TEST_F(DialogTest, HexImageBurnsTheBytesItHolds) {
   const auto bytes = testing::ImageBytes(600, 3);
-  std::string hex;
-  for (size_t at = 0; at < bytes.size(); at += 20) {
-    const auto address = static_cast<uint16_t>(0x100 + at);
-    std::vector<uint8_t> record = {20, static_cast<uint8_t>(address >> 8),
-                                   static_cast<uint8_t>(address), 0};
-    record.insert(record.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(at + 20));
-    uint8_t sum = 0;
-    char pair[3];
-    hex += ":";
-    for (const uint8_t byte : record) {
-      sum = static_cast<uint8_t>(sum + byte);
-      std::snprintf(pair, sizeof pair, "%02X", byte);
-      hex += pair;
-    }
-    std::snprintf(pair, sizeof pair, "%02X", static_cast<uint8_t>(0x100 - sum));
-    hex += std::string(pair) + "\r\n";
-  }
-  std::ofstream(file_, std::ios::binary) << hex << ":00000001FF\r\n";
+  std::ofstream(file_, std::ios::binary) << testing::HexOf(bytes, 0x100);
   ChooseImage();
   core->OnBurnClicked();
   ASSERT_TRUE(WaitFor([&] { return core->workerFinished == 1; }));
   EXPECT_EQ(view.Last("message "), kBurnSuccessText);
-  std::vector<uint8_t> expected(0x100, 0xFF);
-  expected.insert(expected.end(), bytes.begin(), bytes.end());
+  std::vector<uint8_t> expected(0x100 + bytes.size(), 0xFF);
+  std::copy(bytes.begin(), bytes.end(), expected.begin() + 0x100);
   EXPECT_TRUE(chip->chip.FlashHolds(expected));
+}
+
+// A HEX file that cannot be burned is refused at Open with its line, and Burn stays off.
+TEST_F(DialogTest, DamagedHexImageIsRefusedAtOpen) {
+  std::string hex = testing::HexOf(testing::ImageBytes(64, 3), 0);
+  const size_t checksum = hex.find('\n', hex.find('\n') + 1) - 2;  // the second record's
+  const std::string right = hex.substr(checksum, 2);
+  const std::string wrong =
+      testing::HexDigits({static_cast<uint8_t>(std::stoi(right, nullptr, 16) + 1)});
+  hex.replace(checksum, 2, wrong);
+  std::ofstream(file_, std::ios::binary) << hex;
+  view.chosenFile = file_.string();
+  core->OnOpenClicked();
+  EXPECT_EQ(view.Last("message "), file_.string() + " line 2: the checksum is 0x" + wrong +
+                                       " where the record's bytes need 0x" + right);
+  EXPECT_EQ(core->ImageFile(), DialogCore::ImageFileState::kNone);
+  EXPECT_FALSE(view.Enabled(kBurnButtonId));
 }
 
 TEST_F(DialogTest, FailingChipShowsTheStatus) {
