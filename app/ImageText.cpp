@@ -98,7 +98,8 @@ std::string RecordText(const ImageProblem& problem) {
              " where " + Grouped(problem.expected) + " came before it";
     case ImageProblemKind::kMissingEnd:
       return hex ? "ends without an end-of-file record (type 01): it may be cut short"
-                 : "ends without an end record (S7, S8 or S9): it may be cut short";
+                 : "ends without an end record (S7, S8 or S9) or a count record (S5, S6) after "
+                   "its data: it may be cut short";
     case ImageProblemKind::kDataAfterEnd:
       return hex ? "a record follows the end-of-file record" : "a record follows the end record";
     default:

@@ -58,6 +58,25 @@ bool IsRecordText(std::span<const uint8_t> head) {
   });
 }
 
+// Whether a line of `head` that ends within it is a well-formed record by `isRecord`.
+bool HasWholeRecord(std::span<const uint8_t> head, bool (*isRecord)(std::string_view, bool)) {
+  const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+  for (size_t start = 0, end = text.find('\n'); end != std::string_view::npos;
+       start = end + 1, end = text.find('\n', start)) {
+    std::string_view line = text.substr(start, end - start);
+    while (!line.empty() && IsTextBlank(static_cast<uint8_t>(line.back()))) {
+      line.remove_suffix(1);
+    }
+    while (!line.empty() && IsTextBlank(static_cast<uint8_t>(line.front()))) {
+      line.remove_prefix(1);
+    }
+    if (!line.empty() && isRecord(line, false)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool IsText(ImageFormat format) {
   return format == ImageFormat::kIntelHex || format == ImageFormat::kSRecord;
 }
@@ -189,19 +208,21 @@ ImageFormat DetectImageFormat(std::span<const uint8_t> head) {
   }
   bool mayContinue = false;
   const std::string_view record = FirstRecord(head, mayContinue);
-  // A record form is known by a well-formed first record, or by a head that is nothing but
-  // such records' text: a HEX file whose first record is damaged is then refused by its
-  // line instead of being burned as its text.
+  // A record form is known by a well-formed first record; or, where the first record is
+  // damaged, by a head that is nothing but such records' text, or by a well-formed record of
+  // the form on a later line. Such a file is then refused by its line instead of being burned
+  // as its text.
   const bool recordText = IsRecordText(head);
   if (!record.empty() && record.front() == ':' &&
       (IsIntelHexRecord(record, mayContinue) ||
-       (recordText && record.size() > 2 && AllHexDigits(record.substr(1))))) {
+       (recordText && record.size() > 2 && AllHexDigits(record.substr(1))) ||
+       HasWholeRecord(head, IsIntelHexRecord))) {
     return ImageFormat::kIntelHex;
   }
   if (record.size() > 3 && record.front() == 'S' &&
-      (IsSRecord(record, mayContinue) ||
-       (recordText && std::isdigit(static_cast<unsigned char>(record[1])) != 0 &&
-        AllHexDigits(record.substr(2))))) {
+      std::isdigit(static_cast<unsigned char>(record[1])) != 0 &&
+      (IsSRecord(record, mayContinue) || (recordText && AllHexDigits(record.substr(2))) ||
+       HasWholeRecord(head, IsSRecord))) {
     return ImageFormat::kSRecord;
   }
   return ImageFormat::kBinary;

@@ -1,5 +1,7 @@
 #include "burn/IntelHex.h"
 
+#include <algorithm>
+
 namespace tarvok {
 
 namespace {
@@ -71,6 +73,18 @@ bool IsIntelHexRecord(std::string_view record, bool mayContinue) {
   return FirstByte(digits.substr(6)) <= kStartLinear;  // cut short, its type known
 }
 
+// Under a linear base (04) a record's addresses run on past a 64 KiB boundary; under a segment
+// base (02) its offset wraps to 0 within the segment, as the 8086 addressed it.
+ImageProblem IntelHexReader::AddData(uint32_t offset, std::span<const uint8_t> data) {
+  const size_t beforeWrap =
+      segmented_ ? std::min<size_t>(data.size(), 0x10000 - offset) : data.size();
+  if (ImageProblem problem = assembly_.Add(uint64_t{base_} + offset, data.first(beforeWrap))) {
+    return problem;
+  }
+  return beforeWrap == data.size() ? ImageProblem{}
+                                   : assembly_.Add(base_, data.subspan(beforeWrap));
+}
+
 ImageProblem IntelHexReader::Record(std::string_view record) {
   if (ended_) {
     return ImageProblem{.kind = ImageProblemKind::kDataAfterEnd};
@@ -82,16 +96,17 @@ ImageProblem IntelHexReader::Record(std::string_view record) {
   const uint32_t offset = BigEndian({bytes_.data() + 1, 2});
   switch (bytes_[3]) {
     case kData:
-      // Addresses run on linearly past a 64 KiB boundary within a record.
-      return assembly_.Add(uint64_t{base_} + offset, data);
+      return AddData(offset, data);
     case kEndOfFile:
       ended_ = true;
       return {};
     case kExtendedSegment:
       base_ = BigEndian(data) << 4;
+      segmented_ = true;
       return {};
     case kExtendedLinear:
       base_ = BigEndian(data) << 16;
+      segmented_ = false;
       return {};
     case kStartSegment:
       assembly_.SetEntryPoint((BigEndian(data.first(2)) << 4) + BigEndian(data.subspan(2)));

@@ -22,7 +22,10 @@ class IntelHexReader final : public RecordSink {
  private:
   ImageAssembly& assembly_;
   std::vector<uint8_t> bytes_;
-  uint32_t base_ = 0;  // from the last 02 or 04 record
+  ImageProblem AddData(uint32_t offset, std::span<const uint8_t> data);
+
+  uint32_t base_ = 0;       // from the last 02 or 04 record
+  bool segmented_ = false;  // the base came from an 02 record
   bool ended_ = false;
 };
 

@@ -8,7 +8,8 @@ std::optional<uint64_t> ParseNumberWord(const std::string& text, bool hexAllowed
   const bool hex =
       hexAllowed && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > 19) {
+  // At most 16 hex or 19 decimal digits: no number of 64 bits can wrap.
+  if (digits.empty() || digits.size() > (hex ? 16u : 19u)) {
     return std::nullopt;
   }
   uint64_t value = 0;

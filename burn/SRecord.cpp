@@ -72,6 +72,7 @@ ImageProblem SRecordReader::Record(std::string_view record) {
   }
   const uint8_t addressBytes = kAddressBytes[type];
   const uint32_t address = BigEndian({bytes_.data() + 1, addressBytes});
+  countedLast_ = IsCount(type);
   if (IsData(type)) {
     ++dataRecords_;
     const std::span<const uint8_t> data(bytes_.data() + 1 + addressBytes,
@@ -89,8 +90,11 @@ ImageProblem SRecordReader::Record(std::string_view record) {
   return {};
 }
 
+// A file must close with an end record or, as srec_cat writes one without a start address, a
+// count record: a file cut at a line's end would otherwise burn in part and look whole.
 ImageProblem SRecordReader::End() {
-  return {};
+  return ended_ || countedLast_ ? ImageProblem{}
+                                : ImageProblem{.kind = ImageProblemKind::kMissingEnd};
 }
 
 }  // namespace tarvok

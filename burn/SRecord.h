@@ -25,6 +25,7 @@ class SRecordReader final : public RecordSink {
   std::vector<uint8_t> bytes_;
   uint32_t dataRecords_ = 0;
   bool ended_ = false;
+  bool countedLast_ = false;  // a count record came after the last data record
 };
 
 // Whether `record` (one line, blanks removed) is a well-formed S-record. `mayContinue`: the
