@@ -16,6 +16,7 @@
 #include "app/BootStageFile.h"
 #include "app/BurnEngine.h"
 #include "app/PortIdentity.h"
+#include "app/ReadBackWords.h"
 #include "burn/BurnFiles.h"
 #include "python/ModuleImage.h"
 #include "serial/PortDiscovery.h"
@@ -278,7 +279,7 @@ Outcome OutcomeOf(const BurnRequest& request, const BurnOutcome& burn) {
       .bootStageUsed = burn.bootStageUsed,
       .readBack = burn.readBack,
       .imageCrc = Image(request.image).Crc32(),
-      .flashCrc = std::nullopt,
+      .flashCrc = FlashCrcOf(burn),
       .loaderSeconds = burn.loaderStageSeconds,
       .imageSeconds = burn.imageStageSeconds,
       .readBackSeconds = burn.readBackSeconds,
@@ -286,9 +287,6 @@ Outcome OutcomeOf(const BurnRequest& request, const BurnOutcome& burn) {
       .imageBytes = burn.imageBytesDone,
       .networkRoundTripMs = burn.networkRoundTripMs,
   };
-  if (burn.readBack == ReadBack::kMatched || burn.readBack == ReadBack::kDiffers) {
-    outcome.flashCrc = burn.flashCrc;
-  }
   if (!burn.openFailure.empty()) {
     outcome.explanation =
         burn.openFailure + " (" + burn.openFailureReason + "): " + outcome.explanation;
@@ -320,7 +318,9 @@ Outcome BurnWith(const BurnArguments& arguments) {
   return outcome;
 }
 
-const char* ReadBackWord(ReadBack readBack) {
+// The read-back as Python names its members (not_asked, no_answer): identifiers, not the
+// reports' words.
+const char* ReadBackMemberName(ReadBack readBack) {
   switch (readBack) {
     case ReadBack::kMatched:
       return "matched";
@@ -340,7 +340,7 @@ std::string OutcomeRepr(const Outcome& outcome) {
   std::string text = "<tarvok.Outcome " + port + " ";
   if (outcome.succeeded) {
     text += "succeeded: " + std::to_string(outcome.imageBytes) + " bytes, read back " +
-            ReadBackWord(outcome.readBack);
+            ReadBackMemberName(outcome.readBack);
   } else {
     text += std::string(outcome.interrupted ? "interrupted" : "failed") + ": status " +
             std::to_string(outcome.status) + ", " +
